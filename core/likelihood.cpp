@@ -1,0 +1,57 @@
+#include "core/likelihood.hpp"
+
+#include <cmath>
+
+#include "core/transformation.hpp"
+
+namespace ferrule {
+
+namespace {
+constexpr double kTwoPi = 6.283185307179586;
+}
+
+double normalCdf(double z) {
+    // Phi(z) = (1 + erf(z / sqrt 2)) / 2 with erf from Abramowitz & Stegun 7.1.26:
+    // erf(a) ~ 1 - t (a1 + t (a2 + t (a3 + t (a4 + t a5)))) exp(-a^2), t = 1 / (1 + p a).
+    // No tail formula: Phi is exactly 0 below about -8.3758 and 1 above about 8.2454.
+    const double sign = z < 0 ? -1.0 : 1.0;
+    const double a = std::fabs(z) / std::sqrt(2.0);
+    const double t = 1.0 / (1.0 + 0.3275911 * a);
+    const double e = std::exp(-a * a);
+    const double poly =
+        t * (0.254829592 + t * (-0.284496736 + t * (1.421413741 + t * (-1.453152027 + t * 1.061405429))));
+    return ((1.0 - poly * e) * sign + 1.0) * 0.5;
+}
+
+double normalLogDensity(double y, double mu, double sigma) {
+    return -0.5 * std::log(kTwoPi * sigma * sigma) - (y - mu) * (y - mu) / (2.0 * sigma * sigma);
+}
+
+double censoredTerm(double y, double tL, double tR, double mu, double sigma) {
+    if (y <= tL) {
+        return std::log(normalCdf((tL - mu) / sigma)); // mass below the left threshold
+    }
+    return std::log(1.0 - normalCdf((tR - mu) / sigma)); // mass above the right threshold
+}
+
+double Transformation::negLogLik(const Vector &v, const Vector &data, double left, double right, bool isMap) {
+    const Vector p = setParams(v);
+    const double tL = transformOne(left);
+    const double tR = transformOne(right);
+    // Transforming value by value gives the same terms as transforming a copy of the
+    // series first, without an allocation per evaluation on the hot path.
+    double s = 0.0;
+    for (const double x : data) {
+        s = censoredLogDensity(p, transformOne(x), x, tL, tR) + s;
+    }
+    if (isMap) {
+        s = logPrior() + s;
+    }
+    return -s;
+}
+
+double Transformation::logLik(const Vector &v, const Vector &data, double left, double right, bool isMap) {
+    return -negLogLik(v, data, left, right, isMap);
+}
+
+} // namespace ferrule

@@ -1,0 +1,62 @@
+#include "core/transformation.hpp"
+
+namespace ferrule {
+
+// Both views rescale value and thresholds when asked; the derivative of the
+// rescaling itself (the factor scale) is not part of either result.
+double Transformation::logDensity(const Vector &v, double x, double left, double right, bool doRescale) {
+    const Vector p = setParams(v);
+    if (doRescale) {
+        x = rescaleOne(x);
+        left = rescaleOne(left);
+        right = rescaleOne(right);
+    }
+    return censoredLogDensity(p, transformOne(x), x, transformOne(left), transformOne(right));
+}
+
+double Transformation::logJacobian(const Vector &v, double x, double left, double right, bool doRescale) {
+    const Vector p = setParams(v);
+    if (doRescale) {
+        x = rescaleOne(x);
+        left = rescaleOne(left);
+        right = rescaleOne(right);
+    }
+    return censoredLogJacobian(p, transformOne(x), x, transformOne(left), transformOne(right));
+}
+
+Vector Transformation::getScaleShift() const { return {scale, shift}; }
+
+// Batch operations: a fresh result of the input's length, filled in index order.
+Vector Transformation::rescaleMany(Vector values) const {
+    Vector out(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        out[i] = rescaleOne(values[i]);
+    }
+    return out;
+}
+
+Vector Transformation::invRescaleMany(Vector values) const {
+    Vector out(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        out[i] = invRescaleOne(values[i]);
+    }
+    return out;
+}
+
+Vector Transformation::transformMany(Vector values) const {
+    Vector out(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        out[i] = transformOne(values[i]);
+    }
+    return out;
+}
+
+Vector Transformation::invTransformMany(Vector values) const {
+    Vector out(values.size());
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        out[i] = invTransformOne(values[i]);
+    }
+    return out;
+}
+
+} // namespace ferrule

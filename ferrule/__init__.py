@@ -1,0 +1,1 @@
+"""Normalising transformations for skewed, censored data series."""

@@ -1,0 +1,44 @@
+// Random draws of the stochastic optimisers. Every construction is written out here
+// rather than taken from <random>'s distributions, whose draws differ between
+// standard libraries: results must be bit-for-bit reproducible.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <utility>
+#include <vector>
+
+namespace ferrule {
+
+// Uniform double in [lo, hi): lo + (hi - lo) * canonical.
+struct UniformReal {
+    double lo;
+    double hi;
+    double operator()(std::mt19937 &engine) const;
+};
+
+// Process-wide engine of shuffled complex evolution, seeded with 5489 at static
+// initialisation and never reseeded.
+extern std::mt19937 processEngine;
+extern const UniformReal unitUniform; // [0, 1)
+
+// Canonical double in [0, 1) from two outputs a then b: (b * 2^21 + (a >> 11)) * 2^-53.
+double canonical(std::mt19937 &engine);
+
+// Uniform integer in [0, k], as the shuffle draws it (division with rejection).
+std::uint32_t shuffleIndex(std::mt19937 &engine, std::uint32_t k);
+
+// Uniform integer in [0, n - 1] by multiply-and-reject (n >= 1).
+std::uint32_t uniformBelow(std::mt19937 &engine, std::uint32_t n);
+
+// Fisher-Yates pass from the front: for j = 1 .. L-1 swap j with shuffleIndex(j).
+template <class T> void shuffle(std::vector<T> &items, std::mt19937 &engine) {
+    for (std::size_t j = 1; j < items.size(); ++j) {
+        const std::size_t i = shuffleIndex(engine, static_cast<std::uint32_t>(j));
+        if (i != j) {
+            std::swap(items[j], items[i]);
+        }
+    }
+}
+
+} // namespace ferrule
