@@ -11,7 +11,7 @@ echo "== lint"
 "$ROOT/scripts/lint.sh"
 
 echo "== C++ tests"
-[ -f build/cpp/build.ninja ] || meson setup build/cpp -Dcpp_tests=enabled >/dev/null
+[ -f build/cpp/build.ninja ] || meson setup build/cpp -Dnative_tests=enabled >/dev/null
 meson test -C build/cpp --print-errorlogs
 
 echo "== Python tests"
