@@ -18,11 +18,23 @@ struct UniformReal {
 };
 
 // Process-wide engine of shuffled complex evolution, seeded with 5489 at static
-// initialisation and never reseeded.
+// initialisation and never reseeded by the library.
 extern std::mt19937 processEngine;
 extern const UniformReal unitUniform; // [0, 1)
 
-// Canonical double in [0, 1) from two outputs a then b: (b * 2^21 + (a >> 11)) * 2^-53.
+// unitUniform drawn from processEngine. The optimisers reach the process-wide engine
+// only through this function, so guarding it against concurrent use needs one change.
+double processUniform();
+
+// The 53-bit integer b * 2^21 + (a >> 11) times 2^-53: the integer is exact in a
+// double and the scaling by a power of two is exact, so the result lies in
+// [0, 1 - 2^-53] and never rounds up to 1.
+inline double canonicalFromOutputs(std::uint32_t a, std::uint32_t b) {
+    const std::uint64_t bits = (static_cast<std::uint64_t>(b) << 21) + (a >> 11);
+    return static_cast<double>(bits) * 0x1p-53;
+}
+
+// Canonical double in [0, 1) from two outputs, a drawn first, then b.
 double canonical(std::mt19937 &engine);
 
 // Uniform integer in [0, k], as the shuffle draws it (division with rejection).
