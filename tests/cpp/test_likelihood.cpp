@@ -1,0 +1,213 @@
+// The normal distribution function, the censoring branches shared by all families and
+// the fitting objective negLogLik/logLik.
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "core/likelihood.hpp"
+#include "test_support.hpp"
+
+namespace ferrule::test {
+namespace {
+
+// ---- normalCdf ----
+
+// At z = 0: t = 1, e = 1 and the five coefficients sum to 0.999999999, so the result is
+// (1 - 0.999999999 + 1) / 2 = 0.5000000005 (value stated for this approximation).
+TEST(NormalCdf, CentreIsOffByHalfTheCoefficientResidual) {
+    EXPECT_PRED_FORMAT2(WithinOneUlp, normalCdf(0.0), 0.5000000005);
+}
+
+// Stated values 0.841344736 / 0.158655264; the exact Phi(1) = 0.8413447460685429 is
+// 0.5 * (1 + math.erf(1 / math.sqrt(2))) in Python.
+TEST(NormalCdf, UnitArgumentsMatchStatedValuesAndExactPhi) {
+    EXPECT_NEAR(normalCdf(1.0), 0.841344736, 5e-10);
+    EXPECT_NEAR(normalCdf(-1.0), 0.158655264, 5e-10);
+    EXPECT_NEAR(normalCdf(1.0), 0.8413447460685429, 1e-7);
+    EXPECT_NEAR(normalCdf(-1.0), 1.0 - 0.8413447460685429, 1e-7);
+}
+
+// Crossovers found by bisecting the same arithmetic in Python doubles: Phi is exactly 0
+// from -8.375776218300611 down and 1 - Phi exactly 0 from 8.245351479135861 up.
+TEST(NormalCdf, TailsReachExactZeroWithoutTailFormula) {
+    EXPECT_EQ(normalCdf(-8.3759), 0.0);
+    EXPECT_EQ(normalCdf(-40.0), 0.0);
+    EXPECT_GT(normalCdf(-8.3757), 0.0);
+    EXPECT_EQ(1.0 - normalCdf(8.2455), 0.0);
+    EXPECT_EQ(1.0 - normalCdf(40.0), 0.0);
+    EXPECT_GT(1.0 - normalCdf(8.2453), 0.0);
+    EXPECT_EQ(std::log(normalCdf(-9.0)), -kInf);
+}
+
+// Exact Phi at a few points (Python: 0.5 * (1 + math.erf(z / math.sqrt(2)))); the
+// approximation error of formula 7.1.26 is below 1e-7 everywhere.
+TEST(NormalCdf, StaysWithinApproximationErrorOfExactPhi) {
+    const struct {
+        double z;
+        double phi;
+    } cases[] = {{-3.0, 0.0013498980316301035},
+                 {-0.5, 0.3085375387259869},
+                 {0.25, 0.5987063256829237},
+                 {2.0, 0.9772498680518208}};
+    for (const auto &c : cases) {
+        EXPECT_NEAR(normalCdf(c.z), c.phi, 1e-7) << "z = " << c.z;
+    }
+}
+
+// Closed form: -1/2 log(2 pi * 4) - 1/8 = -1.737085713764618 (Python math.log).
+TEST(NormalLogDensity, MatchesClosedForm) {
+    EXPECT_PRED_FORMAT2(WithinOneUlp, normalLogDensity(2.0, 1.0, 2.0), -1.737085713764618);
+}
+
+// ---- censoring branches and the objective, for every family ----
+
+template <class T> class LikelihoodTest : public ::testing::Test {
+protected:
+    using F = Family<T>;
+    T t = F::make(F::transParams());
+    // Thresholds inside every family's domain; data covers both censored sides.
+    static constexpr double kLeft = 0.5;
+    static constexpr double kRight = 6.0;
+    Vector data() const { return {1.0, 0.2, 7.5, 3.0, kLeft, 0.5 * kRight, kRight, 2.0}; }
+};
+TYPED_TEST_SUITE(LikelihoodTest, AllFamilies, FamilyNames);
+
+// Left test first with <=, then everything else is right-censored; a value equal to a
+// threshold is censored.
+TYPED_TEST(LikelihoodTest, ThresholdValuesAreCensoredWithTheirTailMass) {
+    const double L = TestFixture::kLeft;
+    const double R = TestFixture::kRight;
+    for (const Vector &q : Family<TypeParam>::searchPoints()) {
+        const Vector p = this->t.setParams(q);
+        const double mu = p[p.size() - 2];
+        const double sigma = p[p.size() - 1];
+        const double tL = this->t.transformOne(L);
+        const double tR = this->t.transformOne(R);
+        const double leftMass = std::log(normalCdf((tL - mu) / sigma));
+        const double rightMass = std::log(1.0 - normalCdf((tR - mu) / sigma));
+
+        for (double x : {L, 0.25 * L}) {
+            EXPECT_TRUE(sameBits(this->t.logDensity(q, x, L, R, false), leftMass)) << "x = " << x;
+            EXPECT_TRUE(sameBits(this->t.logJacobian(q, x, L, R, false), 0.0)) << "x = " << x;
+        }
+        for (double x : {R, 2.0 * R}) {
+            EXPECT_TRUE(sameBits(this->t.logDensity(q, x, L, R, false), rightMass)) << "x = " << x;
+            EXPECT_TRUE(sameBits(this->t.logJacobian(q, x, L, R, false), 0.0)) << "x = " << x;
+        }
+        // A NaN value fails both comparisons and falls to the right-censored branch.
+        EXPECT_TRUE(sameBits(this->t.censoredLogDensity(p, kNaN, 1.0, tL, tR), rightMass));
+        EXPECT_TRUE(sameBits(this->t.censoredLogJacobian(p, kNaN, 1.0, tL, tR), 0.0));
+        // Strictly inside: a density, not a tail mass, and the Jacobian of the family.
+        const double inside = 2.0;
+        EXPECT_NE(this->t.logDensity(q, inside, L, R, false), leftMass);
+        EXPECT_NE(this->t.logDensity(q, inside, L, R, false), rightMass);
+        EXPECT_TRUE(sameBits(this->t.logJacobian(q, inside, L, R, false),
+                             this->t.censoredLogJacobian(p, this->t.transformOne(inside), inside, -kInf, kInf)));
+    }
+}
+
+TYPED_TEST(LikelihoodTest, ObjectiveIsNegatedSumOfTermsInIndexOrder) {
+    const Vector data = this->data();
+    for (const Vector &q : Family<TypeParam>::searchPoints()) {
+        double s = 0.0;
+        for (double x : data) {
+            s = this->t.logDensity(q, x, TestFixture::kLeft, TestFixture::kRight, false) + s;
+        }
+        const double prior = this->t.logPrior();
+        const double mapSum = prior + s;
+        EXPECT_TRUE(sameBits(this->t.negLogLik(q, data, TestFixture::kLeft, TestFixture::kRight, false), -s));
+        EXPECT_TRUE(sameBits(this->t.negLogLik(q, data, TestFixture::kLeft, TestFixture::kRight, true), -mapSum));
+    }
+}
+
+TYPED_TEST(LikelihoodTest, LogLikIsExactNegationAndMapAddsThePrior) {
+    const Vector data = this->data();
+    for (const Vector &q : Family<TypeParam>::searchPoints()) {
+        for (bool isMap : {false, true}) {
+            const double neg = this->t.negLogLik(q, data, TestFixture::kLeft, TestFixture::kRight, isMap);
+            const double pos = this->t.logLik(q, data, TestFixture::kLeft, TestFixture::kRight, isMap);
+            EXPECT_TRUE(sameBits(pos, -neg));
+        }
+        const double mle = this->t.negLogLik(q, data, TestFixture::kLeft, TestFixture::kRight, false);
+        const double map = this->t.negLogLik(q, data, TestFixture::kLeft, TestFixture::kRight, true);
+        const double prior = this->t.logPrior();
+        ASSERT_TRUE(std::isfinite(mle));
+        EXPECT_NEAR(mle - map, prior, 1e-12 * std::fmax(1.0, std::fabs(mle)));
+    }
+}
+
+// The negated empty sum is -0.0; with the prior it is -logPrior().
+TYPED_TEST(LikelihoodTest, EmptyDataGivesNegativeZeroOrNegatedPrior) {
+    const Vector q = Family<TypeParam>::searchPoints().front();
+    const double mle = this->t.negLogLik(q, {}, TestFixture::kLeft, TestFixture::kRight, false);
+    EXPECT_EQ(mle, 0.0);
+    EXPECT_TRUE(std::signbit(mle));
+    EXPECT_FALSE(std::signbit(this->t.logLik(q, {}, TestFixture::kLeft, TestFixture::kRight, false)));
+
+    const double map = this->t.negLogLik(q, {}, TestFixture::kLeft, TestFixture::kRight, true);
+    EXPECT_TRUE(sameBits(map, -this->t.logPrior()));
+}
+
+TYPED_TEST(LikelihoodTest, ObjectiveLeavesDecodedParamsAndKeepsOptimised) {
+    using F = Family<TypeParam>;
+    for (const Vector &q : F::searchPoints()) {
+        TypeParam reference = F::make(F::transParams());
+        const Vector decoded = reference.setParams(q);
+        this->t.negLogLik(q, this->data(), TestFixture::kLeft, TestFixture::kRight, true);
+        EXPECT_EQ(this->t.getDistributionParams(), decoded);
+        EXPECT_TRUE(this->t.optimisedParams.empty());
+    }
+}
+
+// Thresholds 50 sigma away from mu have exactly zero tail mass: the censored terms are
+// -inf, nothing is clipped.
+TYPED_TEST(LikelihoodTest, ZeroTailMassGivesMinusInfinity) {
+    using F = Family<TypeParam>;
+    const Vector q = F::searchPoints().front();
+    const Vector p = this->t.setParams(q);
+    const double mu = p[p.size() - 2];
+    const double sigma = p[p.size() - 1];
+    const double tL = mu - 50.0 * sigma;
+    const double tR = mu + 50.0 * sigma;
+    EXPECT_EQ(this->t.censoredLogDensity(p, tL, 1.0, tL, tR), -kInf);
+    EXPECT_EQ(this->t.censoredLogDensity(p, tR, 1.0, tL, tR), -kInf);
+}
+
+// Unbounded thresholds leave every finite value uncensored for the families defined on
+// the whole line: the term is the normal density of T(x) plus the log Jacobian.
+template <class T> class WholeLineLikelihoodTest : public ::testing::Test {};
+using WholeLineNormalFamilies = ::testing::Types<YeoJohnsonTransformation, SinhAsinhTransformation>;
+TYPED_TEST_SUITE(WholeLineLikelihoodTest, WholeLineNormalFamilies, FamilyNames);
+
+TYPED_TEST(WholeLineLikelihoodTest, InfiniteThresholdsCensorNothing) {
+    using F = Family<TypeParam>;
+    TypeParam t = F::make(F::transParams());
+    for (const Vector &q : F::searchPoints()) {
+        const Vector p = t.setParams(q);
+        const double mu = p[p.size() - 2];
+        const double sigma = p[p.size() - 1];
+        for (double x : {-1e6, -10.0, -0.5, 0.5, 10.0, 1e6}) {
+            const double jac = t.logJacobian(q, x, -kInf, kInf, false);
+            EXPECT_NE(jac, 0.0) << "x = " << x;
+            const double expected = normalLogDensity(t.transformOne(x), mu, sigma) + jac;
+            EXPECT_PRED_FORMAT2(WithinOneUlp, t.logDensity(q, x, -kInf, kInf, false), expected) << "x = " << x;
+        }
+    }
+}
+
+// A NaN threshold (log-sinh below its domain) fails the uncensored and left tests, so
+// every value takes the right branch, whose mass is NaN here: the objective is NaN.
+TEST(LikelihoodNaN, NaNThresholdsRouteToRightBranchAndPropagate) {
+    LogSinhTransformation t(1.0, 0.5);
+    const Vector q = {0.0, std::log(0.5), 0.1, 0.2};
+    const Vector p = t.setParams(q);
+    const double tR = t.transformOne(10.0);
+    const double rightMass = std::log(1.0 - normalCdf((tR - p[2]) / p[3]));
+    // Left threshold -5 gives lambda x + epsilon < 0, so T(-5) is NaN.
+    ASSERT_TRUE(std::isnan(t.transformOne(-5.0)));
+    EXPECT_TRUE(sameBits(t.logDensity(q, 2.0, -5.0, 10.0, false), rightMass));
+    EXPECT_TRUE(std::isnan(t.negLogLik(q, {1.0, 2.0}, -5.0, -5.0, false)));
+}
+
+} // namespace
+} // namespace ferrule::test
