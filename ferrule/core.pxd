@@ -1,0 +1,73 @@
+# C++ declarations of the transformation core, shared by every class of the extension.
+# Anything that allocates (takes or returns a Vector by value, decodes a search vector,
+# fits) is `except +`, so std::bad_alloc and friends become Python exceptions.
+from libcpp cimport bool as cbool
+from libcpp.vector cimport vector
+
+
+cdef extern from "core/transformation.hpp" namespace "ferrule" nogil:
+    ctypedef vector[double] Vector
+
+    cdef cppclass Transformation:
+        double scale
+        double shift
+        Vector optimisedParams
+
+        double transformOne(double x)
+        double invTransformOne(double y)
+        double logDensity(const Vector& v, double x, double left, double right,
+                          cbool doRescale) except +
+        double logJacobian(const Vector& v, double x, double left, double right,
+                           cbool doRescale) except +
+        int numTransParams()
+        Vector getScaleShift() except +
+        Vector getTransformationParams() except +
+        Vector getDistributionParams() except +
+
+        double rescaleOne(double x)
+        double invRescaleOne(double y)
+        Vector rescaleMany(Vector values) except +
+        Vector invRescaleMany(Vector values) except +
+        Vector transformMany(Vector values) except +
+        Vector invTransformMany(Vector values) except +
+
+        Vector optimParams(Vector data, cbool doRescale, cbool isMap,
+                           double leftCensThresh, double rightCensThresh) except +
+        Vector optimParamsDE(Vector data, cbool doRescale, cbool isMap,
+                             double leftCensThresh, double rightCensThresh) except +
+        Vector optimParamsSCE(Vector data, cbool doRescale, cbool isMap,
+                              int maxConverge, int maxEval,
+                              double leftCensThresh, double rightCensThresh) except +
+
+
+cdef extern from "core/yeo_johnson.hpp" namespace "ferrule" nogil:
+    double yeoJohnsonForward(double x, double lambda_)
+
+    cdef cppclass YeoJohnsonTransformation(Transformation):
+        YeoJohnsonTransformation()
+        YeoJohnsonTransformation(double lambda_, double scale, double shift)
+
+
+cdef extern from "core/log_sinh.hpp" namespace "ferrule" nogil:
+    double logSinhForward(double x, double lambda_, double epsilon)
+
+    cdef cppclass LogSinhTransformation(Transformation):
+        LogSinhTransformation()
+        LogSinhTransformation(double lambda_, double epsilon, double scale,
+                              double shift)
+
+
+# SinhAsinhTransformation and JonesPewseyTransformation are aliases of one class
+# template in C++; Cython only needs the alias names.
+cdef extern from "core/sinh_asinh.hpp" namespace "ferrule" nogil:
+    double sinhAsinhForward(double x, double delta, double epsilon)
+
+    cdef cppclass SinhAsinhTransformation(Transformation):
+        SinhAsinhTransformation()
+        SinhAsinhTransformation(double delta, double epsilon, double scale,
+                                double shift)
+
+    cdef cppclass JonesPewseyTransformation(Transformation):
+        JonesPewseyTransformation()
+        JonesPewseyTransformation(double delta, double epsilon, double scale,
+                                  double shift)

@@ -1,0 +1,118 @@
+"""Module import, the registry of classes and the properties every class shares."""
+
+import _interpreters
+import gc
+import importlib
+import subprocess
+import sys
+import textwrap
+import weakref
+
+import numpy
+import pytest
+
+import ferrule
+import ferrule.kestrel as kestrel
+
+SINGLE_LOCATION = ["PyYJT", "PyLogSinh", "PySinhAsinh", "PyJPT"]
+
+
+def test_second_import_returns_the_first_module_object():
+    saved = sys.modules.pop("ferrule.kestrel")
+    try:
+        again = importlib.import_module("ferrule.kestrel")
+        assert again is saved
+        # Still initialised: the classes are the same objects.
+        assert again.PyYJT is kestrel.PyYJT
+    finally:
+        sys.modules["ferrule.kestrel"] = saved
+        ferrule.kestrel = saved
+
+
+def _import_in_subinterpreter(config):
+    interp = _interpreters.create(config)
+    try:
+        return _interpreters.run_string(interp, "import ferrule.kestrel")
+    finally:
+        _interpreters.destroy(interp)
+
+
+def test_second_interpreter_is_refused():
+    # A legacy sub-interpreter gets as far as the module's own creation step.
+    failure = _import_in_subinterpreter("legacy")
+    assert failure is not None
+    assert failure.type.__name__ == "ImportError"
+    assert failure.msg == (
+        "Interpreter change detected - this module can only be loaded into one interpreter "
+        "per process."
+    )
+
+
+def test_isolated_interpreter_is_refused():
+    # An isolated interpreter refuses the module before it runs (no per-interpreter state).
+    failure = _import_in_subinterpreter("isolated")
+    assert failure is not None
+    assert failure.type.__name__ == "ImportError"
+
+
+def test_module_attributes():
+    public = {name for name in vars(kestrel) if not name.startswith("__")}
+    assert public == set(SINGLE_LOCATION) | {"np"}
+    assert kestrel.np is numpy
+    assert kestrel.__doc__ is None
+
+
+def test_unusable_numpy_c_interface_fails_the_import():
+    # Both locations of NumPy's C interface made unimportable after NumPy itself loaded.
+    code = textwrap.dedent(
+        """
+        import sys
+        import numpy
+        sys.modules["numpy._core._multiarray_umath"] = None
+        sys.modules["numpy.core._multiarray_umath"] = None
+        try:
+            import ferrule.kestrel
+        except ImportError as e:
+            print(e)
+        """
+    )
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == (
+        "numpy.core.multiarray failed to import (auto-generated because you didn't call "
+        "'numpy.import_array()' after cimporting numpy; use '<void>numpy._import_array' to "
+        "disable if you are certain you don't need it)."
+    )
+
+
+@pytest.mark.parametrize("name", SINGLE_LOCATION)
+def test_class_identity_and_docs(name):
+    cls = getattr(kestrel, name)
+    assert cls.__module__ == "ferrule.kestrel"
+    assert cls.__qualname__ == name
+    assert cls.__doc__ is None
+    methods = [v for k, v in vars(cls).items() if callable(v) and not k.startswith("__")]
+    assert methods
+    assert all(m.__doc__ is None for m in methods)
+
+
+def test_instances_have_no_dict_no_weakrefs_and_are_untracked(family):
+    obj = family.cls()
+    with pytest.raises(AttributeError):
+        obj.__dict__  # noqa: B018
+    with pytest.raises(AttributeError):
+        obj.anything = 1
+    with pytest.raises(TypeError):
+        weakref.ref(obj)
+    assert not gc.is_tracked(obj)
+
+
+def test_classes_can_be_subclassed(family):
+    class Sub(family.cls):
+        def twice(self, x):
+            return 2 * self.transform_one(x)
+
+    args = [1.5, 0.5, 2.0, 0.0][: len(family.params)]
+    sub = Sub(*args)
+    assert isinstance(sub, family.cls)
+    assert sub.get_transformation_params() == family.cls(*args).get_transformation_params()
+    assert sub.twice(0.5) == 2 * family.cls(*args).transform_one(0.5)
