@@ -1,0 +1,176 @@
+"""The report of a run: a plain-text comparison table, or the same results as JSON."""
+
+import json
+import math
+from dataclasses import dataclass
+
+import numpy as np
+
+from ferrule.cli.fitting import OPTIMISERS, FitOutcome, FitSettings
+from ferrule.cli.readers import Series
+
+
+@dataclass(frozen=True)
+class Report:
+    series: Series
+    settings: FitSettings
+    outcomes: list[FitOutcome]
+    not_fitted: list[tuple[str, str]]  # (family key, reason)
+
+
+def _g(value: float, digits: int = 4) -> str:
+    return f"{value:.{digits}g}"
+
+
+def _fixed(value: float, decimals: int) -> str:
+    return f"{value:.{decimals}f}" if math.isfinite(value) else f"{value}"
+
+
+def _describe_input(report: Report) -> list[str]:
+    series, settings = report.series, report.settings
+    values = series.values
+    column = f", column {series.column}" if series.column else ""
+    missing = f" ({series.missing} missing skipped)" if series.missing else ""
+    below = int(np.sum(values <= settings.left))
+    above = int(np.sum(values >= settings.right))
+    name, _, _ = OPTIMISERS[settings.optimiser]
+    if settings.rescale:
+        rescaling = f"x -> (x + {_g(settings.shift, 6)}) * {_g(settings.scale, 6)}"
+    else:
+        rescaling = "off"
+    return [
+        f"input:      {series.source}{column}: {values.size} values{missing}, "
+        f"min {_g(values.min(), 6)}, max {_g(values.max(), 6)}",
+        f"censoring:  {below} at or below left threshold {_g(settings.left, 6)}, "
+        f"{above} at or above right threshold {_g(settings.right, 6)}",
+        f"fit:        {OPTIMISERS[settings.optimiser][1]} ({name}), rescaling {rescaling}, "
+        f"prior {'on' if settings.prior else 'off'}",
+    ]
+
+
+def render_table(report: Report) -> str:
+    count_heading = OPTIMISERS[report.settings.optimiser][2]
+    headings = [
+        "family",
+        "parameters",
+        "mu",
+        "sigma",
+        "log-lik",
+        "AIC",
+        count_heading,
+        "PPCC",
+        "AD",
+    ]
+    rows = []
+    for outcome in report.outcomes:
+        names = outcome.family.param_names
+        params = "  ".join(f"{n}={_g(v)}" for n, v in zip(names, outcome.natural, strict=False))
+        mu, sigma = outcome.natural[-2:]
+        count = "?" if outcome.count is None else str(outcome.count)
+        rows.append(
+            [
+                outcome.family.key,
+                params,
+                _g(mu),
+                _g(sigma),
+                _fixed(outcome.log_lik, 2),
+                _fixed(outcome.aic, 2),
+                count + ("*" if outcome.hit_limit else ""),
+                _fixed(outcome.ppcc, 4),
+                _g(outcome.anderson_darling, 3),
+            ]
+        )
+    widths = [max(len(r[i]) for r in [headings, *rows]) for i in range(len(headings))]
+    left_aligned = {0, 1}
+
+    def line(cells: list[str]) -> str:
+        return "  ".join(
+            cell.ljust(w) if i in left_aligned else cell.rjust(w)
+            for i, (cell, w) in enumerate(zip(cells, widths, strict=True))
+        ).rstrip()
+
+    out = _describe_input(report) + [""]
+    out.append(line(headings))
+    out.append(line(["-" * w for w in widths]))
+    out.extend(line(row) for row in rows)
+    for key, reason in report.not_fitted:
+        out.append(f"{key.ljust(widths[0])}  not fitted: {reason}")
+    out.append("")
+    out.extend(_notes(report))
+    return "\n".join(out) + "\n"
+
+
+def _notes(report: Report) -> list[str]:
+    notes = [
+        "log-lik: censored log-likelihood at the optimum (the prior not included); "
+        "AIC = 2k - 2 log-lik, k = 3 (yjt) or 4.",
+        "PPCC: correlation of the normal Q-Q plot of the standardised uncensored values, "
+        "ranked within the whole sample (1 = straight line).",
+        "AD: Anderson-Darling statistic of the uncensored values against the fitted normal "
+        "between the thresholds (smaller is better).",
+        "Parameters refer to the rescaled values; yjt, logsinh and sinhasinh model "
+        "(T(x) - mu) / sigma, jpt models T((x - mu) / sigma) as standard normal.",
+    ]
+    if any(outcome.hit_limit for outcome in report.outcomes):
+        notes.append(
+            "* the optimiser stopped at its iteration limit: the result may not be optimal."
+        )
+    finite = [o for o in report.outcomes if math.isfinite(o.aic)]
+    if len(finite) > 1:
+        best = min(finite, key=lambda o: o.aic)
+        notes.append(f"Lowest AIC: {best.family.key} ({best.family.title}).")
+    return notes
+
+
+def _number(value: float) -> float | None:
+    """JSON has no inf or nan: those become null."""
+    return float(value) if math.isfinite(value) else None
+
+
+def _threshold(value: float) -> float | str:
+    return float(value) if math.isfinite(value) else str(value)
+
+
+def render_json(report: Report) -> str:
+    series, settings = report.series, report.settings
+    fits = []
+    for outcome in report.outcomes:
+        names = outcome.family.param_names
+        fits.append(
+            {
+                "family": outcome.family.key,
+                "parameters": {n: _number(v) for n, v in zip(names, outcome.natural, strict=False)},
+                "mu": _number(outcome.natural[-2]),
+                "sigma": _number(outcome.natural[-1]),
+                "search_vector": [_number(v) for v in outcome.search],
+                "log_likelihood": _number(outcome.log_lik),
+                "aic": _number(outcome.aic),
+                "count": outcome.count,
+                "iteration_limit_reached": outcome.hit_limit,
+                "censored_left": outcome.n_left,
+                "uncensored": int(outcome.z.size),
+                "censored_right": outcome.n_right,
+                "ppcc": _number(outcome.ppcc),
+                "anderson_darling": _number(outcome.anderson_darling),
+            }
+        )
+    document = {
+        "input": {
+            "source": series.source,
+            "column": series.column,
+            "values": int(series.values.size),
+            "missing_skipped": series.missing,
+        },
+        "settings": {
+            "optimiser": settings.optimiser,
+            "left": _threshold(settings.left),
+            "right": _threshold(settings.right),
+            "rescale": settings.rescale,
+            "scale": settings.scale,
+            "shift": settings.shift,
+            "prior": settings.prior,
+        },
+        "fits": fits,
+        "not_fitted": [{"family": key, "reason": reason} for key, reason in report.not_fitted],
+    }
+    return json.dumps(document, indent=2, allow_nan=False) + "\n"
