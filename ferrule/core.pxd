@@ -1,7 +1,8 @@
-# C++ declarations of the transformation core, shared by every class of the extension.
+# Declarations of the transformation core, shared by every class of the extension.
 # Anything that allocates (takes or returns a Vector by value, decodes a search vector,
-# fits) is `except +`, so std::bad_alloc and friends become Python exceptions.
-from libcpp cimport bool as cbool
+# fits) translates escaping standard exceptions into Python ones (std::bad_alloc into
+# MemoryError and so on).
+from libcpp cimport bool
 from libcpp.vector cimport vector
 
 
@@ -16,9 +17,9 @@ cdef extern from "core/transformation.hpp" namespace "ferrule" nogil:
         double transformOne(double x)
         double invTransformOne(double y)
         double logDensity(const Vector& v, double x, double left, double right,
-                          cbool doRescale) except +
+                          bool doRescale) except +
         double logJacobian(const Vector& v, double x, double left, double right,
-                           cbool doRescale) except +
+                           bool doRescale) except +
         int numTransParams()
         Vector getScaleShift() except +
         Vector getTransformationParams() except +
@@ -31,11 +32,11 @@ cdef extern from "core/transformation.hpp" namespace "ferrule" nogil:
         Vector transformMany(Vector values) except +
         Vector invTransformMany(Vector values) except +
 
-        Vector optimParams(Vector data, cbool doRescale, cbool isMap,
+        Vector optimParams(Vector data, bool doRescale, bool isMap,
                            double leftCensThresh, double rightCensThresh) except +
-        Vector optimParamsDE(Vector data, cbool doRescale, cbool isMap,
+        Vector optimParamsDE(Vector data, bool doRescale, bool isMap,
                              double leftCensThresh, double rightCensThresh) except +
-        Vector optimParamsSCE(Vector data, cbool doRescale, cbool isMap,
+        Vector optimParamsSCE(Vector data, bool doRescale, bool isMap,
                               int maxConverge, int maxEval,
                               double leftCensThresh, double rightCensThresh) except +
 
@@ -58,7 +59,7 @@ cdef extern from "core/log_sinh.hpp" namespace "ferrule" nogil:
 
 
 # SinhAsinhTransformation and JonesPewseyTransformation are aliases of one class
-# template in C++; Cython only needs the alias names.
+# template in the core; Cython only needs the alias names.
 cdef extern from "core/sinh_asinh.hpp" namespace "ferrule" nogil:
     double sinhAsinhForward(double x, double delta, double epsilon)
 

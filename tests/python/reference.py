@@ -93,3 +93,15 @@ def sa_decode(q):
 
 def normal_log_density(y, mu, sigma):
     return -0.5 * math.log(TWO_PI * sigma**2) - (y - mu) ** 2 / (2 * sigma**2)
+
+
+# Normal distribution function through Abramowitz & Stegun 7.1.26 for erf.
+def normal_cdf(z):
+    s = -1.0 if z < 0 else 1.0
+    a = abs(z) / math.sqrt(2.0)
+    t = 1 / (1 + 0.3275911 * a)
+    e = math.exp(-a * a)
+    p = t * (
+        0.254829592 + t * (-0.284496736 + t * (1.421413741 + t * (-1.453152027 + t * 1.061405429)))
+    )
+    return ((1 - p * e) * s + 1) * 0.5
