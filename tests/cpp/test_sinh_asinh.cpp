@@ -22,6 +22,19 @@ TEST(SinhAsinhMap, StatedValues) {
     EXPECT_TRUE(sameBits(j.invTransformOne(2.0), t.invTransformOne(2.0)));
 }
 
+// Bit-exact arithmetic order (Python, same expressions): the Jacobian forms
+// delta*cosh(...)/sqrt(x^2 + 1) before its one logarithm (summing three logarithms gives
+// 2.8044674552694815 at x = 2.5 and 0.5517727769652956 at x = 5 with delta = 1.3,
+// epsilon = -0.4), and the inverse divides by delta (multiplying by 1/delta gives
+// 0.31975765680703677 for delta = 3, epsilon = 0.5, y = 2).
+TEST(SinhAsinhMap, ArithmeticOrderIsExact) {
+    const SinhAsinhTransformation t;
+    EXPECT_EQ(t.censoredLogJacobian({2.0, 0.5, 0.0, 1.0}, 0.0, 2.5, -kInf, kInf), 2.804467455269481);
+    EXPECT_EQ(t.censoredLogJacobian({1.3, -0.4, 0.0, 1.0}, 0.0, 5.0, -kInf, kInf), 0.5517727769652958);
+    EXPECT_EQ(SinhAsinhTransformation(3.0, 0.5).invTransformOne(2.0), 0.3197576568070368);
+    EXPECT_EQ(JonesPewseyTransformation(1.3, -0.4).invTransformOne(5.0), 3.9662366286510857);
+}
+
 // delta = 1, epsilon = 0 is the identity up to rounding, with log Jacobian log(1) = 0.
 TEST(SinhAsinhMap, UnitDeltaZeroEpsilonIsIdentity) {
     const SinhAsinhTransformation t(1.0, 0.0);

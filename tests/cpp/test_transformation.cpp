@@ -91,6 +91,27 @@ TYPED_TEST(TransformationTest, PerValueViewsLeaveDecodedParamsButNotOptimised) {
     }
 }
 
+// The likelihood terms read the natural parameters from their vector argument, not from
+// the members: an object holding other parameters gives the same terms.
+TYPED_TEST(TransformationTest, LikelihoodTermsReadParamsFromArgument) {
+    using F = Family<TypeParam>;
+    const TypeParam other = F::make(F::transParams());
+    for (const Vector &q : F::searchPoints()) {
+        TypeParam holder = F::make(F::transParams());
+        const Vector p = holder.setParams(q);
+        for (double x : {0.3, 1.0, 2.5, 4.0}) {
+            const double y = holder.transformOne(x);
+            const double tL = holder.transformOne(0.5);
+            const double tR = holder.transformOne(3.0);
+            EXPECT_TRUE(sameBits(other.censoredLogDensity(p, y, x, tL, tR), holder.censoredLogDensity(p, y, x, tL, tR)))
+                << "x = " << x;
+            EXPECT_TRUE(
+                sameBits(other.censoredLogJacobian(p, y, x, tL, tR), holder.censoredLogJacobian(p, y, x, tL, tR)))
+                << "x = " << x;
+        }
+    }
+}
+
 // With do_rescale the value and both thresholds are rescaled before anything else,
 // and nothing else changes (no factor for the rescaling enters the result).
 TYPED_TEST(TransformationTest, RescaledViewsEqualViewsOfRescaledInputs) {
