@@ -2,6 +2,7 @@
 
 import json
 import math
+import textwrap
 from dataclasses import dataclass
 
 import numpy as np
@@ -96,7 +97,8 @@ def render_table(report: Report) -> str:
     for key, reason in report.not_fitted:
         out.append(f"{key.ljust(widths[0])}  not fitted: {reason}")
     out.append("")
-    out.extend(_notes(report))
+    for note in _notes(report):
+        out.extend(textwrap.wrap(note, width=100, subsequent_indent="  "))
     return "\n".join(out) + "\n"
 
 

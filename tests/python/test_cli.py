@@ -1,0 +1,327 @@
+"""`ferrule fit` run as a user runs it: in a subprocess, reading its output and exit status."""
+
+import json
+import math
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import ferrule
+
+FAMILY_KEYS = ["yjt", "logsinh", "sinhasinh", "jpt"]
+BUNDLED = Path(ferrule.__file__).parent / "data" / "seattle_precipitation.csv"
+
+
+def run(*args, env=None, cwd=None):
+    return subprocess.run(
+        [sys.executable, "-m", "ferrule", *map(str, args)],
+        capture_output=True,
+        text=True,
+        env=env,
+        cwd=cwd,
+        timeout=600,
+    )
+
+
+def ok_json(*args):
+    result = run("fit", "--json", *args)
+    assert result.returncode == 0, result.stderr
+    return json.loads(result.stdout)
+
+
+def table_rows(stdout):
+    """The table's rows, split into cells, between the dashed rule and the blank line."""
+    lines = stdout.splitlines()
+    start = next(i for i, line in enumerate(lines) if line.startswith("---")) + 1
+    end = lines.index("", start)
+    return [line.split() for line in lines[start:end]]
+
+
+def bundled_precipitation():
+    # Read straight from the shipped file, independently of the command line's reader.
+    return np.loadtxt(BUNDLED, delimiter=",", skiprows=1, usecols=1)
+
+
+@pytest.fixture(scope="module")
+def default_run():
+    return run("fit")
+
+
+@pytest.fixture(scope="module")
+def default_json():
+    return ok_json()
+
+
+def test_default_run_prints_one_row_per_family_for_the_bundled_series(default_run):
+    assert default_run.returncode == 0, default_run.stderr
+    assert default_run.stderr == ""
+    out = default_run.stdout
+    assert "seattle_precipitation.csv (bundled), column precipitation: 1461 values" in out
+    assert "838 at or below left threshold 0, 0 at or above right threshold inf" in out
+    heading = next(line for line in out.splitlines() if line.startswith("family"))
+    assert heading.split() == [
+        "family", "parameters", "mu", "sigma", "log-lik", "AIC", "iterations", "PPCC", "AD",
+    ]  # fmt: skip
+    rows = table_rows(out)
+    assert [row[0] for row in rows] == FAMILY_KEYS
+    for row in rows:
+        log_lik, aic, ppcc = float(row[-5]), float(row[-4]), float(row[-2])
+        assert math.isfinite(log_lik) and math.isfinite(aic)
+        assert 0.0 < ppcc <= 1.0
+    # The fits' own console lines stay out of the table.
+    assert "iterations:" not in out
+
+
+def test_fits_classify_the_dry_days_as_left_censored(default_json):
+    for fit in default_json["fits"]:
+        assert (fit["censored_left"], fit["uncensored"], fit["censored_right"]) == (838, 623, 0)
+        assert fit["aic"] == pytest.approx(
+            2 * len(fit["search_vector"]) - 2 * fit["log_likelihood"]
+        )
+    assert [len(f["search_vector"]) for f in default_json["fits"]] == [3, 4, 4, 4]
+
+
+def log_phi(z):
+    return math.log(0.5 * math.erfc(-z / math.sqrt(2.0)))
+
+
+def yeo_johnson_log_lik(x, lam, mu, sigma):
+    """Censored log-likelihood of x >= 0 left-censored at 0, Yeo-Johnson; T(0) = 0.
+
+    Uncensored: log phi((y - mu)/sigma) - log sigma + (lambda - 1) log(x + 1), y = ((x+1)^l - 1)/l;
+    censored: log Phi((0 - mu)/sigma). Phi exact (erfc), so the fit's approximation of Phi
+    (error below 1e-7) shows as a difference of order 1e-4 over 838 censored terms."""
+    wet = x[x > 0]
+    y = ((wet + 1.0) ** lam - 1.0) / lam
+    density = -0.5 * np.log(2 * np.pi * sigma**2) - (y - mu) ** 2 / (2 * sigma**2)
+    return float(np.sum(density + (lam - 1.0) * np.log1p(wet))) + (x.size - wet.size) * log_phi(
+        -mu / sigma
+    )
+
+
+def jones_pewsey_log_lik(x, delta, eps, mu, sigma):
+    """Jones-Pewsey, left-censored at 0: uncensored values have the sinh-arcsinh density
+    delta cosh(a) / (sigma sqrt(1 + z^2)) phi(sinh a), z = (x - mu)/sigma, a = delta asinh z + eps;
+    a censored value contributes log Phi((T(0) - mu) / sigma) with T(0) = sinh(eps), the
+    threshold mapped without mu and sigma as the fit's objective does."""
+    wet = x[x > 0]
+    z = (wet - mu) / sigma
+    a = delta * np.arcsinh(z) + eps
+    density = (
+        np.log(np.cosh(a))
+        + np.log(delta)
+        - 0.5 * np.log(z**2 + 1)
+        - np.log(sigma)
+        - 0.5 * np.log(2 * np.pi)
+        - 0.5 * np.sinh(a) ** 2
+    )
+    return float(np.sum(density)) + (x.size - wet.size) * log_phi((math.sinh(eps) - mu) / sigma)
+
+
+def test_reported_log_likelihood_is_the_censored_likelihood_at_the_reported_parameters(
+    default_json,
+):
+    scale = default_json["settings"]["scale"]
+    x = bundled_precipitation() * scale
+    fits = {fit["family"]: fit for fit in default_json["fits"]}
+    yjt = fits["yjt"]
+    expected = yeo_johnson_log_lik(x, yjt["parameters"]["lambda"], yjt["mu"], yjt["sigma"])
+    assert yjt["log_likelihood"] == pytest.approx(expected, abs=2e-3)
+    jpt = fits["jpt"]
+    expected = jones_pewsey_log_lik(x, *jpt["parameters"].values(), jpt["mu"], jpt["sigma"])
+    assert jpt["log_likelihood"] == pytest.approx(expected, abs=2e-3)
+
+
+def test_reported_yeo_johnson_parameters_are_a_maximum(default_json):
+    x = bundled_precipitation() * default_json["settings"]["scale"]
+    yjt = default_json["fits"][0]
+    best = [yjt["parameters"]["lambda"], yjt["mu"], yjt["sigma"]]
+    at_best = yeo_johnson_log_lik(x, *best)
+    for i in range(3):
+        for step in (-0.02, 0.02):
+            moved = list(best)
+            moved[i] *= 1.0 + step
+            assert yeo_johnson_log_lik(x, *moved) < at_best
+
+
+def fits_by_family(document):
+    return {fit["family"]: fit for fit in document["fits"]}
+
+
+def test_npy_input_gives_the_same_fits_as_the_csv_column(tmp_path, default_json):
+    path = tmp_path / "rain.npy"
+    np.save(path, bundled_precipitation())
+    document = ok_json(path, "--left", 0, "--family", "yjt,sinhasinh")
+    assert document["input"]["source"] == str(path)
+    expected = fits_by_family(default_json)
+    assert document["fits"] == [expected["yjt"], expected["sinhasinh"]]
+
+
+def test_chosen_families_are_fitted_once_each_in_the_order_given():
+    result = run("fit", "--family", "jpt,yjt", "--family", "jpt")
+    assert result.returncode == 0, result.stderr
+    assert [row[0] for row in table_rows(result.stdout)] == ["jpt", "yjt"]
+
+
+def test_rescaling_by_one_is_the_same_as_no_rescaling(default_json):
+    raw = ok_json("--no-rescale", "--family", "yjt,jpt")
+    unit = ok_json("--scale", 1, "--family", "yjt,jpt")
+    assert raw["fits"] == unit["fits"]
+    assert raw["settings"]["rescale"] is False and unit["settings"]["rescale"] is True
+    # The default data-derived scale changes the fitted location.
+    assert raw["fits"][0]["mu"] != pytest.approx(fits_by_family(default_json)["yjt"]["mu"])
+
+
+def test_shift_acts_alike_in_every_family_including_log_sinh(tmp_path):
+    # log-sinh's class has no shift of its own: the shifted fit must equal a fit of the
+    # shifted series with the shifted threshold and no shift.
+    shifted = ok_json("--shift", 1, "--scale", 0.1)
+    path = tmp_path / "plus_one.npy"
+    np.save(path, bundled_precipitation() + 1.0)
+    by_hand = ok_json(path, "--left", 1, "--scale", 0.1)
+    assert [f["family"] for f in shifted["fits"]] == FAMILY_KEYS
+    assert shifted["fits"] == by_hand["fits"]
+    unshifted = ok_json("--scale", 0.1, "--family", "logsinh")
+    assert unshifted["fits"][0]["log_likelihood"] != shifted["fits"][1]["log_likelihood"]
+
+
+def test_prior_trades_likelihood_for_the_prior(default_json):
+    # The posterior mode cannot have a higher likelihood than the likelihood's own maximum.
+    posterior = ok_json("--prior", "--family", "yjt")
+    assert posterior["settings"]["prior"] is True
+    best = fits_by_family(default_json)["yjt"]
+    assert posterior["fits"][0]["log_likelihood"] <= best["log_likelihood"] + 1e-9
+    assert posterior["fits"][0]["parameters"] != best["parameters"]
+
+
+@pytest.mark.parametrize(
+    "optimiser, count_heading", [("sce", "evaluations"), ("de", "generations")]
+)
+def test_optimiser_is_selectable(optimiser, count_heading):
+    result = run("fit", "--optimiser", optimiser, "--family", "yjt,sinhasinh")
+    assert result.returncode == 0, result.stderr
+    heading = next(line for line in result.stdout.splitlines() if line.startswith("family"))
+    assert count_heading in heading.split()
+    rows = table_rows(result.stdout)
+    assert [row[0] for row in rows] == ["yjt", "sinhasinh"]
+    assert all(math.isfinite(float(row[-5])) and int(row[-3]) > 0 for row in rows)
+
+
+def test_shuffled_complex_evolution_is_reproducible_across_runs():
+    first = ok_json("--optimiser", "sce", "--family", "jpt", "--max-converge", 3)
+    second = ok_json("--optimiser", "sce", "--family", "jpt", "--max-converge", 3)
+    assert first["fits"] == second["fits"]
+
+
+def test_fit_console_lines_show_only_with_verbose():
+    quiet = run("fit", "--family", "yjt")
+    loud = run("fit", "--family", "yjt", "--verbose")
+    assert quiet.returncode == loud.returncode == 0
+    assert quiet.stderr == "" and "iterations:" not in quiet.stdout
+    assert loud.stdout == quiet.stdout
+    counts = re.findall(r"^\[yjt\] iterations: (\d+)$", loud.stderr, flags=re.MULTILINE)
+    assert counts == [table_rows(loud.stdout)[0][-3].rstrip("*")]
+
+
+def png_size(path):
+    data = Path(path).read_bytes()
+    assert data[:8] == b"\x89PNG\r\n\x1a\n"
+    assert data[12:16] == b"IHDR"
+    return struct.unpack(">II", data[16:24])
+
+
+def test_plot_writes_a_png(tmp_path):
+    result = run("fit", "--family", "yjt,jpt", "--plot", "diag.png", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    # 12 x 5 inches at 100 dots per inch.
+    assert png_size(tmp_path / "diag.png") == (1200, 500)
+    assert "figure written to diag.png" in result.stderr
+
+
+def test_plot_without_matplotlib_fails_before_fitting(tmp_path):
+    # A matplotlib that cannot be imported shadows the installed one.
+    (tmp_path / "matplotlib").mkdir()
+    (tmp_path / "matplotlib" / "__init__.py").write_text("raise ImportError('hidden')\n")
+    env = dict(os.environ, PYTHONPATH=str(tmp_path))
+    result = run("fit", "--plot", tmp_path / "out.png", env=env)
+    assert result.returncode == 1
+    assert result.stdout == ""
+    assert "--plot needs matplotlib" in result.stderr
+    assert not (tmp_path / "out.png").exists()
+
+
+def test_plot_into_a_missing_directory_is_reported(tmp_path):
+    result = run("fit", "--family", "yjt", "--plot", tmp_path / "no" / "such" / "dir.png")
+    assert result.returncode == 1
+    assert "ferrule: error: cannot write the figure to" in result.stderr
+
+
+@pytest.mark.parametrize(
+    "args, status, message",
+    [
+        (["missing.csv"], 1, "ferrule: error: no such file: 'missing.csv'"),
+        (
+            ["--column", "date"],
+            1,
+            "ferrule: error: column 'date' of 'seattle_precipitation.csv (bundled)' is not numeric:"
+            " line 2 holds '2012-01-01'",
+        ),
+        (["--family", "yjt,boxcox"], 2, "unknown family 'boxcox' (choose from yjt, logsinh"),
+        (["header_only.csv"], 1, "ferrule: error: no values to fit in 'header_only.csv'"),
+        (["empty.npy"], 1, "ferrule: error: no values to fit in 'empty.npy': the series is empty"),
+        (["all_missing.csv"], 1, "all 2 entries are missing"),
+        (["--left", 5, "--right", 5], 2, "the left threshold (5) must be below the right one"),
+        (["--left", "nan"], 2, "a censoring threshold must be a number"),
+        (["--scale", 0], 2, "the scale must be finite and non-zero"),
+        (["--optimiser", "bfgs"], 2, "invalid choice: 'bfgs'"),
+    ],
+    ids=[
+        "missing-file",
+        "non-numeric-column",
+        "unknown-family",
+        "empty-csv",
+        "empty-npy",
+        "all-missing",
+        "thresholds",
+        "nan-threshold",
+        "zero-scale",
+        "unknown-optimiser",
+    ],
+)
+def test_bad_input_is_refused_with_a_clear_message(tmp_path, args, status, message):
+    (tmp_path / "header_only.csv").write_text("precipitation\n")
+    (tmp_path / "all_missing.csv").write_text("v\nNA\nnan\n")
+    np.save(tmp_path / "empty.npy", np.array([], dtype=np.float64))
+    result = run("fit", *args, cwd=tmp_path)
+    assert result.returncode == status
+    assert message in result.stderr
+    assert result.stdout == ""
+
+
+def test_log_sinh_without_a_left_threshold_is_left_out_of_the_default_set(tmp_path):
+    path = tmp_path / "flows.csv"
+    path.write_text("flow\n" + "\n".join(str(v) for v in [0.5, 1.2, 3.4, 2.2, 0.9, 7.5, 1.1]))
+    result = run("fit", path)
+    assert result.returncode == 0, result.stderr
+    assert "logsinh  not fitted: log-sinh needs a finite left threshold (--left)" in result.stdout
+    assert [row[0] for row in table_rows(result.stdout)] == ["yjt", "sinhasinh", "jpt"]
+    # Asked for by name, the family that could not be fitted fails the run.
+    assert run("fit", path, "--family", "logsinh").returncode == 1
+    assert run("fit", path, "--family", "logsinh", "--left", 0).returncode == 0
+
+
+def test_installed_console_script_runs_the_command_line():
+    script = shutil.which("ferrule", path=str(Path(sys.executable).parent))
+    assert script is not None, "the ferrule console script is not installed next to Python"
+    via_script = subprocess.run(
+        [script, "fit", "--family", "yjt"], capture_output=True, text=True, timeout=600
+    )
+    assert via_script.returncode == 0, via_script.stderr
+    assert via_script.stdout == run("fit", "--family", "yjt").stdout
