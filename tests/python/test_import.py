@@ -32,7 +32,10 @@ def test_second_import_returns_the_first_module_object():
 def _import_in_subinterpreter(config):
     interp = _interpreters.create(config)
     try:
-        return _interpreters.run_string(interp, "import ferrule.kestrel")
+        # The same search path as here, so that the same build of the module is found.
+        return _interpreters.run_string(
+            interp, f"import sys; sys.path[:] = {sys.path!r}\nimport ferrule.kestrel"
+        )
     finally:
         _interpreters.destroy(interp)
 
@@ -62,7 +65,7 @@ def test_module_attributes():
     assert kestrel.__doc__ is None
 
 
-def test_unusable_numpy_c_interface_fails_the_import():
+def test_unusable_numpy_c_interface_fails_the_import(tmp_path):
     # Both locations of NumPy's C interface made unimportable after NumPy itself loaded.
     code = textwrap.dedent(
         """
@@ -76,7 +79,9 @@ def test_unusable_numpy_c_interface_fails_the_import():
             print(e)
         """
     )
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    out = subprocess.run(
+        [sys.executable, "-c", code], capture_output=True, text=True, check=True, cwd=tmp_path
+    )
     assert out.stdout.strip() == (
         "numpy.core.multiarray failed to import (auto-generated because you didn't call "
         "'numpy.import_array()' after cimporting numpy; use '<void>numpy._import_array' to "
