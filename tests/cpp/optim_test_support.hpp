@@ -65,6 +65,15 @@ inline std::string streamed(double x) {
     return out.str();
 }
 
+// A right-skewed series of 24 positive values; with the left threshold 1 the first
+// two are censored.
+inline Vector skewedSeries() {
+    return {0.3, 0.6, 1.1, 1.4, 1.9,  2.3,  2.8,  3.1,  3.9,  4.4,  5.0,  5.6,
+            6.3, 7.1, 8.0, 9.2, 10.5, 12.1, 14.0, 16.4, 19.5, 23.8, 29.9, 38.0};
+}
+inline constexpr double kSeriesLeft = 1.0;
+inline constexpr double kSeriesRight = 1000.0;
+
 inline bool sameVectorBits(const Vector &a, const Vector &b) {
     return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0);
 }

@@ -9,6 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include "core/log_sinh.hpp"
+#include "core/sinh_asinh.hpp"
+#include "core/yeo_johnson.hpp"
 #include "optim/differential_evolution.hpp"
 #include "optim_test_support.hpp"
 
@@ -16,8 +19,11 @@ namespace ferrule {
 namespace {
 
 using test::CoutCapture;
+using test::kSeriesLeft;
+using test::kSeriesRight;
 using test::record;
 using test::sameVectorBits;
+using test::skewedSeries;
 using test::streamed;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -271,6 +277,57 @@ TEST(DifferentialEvolution, WithoutCrossoverOnlyTheForcedComponentChanges) {
         EXPECT_LE(changed, 1) << "member " << i;
     }
 }
+
+// Fits of the censored likelihoods with the settings of the fitting front end: the
+// first line is the family's first lower bound, the last lines match the count, and
+// the result lies in the family's box with a finite value.
+struct FamilyCase {
+    std::string name;
+    std::string firstLine;
+};
+
+class DifferentialEvolutionOnLikelihood : public ::testing::TestWithParam<FamilyCase> {};
+
+template <class T> void checkFamilyFit(T model, const std::string &firstLine) {
+    const FitObjective objective{&Transformation::negLogLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    const Vector lower = model.lowerBounds();
+    const Vector upper = model.upperBounds();
+    CoutCapture out;
+    const FitResult result = differentialEvolution(lower, upper, objective, 0.9, 0.8, 25);
+    const std::vector<std::string> lines = out.lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], firstLine);
+    if (result.count < 1000) {
+        EXPECT_EQ(lines[lines.size() - 2], "DE converged after " + std::to_string(result.count) + " iterations");
+    } else {
+        EXPECT_EQ(lines.back().rfind("Iteration 900: best objective = ", 0), 0u);
+    }
+    ASSERT_EQ(result.params.size(), lower.size());
+    for (std::size_t k = 0; k < lower.size(); ++k) {
+        EXPECT_GE(result.params[k], lower[k]);
+        EXPECT_LE(result.params[k], upper[k]);
+    }
+    EXPECT_LT(objective(result.params), 1e20);
+}
+
+TEST_P(DifferentialEvolutionOnLikelihood, FitsWithinTheFamilyBox) {
+    const std::string &name = GetParam().name;
+    if (name == "YeoJohnson") {
+        checkFamilyFit(YeoJohnsonTransformation(1.0), GetParam().firstLine);
+    } else if (name == "LogSinh") {
+        checkFamilyFit(LogSinhTransformation(1.0, 0.01), GetParam().firstLine);
+    } else if (name == "SinhAsinh") {
+        checkFamilyFit(SinhAsinhTransformation(1.0, 0.0), GetParam().firstLine);
+    } else {
+        checkFamilyFit(JonesPewseyTransformation(1.0, 0.0), GetParam().firstLine);
+    }
+}
+
+// First lower bounds of the families' boxes: -100, -10, 0.001, 0.001.
+INSTANTIATE_TEST_SUITE_P(Families, DifferentialEvolutionOnLikelihood,
+                         ::testing::Values(FamilyCase{"YeoJohnson", "-100"}, FamilyCase{"LogSinh", "-10"},
+                                           FamilyCase{"SinhAsinh", "0.001"}, FamilyCase{"JonesPewsey", "0.001"}),
+                         [](const ::testing::TestParamInfo<FamilyCase> &info) { return info.param.name; });
 
 } // namespace
 } // namespace ferrule

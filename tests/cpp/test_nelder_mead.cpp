@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "core/yeo_johnson.hpp"
 #include "optim/nelder_mead.hpp"
 #include "optim_test_support.hpp"
 
@@ -15,8 +16,11 @@ namespace ferrule {
 namespace {
 
 using test::CoutCapture;
+using test::kSeriesLeft;
+using test::kSeriesRight;
 using test::record;
 using test::sameVectorBits;
+using test::skewedSeries;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 const std::string kLimitMessage = ": Reached maximum number of allowed iterations. The result may not be optimal";
@@ -248,6 +252,45 @@ TEST(NelderMead, GivenSimplexIsUsedAsItComes) {
     }
     EXPECT_NEAR(result.params[0], 1.0, 1e-2);
     EXPECT_NEAR(result.params[1], -2.0, 1e-2);
+}
+
+// The censored Yeo-Johnson likelihood of a skewed series, two values censored.
+class NelderMeadOnLikelihood : public ::testing::Test {
+protected:
+    YeoJohnsonTransformation model{1.0};
+    FitObjective objective{&Transformation::negLogLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+};
+
+TEST_F(NelderMeadOnLikelihood, ConvergesFromTheFamilyStart) {
+    CoutCapture out;
+    const FitResult result = nelderMead(model.startParams(), {}, objective, 1e-5, 1e-5, 1000);
+    EXPECT_EQ(out.text(), "");
+    EXPECT_GT(result.count, 0);
+    EXPECT_LT(result.count, 1000);
+    const double best = objective(result.params);
+    ASSERT_TRUE(std::isfinite(best));
+    EXPECT_LT(best, objective(model.startParams()));
+    const FitResult again = nelderMead(model.startParams(), {}, objective, 1e-5, 1e-5, 1000);
+    EXPECT_EQ(again.count, result.count);
+    EXPECT_TRUE(sameVectorBits(again.params, result.params));
+}
+
+TEST_F(NelderMeadOnLikelihood, ZeroStartComponentStaysZero) {
+    // mu starts at 0: no step in it, and the whole search keeps it at 0.
+    auto recorded = record([this](const Vector &x) { return objective(x); });
+    CoutCapture out;
+    const FitResult result = nelderMead({1.0, 0.0, 0.01}, {}, recorded, 1e-5, 1e-5, 1000);
+    for (const Vector &x : recorded.points) {
+        ASSERT_EQ(x[1], 0.0);
+    }
+    EXPECT_EQ(result.params[1], 0.0);
+}
+
+TEST_F(NelderMeadOnLikelihood, LimitMessageAfterFewIterations) {
+    CoutCapture out;
+    const FitResult result = nelderMead(model.startParams(), {}, objective, 1e-5, 1e-5, 3);
+    EXPECT_EQ(out.lines(), std::vector<std::string>{"3" + kLimitMessage});
+    EXPECT_EQ(result.count, 3);
 }
 
 } // namespace

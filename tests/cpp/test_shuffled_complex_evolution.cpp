@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "core/log_sinh.hpp"
+#include "core/yeo_johnson.hpp"
 #include "optim/random.hpp"
 #include "optim/shuffled_complex_evolution.hpp"
 #include "optim_test_support.hpp"
@@ -16,8 +18,11 @@
 namespace ferrule {
 namespace {
 
+using test::kSeriesLeft;
+using test::kSeriesRight;
 using test::record;
 using test::sameVectorBits;
+using test::skewedSeries;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
@@ -300,6 +305,74 @@ TEST_F(ShuffledComplexEvolution, NaNValueEndsTheRedrawsOfItsSlot) {
     const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 0);
     EXPECT_EQ(result.count, 21);
     EXPECT_FALSE(std::isnan(result.params[0]));
+}
+
+// Fits of the censored log-likelihood with the settings of the fitting front end.
+class ShuffledComplexEvolutionOnLikelihood : public ShuffledComplexEvolution {};
+
+TEST_F(ShuffledComplexEvolutionOnLikelihood, YeoJohnsonSampleKeeps21PointsOfTheBox) {
+    // n = 3: 3 complexes of 7, 21 sample points. Parts of the box give a log-likelihood
+    // of -inf; those draws are valued and drawn again, so exactly 21 values exceed -1e30.
+    // Slot 0 is the first draw, -100 + 200 U_k with the U_k above; in Python:
+    //   [(-100.0 + (100.0 - -100.0) * float.fromhex(u)).hex() for u in the three U_k]
+    YeoJohnsonTransformation model(1.0);
+    const FitObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    auto recorded = record([&objective](const Vector &x) { return objective(x); });
+    const FitResult result =
+        shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, recorded, 1e-5, 0);
+    EXPECT_EQ(static_cast<std::size_t>(result.count), recorded.values.size());
+    int kept = 0;
+    for (double v : recorded.values) {
+        kept += v > -1e30 ? 1 : 0;
+    }
+    EXPECT_EQ(kept, 21);
+    EXPECT_TRUE(sameVectorBits(result.params, {-0x1.239e4f3cb438ap+6, 0x1.0c01c25cf4a22p+6, 0x1.77181e994596ep+6}));
+}
+
+// A fit never loses its best sampled value (only sub-complex worsts are replaced),
+// and a freshly seeded engine repeats it exactly.
+template <class T> void checkReproducibleFit(T model) {
+    const FitObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    auto first = record([&objective](const Vector &x) { return objective(x); });
+    processEngine.seed(5489u);
+    const FitResult a = shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, first, 1e-5, 5);
+    processEngine.seed(5489u);
+    auto second = record([&objective](const Vector &x) { return objective(x); });
+    const FitResult b = shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, second, 1e-5, 5);
+    EXPECT_EQ(a.count, b.count);
+    EXPECT_TRUE(sameVectorBits(a.params, b.params));
+    EXPECT_EQ(first.values.size(), second.values.size());
+    EXPECT_TRUE(sameVectorBits(first.values, second.values));
+
+    double bestSampled = -std::numeric_limits<double>::infinity();
+    for (std::size_t k = 0; k < first.values.size() && k < 21; ++k) {
+        bestSampled = std::fmax(bestSampled, first.values[k]);
+    }
+    EXPECT_GE(objective(a.params), bestSampled);
+}
+
+TEST_F(ShuffledComplexEvolutionOnLikelihood, YeoJohnsonFitIsReproducible) {
+    checkReproducibleFit(YeoJohnsonTransformation(1.0));
+}
+
+TEST_F(ShuffledComplexEvolutionOnLikelihood, LogSinhFitIsReproducible) {
+    checkReproducibleFit(LogSinhTransformation(1.0, 0.01));
+}
+
+TEST_F(ShuffledComplexEvolutionOnLikelihood, LogSinhPenaltiesAreReplacedByValidPoints) {
+    // Offsets out of range give -1e20 per value, far below -1e10: such candidates are
+    // met during the fit but the result is a valid point.
+    LogSinhTransformation model(1.0, 0.01);
+    const FitObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    auto recorded = record([&objective](const Vector &x) { return objective(x); });
+    const FitResult result =
+        shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, recorded, 1e-5, 5);
+    int penalised = 0;
+    for (double v : recorded.values) {
+        penalised += v <= -1e10 ? 1 : 0;
+    }
+    EXPECT_GT(penalised, 0);
+    EXPECT_GT(objective(result.params), -1e10);
 }
 
 } // namespace
