@@ -15,4 +15,4 @@ echo "== C++ tests"
 meson test -C build/cpp --print-errorlogs
 
 echo "== Python tests"
-python -m pytest tests/python -q
+python -P -m pytest tests/python -q
