@@ -65,8 +65,8 @@ public:
     // ---- fitting entry points (optim/fitting.cpp); each returns the best search vector ----
     Vector optimParams(Vector data, bool doRescale, bool isMap, double leftCensThresh, double rightCensThresh);
     Vector optimParamsDE(Vector data, bool doRescale, bool isMap, double leftCensThresh, double rightCensThresh);
-    Vector optimParamsSCE(Vector data, bool doRescale, bool isMap, int maxConverge, int maxEval,
-                          double leftCensThresh, double rightCensThresh);
+    Vector optimParamsSCE(Vector data, bool doRescale, bool isMap, int maxConverge, int maxEval, double leftCensThresh,
+                          double rightCensThresh);
 
 protected:
     Transformation(double scale, double shift) : scale(scale), shift(shift) {}
