@@ -1,5 +1,7 @@
 #include "optim/random.hpp"
 
+#include <mutex>
+
 namespace ferrule {
 
 // Dynamic initialisation of this translation unit, before the extension module's
@@ -9,7 +11,17 @@ const UniformReal unitUniform{0.0, 1.0};
 
 double UniformReal::operator()(std::mt19937 &engine) const { return lo + (hi - lo) * canonical(engine); }
 
-double processUniform() { return unitUniform(processEngine); }
+namespace {
+// Fits on different threads (grid fits run without the interpreter lock) may draw at
+// the same time. Each draw takes the engine's two outputs under this lock, so the
+// state never tears; draws of a single thread are exactly those of an unguarded engine.
+std::mutex processEngineMutex;
+} // namespace
+
+double processUniform() {
+    const std::lock_guard<std::mutex> lock(processEngineMutex);
+    return unitUniform(processEngine);
+}
 
 double canonical(std::mt19937 &engine) {
     const std::uint32_t a = static_cast<std::uint32_t>(engine());

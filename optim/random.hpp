@@ -22,8 +22,9 @@ struct UniformReal {
 extern std::mt19937 processEngine;
 extern const UniformReal unitUniform; // [0, 1)
 
-// unitUniform drawn from processEngine. The optimisers reach the process-wide engine
-// only through this function, so guarding it against concurrent use needs one change.
+// unitUniform drawn from processEngine under a lock. The optimisers reach the
+// process-wide engine only through this function, which is safe to call from several
+// threads at once (the interleaving of their draws is then up to the scheduler).
 double processUniform();
 
 // The 53-bit integer b * 2^21 + (a >> 11) times 2^-53: the integer is exact in a
