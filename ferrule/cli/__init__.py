@@ -1,5 +1,6 @@
 """Command-line entry point: `ferrule fit ...` and `python -m ferrule fit ...`."""
 
+import math
 import sys
 
 import numpy as np
@@ -26,9 +27,14 @@ def main(argv: list[str] | None = None) -> int:
 
 
 def auto_scale(values: np.ndarray, shift: float) -> float:
-    """5 / max |x + shift|: the rescaled series then spans at most [-5, 5]."""
+    """The power of ten 10^-k that brings the largest |x + shift| into [1, 10).
+
+    Log-sinh in particular needs values of order one; a power of ten keeps the fitted
+    parameters easy to read back into the data's units."""
     largest = float(np.max(np.abs(values + shift)))
-    return 5.0 / largest if largest > 0.0 else 1.0
+    if not largest > 0.0:
+        return 1.0
+    return 10.0 ** -math.floor(math.log10(largest))
 
 
 def _fit(args) -> int:
@@ -82,6 +88,11 @@ def _fit(args) -> int:
 
         write_plot(report, args.plot)
         print(f"figure written to {args.plot}", file=sys.stderr)
-    # A family left out of the default set does not fail the run; one asked for by name does.
-    failed = not outcomes or (args.families is not None and not_fitted)
+    # An invalid optimum fails the run. A family that cannot be applied to this series is
+    # only left out of the default set; asked for by name, it fails the run too.
+    failed = (
+        not outcomes
+        or any(outcome.problems for outcome in outcomes)
+        or (args.families is not None and not_fitted)
+    )
     return 1 if failed else 0

@@ -47,6 +47,8 @@ class FitOutcome:
     aic: float
     count: int | None  # what the fit reported on its "iterations: " line
     hit_limit: bool
+    problems: list[str]  # why the optimum is not a valid fit; empty when it is
+    comparable: bool  # whether log-lik and AIC are on the footing of the normal-transform families
     console: list[str]  # the fit's own console lines
     fitted: np.ndarray  # the series as the likelihood sees it (shifted and scaled when rescaling)
     thresholds: tuple[float, float]  # on the same scale
@@ -101,6 +103,10 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
     z = np.sort(family.standardise(model, fitted[inside]))
     z_left, z_right = (float(t) for t in family.standardise(model, thresholds))
     count, hit_limit = _read_console(console)
+    # Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its density
+    # puts below L, Phi(T((L - mu) / sigma)): with censored values its likelihood is no longer
+    # one of a probability model, and it cannot be ranked against the other families.
+    comparable = not (family.models_raw_value and n_left + n_right > 0)
     return FitOutcome(
         family=family,
         model=model,
@@ -110,6 +116,8 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
         aic=2.0 * len(search) - 2.0 * log_lik,
         count=count,
         hit_limit=hit_limit,
+        problems=_problems(family, natural, log_lik, int(inside.sum())),
+        comparable=comparable,
         console=console,
         fitted=fitted,
         thresholds=(float(thresholds[0]), float(thresholds[1])),
@@ -120,6 +128,26 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
         ppcc=probability_plot_correlation(z, n_left, n_right),
         anderson_darling=conditional_anderson_darling(z, z_left, z_right),
     )
+
+
+def _problems(family: Family, natural: list[float], log_lik: float, n_inside: int) -> list[str]:
+    """Ways in which an optimum lies outside the family's model.
+
+    The simplex search is given only a start point, so it can leave the search box: a negative
+    delta or sigma then decodes from the search vector, and the fit explains nothing."""
+    found = []
+    sigma = natural[-1]
+    if not sigma > 0.0 or not math.isfinite(sigma):
+        found.append(f"sigma = {sigma:.4g} is not positive")
+    if family.param_names[0] == "delta" and not natural[0] > 0.0:
+        found.append(f"delta = {natural[0]:.4g} is not positive")
+    if family.key == "logsinh" and not math.exp(-20.0) <= natural[1] <= 1.0:
+        found.append(f"epsilon = {natural[1]:.4g} lies where the likelihood refuses it")
+    if not math.isfinite(log_lik):
+        found.append("the log-likelihood at the optimum is not finite")
+    if n_inside == 0:
+        found.append("no value lies strictly between the transformed thresholds")
+    return found
 
 
 def _read_console(lines: list[str]) -> tuple[int | None, bool]:

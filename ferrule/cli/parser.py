@@ -13,9 +13,9 @@ Without INPUT the bundled daily precipitation at Seattle 2012-2015 is fitted, le
 _EPILOG = """\
 families: yjt (Yeo-Johnson), logsinh (log-sinh), sinhasinh (sinh-arcsinh), jpt (Jones-Pewsey,
 the sinh-arcsinh distribution of the value itself).
-optimisers: simplex (Nelder-Mead from the family's start point), de (differential evolution
-over the family's search box; seeded afresh each run), sce (shuffled complex evolution;
-reproducible).
+optimisers: sce (shuffled complex evolution within the family's search box; the same result
+on every run), de (differential evolution within the search box; seeded afresh on every run),
+simplex (Nelder-Mead from the family's start point; not held inside the search box).
 The fitted parameters refer to the rescaled values (x + shift) * scale."""
 
 
@@ -121,8 +121,8 @@ def build_parser() -> argparse.ArgumentParser:
         "--optimiser",
         "--optimizer",
         choices=tuple(OPTIMISERS),
-        default="simplex",
-        help="optimiser (default: simplex)",
+        default="sce",
+        help="optimiser (default: sce)",
     )
     model.add_argument(
         "--max-converge",
@@ -163,8 +163,8 @@ def build_parser() -> argparse.ArgumentParser:
         type=scale_value,
         default=None,
         metavar="S|auto",
-        help="rescaling factor (default: auto, 5 / the largest absolute shifted value, "
-        "so that the values lie within [-5, 5])",
+        help="rescaling factor (default: auto, the power of ten that brings the largest "
+        "absolute shifted value into [1, 10))",
     )
     model.add_argument(
         "--shift",

@@ -24,6 +24,7 @@ def check_matplotlib() -> None:
 
 
 def write_plot(report: Report, path: str) -> None:
+    """Draws the valid fits; one that explains nothing (see the table's notes) is left out."""
     # The figure is drawn with the Agg canvas alone: no display or GUI toolkit is needed.
     from matplotlib.backends.backend_agg import FigureCanvasAgg
     from matplotlib.figure import Figure
@@ -31,8 +32,9 @@ def write_plot(report: Report, path: str) -> None:
     figure = Figure(figsize=(12, 5), layout="constrained")
     FigureCanvasAgg(figure)
     density_axes, qq_axes = figure.subplots(1, 2)
-    _draw_densities(density_axes, report)
-    _draw_qq(qq_axes, report)
+    shown = [outcome for outcome in report.outcomes if not outcome.problems]
+    _draw_densities(density_axes, report, shown)
+    _draw_qq(qq_axes, shown)
     figure.suptitle(f"ferrule fit: {report.series.source}")
     try:
         figure.savefig(path, dpi=100)
@@ -40,7 +42,7 @@ def write_plot(report: Report, path: str) -> None:
         raise CliError(f"cannot write the figure to '{path}': {err}") from None
 
 
-def _draw_densities(axes, report: Report) -> None:
+def _draw_densities(axes, report: Report, outcomes: list) -> None:
     settings, values = report.settings, report.series.values
     inside = values[(values > settings.left) & (values < settings.right)]
     n = values.size
@@ -63,12 +65,14 @@ def _draw_densities(axes, report: Report) -> None:
     )
     span = high - low
     grid = np.linspace(low + 1e-3 * span, high - 1e-3 * span, 400)
-    for outcome in report.outcomes:
+    for outcome in outcomes:
         density = _raw_density(outcome, grid, settings)
         label = outcome.family.key
         if outcome.n_left:
             share = float(normal_cdf(np.array([outcome.z_thresholds[0]]))[0])
-            label += f" (P(x <= {settings.left:g}) = {share:.3f}, data {outcome.n_left / n:.3f})"
+            label += (
+                f" (fitted P(x <= {settings.left:g}) {share:.3f}, data {outcome.n_left / n:.3f})"
+            )
         axes.plot(grid, density, color=_COLOURS[outcome.family.key], label=label)
     top = heights.max() if heights.size and heights.max() > 0 else 1.0
     axes.set_ylim(0.0, 1.5 * top)
@@ -99,9 +103,9 @@ def _raw_density(outcome, grid: np.ndarray, settings) -> np.ndarray:
         return np.exp(log_f) * factor
 
 
-def _draw_qq(axes, report: Report) -> None:
+def _draw_qq(axes, outcomes: list) -> None:
     lowest, highest = math.inf, -math.inf
-    for outcome in report.outcomes:
+    for outcome in outcomes:
         if outcome.z.size == 0:
             continue
         positions = plotting_positions(outcome.n_left, outcome.z.size, outcome.n_right)

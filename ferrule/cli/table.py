@@ -61,6 +61,7 @@ def render_table(report: Report) -> str:
         count_heading,
         "PPCC",
         "AD",
+        "notes",
     ]
     rows = []
     for outcome in report.outcomes:
@@ -76,13 +77,14 @@ def render_table(report: Report) -> str:
                 _g(sigma),
                 _fixed(outcome.log_lik, 2),
                 _fixed(outcome.aic, 2),
-                count + ("*" if outcome.hit_limit else ""),
+                count,
                 _fixed(outcome.ppcc, 4),
                 _g(outcome.anderson_darling, 3),
+                _flags(outcome),
             ]
         )
     widths = [max(len(r[i]) for r in [headings, *rows]) for i in range(len(headings))]
-    left_aligned = {0, 1}
+    left_aligned = {0, 1, len(headings) - 1}
 
     def line(cells: list[str]) -> str:
         return "  ".join(
@@ -98,8 +100,20 @@ def render_table(report: Report) -> str:
         out.append(f"{key.ljust(widths[0])}  not fitted: {reason}")
     out.append("")
     for note in _notes(report):
-        out.extend(textwrap.wrap(note, width=100, subsequent_indent="  "))
+        out.extend(textwrap.wrap(note, width=100, subsequent_indent="  ", break_on_hyphens=False))
     return "\n".join(out) + "\n"
+
+
+def _flags(outcome: FitOutcome) -> str:
+    return (
+        ("!" if outcome.problems else "")
+        + ("#" if not outcome.comparable else "")
+        + ("*" if outcome.hit_limit else "")
+    )
+
+
+def rankable(outcome: FitOutcome) -> bool:
+    return not outcome.problems and outcome.comparable and math.isfinite(outcome.aic)
 
 
 def _notes(report: Report) -> list[str]:
@@ -111,15 +125,32 @@ def _notes(report: Report) -> list[str]:
         "AD: Anderson-Darling statistic of the uncensored values against the fitted normal "
         "between the thresholds (smaller is better).",
         "Parameters refer to the rescaled values; yjt, logsinh and sinhasinh model "
-        "(T(x) - mu) / sigma, jpt models T((x - mu) / sigma) as standard normal.",
+        "(T(x)-mu)/sigma, jpt models T((x-mu)/sigma) as standard normal.",
     ]
+    for outcome in report.outcomes:
+        if outcome.problems:
+            notes.append(
+                f"! {outcome.family.key} is not a valid fit: {', '.join(outcome.problems)}."
+                + (
+                    " The simplex search is not held inside the search box; --optimiser sce or"
+                    " de searches within it."
+                    if report.settings.optimiser == "simplex"
+                    else ""
+                )
+            )
+    if any(not outcome.comparable for outcome in report.outcomes):
+        notes.append(
+            "# jpt: a censored value enters its likelihood as Phi((T(L)-mu)/sigma), not as the"
+            " mass Phi(T((L-mu)/sigma)) that its density leaves below the threshold; with"
+            " censored values its log-lik and AIC cannot be ranked against the other families."
+        )
     if any(outcome.hit_limit for outcome in report.outcomes):
         notes.append(
             "* the optimiser stopped at its iteration limit: the result may not be optimal."
         )
-    finite = [o for o in report.outcomes if math.isfinite(o.aic)]
-    if len(finite) > 1:
-        best = min(finite, key=lambda o: o.aic)
+    ranked = [o for o in report.outcomes if rankable(o)]
+    if len(ranked) > 1:
+        best = min(ranked, key=lambda o: o.aic)
         notes.append(f"Lowest AIC: {best.family.key} ({best.family.title}).")
     return notes
 
@@ -149,6 +180,9 @@ def render_json(report: Report) -> str:
                 "aic": _number(outcome.aic),
                 "count": outcome.count,
                 "iteration_limit_reached": outcome.hit_limit,
+                "valid": not outcome.problems,
+                "problems": outcome.problems,
+                "comparable": outcome.comparable,
                 "censored_left": outcome.n_left,
                 "uncensored": int(outcome.z.size),
                 "censored_right": outcome.n_right,
