@@ -54,7 +54,7 @@ make_venv() {
     say "creating virtual environment $VENV with $python"
     rm -rf "$VENV"
     $python -m venv "$VENV"
-    "$VENV/bin/python" -m pip install -q --upgrade pip
+    "$VENV/bin/python" -m pip install -q --upgrade pip 2>&1 | grep -v '^WARNING: Location' || true
 }
 
 install_python_packages() {
@@ -65,7 +65,12 @@ install_python_packages() {
         return 0
     fi
     say "installing Python packages from requirements-dev.txt"
-    "$VENV/bin/python" -m pip install -q -r "$ROOT/requirements-dev.txt"
+    mkdir -p "$ROOT/build"
+    local log="$ROOT/build/pip-requirements.log"
+    if ! "$VENV/bin/python" -m pip install -r "$ROOT/requirements-dev.txt" >"$log" 2>&1; then
+        tail -n 40 "$log" >&2
+        die "installing the Python packages failed (full log: $log)"
+    fi
     echo "$want" >"$stamp"
 }
 
@@ -79,7 +84,8 @@ install_ferrule() {
         tail -n 60 "$log" >&2
         die "building ferrule failed (full log: $log)"
     fi
-    "$VENV/bin/python" -c 'import ferrule.kestrel' || die "ferrule was installed but does not import"
+    # -P: import the installed package, not the source folder of the checkout.
+    (cd "$ROOT" && "$VENV/bin/python" -P -c 'import ferrule.kestrel') || die "ferrule was installed but does not import"
 }
 
 install_system_packages
