@@ -80,7 +80,7 @@ def _fit(args) -> int:
                 print(f"[{key}] {line}", file=sys.stderr)
         outcomes.append(outcome)
 
-    report = Report(series, settings, outcomes, not_fitted)
+    report = Report(series, settings, outcomes, not_fitted, chosen)
     sys.stdout.write(render_json(report) if args.json else render_table(report))
     sys.stdout.flush()
     if args.plot is not None and outcomes:

@@ -10,11 +10,13 @@ from ferrule.cli.capture import native_stdout_lines
 from ferrule.cli.families import Family
 from ferrule.cli.normality import conditional_anderson_darling, probability_plot_correlation
 
+# key: (method, name, what the count on its "iterations: " line counts)
 OPTIMISERS = {
     "simplex": ("optim_params", "Nelder-Mead simplex", "iterations"),
     "de": ("optim_paramsDE", "differential evolution", "generations"),
-    "sce": ("optim_paramsSCE", "shuffled complex evolution", "evaluations"),
+    "sce": ("optim_paramsSCE", "shuffled complex evolution", "likelihood evaluations"),
 }
+AUTO = "auto"  # each family's own default optimiser
 
 _COUNT_LINE = re.compile(r"^iterations: (-?\d+)$")
 _LIMIT_TEXT = "Reached maximum number of allowed iterations"
@@ -22,7 +24,7 @@ _LIMIT_TEXT = "Reached maximum number of allowed iterations"
 
 @dataclass(frozen=True)
 class FitSettings:
-    optimiser: str  # a key of OPTIMISERS
+    optimiser: str  # a key of OPTIMISERS, or AUTO
     left: float
     right: float
     rescale: bool
@@ -40,6 +42,7 @@ class NotFitted(Exception):
 @dataclass
 class FitOutcome:
     family: Family
+    optimiser: str  # the key of OPTIMISERS that ran
     model: object  # the fitted ferrule.kestrel instance
     search: list[float]  # best search vector
     natural: list[float]  # transformation parameters, then mu and sigma
@@ -70,9 +73,10 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
     bounds = family.prepare(np.array([settings.left, settings.right]), shift)
     left, right = float(bounds[0]), float(bounds[1])
 
-    method, _, _ = OPTIMISERS[settings.optimiser]
+    optimiser = family.default_optimiser if settings.optimiser == AUTO else settings.optimiser
+    method, _, _ = OPTIMISERS[optimiser]
     args = [data, left, right, settings.rescale, settings.prior]
-    if settings.optimiser == "sce":
+    if optimiser == "sce":
         args += [settings.max_converge, settings.max_eval]
     with native_stdout_lines() as console:
         getattr(model, method)(*args)
@@ -99,6 +103,8 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
     below = ~inside & (y <= t_left)
     n_left = int(below.sum())
     n_right = int(y.size - inside.sum() - n_left)
+    # With an increasing transformation this is the same test on the values themselves.
+    misplaced = int(np.sum(inside != ((fitted > thresholds[0]) & (fitted < thresholds[1]))))
 
     z = np.sort(family.standardise(model, fitted[inside]))
     z_left, z_right = (float(t) for t in family.standardise(model, thresholds))
@@ -109,6 +115,7 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
     comparable = not (family.models_raw_value and n_left + n_right > 0)
     return FitOutcome(
         family=family,
+        optimiser=optimiser,
         model=model,
         search=search,
         natural=natural,
@@ -116,7 +123,7 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
         aic=2.0 * len(search) - 2.0 * log_lik,
         count=count,
         hit_limit=hit_limit,
-        problems=_problems(family, natural, log_lik, int(inside.sum())),
+        problems=_problems(family, natural, log_lik, int(inside.sum()), misplaced),
         comparable=comparable,
         console=console,
         fitted=fitted,
@@ -130,11 +137,15 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
     )
 
 
-def _problems(family: Family, natural: list[float], log_lik: float, n_inside: int) -> list[str]:
+def _problems(
+    family: Family, natural: list[float], log_lik: float, n_inside: int, misplaced: int
+) -> list[str]:
     """Ways in which an optimum lies outside the family's model.
 
     The simplex search is given only a start point, so it can leave the search box: a negative
-    delta or sigma then decodes from the search vector, and the fit explains nothing."""
+    delta or sigma then decodes from the search vector, and the fit explains nothing. A fitted
+    transformation can also saturate, mapping values strictly between the thresholds onto a
+    transformed threshold, where the likelihood counts them as censored."""
     found = []
     sigma = natural[-1]
     if not sigma > 0.0 or not math.isfinite(sigma):
@@ -147,6 +158,11 @@ def _problems(family: Family, natural: list[float], log_lik: float, n_inside: in
         found.append("the log-likelihood at the optimum is not finite")
     if n_inside == 0:
         found.append("no value lies strictly between the transformed thresholds")
+    elif misplaced:
+        found.append(
+            f"{misplaced} values count as censored or uncensored against their place "
+            "relative to the thresholds (the fitted transformation saturates or decreases)"
+        )
     return found
 
 

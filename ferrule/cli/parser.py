@@ -4,7 +4,7 @@ import argparse
 import math
 
 from ferrule.cli.families import FAMILIES
-from ferrule.cli.fitting import OPTIMISERS
+from ferrule.cli.fitting import AUTO, OPTIMISERS
 
 _DESCRIPTION = """\
 Fit normalising transformations to a data series by censored maximum likelihood and compare them.
@@ -13,9 +13,9 @@ Without INPUT the bundled daily precipitation at Seattle 2012-2015 is fitted, le
 _EPILOG = """\
 families: yjt (Yeo-Johnson), logsinh (log-sinh), sinhasinh (sinh-arcsinh), jpt (Jones-Pewsey,
 the sinh-arcsinh distribution of the value itself).
-optimisers: sce (shuffled complex evolution within the family's search box; the same result
-on every run), de (differential evolution within the search box; seeded afresh on every run),
-simplex (Nelder-Mead from the family's start point; not held inside the search box).
+optimisers: simplex (Nelder-Mead from the family's start point; not held inside the search
+box), sce (shuffled complex evolution within the family's search box; the same result on every
+run), de (differential evolution within the search box; seeded afresh on every run).
 The fitted parameters refer to the rescaled values (x + shift) * scale."""
 
 
@@ -39,12 +39,14 @@ def threshold(text: str) -> float:
 
 
 def scale_value(text: str) -> float | None:
-    """A finite non-zero factor, or 'auto' (None) for the data-derived default."""
+    """A finite positive factor, or 'auto' (None) for the data-derived default.
+
+    A negative factor would turn the series round, and the left threshold with it."""
     if text.strip().lower() == "auto":
         return None
     value = _number(text)
-    if not math.isfinite(value) or value == 0.0:
-        raise argparse.ArgumentTypeError(f"the scale must be finite and non-zero, not '{text}'")
+    if not math.isfinite(value) or not value > 0.0:
+        raise argparse.ArgumentTypeError(f"the scale must be finite and positive, not '{text}'")
     return value
 
 
@@ -120,9 +122,9 @@ def build_parser() -> argparse.ArgumentParser:
     model.add_argument(
         "--optimiser",
         "--optimizer",
-        choices=tuple(OPTIMISERS),
-        default="sce",
-        help="optimiser (default: sce)",
+        choices=(AUTO, *OPTIMISERS),
+        default=AUTO,
+        help="optimiser (default: auto, simplex for yjt and sce for the other families)",
     )
     model.add_argument(
         "--max-converge",

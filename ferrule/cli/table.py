@@ -7,7 +7,7 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from ferrule.cli.fitting import OPTIMISERS, FitOutcome, FitSettings
+from ferrule.cli.fitting import AUTO, OPTIMISERS, FitOutcome, FitSettings
 from ferrule.cli.readers import Series
 
 
@@ -17,6 +17,7 @@ class Report:
     settings: FitSettings
     outcomes: list[FitOutcome]
     not_fitted: list[tuple[str, str]]  # (family key, reason)
+    order: list[str]  # family keys in the order asked for
 
 
 def _g(value: float, digits: int = 4) -> str:
@@ -34,7 +35,10 @@ def _describe_input(report: Report) -> list[str]:
     missing = f" ({series.missing} missing skipped)" if series.missing else ""
     below = int(np.sum(values <= settings.left))
     above = int(np.sum(values >= settings.right))
-    name, _, _ = OPTIMISERS[settings.optimiser]
+    if settings.optimiser == AUTO:
+        optimiser = "auto (simplex for yjt, sce for the rest)"
+    else:
+        optimiser = f"{settings.optimiser} ({OPTIMISERS[settings.optimiser][1]})"
     if settings.rescale:
         rescaling = f"x -> (x + {_g(settings.shift, 6)}) * {_g(settings.scale, 6)}"
     else:
@@ -44,13 +48,12 @@ def _describe_input(report: Report) -> list[str]:
         f"min {_g(values.min(), 6)}, max {_g(values.max(), 6)}",
         f"censoring:  {below} at or below left threshold {_g(settings.left, 6)}, "
         f"{above} at or above right threshold {_g(settings.right, 6)}",
-        f"fit:        {OPTIMISERS[settings.optimiser][1]} ({name}), rescaling {rescaling}, "
+        f"fit:        optimiser {optimiser}, rescaling {rescaling}, "
         f"prior {'on' if settings.prior else 'off'}",
     ]
 
 
 def render_table(report: Report) -> str:
-    count_heading = OPTIMISERS[report.settings.optimiser][2]
     headings = [
         "family",
         "parameters",
@@ -58,33 +61,31 @@ def render_table(report: Report) -> str:
         "sigma",
         "log-lik",
         "AIC",
-        count_heading,
+        "optimiser",
         "PPCC",
         "AD",
         "notes",
     ]
-    rows = []
+    rows = {}
     for outcome in report.outcomes:
         names = outcome.family.param_names
         params = "  ".join(f"{n}={_g(v)}" for n, v in zip(names, outcome.natural, strict=False))
         mu, sigma = outcome.natural[-2:]
         count = "?" if outcome.count is None else str(outcome.count)
-        rows.append(
-            [
-                outcome.family.key,
-                params,
-                _g(mu),
-                _g(sigma),
-                _fixed(outcome.log_lik, 2),
-                _fixed(outcome.aic, 2),
-                count,
-                _fixed(outcome.ppcc, 4),
-                _g(outcome.anderson_darling, 3),
-                _flags(outcome),
-            ]
-        )
-    widths = [max(len(r[i]) for r in [headings, *rows]) for i in range(len(headings))]
-    left_aligned = {0, 1, len(headings) - 1}
+        rows[outcome.family.key] = [
+            outcome.family.key,
+            params,
+            _g(mu),
+            _g(sigma),
+            _fixed(outcome.log_lik, 2),
+            _fixed(outcome.aic, 2),
+            f"{outcome.optimiser} {count}",
+            _fixed(outcome.ppcc, 4),
+            _g(outcome.anderson_darling, 3),
+            _flags(outcome),
+        ]
+    widths = [max(len(r[i]) for r in [headings, *rows.values()]) for i in range(len(headings))]
+    left_aligned = {0, 1, 6, len(headings) - 1}
 
     def line(cells: list[str]) -> str:
         return "  ".join(
@@ -95,9 +96,12 @@ def render_table(report: Report) -> str:
     out = _describe_input(report) + [""]
     out.append(line(headings))
     out.append(line(["-" * w for w in widths]))
-    out.extend(line(row) for row in rows)
-    for key, reason in report.not_fitted:
-        out.append(f"{key.ljust(widths[0])}  not fitted: {reason}")
+    reasons = dict(report.not_fitted)
+    for key in report.order:
+        if key in rows:
+            out.append(line(rows[key]))
+        else:
+            out.append(f"{key.ljust(widths[0])}  not fitted: {reasons[key]}")
     out.append("")
     for note in _notes(report):
         out.extend(textwrap.wrap(note, width=100, subsequent_indent="  ", break_on_hyphens=False))
@@ -119,7 +123,8 @@ def rankable(outcome: FitOutcome) -> bool:
 def _notes(report: Report) -> list[str]:
     notes = [
         "log-lik: censored log-likelihood at the optimum (the prior not included); "
-        "AIC = 2k - 2 log-lik, k = 3 (yjt) or 4.",
+        "AIC = 2k - 2 log-lik, k = 3 (yjt) or 4. optimiser: the search that ran and its count "
+        "(simplex iterations, de generations, sce likelihood evaluations).",
         "PPCC: correlation of the normal Q-Q plot of the standardised uncensored values, "
         "ranked within the whole sample (1 = straight line).",
         "AD: Anderson-Darling statistic of the uncensored values against the fitted normal "
@@ -134,7 +139,7 @@ def _notes(report: Report) -> list[str]:
                 + (
                     " The simplex search is not held inside the search box; --optimiser sce or"
                     " de searches within it."
-                    if report.settings.optimiser == "simplex"
+                    if outcome.optimiser == "simplex"
                     else ""
                 )
             )
@@ -172,6 +177,7 @@ def render_json(report: Report) -> str:
         fits.append(
             {
                 "family": outcome.family.key,
+                "optimiser": outcome.optimiser,
                 "parameters": {n: _number(v) for n, v in zip(names, outcome.natural, strict=False)},
                 "mu": _number(outcome.natural[-2]),
                 "sigma": _number(outcome.natural[-1]),
