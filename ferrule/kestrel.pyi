@@ -394,3 +394,195 @@ class PyJPT:
         """The 2 transformation parameter(s)."""
     def get_distribution_params(self) -> list[float]:
         """Transformation parameters, then mu and sigma (-9999.0 until set)."""
+
+# ---- multi-location classes ----------------------------------------------------------
+#
+# One transformation per cell of an ``nrows`` x ``ncols`` grid of locations. Every grid
+# array has the row on axis 0 and the column on axis 1; axis 2, where present, holds one
+# location's series (``values``) or search vector (``params``). Array arguments are
+# writable float64 buffers of any stride with the stated number of dimensions. Location
+# ``v = r * ncols + c`` is visited in increasing order by every method.
+#
+# ``left_cens_thresh`` / ``right_cens_thresh`` are a number (int or float) used at every
+# location or a 2-D ``numpy.ndarray`` of shape (nrows, ncols). ``mask`` is ``False`` (skip
+# nothing) or a 2-D ``numpy.ndarray`` whose true cells are skipped by a fit.
+
+_Threshold = float | np.ndarray
+_Mask = bool | np.ndarray
+
+class _Grid:
+    # Methods shared by the three grid classes; not a class of the module.
+    def transform_one(self, values: _Values) -> _Array:
+        """Transform one value per location, without rescaling.
+
+        Parameters
+        ----------
+        values : 2-D buffer of float64, shape (nrows, ncols)
+
+        Returns
+        -------
+        ndarray, shape (nrows, ncols)
+
+        Raises
+        ------
+        ValueError
+            "Shape of passed values do not match initialised object".
+        """
+    def transform_many(self, values: _Values) -> _Array:
+        """Transform each location's series; shape (nrows, ncols, nvals) in and out.
+
+        Releases the interpreter lock while the locations are processed.
+        """
+    def inv_transform_many(self, values: _Values) -> _Array:
+        """Back-transform each location's series; shape (nrows, ncols, nvals) in and out."""
+    def rescale_one(self, values: _Values) -> _Array:
+        """``(value + shift) * scale`` per location; shape (nrows, ncols) in and out."""
+    def inv_rescale_one(self, values: _Values) -> _Array:
+        """``value / scale - shift`` per location; shape (nrows, ncols) in and out."""
+    def rescale_many(self, values: _Values) -> _Array:
+        """Rescale each location's series; shape (nrows, ncols, nvals) in and out."""
+    def inv_rescale_many(self, values: _Values) -> _Array:
+        """Undo the rescaling of each location's series."""
+    def optim_params(
+        self,
+        values: _Values,
+        left_cens_thresh: _Threshold,
+        right_cens_thresh: _Threshold,
+        mask: _Mask,
+        do_rescale: bool,
+        is_map: bool,
+    ) -> None:
+        """Fit every location not masked out, by the default (simplex) optimiser.
+
+        Parameters
+        ----------
+        values : 3-D buffer of float64, shape (nrows, ncols, nvals), nvals >= 1
+        left_cens_thresh, right_cens_thresh : float or ndarray of shape (nrows, ncols)
+        mask : False or ndarray of shape (nrows, ncols)
+            Locations whose mask is true are skipped and keep their state.
+        do_rescale : bool
+            Rescale series and thresholds first.
+        is_map : bool
+            Add the log prior (maximum a posteriori).
+
+        Raises
+        ------
+        ValueError
+            Wrong shapes, no values per location, or a mask of True or 1.
+        TypeError
+            Thresholds or mask of another kind.
+
+        Notes
+        -----
+        All checks happen before the first location is fitted. The interpreter lock is
+        released while fitting; each fitted location prints its console lines in turn.
+        Read the results with `get_optimised_params` and `get_distribution_params`.
+        """
+    def optim_paramsDE(
+        self,
+        values: _Values,
+        left_cens_thresh: _Threshold,
+        right_cens_thresh: _Threshold,
+        mask: _Mask,
+        do_rescale: bool,
+        is_map: bool,
+    ) -> None:
+        """As `optim_params`, by differential evolution."""
+    def optim_paramsSCE(
+        self,
+        values: _Values,
+        left_cens_thresh: _Threshold,
+        right_cens_thresh: _Threshold,
+        mask: _Mask,
+        do_rescale: bool,
+        is_map: bool,
+        maxConverge: int = 5,
+        maxEval: int = 100000,
+    ) -> None:
+        """As `optim_params`, by shuffled complex evolution with the given limits."""
+    def log_density(
+        self,
+        params: _Values,
+        values: _Values,
+        left_cens_thresh: _Threshold,
+        right_cens_thresh: _Threshold,
+        do_rescale: bool,
+    ) -> _Array:
+        """Censored log-likelihood contribution of one value per location.
+
+        Parameters
+        ----------
+        params : 3-D buffer of float64, shape (nrows, ncols, nparms)
+            One search vector per location, decoded into that location's parameters,
+            which stay there.
+        values : 2-D buffer of float64, shape (nrows, ncols)
+        left_cens_thresh, right_cens_thresh : float or ndarray of shape (nrows, ncols)
+        do_rescale : bool
+
+        Returns
+        -------
+        ndarray, shape (nrows, ncols)
+
+        Raises
+        ------
+        ValueError
+            Wrong shape of values, then of params, then "Expected N params for each
+            location".
+        """
+    def log_jacobian(
+        self,
+        params: _Values,
+        values: _Values,
+        left_cens_thresh: _Threshold,
+        right_cens_thresh: _Threshold,
+        do_rescale: bool,
+    ) -> _Array:
+        """Log Jacobian per location, 0.0 where the value is censored.
+
+        Takes the same arguments as `log_density`, with the same side effect.
+        """
+    def get_optimised_params(self) -> _Array:
+        """Search vectors of the last fits, shape (nrows, ncols, nparms); NaN where none."""
+    def get_distribution_params(self) -> _Array:
+        """Transformation parameters, mu, sigma per location; shape (nrows, ncols, nparms)."""
+    def get_transformation_params(self) -> _Array:
+        """Transformation parameters per location; shape (nrows, ncols, ntrans)."""
+    def get_scale_shift(self) -> _Array:
+        """``[scale, shift]`` per location; shape (nrows, ncols, 2)."""
+
+class PyYJTvectorized(_Grid):
+    """Yeo-Johnson transformations of a grid of locations (ntrans 1, nparms 3).
+
+    Parameters
+    ----------
+    trans_lambda, scale, shift : 2-D buffers of float64, all of one shape (nrows, ncols)
+
+    Raises
+    ------
+    ValueError
+        "All arguments arrays should have same shape ".
+    """
+
+    def __init__(self, trans_lambda: _Values, scale: _Values, shift: _Values) -> None: ...
+
+class PyLogSinhvectorized(_Grid):
+    """log-sinh transformations of a grid of locations (ntrans 2, nparms 4); shift is 0.
+
+    Parameters
+    ----------
+    trans_lambda, trans_epsilon, scale : 2-D buffers of float64, all of one shape
+    """
+
+    def __init__(self, trans_lambda: _Values, trans_epsilon: _Values, scale: _Values) -> None: ...
+
+class PySinhAsinhvectorized(_Grid):
+    """sinh-arcsinh transformations of a grid of locations (ntrans 2, nparms 4).
+
+    Parameters
+    ----------
+    trans_delta, trans_epsilon, scale, shift : 2-D buffers of float64, all of one shape
+    """
+
+    def __init__(
+        self, trans_delta: _Values, trans_epsilon: _Values, scale: _Values, shift: _Values
+    ) -> None: ...
