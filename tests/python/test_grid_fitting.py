@@ -441,6 +441,24 @@ FAILURE_SCRIPT = """
 """
 
 
+SANITIZED = pytest.mark.skipif(
+    os.environ.get("FERRULE_SANITIZED") == "1",
+    reason="AddressSanitizer aborts on a failed allocation instead of throwing",
+)
+
+
+@SANITIZED
+@pytest.mark.parametrize("method", FITS)
+def test_exhausted_memory_in_a_fit_becomes_memory_error(method):
+    # 2**58 doubles per location seen through zero strides: no series copy can be made.
+    obj, _ = GRIDS[0].make(1, 2)
+    huge = np.lib.stride_tricks.as_strided(np.zeros(1), shape=(1, 2, 2**58), strides=(0, 0, 0))
+    with pytest.raises(MemoryError):
+        getattr(obj, method)(huge, 0.0, 1.0, False, False, False)
+    assert np.isnan(obj.get_optimised_params()).all()
+
+
+@SANITIZED
 @pytest.mark.skipif(shutil.which("c++") is None, reason="needs a C++ compiler")
 def test_core_failure_in_the_loop_is_raised_after_it(tmp_path):
     src = tmp_path / "failing_new.cpp"
