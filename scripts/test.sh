@@ -16,3 +16,5 @@ meson test -C build/cpp --print-errorlogs
 
 echo "== Python tests"
 python -P -m pytest tests/python -q
+
+"$ROOT/scripts/test_sanitized.sh"
