@@ -177,3 +177,40 @@ def standard_errors(name, q, data, left, right, step=1e-4):
     variances = np.diag(jac @ cov @ jac.T)
     assert np.all(variances > 0), "the information matrix at the truth is not positive definite"
     return np.sqrt(variances)
+
+
+# ---- the process-wide engine of shuffled complex evolution ---------------------------
+
+
+class MT19937:
+    """The 32-bit Mersenne Twister as published (Matsumoto & Nishimura 1998)."""
+
+    def __init__(self, seed=5489):
+        self.state = [seed & 0xFFFFFFFF]
+        for i in range(1, 624):
+            prev = self.state[-1]
+            self.state.append((1812433253 * (prev ^ (prev >> 30)) + i) & 0xFFFFFFFF)
+        self.index = 624
+
+    def _twist(self):
+        mt = self.state
+        for i in range(624):
+            y = (mt[i] & 0x80000000) | (mt[(i + 1) % 624] & 0x7FFFFFFF)
+            mt[i] = mt[(i + 397) % 624] ^ (y >> 1) ^ (0x9908B0DF if y & 1 else 0)
+        self.index = 0
+
+    def __call__(self):
+        if self.index >= 624:
+            self._twist()
+        y = self.state[self.index]
+        self.index += 1
+        y ^= y >> 11
+        y ^= (y << 7) & 0x9D2C5680
+        y ^= (y << 15) & 0xEFC60000
+        return y ^ (y >> 18)
+
+    def canonical(self):
+        """Double in [0, 1) from two outputs a, b: (b 2^21 + (a >> 11)) 2^-53."""
+        a = self()
+        b = self()
+        return float(b * 2**21 + (a >> 11)) * 2.0**-53
