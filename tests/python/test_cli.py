@@ -22,7 +22,7 @@ BUNDLED = Path(ferrule.__file__).parent / "data" / "seattle_precipitation.csv"
 
 def run(*args, env=None, cwd=None):
     return subprocess.run(
-        [sys.executable, "-m", "ferrule", *map(str, args)],
+        [sys.executable, "-P", "-m", "ferrule", *map(str, args)],
         capture_output=True,
         text=True,
         env=env,
