@@ -42,7 +42,7 @@ double Transformation::negLogLik(const Vector &v, const Vector &data, double lef
     // series first, without an allocation per evaluation on the hot path.
     double s = 0.0;
     for (const double x : data) {
-        s = censoredLogDensity(p, transformOne(x), x, tL, tR) + s;
+        s = censoredLogDensity(p, transformForCensoring(x, left, right, tL, tR), x, tL, tR) + s;
     }
     if (isMap) {
         s = logPrior() + s;

@@ -11,7 +11,9 @@ double Transformation::logDensity(const Vector &v, double x, double left, double
         left = rescaleOne(left);
         right = rescaleOne(right);
     }
-    return censoredLogDensity(p, transformOne(x), x, transformOne(left), transformOne(right));
+    const double tL = transformOne(left);
+    const double tR = transformOne(right);
+    return censoredLogDensity(p, transformForCensoring(x, left, right, tL, tR), x, tL, tR);
 }
 
 double Transformation::logJacobian(const Vector &v, double x, double left, double right, bool doRescale) {
@@ -21,7 +23,9 @@ double Transformation::logJacobian(const Vector &v, double x, double left, doubl
         left = rescaleOne(left);
         right = rescaleOne(right);
     }
-    return censoredLogJacobian(p, transformOne(x), x, transformOne(left), transformOne(right));
+    const double tL = transformOne(left);
+    const double tR = transformOne(right);
+    return censoredLogJacobian(p, transformForCensoring(x, left, right, tL, tR), x, tL, tR);
 }
 
 Vector Transformation::getScaleShift() const { return {scale, shift}; }

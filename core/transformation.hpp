@@ -57,6 +57,23 @@ public:
     Vector transformMany(Vector values) const;
     Vector invTransformMany(Vector values) const;
 
+    // Transformed value for the censoring tests. A value beyond a threshold where the map
+    // is undefined (log-sinh with lambda x + epsilon < 0 gives NaN) is censored at that
+    // threshold, as the fits announce, instead of falling through to the right-censored
+    // branch as NaN; everywhere else this is transformOne(x).
+    double transformForCensoring(double x, double left, double right, double tL, double tR) const {
+        const double y = transformOne(x);
+        if (y != y) {
+            if (x < left) {
+                return tL;
+            }
+            if (x > right) {
+                return tR;
+            }
+        }
+        return y;
+    }
+
     // ---- fitting objective (likelihood.cpp) ----
     // -(sum of censored terms + log prior when isMap), terms summed in index order.
     double negLogLik(const Vector &v, const Vector &data, double left, double right, bool isMap);

@@ -209,5 +209,25 @@ TEST(LikelihoodNaN, NaNThresholdsRouteToRightBranchAndPropagate) {
     EXPECT_TRUE(std::isnan(t.negLogLik(q, {1.0, 2.0}, -5.0, -5.0, false)));
 }
 
+// A value below the left threshold where log-sinh is undefined (lambda x + epsilon < 0)
+// is censored at the threshold, like any other value below it; a NaN value still takes
+// the right branch.
+TEST(LikelihoodNaN, ValueBeyondThresholdOutsideTheDomainIsCensoredThere) {
+    LogSinhTransformation t;
+    const Vector q = {0.0, std::log(0.5), 0.1, 0.2}; // lambda 1, epsilon 0.5
+    const double left = 0.2;
+    const double right = 10.0;
+    const Vector p = t.setParams(q);
+    ASSERT_TRUE(std::isnan(t.transformOne(-1.0)));
+    const double leftMass = std::log(normalCdf((t.transformOne(left) - p[2]) / p[3]));
+    const double rightMass = std::log(1.0 - normalCdf((t.transformOne(right) - p[2]) / p[3]));
+    EXPECT_TRUE(sameBits(t.logDensity(q, -1.0, left, right, false), leftMass));
+    EXPECT_TRUE(sameBits(t.logDensity(q, left, left, right, false), leftMass));
+    EXPECT_EQ(t.logJacobian(q, -1.0, left, right, false), 0.0);
+    EXPECT_TRUE(sameBits(t.logDensity(q, kNaN, left, right, false), rightMass));
+    EXPECT_TRUE(
+        sameBits(t.negLogLik(q, {-1.0, 3.0}, left, right, false), t.negLogLik(q, {left, 3.0}, left, right, false)));
+}
+
 } // namespace
 } // namespace ferrule::test

@@ -279,12 +279,9 @@ def test_values_beyond_the_thresholds_count_as_the_thresholds(name):
     assert nm_fit_of(name, beyond, left, right) == nm_fit_of(name, clipped, left, right)
 
 
-@pytest.mark.xfail(
-    strict=True,
-    reason="log-sinh maps values with lambda x + epsilon < 0 to NaN, which the censoring "
-    "tests send to the right-censored branch instead of the left one",
-)
 def test_log_sinh_values_below_the_threshold_outside_the_domain():
+    # Where lambda x + epsilon < 0 the map is undefined; such a value below the left
+    # threshold is still censored there, as the fit's warning says.
     name = "PyLogSinh"
     model = MODELS[name]
     clipped = draw_sample(name, model.truth, 60, 9, model.left)
