@@ -98,6 +98,17 @@ def normal_log_density(y, mu, sigma):
     return -0.5 * log(ref.TWO_PI * sigma * sigma) - div((y - mu) * (y - mu), 2.0 * sigma * sigma)
 
 
+def censoring_value(y, x, left, right, t_left, t_right):
+    """The transform that the censoring test judges: y itself, except that a value whose
+    transform is undefined (NaN) beyond a threshold is censored at that threshold."""
+    if math.isnan(y):
+        if x < left:
+            return t_left
+        if x > right:
+            return t_right
+    return y
+
+
 # Log-sinh likelihood terms refuse offsets outside [exp(-20), exp(0)].
 LOG_SINH_PENALTY = -1e20
 

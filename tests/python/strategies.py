@@ -48,7 +48,8 @@ def _view(draw, shape, dtype=np.float64):
     steps = [draw(st.sampled_from(_STEPS)) for _ in shape]
     order = draw(st.sampled_from("CF"))
     block = [(n - 1) * abs(s) + 1 if n else 0 for n, s in zip(shape, steps, strict=True)]
-    base = np.full(block, -123456.75, dtype=dtype, order=order)  # the gaps hold this
+    gap = {"f": -123456.75, "i": -77, "b": True}.get(np.dtype(dtype).kind, 0)
+    base = np.full(block, gap, dtype=dtype, order=order)  # the gaps hold this
     view = base[tuple(slice(None, None, s) for s in steps)]
     assert view.shape == tuple(shape)
     return view
@@ -74,9 +75,9 @@ def series(draw, elements=doubles, min_size=0, max_size=6, allow_none=True):
 
 
 @st.composite
-def grid_arrays(draw, shape, elements=doubles):
-    """A float64 array of `shape`, of any layout, holding any doubles."""
-    values = draw(hnp.arrays(np.float64, shape, elements=elements))
+def grid_arrays(draw, shape, elements=doubles, dtype=np.float64):
+    """An array of `shape`, of any layout, holding any doubles (or `elements`)."""
+    values = draw(hnp.arrays(dtype, shape, elements=elements))
     return draw(laid_out(values))
 
 
