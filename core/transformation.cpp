@@ -30,37 +30,31 @@ double Transformation::logJacobian(const Vector &v, double x, double left, doubl
 
 Vector Transformation::getScaleShift() const { return {scale, shift}; }
 
+namespace {
 // Batch operations: a fresh result of the input's length, filled in index order.
-Vector Transformation::rescaleMany(Vector values) const {
+template <class Map> Vector mapEach(const Vector &values, Map map) {
     Vector out(values.size());
     for (std::size_t i = 0; i < values.size(); ++i) {
-        out[i] = rescaleOne(values[i]);
+        out[i] = map(values[i]);
     }
     return out;
+}
+} // namespace
+
+Vector Transformation::rescaleMany(Vector values) const {
+    return mapEach(values, [this](double x) { return rescaleOne(x); });
 }
 
 Vector Transformation::invRescaleMany(Vector values) const {
-    Vector out(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        out[i] = invRescaleOne(values[i]);
-    }
-    return out;
+    return mapEach(values, [this](double y) { return invRescaleOne(y); });
 }
 
 Vector Transformation::transformMany(Vector values) const {
-    Vector out(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        out[i] = transformOne(values[i]);
-    }
-    return out;
+    return mapEach(values, [this](double x) { return transformOne(x); });
 }
 
 Vector Transformation::invTransformMany(Vector values) const {
-    Vector out(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        out[i] = invTransformOne(values[i]);
-    }
-    return out;
+    return mapEach(values, [this](double y) { return invTransformOne(y); });
 }
 
 } // namespace ferrule
