@@ -354,26 +354,22 @@ def other_shape(shape, data):
 
 
 def wrong_values(spec, shape, method, data):
-    ndim = len(valid_arguments(spec, shape, method)[ARGUMENTS[method].index("values")].shape)
+    ndim = good_values(spec, shape, method).ndim
     return data.draw(grid_arrays((*other_shape(shape, data), 3)[:ndim]))
 
 
-def values_of_another_kind(spec, shape, method, data):
-    good = valid_arguments(spec, shape, method)[ARGUMENTS[method].index("values")]
-    return data.draw(
-        st.sampled_from(
-            [
-                good[..., None] if good.ndim == 2 else good[..., 0],  # wrong dimensions
-                good.astype(np.float32),
-                read_only(good.copy()),
-            ]
-        )
-    )
+def good_values(spec, shape, method):
+    return valid_arguments(spec, shape, method)[ARGUMENTS[method].index("values")]
 
 
 def read_only(a):
     a.flags.writeable = False
     return a
+
+
+def other_dimensions(values):
+    """A 3-D array for a 2-D one, a 2-D one for a 3-D one."""
+    return values[..., None] if values.ndim == 2 else values[..., 0]
 
 
 def object_grid(shape, last):
@@ -388,7 +384,27 @@ THRESHOLD_METHODS = FITS + LOG_METHODS
 REFUSALS = [
     ("values of another shape", METHODS, "values", ValueError, wrong_values),
     ("values None", METHODS, "values", ValueError, lambda *_: None),
-    ("values of another kind", METHODS, "values", ValueError, values_of_another_kind),
+    (
+        "values with other dimensions",
+        METHODS,
+        "values",
+        ValueError,
+        lambda s, sh, m, d: other_dimensions(good_values(s, sh, m)),
+    ),
+    (
+        "values float32",
+        METHODS,
+        "values",
+        ValueError,
+        lambda s, sh, m, d: good_values(s, sh, m).astype(np.float32),
+    ),
+    (
+        "values read-only",
+        METHODS,
+        "values",
+        ValueError,
+        lambda s, sh, m, d: read_only(good_values(s, sh, m)),
+    ),
     ("values in a list", METHODS, "values", TypeError, lambda s, sh, m, d: [[0.5] * sh[1]]),
     (
         "no values per location",
@@ -541,3 +557,11 @@ def test_values_are_checked_before_params(grid, capfd, data):
         params = data.draw(grid_arrays((*other_shape(g.shape, data), grid.nparms + 1)))
         e = assert_refused_without_effect(g, capfd, ValueError, method, params, values, 0.0, 1.0, 0)
         assert str(e.value) == "Shape of passed values do not match initialised object"
+
+
+@by_grid
+def test_the_arguments_replaced_above_are_otherwise_accepted(grid, capfd):
+    # So that each refusal above is due to the one argument it replaces.
+    for method in METHODS:
+        got = getattr(grid.cls(*grid.args(2, 3)), method)(*valid_arguments(grid, (2, 3), method))
+        assert got is None if method in FITS else got.shape[:2] == (2, 3)

@@ -410,9 +410,14 @@ class Untruthful:
         raise ArithmeticError("no truth value")
 
 
-def short_params(family, data):
-    arg, _ = data.draw(series(max_size=family.nparms - 1))
-    return ValueError, "log_density", (arg, 1.0, 0.0, 2.0, False), {}
+def short_params(method):
+    """A search vector shorter than the family's, None and empty ones included."""
+
+    def build(family, data):
+        arg, _ = data.draw(series(max_size=family.nparms - 1))
+        return ValueError, method, (arg, 1.0, 0.0, 2.0, False), {}
+
+    return build
 
 
 def refusal(error, method, *args, **kwargs):
@@ -421,11 +426,7 @@ def refusal(error, method, *args, **kwargs):
 
 # Other refused calls: (label, builder of (error, method, args, kwargs)).
 REFUSALS = [
-    ("short params", short_params),
-    (
-        "short params, Jacobian",
-        lambda f, d: (ValueError, "log_jacobian", short_params(f, d)[2], {}),
-    ),
+    *[(f"short params, {m}", short_params(m)) for m in LOG_METHODS],
     *[
         (
             f"empty series, {m}",
@@ -491,3 +492,11 @@ def test_first_explicit_parameter_alone_is_refused(family, capfd, data):
     obj = data.draw(instances(family, ("fresh", "decoded", "fitted")))
     first = {family.explicit[0]: data.draw(doubles)}
     assert_refused_without_effect(obj, capfd, TypeError, "transform_one", 1.0, **first)
+
+
+@by_family
+@pytest.mark.parametrize("method", list(ARRAY_CALLS))
+def test_the_calls_refused_above_are_accepted_with_a_valid_array(family, method, capfd):
+    # So that each refusal above is due to the array alone.
+    got = getattr(family.cls(), method)(*ARRAY_CALLS[method](np.array([0.5, 1.0, 2.0, 4.0])))
+    assert got is None if method in FITS else type(got) in (float, np.ndarray)
