@@ -88,8 +88,10 @@ def test_transform_one_stored_explicit_and_batch_agree(family, data):
     # The explicit formula with the stored parameters is the stored transformation.
     pc.assert_same(obj.transform_one(x, *before["get_transformation_params"]), stored)
     pc.assert_same(obj.transform_many(np.array([x])), [stored])
-    # Explicit parameters are those of an instance built with them, whatever is stored.
+    # Explicit parameters are those of an instance built with them, whatever is stored;
+    # the first one alone decides whether they are used.
     pc.assert_same(obj.transform_one(x, *other), family.cls(*other).transform_one(x))
+    pc.assert_same(obj.transform_one(x, None, *other[1:]), stored)
     pc.assert_same_state(pc.state(obj), before)
 
 
