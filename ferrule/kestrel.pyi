@@ -406,6 +406,18 @@ class PyJPT:
 # ``left_cens_thresh`` / ``right_cens_thresh`` are a number (int or float) used at every
 # location or a 2-D ``numpy.ndarray`` of shape (nrows, ncols). ``mask`` is ``False`` (skip
 # nothing) or a 2-D ``numpy.ndarray`` whose true cells are skipped by a fit.
+#
+# Threads: the series methods and the fits release the interpreter lock while they work
+# through the locations, so separate instances can work in different threads at once.
+# While such a call runs, its instance is busy: any method called on it from another
+# thread raises RuntimeError "<class> instance is busy: another thread is running a call
+# on it; an instance must not be used from two threads at once" and changes nothing. The
+# instance is free again when the call ends, however it ends.
+#
+# Interrupts: Ctrl-C (SIGINT) stops a series method or a fit between two locations with
+# KeyboardInterrupt; locations fitted before keep their fits, later ones are not touched.
+# Python runs signal handlers in the main thread only, so a call running in another
+# thread is not interrupted: it ends only with its last location.
 
 _Threshold = float | np.ndarray
 _Mask = bool | np.ndarray
@@ -431,7 +443,8 @@ class _Grid:
     def transform_many(self, values: _Values) -> _Array:
         """Transform each location's series; shape (nrows, ncols, nvals) in and out.
 
-        Releases the interpreter lock while the locations are processed.
+        Releases the interpreter lock while the locations are processed; Ctrl-C stops it
+        between two locations (KeyboardInterrupt).
         """
     def inv_transform_many(self, values: _Values) -> _Array:
         """Back-transform each location's series; shape (nrows, ncols, nvals) in and out."""
@@ -471,6 +484,11 @@ class _Grid:
             Wrong shapes, no values per location, or a mask of True or 1.
         TypeError
             Thresholds or mask of another kind.
+        RuntimeError
+            The instance is busy with a call from another thread.
+        KeyboardInterrupt
+            Ctrl-C in the main thread: raised before the next location is fitted; the
+            locations fitted so far keep their fits.
 
         Notes
         -----
