@@ -1,6 +1,6 @@
 """A replacement for operator new, preloaded into a child Python: after arm_failure(size,
 n) the n-th allocation of exactly `size` bytes throws std::bad_alloc, as if memory ran out
-right there. The same technique as the grid fits' failure test."""
+right there. Shared by the failure tests of the grid loops and of the conversions."""
 
 import os
 import shutil

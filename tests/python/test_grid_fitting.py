@@ -3,13 +3,13 @@
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 import textwrap
 import threading
 import time
 
+import failing_new
 import numpy as np
 import pytest
 from grid_cases import GRIDS, cells, series
@@ -379,27 +379,6 @@ def test_another_thread_runs_while_a_grid_fit_runs():
 
 # ---- a core failure inside the location loop -------------------------------------------
 
-# Replaces operator new in a child process: the n-th allocation of one exact size throws
-# std::bad_alloc, as if memory ran out there.
-FAILING_NEW = r"""
-#include <cstddef>
-#include <cstdlib>
-#include <new>
-
-static std::size_t failSize = 0;
-static long failAt = 0, seen = 0;
-
-extern "C" void arm_failure(std::size_t size, long at) { failSize = size; failAt = at; seen = 0; }
-
-void *operator new(std::size_t size) {
-    if (failSize != 0 && size == failSize && ++seen == failAt) throw std::bad_alloc();
-    if (void *p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept { std::free(p); }
-void operator delete(void *p, std::size_t) noexcept { std::free(p); }
-"""
-
 FAILURE_SCRIPT = """
     import ctypes, json
     import numpy as np
@@ -458,13 +437,9 @@ def test_exhausted_memory_in_a_fit_becomes_memory_error(method):
     assert np.isnan(obj.get_optimised_params()).all()
 
 
-@SANITIZED
-@pytest.mark.skipif(shutil.which("c++") is None, reason="needs a C++ compiler")
+@failing_new.needs_failing_new
 def test_core_failure_in_the_loop_is_raised_after_it(tmp_path):
-    src = tmp_path / "failing_new.cpp"
-    lib = tmp_path / "libfailingnew.so"
-    src.write_text(FAILING_NEW)
-    subprocess.run(["c++", "-std=c++17", "-shared", "-fPIC", "-O1", src, "-o", lib], check=True)
+    lib = failing_new.build(tmp_path)
     env = {**os.environ, "LD_PRELOAD": str(lib)}
     fits, series_errors = result_of(run_python(FAILURE_SCRIPT.format(lib=str(lib)), tmp_path, env))
     # Every armed allocation before the last attempt failed a location of the loop ...
