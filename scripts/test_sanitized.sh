@@ -27,7 +27,20 @@ if ! python -m pip install --no-deps --no-build-isolation --upgrade --target bui
 fi
 # CPython itself is not built with the sanitizers: preload their runtimes, and leave
 # leak detection off (the interpreter keeps its objects alive at exit on purpose).
-LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
-    ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 \
-    FERRULE_SANITIZED=1 PYTHONPATH="$ROOT/build/asan-site" \
-    python -P -m pytest tests/python -q -p no:cacheprovider
+# -S skips the .pth files of site-packages, so an editable install's import hook cannot
+# shadow the sanitized build; site-packages itself goes on the path after it.
+site_packages="$(python -c 'import sysconfig; print(sysconfig.get_paths()["purelib"])')"
+sanitized_python() {
+    LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
+        ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 FERRULE_SANITIZED=1 \
+        PYTHONPATH="$ROOT/build/asan-site:$site_packages" python -S -P "$@"
+}
+loaded="$(sanitized_python -c 'import ferrule.kestrel as k; print(k.__file__)')"
+case "$loaded" in
+"$ROOT/build/asan-site/"*) ;;
+*)
+    echo "the sanitized run would import $loaded instead of the sanitized build" >&2
+    exit 1
+    ;;
+esac
+sanitized_python -m pytest tests/python -q -p no:cacheprovider
