@@ -33,8 +33,8 @@ SERIES = (0.5, 1.0, 2.5)
 class Grid:
     """A grid instance and, per cell, a single-location object given the same calls."""
 
-    def __init__(self, spec, obj, singles, shape):
-        self.spec, self.obj, self.singles, self.shape = spec, obj, singles, shape
+    def __init__(self, grid_kind, obj, singles, shape):
+        self.grid_kind, self.obj, self.singles, self.shape = grid_kind, obj, singles, shape
 
     def cells(self):
         return cells(*self.shape)
@@ -43,9 +43,9 @@ class Grid:
         """Every getter of the grid reads, at every cell, what the cell's object holds."""
         got = pc.state(self.obj)
         widths = {
-            "get_optimised_params": self.spec.nparms,
-            "get_distribution_params": self.spec.nparms,
-            "get_transformation_params": self.spec.ntrans,
+            "get_optimised_params": self.grid_kind.nparms,
+            "get_distribution_params": self.grid_kind.nparms,
+            "get_transformation_params": self.grid_kind.ntrans,
             "get_scale_shift": 2,
         }
         for name, width in widths.items():
@@ -60,19 +60,19 @@ class Grid:
 
 
 @st.composite
-def grid_instances(draw, spec, shape=shapes, states=("fresh", "decoded")):
+def grid_instances(draw, grid_kind, shape=shapes, states=("fresh", "decoded")):
     """A grid built from any doubles in arrays of any layout, as constructed, holding the
     decoding of any search vectors, or fitted at some of its cells."""
     shape = draw(shape)
-    args = [draw(grid_arrays(shape)) for _ in spec.params]
+    args = [draw(grid_arrays(shape)) for _ in grid_kind.params]
     blocks = [a.base.copy() for a in args]
-    obj = spec.cls(*args)
+    obj = grid_kind.cls(*args)
     for a, block in zip(args, blocks, strict=True):
         pc.assert_same(a.base, block, "constructor argument")
-    singles = {(r, c): spec.single(*[float(a[r, c]) for a in args]) for r, c in cells(*shape)}
+    singles = {(r, c): grid_kind.single(*[float(a[r, c]) for a in args]) for r, c in cells(*shape)}
     how = draw(st.sampled_from(states))
     if how == "decoded":
-        params = draw(grid_arrays((*shape, spec.nparms)))
+        params = draw(grid_arrays((*shape, grid_kind.nparms)))
         values = draw(grid_arrays(shape))
         left, right, do_rescale = draw(thresholds), draw(thresholds), draw(st.booleans())
         obj.log_density(params, values, left, right, do_rescale)
@@ -85,7 +85,7 @@ def grid_instances(draw, spec, shape=shapes, states=("fresh", "decoded")):
         for (r, c), single in singles.items():
             if not mask[r, c]:
                 single.optim_params(np.array(SERIES), 0.0, 10.0, False, False)
-    return Grid(spec, obj, singles, shape)
+    return Grid(grid_kind, obj, singles, shape)
 
 
 @st.composite
@@ -252,10 +252,10 @@ def assert_fitted_exactly_the_unmasked_cells(g, before, skip):
             for name in before:
                 pc.assert_same(after[name][r, c], before[name][r, c], f"skipped {(r, c)}")
             continue
-        natural = pc.decode(g.spec.name, list(after["get_optimised_params"][r, c]))
+        natural = pc.decode(g.grid_kind.name, list(after["get_optimised_params"][r, c]))
         pc.assert_same(after["get_distribution_params"][r, c], natural, f"fitted {(r, c)}")
         pc.assert_same(
-            after["get_transformation_params"][r, c], natural[: g.spec.ntrans], f"{(r, c)}"
+            after["get_transformation_params"][r, c], natural[: g.grid_kind.ntrans], f"{(r, c)}"
         )
 
 
@@ -323,13 +323,13 @@ ARGUMENTS = {
 }
 
 
-def valid_arguments(spec, shape, method):
+def valid_arguments(grid_kind, shape, method):
     """Arguments that the method accepts for a grid of `shape`."""
     values_ndim = 2 if method in VALUE_METHODS + LOG_METHODS else 3
     values = np.linspace(0.5, 3.0, int(np.prod(shape)) * 3).reshape(*shape, 3)
     given = {
         "values": values[..., 0] if values_ndim == 2 else values,
-        "params": np.broadcast_to(spec.search_vector, (*shape, spec.nparms)).copy(),
+        "params": np.broadcast_to(grid_kind.search_vector, (*shape, grid_kind.nparms)).copy(),
         "left": 0.0,
         "right": 10.0,
         "mask": False,
@@ -353,13 +353,13 @@ def other_shape(shape, data):
     return data.draw(st.sampled_from([(nrows + 1, ncols), (nrows, ncols + 1), (0, 0)]))
 
 
-def wrong_values(spec, shape, method, data):
-    ndim = good_values(spec, shape, method).ndim
+def wrong_values(grid_kind, shape, method, data):
+    ndim = good_values(grid_kind, shape, method).ndim
     return data.draw(grid_arrays((*other_shape(shape, data), 3)[:ndim]))
 
 
-def good_values(spec, shape, method):
-    return valid_arguments(spec, shape, method)[ARGUMENTS[method].index("values")]
+def good_values(grid_kind, shape, method):
+    return valid_arguments(grid_kind, shape, method)[ARGUMENTS[method].index("values")]
 
 
 def read_only(a):
@@ -379,7 +379,7 @@ def object_grid(shape, last):
     return a
 
 
-# (label, methods, argument replaced, error, bad value for (spec, shape, method, data)).
+# (label, methods, argument replaced, error, bad value for (grid_kind, shape, method, data)).
 THRESHOLD_METHODS = FITS + LOG_METHODS
 REFUSALS = [
     ("values of another shape", METHODS, "values", ValueError, wrong_values),
