@@ -46,6 +46,8 @@ def test_class_identity_methods_and_docs(grid):
     assert [n for n in vars(cls) if not n.startswith("__")] == METHODS
     assert all(getattr(cls, n).__doc__ is None for n in METHODS)
     assert "__reduce__" in vars(cls) and "__setstate__" in vars(cls)
+    # Nothing C-level leaks into the class namespace (a C method would add a vtable).
+    assert "__pyx_vtable__" not in vars(cls)
 
 
 def test_str_is_the_class_name(grid):
