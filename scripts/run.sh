@@ -5,4 +5,6 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/setup.sh" >&2
-exec "$ROOT/.venv/bin/python" -m ferrule fit "$@"
+# The installed command, not `python -m`: from inside the checkout, the latter would
+# import the source folder ferrule/ rather than the installed package.
+exec "$ROOT/.venv/bin/ferrule" fit "$@"

@@ -2,9 +2,11 @@
 
 import math
 import sys
+from pathlib import Path
 
 import numpy as np
 
+import ferrule
 from ferrule.cli.errors import CliError
 from ferrule.cli.families import FAMILIES
 from ferrule.cli.fitting import FitSettings, NotFitted, fit_family
@@ -37,6 +39,20 @@ def auto_scale(values: np.ndarray, shift: float) -> float:
     return 10.0 ** -math.floor(math.log10(largest))
 
 
+def _kestrel_unavailable(err: ImportError) -> str:
+    message = f"the extension module ferrule.kestrel cannot be loaded: {err}"
+    # `python -m ferrule` inside a checkout imports its source folder, which holds the
+    # template of the extension but not the built module.
+    package_dir = Path(ferrule.__file__).parent
+    if (package_dir / "kestrel.pyx.tp").is_file():
+        message += (
+            f"; ferrule was imported from the source folder {package_dir} instead of the"
+            " installed package: run it from outside the checkout, with `python -P`,"
+            " or as the `ferrule` command"
+        )
+    return message
+
+
 def _fit(args) -> int:
     if args.plot is not None:
         from ferrule.cli.plot import check_matplotlib
@@ -45,7 +61,7 @@ def _fit(args) -> int:
     try:
         from ferrule import kestrel  # noqa: F401
     except ImportError as err:
-        raise CliError(f"the extension module ferrule.kestrel cannot be loaded: {err}") from None
+        raise CliError(_kestrel_unavailable(err)) from None
 
     series = read_series(args.input, args.column, args.header, args.delimiter)
     left = args.left if args.left is not None else (0.0 if series.bundled else -np.inf)

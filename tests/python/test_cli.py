@@ -18,6 +18,7 @@ import ferrule
 
 FAMILY_KEYS = ["yjt", "logsinh", "sinhasinh", "jpt"]
 BUNDLED = Path(ferrule.__file__).parent / "data" / "seattle_precipitation.csv"
+CHECKOUT = Path(__file__).resolve().parents[2]
 
 
 def run(*args, env=None, cwd=None):
@@ -379,11 +380,35 @@ def test_log_sinh_without_a_left_threshold_is_left_out_of_the_default_set(tmp_pa
     assert run("fit", path, "--family", "logsinh", "--left", 0).returncode == 0
 
 
-def test_installed_console_script_runs_the_command_line():
+def test_installed_console_script_runs_the_command_line_even_inside_the_checkout():
+    # The main job's script runs the command from wherever the user stands, the checkout
+    # included, where a source folder named ferrule lies in the current directory.
     script = shutil.which("ferrule", path=str(Path(sys.executable).parent))
     assert script is not None, "the ferrule console script is not installed next to Python"
     via_script = subprocess.run(
-        [script, "fit", "--family", "yjt"], capture_output=True, text=True, timeout=600
+        [script, "fit", "--family", "yjt"],
+        capture_output=True,
+        text=True,
+        cwd=CHECKOUT,
+        timeout=600,
     )
     assert via_script.returncode == 0, via_script.stderr
     assert via_script.stdout == run("fit", "--family", "yjt").stdout
+
+
+@pytest.mark.skipif(
+    Path(ferrule.__file__).parent == CHECKOUT / "ferrule",
+    reason="editable install: the checkout's source folder is the installed package",
+)
+def test_source_folder_shadowing_the_installed_package_is_explained():
+    result = subprocess.run(
+        [sys.executable, "-m", "ferrule", "fit"],
+        capture_output=True,
+        text=True,
+        cwd=CHECKOUT,
+        timeout=600,
+    )
+    assert result.returncode == 1
+    assert "ferrule.kestrel cannot be loaded" in result.stderr
+    assert f"imported from the source folder {CHECKOUT / 'ferrule'}" in result.stderr
+    assert "`python -P`" in result.stderr
