@@ -23,8 +23,10 @@ double normalCdf(double z) {
     return ((1.0 - poly * e) * sign + 1.0) * 0.5;
 }
 
+// -1/2 log(2 pi sigma^2) - (y - mu)^2 / (2 sigma^2), with sigma^2 squared before it is scaled.
 double normalLogDensity(double y, double mu, double sigma) {
-    return -0.5 * std::log(kTwoPi * sigma * sigma) - (y - mu) * (y - mu) / (2.0 * sigma * sigma);
+    const double variance = sigma * sigma;
+    return -0.5 * std::log(kTwoPi * variance) - (y - mu) * (y - mu) / (2.0 * variance);
 }
 
 double censoredTerm(double y, double tL, double tR, double mu, double sigma) {

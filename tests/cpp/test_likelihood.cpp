@@ -59,6 +59,13 @@ TEST(NormalLogDensity, MatchesClosedForm) {
     EXPECT_PRED_FORMAT2(WithinOneUlp, normalLogDensity(2.0, 1.0, 2.0), -1.737085713764618);
 }
 
+// sigma^2 is formed first: 2 pi * (sigma * sigma) and (2 pi * sigma) * sigma differ in the last
+// bit at these sigmas (Python: -0.5*math.log(6.283185307179586*(s*s)) - 1/(2*(s*s))).
+TEST(NormalLogDensity, SquaresSigmaBeforeScalingIt) {
+    EXPECT_EQ(normalLogDensity(1.0, 0.0, 1.7), -1.6225771648896803);
+    EXPECT_EQ(normalLogDensity(1.0, 0.0, 3.3), -2.1587746839544257);
+}
+
 // ---- censoring branches and the objective, for every family ----
 
 template <class T> class LikelihoodTest : public ::testing::Test {

@@ -95,7 +95,8 @@ def decode(name, q):
 
 def normal_log_density(y, mu, sigma):
     """-log(2 pi sigma^2)/2 - (y - mu)^2/(2 sigma^2)."""
-    return -0.5 * log(ref.TWO_PI * sigma * sigma) - div((y - mu) * (y - mu), 2.0 * sigma * sigma)
+    variance = sigma * sigma
+    return -0.5 * log(ref.TWO_PI * variance) - div((y - mu) * (y - mu), 2.0 * variance)
 
 
 def censoring_value(y, x, left, right, t_left, t_right):
