@@ -22,7 +22,61 @@ import numpy.typing as npt
 _Array = npt.NDArray[np.float64]
 _Values = Buffer | None
 
-class PyYJT:
+class _Fitting:
+    # Fitting methods shared by the four single-location classes; not a class of the module.
+    def optim_params(
+        self,
+        data: _Values,
+        left_cens_thresh: float,
+        right_cens_thresh: float,
+        do_rescale: bool,
+        is_map: bool,
+    ) -> None:
+        """Fit the transformation and the normal to one series, by the simplex optimiser.
+
+        Parameters
+        ----------
+        data : buffer of float64
+            The series, at least one value (else ValueError).
+        left_cens_thresh, right_cens_thresh : float
+            Censoring thresholds in data units: values at or below the left one, or at or
+            above the right one, count as censored.
+        do_rescale : bool
+            Rescale the series and the thresholds first.
+        is_map : bool
+            Add the log prior of the transformation parameters (maximum a posteriori).
+
+        Notes
+        -----
+        Progress and warnings go to the process's standard output. Read the results with
+        `get_optimised_params` and `get_distribution_params`; the transform methods then
+        use the fitted parameters.
+        """
+    def optim_paramsDE(
+        self,
+        data: _Values,
+        left_cens_thresh: float,
+        right_cens_thresh: float,
+        do_rescale: bool,
+        is_map: bool,
+    ) -> None:
+        """As `optim_params`, by differential evolution (seeded afresh on every call)."""
+    def optim_paramsSCE(
+        self,
+        data: _Values,
+        left_cens_thresh: float,
+        right_cens_thresh: float,
+        do_rescale: bool,
+        is_map: bool,
+        maxConverge: int = 5,
+        maxEval: int = 100000,
+    ) -> None:
+        """As `optim_params`, by shuffled complex evolution: reproducible within a process.
+
+        Stops after ``maxConverge`` shuffles without change or ``maxEval`` evaluations.
+        """
+
+class PyYJT(_Fitting):
     """Yeo-Johnson transformation of one data series.
 
     Forward map: ``((x + 1)**lambda - 1)/lambda`` for x >= 0 and
@@ -110,7 +164,7 @@ class PyYJT:
     def get_distribution_params(self) -> list[float]:
         """Transformation parameters, then mu and sigma (-9999.0 until set)."""
 
-class PyLogSinh:
+class PyLogSinh(_Fitting):
     """log-sinh transformation of one data series.
 
     Forward map: ``log(sinh(lambda*x + epsilon))/lambda``.
@@ -203,7 +257,7 @@ class PyLogSinh:
     def get_distribution_params(self) -> list[float]:
         """Transformation parameters, then mu and sigma (-9999.0 until set)."""
 
-class PySinhAsinh:
+class PySinhAsinh(_Fitting):
     """sinh-arcsinh transformation of one data series.
 
     Forward map: ``sinh(delta*asinh(x) + epsilon)``.
@@ -299,7 +353,7 @@ class PySinhAsinh:
     def get_distribution_params(self) -> list[float]:
         """Transformation parameters, then mu and sigma (-9999.0 until set)."""
 
-class PyJPT:
+class PyJPT(_Fitting):
     """Jones-Pewsey transformation of one data series.
 
     Forward map: ``sinh(delta*asinh(x) + epsilon)``.

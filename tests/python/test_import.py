@@ -1,12 +1,14 @@
 """Module import, the registry of classes and the properties every class shares."""
 
 import _interpreters
+import ast
 import gc
 import importlib
 import subprocess
 import sys
 import textwrap
 import weakref
+from pathlib import Path
 
 import numpy
 import pytest
@@ -122,3 +124,31 @@ def test_classes_can_be_subclassed(family):
     assert isinstance(sub, family.cls)
     assert sub.get_transformation_params() == family.cls(*args).get_transformation_params()
     assert sub.twice(0.5) == 2 * family.cls(*args).transform_one(0.5)
+
+
+def _stub_methods():
+    """Public methods per public class of the installed type stub, inherited ones included."""
+    tree = ast.parse((Path(kestrel.__file__).parent / "kestrel.pyi").read_text(encoding="utf-8"))
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+
+    def methods(name):
+        node = classes[name]
+        own = {f.name for f in node.body if isinstance(f, ast.FunctionDef)}
+        for base in node.bases:
+            own |= methods(base.id)
+        return own
+
+    return {
+        name: {m for m in methods(name) if not m.startswith("_")}
+        for name in classes
+        if not name.startswith("_")
+    }
+
+
+def test_type_stub_lists_every_class_and_method_of_the_module():
+    module_classes = {name for name in dir(kestrel) if name.startswith("Py")}
+    stub = _stub_methods()
+    assert set(stub) == module_classes
+    for name, methods in stub.items():
+        public = {m for m in vars(getattr(kestrel, name)) if not m.startswith("_")}
+        assert methods == public, name
