@@ -1,13 +1,17 @@
 // The fitting entry points: threshold warnings, rescaling, the optimiser settings
 // and how the best search vector is stored.
 #include <cmath>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "optim/random.hpp"
+#include "optim/shuffled_complex_evolution.hpp"
 #include "optim_test_support.hpp"
 #include "test_support.hpp"
 
@@ -161,6 +165,36 @@ TEST(Fitting, DifferentialEvolutionPrintsTheFirstLowerBoundFirst) {
         atStart = line.rfind("iterations: ", 0) == 0;
     }
     EXPECT_EQ(firsts, (std::vector<std::string>{"-100", "-10", "0.001"}));
+}
+
+// The front end hands maxConverge and maxEval to the optimiser in their places: each
+// setting decides one of the two runs, and both runs match a direct call of the
+// optimiser on the same likelihood from the same engine state.
+TEST(Fitting, ShuffledComplexEvolutionGetsItsLimitsInTheirPlaces) {
+    const std::mt19937 engineAtStart = processEngine;
+    const double inf = INFINITY;
+    std::vector<int> counts;
+    for (const auto &[maxConverge, maxEval] : {std::pair{5, 100000}, std::pair{100000, 400}}) {
+        processEngine.seed(5489u);
+        YeoJohnsonTransformation fitted;
+        CoutCapture out;
+        const Vector best = fitted.optimParamsSCE(skewedSample(), false, true, maxConverge, maxEval, 0.0, inf);
+
+        processEngine.seed(5489u);
+        YeoJohnsonTransformation direct;
+        const FitObjective objective{&Transformation::logLik, true, inf, 0.0, skewedSample(), direct};
+        const FitResult expected =
+            shuffledComplexEvolution(direct.lowerBounds(), direct.upperBounds(), maxEval, objective, 1e-5, maxConverge);
+
+        EXPECT_EQ(out.lines().back(), "iterations: " + std::to_string(expected.count));
+        EXPECT_EQ(best, expected.params);
+        counts.push_back(expected.count);
+    }
+    // The first run stops on convergence, the second on its evaluation budget: at the
+    // end of the shuffle in which the count passes 400, well before convergence.
+    EXPECT_GT(counts[1], 400);
+    EXPECT_LT(counts[1], counts[0]);
+    processEngine = engineAtStart;
 }
 
 TEST(Fitting, NoFiniteObjectiveLeavesNaNParametersAndWarns) {
