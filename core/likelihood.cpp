@@ -23,7 +23,7 @@ double normalCdf(double z) {
     return ((1.0 - poly * e) * sign + 1.0) * 0.5;
 }
 
-// -1/2 log(2 pi sigma^2) - (y - mu)^2 / (2 sigma^2), with sigma^2 squared before it is scaled.
+// -1/2 log(2 pi sigma^2) - (y - mu)^2 / (2 sigma^2); sigma is squared first, then scaled.
 double normalLogDensity(double y, double mu, double sigma) {
     const double variance = sigma * sigma;
     return -0.5 * std::log(kTwoPi * variance) - (y - mu) * (y - mu) / (2.0 * variance);
