@@ -22,8 +22,64 @@ import numpy.typing as npt
 _Array = npt.NDArray[np.float64]
 _Values = Buffer | None
 
-class _Fitting:
-    # Fitting methods shared by the four single-location classes; not a class of the module.
+class _SingleLocation:
+    # Methods shared by the four single-location classes; not a class of the module.
+    def transform_many(self, values: _Values) -> _Array:
+        """Transform every value with the stored parameters, without rescaling."""
+    def inv_transform_many(self, values: _Values) -> _Array:
+        """Back-transform every value with the stored parameters."""
+    def rescale_one(self, value: float) -> float:
+        """Return ``(value + shift) * scale``."""
+    def inv_rescale_one(self, value: float) -> float:
+        """Return ``value / scale - shift``."""
+    def rescale_many(self, values: _Values) -> _Array:
+        """Rescale every value."""
+    def inv_rescale_many(self, values: _Values) -> _Array:
+        """Undo the rescaling of every value."""
+    def log_density(
+        self,
+        params: _Values,
+        value: float,
+        left_cens_thresh: float,
+        right_cens_thresh: float,
+        do_rescale: bool,
+    ) -> float:
+        """Censored log-likelihood contribution of one value.
+
+        Parameters
+        ----------
+        params : buffer of float64
+            Search vector; at least 3 values (Yeo-Johnson) or 4 (the others), else
+            ValueError. It is decoded into the object's parameters, which stay there.
+        value, left_cens_thresh, right_cens_thresh : float
+            Value and censoring thresholds in data units.
+        do_rescale : bool
+            Rescale the value and the thresholds first.
+
+        Returns
+        -------
+        float
+        """
+    def log_jacobian(
+        self,
+        params: _Values,
+        value: float,
+        left_cens_thresh: float,
+        right_cens_thresh: float,
+        do_rescale: bool,
+    ) -> float:
+        """Log Jacobian of the transformation at one value, 0.0 when it is censored.
+
+        Takes the same arguments as `log_density`, with the same side effect.
+        """
+    def get_optimised_params(self) -> list[float]:
+        """Search vector of the last fit; empty before any fit."""
+    def get_scale_shift(self) -> list[float]:
+        """``[scale, shift]``."""
+    def get_transformation_params(self) -> list[float]:
+        """The transformation parameters: 1 (Yeo-Johnson) or 2 (the others)."""
+    def get_distribution_params(self) -> list[float]:
+        """Transformation parameters, then mu and sigma (-9999.0 until set)."""
     def optim_params(
         self,
         data: _Values,
@@ -76,7 +132,7 @@ class _Fitting:
         Stops after ``maxConverge`` shuffles without change or ``maxEval`` evaluations.
         """
 
-class PyYJT(_Fitting):
+class PyYJT(_SingleLocation):
     """Yeo-Johnson transformation of one data series.
 
     Forward map: ``((x + 1)**lambda - 1)/lambda`` for x >= 0 and
@@ -107,64 +163,8 @@ class PyYJT(_Fitting):
         -------
         float
         """
-    def transform_many(self, values: _Values) -> _Array:
-        """Transform every value with the stored parameters, without rescaling."""
-    def inv_transform_many(self, values: _Values) -> _Array:
-        """Back-transform every value with the stored parameters."""
-    def rescale_one(self, value: float) -> float:
-        """Return ``(value + shift) * scale``."""
-    def inv_rescale_one(self, value: float) -> float:
-        """Return ``value / scale - shift``."""
-    def rescale_many(self, values: _Values) -> _Array:
-        """Rescale every value."""
-    def inv_rescale_many(self, values: _Values) -> _Array:
-        """Undo the rescaling of every value."""
-    def log_density(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Censored log-likelihood contribution of one value.
 
-        Parameters
-        ----------
-        params : buffer of float64
-            Search vector; at least 3 values, else ValueError. It is decoded into the
-            object's parameters, which stay there.
-        value, left_cens_thresh, right_cens_thresh : float
-            Value and censoring thresholds in data units.
-        do_rescale : bool
-            Rescale the value and the thresholds first.
-
-        Returns
-        -------
-        float
-        """
-    def log_jacobian(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Log Jacobian of the transformation at one value, 0.0 when it is censored.
-
-        Takes the same arguments as `log_density`, with the same side effect.
-        """
-    def get_optimised_params(self) -> list[float]:
-        """Search vector of the last fit; empty before any fit."""
-    def get_scale_shift(self) -> list[float]:
-        """``[scale, shift]``."""
-    def get_transformation_params(self) -> list[float]:
-        """The 1 transformation parameter(s)."""
-    def get_distribution_params(self) -> list[float]:
-        """Transformation parameters, then mu and sigma (-9999.0 until set)."""
-
-class PyLogSinh(_Fitting):
+class PyLogSinh(_SingleLocation):
     """log-sinh transformation of one data series.
 
     Forward map: ``log(sinh(lambda*x + epsilon))/lambda``.
@@ -200,64 +200,8 @@ class PyLogSinh(_Fitting):
         -------
         float
         """
-    def transform_many(self, values: _Values) -> _Array:
-        """Transform every value with the stored parameters, without rescaling."""
-    def inv_transform_many(self, values: _Values) -> _Array:
-        """Back-transform every value with the stored parameters."""
-    def rescale_one(self, value: float) -> float:
-        """Return ``(value + shift) * scale``."""
-    def inv_rescale_one(self, value: float) -> float:
-        """Return ``value / scale - shift``."""
-    def rescale_many(self, values: _Values) -> _Array:
-        """Rescale every value."""
-    def inv_rescale_many(self, values: _Values) -> _Array:
-        """Undo the rescaling of every value."""
-    def log_density(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Censored log-likelihood contribution of one value.
 
-        Parameters
-        ----------
-        params : buffer of float64
-            Search vector; at least 4 values, else ValueError. It is decoded into the
-            object's parameters, which stay there.
-        value, left_cens_thresh, right_cens_thresh : float
-            Value and censoring thresholds in data units.
-        do_rescale : bool
-            Rescale the value and the thresholds first.
-
-        Returns
-        -------
-        float
-        """
-    def log_jacobian(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Log Jacobian of the transformation at one value, 0.0 when it is censored.
-
-        Takes the same arguments as `log_density`, with the same side effect.
-        """
-    def get_optimised_params(self) -> list[float]:
-        """Search vector of the last fit; empty before any fit."""
-    def get_scale_shift(self) -> list[float]:
-        """``[scale, shift]``."""
-    def get_transformation_params(self) -> list[float]:
-        """The 2 transformation parameter(s)."""
-    def get_distribution_params(self) -> list[float]:
-        """Transformation parameters, then mu and sigma (-9999.0 until set)."""
-
-class PySinhAsinh(_Fitting):
+class PySinhAsinh(_SingleLocation):
     """sinh-arcsinh transformation of one data series.
 
     Forward map: ``sinh(delta*asinh(x) + epsilon)``.
@@ -296,64 +240,8 @@ class PySinhAsinh(_Fitting):
         -------
         float
         """
-    def transform_many(self, values: _Values) -> _Array:
-        """Transform every value with the stored parameters, without rescaling."""
-    def inv_transform_many(self, values: _Values) -> _Array:
-        """Back-transform every value with the stored parameters."""
-    def rescale_one(self, value: float) -> float:
-        """Return ``(value + shift) * scale``."""
-    def inv_rescale_one(self, value: float) -> float:
-        """Return ``value / scale - shift``."""
-    def rescale_many(self, values: _Values) -> _Array:
-        """Rescale every value."""
-    def inv_rescale_many(self, values: _Values) -> _Array:
-        """Undo the rescaling of every value."""
-    def log_density(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Censored log-likelihood contribution of one value.
 
-        Parameters
-        ----------
-        params : buffer of float64
-            Search vector; at least 4 values, else ValueError. It is decoded into the
-            object's parameters, which stay there.
-        value, left_cens_thresh, right_cens_thresh : float
-            Value and censoring thresholds in data units.
-        do_rescale : bool
-            Rescale the value and the thresholds first.
-
-        Returns
-        -------
-        float
-        """
-    def log_jacobian(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Log Jacobian of the transformation at one value, 0.0 when it is censored.
-
-        Takes the same arguments as `log_density`, with the same side effect.
-        """
-    def get_optimised_params(self) -> list[float]:
-        """Search vector of the last fit; empty before any fit."""
-    def get_scale_shift(self) -> list[float]:
-        """``[scale, shift]``."""
-    def get_transformation_params(self) -> list[float]:
-        """The 2 transformation parameter(s)."""
-    def get_distribution_params(self) -> list[float]:
-        """Transformation parameters, then mu and sigma (-9999.0 until set)."""
-
-class PyJPT(_Fitting):
+class PyJPT(_SingleLocation):
     """Jones-Pewsey transformation of one data series.
 
     Forward map: ``sinh(delta*asinh(x) + epsilon)``.
@@ -392,62 +280,6 @@ class PyJPT(_Fitting):
         -------
         float
         """
-    def transform_many(self, values: _Values) -> _Array:
-        """Transform every value with the stored parameters, without rescaling."""
-    def inv_transform_many(self, values: _Values) -> _Array:
-        """Back-transform every value with the stored parameters."""
-    def rescale_one(self, value: float) -> float:
-        """Return ``(value + shift) * scale``."""
-    def inv_rescale_one(self, value: float) -> float:
-        """Return ``value / scale - shift``."""
-    def rescale_many(self, values: _Values) -> _Array:
-        """Rescale every value."""
-    def inv_rescale_many(self, values: _Values) -> _Array:
-        """Undo the rescaling of every value."""
-    def log_density(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Censored log-likelihood contribution of one value.
-
-        Parameters
-        ----------
-        params : buffer of float64
-            Search vector; at least 4 values, else ValueError. It is decoded into the
-            object's parameters, which stay there.
-        value, left_cens_thresh, right_cens_thresh : float
-            Value and censoring thresholds in data units.
-        do_rescale : bool
-            Rescale the value and the thresholds first.
-
-        Returns
-        -------
-        float
-        """
-    def log_jacobian(
-        self,
-        params: _Values,
-        value: float,
-        left_cens_thresh: float,
-        right_cens_thresh: float,
-        do_rescale: bool,
-    ) -> float:
-        """Log Jacobian of the transformation at one value, 0.0 when it is censored.
-
-        Takes the same arguments as `log_density`, with the same side effect.
-        """
-    def get_optimised_params(self) -> list[float]:
-        """Search vector of the last fit; empty before any fit."""
-    def get_scale_shift(self) -> list[float]:
-        """``[scale, shift]``."""
-    def get_transformation_params(self) -> list[float]:
-        """The 2 transformation parameter(s)."""
-    def get_distribution_params(self) -> list[float]:
-        """Transformation parameters, then mu and sigma (-9999.0 until set)."""
 
 # ---- multi-location classes ----------------------------------------------------------
 #
