@@ -99,9 +99,13 @@ def test_keyword_errors(family):
     with pytest.raises(TypeError) as e:
         obj.transform_one(1.0, value=2.0)
     assert str(e.value) == "transform_one() got multiple values for keyword argument 'value'"
-    # Non-string keyword names never reach a parameter.
+    # Non-string keyword names never reach a parameter (Python refuses them itself for a
+    # method; a constructor is refused by the module).
     with pytest.raises(TypeError):
         obj.rescale_one(1.0, **{1: 2})
+    with pytest.raises(TypeError) as e:
+        family.cls(scale=1.0, **{1: 2})
+    assert str(e.value) == "__cinit__() keywords must be strings"
 
 
 def test_missing_required_argument_counts_those_bound_before_it(family):

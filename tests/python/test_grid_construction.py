@@ -191,6 +191,9 @@ def test_all_arguments_are_required(grid):
     names = [p for p, _, _ in grid.params]
     obj = grid.cls(**dict(zip(reversed(names), reversed(args), strict=True)))
     assert obj.get_scale_shift().shape == (1, 1, 2)
+    with pytest.raises(TypeError) as e:
+        grid.cls(*args, **{1: 2})
+    assert str(e.value) == "__cinit__() keywords must be strings"
 
 
 @pytest.mark.parametrize("shape", [(0, 0), (0, 4), (3, 0)])
