@@ -45,7 +45,10 @@ public:
     virtual Vector getScaleShift() const;
     virtual Vector getTransformationParams() const = 0;
     virtual Vector getDistributionParams() const = 0;
-    // y = T(x), tL and tR the transformed thresholds; p the natural vector.
+    // y = T(x), tL and tR the transformed thresholds; p the natural vector. Uncensored
+    // when tL < y < tR; otherwise left-censored when y <= tL, else right-censored, and a
+    // censored value's term depends on its side alone, not on y or x (negLogLik relies
+    // on this).
     virtual double censoredLogDensity(const Vector &p, double y, double x, double tL, double tR) const = 0;
     virtual double censoredLogJacobian(const Vector &p, double y, double x, double tL, double tR) const = 0;
 
