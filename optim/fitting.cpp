@@ -61,8 +61,12 @@ void warnBeyondThresholds(const Vector &data, double left, double right, const c
     }
 }
 
-FitObjective bindObjective(Transformation &t, FitObjective::Operation operation, Vector data, bool doRescale,
-                           bool isMap, double left, double right) {
+// The steps every entry point takes before its optimiser: refuse an empty series, warn
+// about values beyond the thresholds, rescale when asked and bind the likelihood.
+FitObjective prepareFit(Transformation &t, const char *lowWarning, FitObjective::Operation operation, Vector data,
+                        bool doRescale, bool isMap, double left, double right) {
+    requireData(data);
+    warnBeyondThresholds(data, left, right, lowWarning);
     if (doRescale) {
         data = t.rescaleMany(std::move(data));
         left = t.rescaleOne(left);
@@ -92,20 +96,16 @@ Vector storeFit(Transformation &t, FitResult result) {
 
 Vector Transformation::optimParams(Vector data, bool doRescale, bool isMap, double leftCensThresh,
                                    double rightCensThresh) {
-    requireData(data);
-    warnBeyondThresholds(data, leftCensThresh, rightCensThresh, kLowWarningLeftForm);
-    const FitObjective objective = bindObjective(*this, &Transformation::negLogLik, std::move(data), doRescale, isMap,
-                                                 leftCensThresh, rightCensThresh);
+    const FitObjective objective = prepareFit(*this, kLowWarningLeftForm, &Transformation::negLogLik, std::move(data),
+                                              doRescale, isMap, leftCensThresh, rightCensThresh);
     return storeFit(
         *this, nelderMead(startParams(), {}, objective, kSimplexTolerance, kSimplexTolerance, kSimplexMaxIterations));
 }
 
 Vector Transformation::optimParamsDE(Vector data, bool doRescale, bool isMap, double leftCensThresh,
                                      double rightCensThresh) {
-    requireData(data);
-    warnBeyondThresholds(data, leftCensThresh, rightCensThresh, kLowWarningPlainForm);
-    const FitObjective objective = bindObjective(*this, &Transformation::negLogLik, std::move(data), doRescale, isMap,
-                                                 leftCensThresh, rightCensThresh);
+    const FitObjective objective = prepareFit(*this, kLowWarningPlainForm, &Transformation::negLogLik, std::move(data),
+                                              doRescale, isMap, leftCensThresh, rightCensThresh);
     const Vector upper = upperBounds();
     const Vector lower = lowerBounds();
     return storeFit(*this, differentialEvolution(lower, upper, objective, kDifferentialWeight, kCrossoverProbability,
@@ -114,10 +114,8 @@ Vector Transformation::optimParamsDE(Vector data, bool doRescale, bool isMap, do
 
 Vector Transformation::optimParamsSCE(Vector data, bool doRescale, bool isMap, int maxConverge, int maxEval,
                                       double leftCensThresh, double rightCensThresh) {
-    requireData(data);
-    warnBeyondThresholds(data, leftCensThresh, rightCensThresh, kLowWarningPlainForm);
-    const FitObjective objective = bindObjective(*this, &Transformation::logLik, std::move(data), doRescale, isMap,
-                                                 leftCensThresh, rightCensThresh);
+    const FitObjective objective = prepareFit(*this, kLowWarningPlainForm, &Transformation::logLik, std::move(data),
+                                              doRescale, isMap, leftCensThresh, rightCensThresh);
     const Vector upper = upperBounds();
     const Vector lower = lowerBounds();
     return storeFit(*this, shuffledComplexEvolution(lower, upper, maxEval, objective, kComplexTolerance, maxConverge));
