@@ -1,60 +1,68 @@
 #include "core/transformation.hpp"
 
+#include <utility>
+
 namespace ferrule {
 
-// Both views rescale value and thresholds when asked; the derivative of the
-// rescaling itself (the factor scale) is not part of either result.
-double Transformation::logDensity(const Vector &v, double x, double left, double right, bool doRescale) {
-    const Vector p = setParams(v);
+namespace {
+// What the censored terms of one value need: the decoded natural vector, the value and
+// the transformed thresholds. Value and thresholds are rescaled when asked; the
+// derivative of the rescaling itself (the factor scale) is not part of either result.
+struct OneValue {
+    Vector p;
+    double y, x, tL, tR;
+};
+
+OneValue prepareValue(Transformation &t, const Vector &v, double x, double left, double right, bool doRescale) {
+    Vector p = t.setParams(v);
     if (doRescale) {
-        x = rescaleOne(x);
-        left = rescaleOne(left);
-        right = rescaleOne(right);
+        x = t.rescaleOne(x);
+        left = t.rescaleOne(left);
+        right = t.rescaleOne(right);
     }
-    const double tL = transformOne(left);
-    const double tR = transformOne(right);
-    return censoredLogDensity(p, transformForCensoring(x, left, right, tL, tR), x, tL, tR);
+    const double tL = t.transformOne(left);
+    const double tR = t.transformOne(right);
+    return {std::move(p), t.transformForCensoring(x, left, right, tL, tR), x, tL, tR};
+}
+} // namespace
+
+double Transformation::logDensity(const Vector &v, double x, double left, double right, bool doRescale) {
+    const OneValue o = prepareValue(*this, v, x, left, right, doRescale);
+    return censoredLogDensity(o.p, o.y, o.x, o.tL, o.tR);
 }
 
 double Transformation::logJacobian(const Vector &v, double x, double left, double right, bool doRescale) {
-    const Vector p = setParams(v);
-    if (doRescale) {
-        x = rescaleOne(x);
-        left = rescaleOne(left);
-        right = rescaleOne(right);
-    }
-    const double tL = transformOne(left);
-    const double tR = transformOne(right);
-    return censoredLogJacobian(p, transformForCensoring(x, left, right, tL, tR), x, tL, tR);
+    const OneValue o = prepareValue(*this, v, x, left, right, doRescale);
+    return censoredLogJacobian(o.p, o.y, o.x, o.tL, o.tR);
 }
 
 Vector Transformation::getScaleShift() const { return {scale, shift}; }
 
 namespace {
-// Batch operations: a fresh result of the input's length, filled in index order.
-template <class Map> Vector mapEach(const Vector &values, Map map) {
-    Vector out(values.size());
-    for (std::size_t i = 0; i < values.size(); ++i) {
-        out[i] = map(values[i]);
+// Batch operations: the argument is the caller's copy (or a moved-in vector), so it is
+// mapped in place, in index order, and handed back without a second allocation.
+template <class Map> Vector mapEach(Vector values, Map map) {
+    for (double &value : values) {
+        value = map(value);
     }
-    return out;
+    return values;
 }
 } // namespace
 
 Vector Transformation::rescaleMany(Vector values) const {
-    return mapEach(values, [this](double x) { return rescaleOne(x); });
+    return mapEach(std::move(values), [this](double x) { return rescaleOne(x); });
 }
 
 Vector Transformation::invRescaleMany(Vector values) const {
-    return mapEach(values, [this](double y) { return invRescaleOne(y); });
+    return mapEach(std::move(values), [this](double y) { return invRescaleOne(y); });
 }
 
 Vector Transformation::transformMany(Vector values) const {
-    return mapEach(values, [this](double x) { return transformOne(x); });
+    return mapEach(std::move(values), [this](double x) { return transformOne(x); });
 }
 
 Vector Transformation::invTransformMany(Vector values) const {
-    return mapEach(values, [this](double y) { return invTransformOne(y); });
+    return mapEach(std::move(values), [this](double y) { return invTransformOne(y); });
 }
 
 } // namespace ferrule
