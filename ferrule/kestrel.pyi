@@ -201,7 +201,35 @@ class PyLogSinh(_SingleLocation):
         float
         """
 
-class PySinhAsinh(_SingleLocation):
+class _SinhAsinhForm(_SingleLocation):
+    # Constructor and forward map shared by PySinhAsinh and PyJPT; not a class of the module.
+    def __init__(
+        self,
+        trans_delta: float = 1.0,
+        trans_epsilon: float = 0.0,
+        scale: float = 1.0,
+        shift: float = 0.0,
+    ) -> None: ...
+    def transform_one(
+        self, value: float, trans_delta: float | None = None, trans_epsilon: float | None = None
+    ) -> float:
+        """Transform one value, without rescaling.
+
+        Parameters
+        ----------
+        value : float
+        trans_delta : float or None
+            Explicit transformation parameter.
+        trans_epsilon : float or None
+            Explicit transformation parameter.
+            When ``trans_delta`` is None the stored parameters are used.
+
+        Returns
+        -------
+        float
+        """
+
+class PySinhAsinh(_SinhAsinhForm):
     """sinh-arcsinh transformation of one data series.
 
     Forward map: ``sinh(delta*asinh(x) + epsilon)``.
@@ -215,33 +243,7 @@ class PySinhAsinh(_SingleLocation):
     shift : float, default 0.0
     """
 
-    def __init__(
-        self,
-        trans_delta: float = 1.0,
-        trans_epsilon: float = 0.0,
-        scale: float = 1.0,
-        shift: float = 0.0,
-    ) -> None: ...
-    def transform_one(
-        self, value: float, trans_delta: float | None = None, trans_epsilon: float | None = None
-    ) -> float:
-        """Transform one value, without rescaling.
-
-        Parameters
-        ----------
-        value : float
-        trans_delta : float or None
-            Explicit transformation parameter.
-        trans_epsilon : float or None
-            Explicit transformation parameter.
-            When ``trans_delta`` is None the stored parameters are used.
-
-        Returns
-        -------
-        float
-        """
-
-class PyJPT(_SingleLocation):
+class PyJPT(_SinhAsinhForm):
     """Jones-Pewsey transformation of one data series.
 
     Forward map: ``sinh(delta*asinh(x) + epsilon)``.
@@ -254,32 +256,6 @@ class PyJPT(_SingleLocation):
     scale : float, default 1.0
     shift : float, default 0.0
     """
-
-    def __init__(
-        self,
-        trans_delta: float = 1.0,
-        trans_epsilon: float = 0.0,
-        scale: float = 1.0,
-        shift: float = 0.0,
-    ) -> None: ...
-    def transform_one(
-        self, value: float, trans_delta: float | None = None, trans_epsilon: float | None = None
-    ) -> float:
-        """Transform one value, without rescaling.
-
-        Parameters
-        ----------
-        value : float
-        trans_delta : float or None
-            Explicit transformation parameter.
-        trans_epsilon : float or None
-            Explicit transformation parameter.
-            When ``trans_delta`` is None the stored parameters are used.
-
-        Returns
-        -------
-        float
-        """
 
 # ---- multi-location classes ----------------------------------------------------------
 #
