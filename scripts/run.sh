@@ -5,6 +5,4 @@
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 "$ROOT/scripts/setup.sh" >&2
-# The installed command, not `python -m`: from inside the checkout, the latter would
-# import the source folder ferrule/ rather than the installed package.
 exec "$ROOT/.venv/bin/ferrule" fit "$@"

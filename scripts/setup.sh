@@ -84,8 +84,7 @@ install_ferrule() {
         tail -n 60 "$log" >&2
         die "building ferrule failed (full log: $log)"
     fi
-    # -P: import the installed package, not the source folder of the checkout.
-    (cd "$ROOT" && "$VENV/bin/python" -P -c 'import ferrule.kestrel') || die "ferrule was installed but does not import"
+    (cd "$ROOT" && "$VENV/bin/python" -c 'import ferrule.kestrel') || die "ferrule was installed but does not import"
 }
 
 install_system_packages

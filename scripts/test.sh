@@ -15,6 +15,6 @@ echo "== C++ tests"
 meson test -C build/cpp --print-errorlogs
 
 echo "== Python tests"
-python -P -m pytest tests/python -q
+python -m pytest tests/python -q
 
 "$ROOT/scripts/test_sanitized.sh"

@@ -33,7 +33,7 @@ site_packages="$(python -c 'import sysconfig; print(sysconfig.get_paths()["purel
 sanitized_python() {
     LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libubsan.so)" \
         ASAN_OPTIONS=detect_leaks=0:halt_on_error=1 FERRULE_SANITIZED=1 \
-        PYTHONPATH="$ROOT/build/asan-site:$site_packages" python -S -P "$@"
+        PYTHONPATH="$ROOT/build/asan-site:$site_packages" python -S "$@"
 }
 loaded="$(sanitized_python -c 'import ferrule.kestrel as k; print(k.__file__)')"
 case "$loaded" in

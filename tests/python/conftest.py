@@ -1,19 +1,12 @@
 """What the four single-location classes have in common, as a table the tests run over."""
 
-import sys
 from collections.abc import Callable
 from dataclasses import dataclass
-from pathlib import Path
 
 import pytest
 import reference as ref
 
-# `python -m pytest` from the checkout puts the checkout on sys.path, where ferrule/ holds
-# only sources; the tests must import the installed package with its compiled module.
-_CHECKOUT = Path(__file__).resolve().parents[2]
-sys.path[:] = [p for p in sys.path if Path(p or ".").resolve() != _CHECKOUT]
-
-import ferrule.kestrel as kestrel  # noqa: E402
+import ferrule.kestrel as kestrel
 
 
 @dataclass(frozen=True)

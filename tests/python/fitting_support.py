@@ -58,7 +58,7 @@ class Block:
 def run_child(code, timeout=300):
     """Runs PREAMBLE + code in a fresh interpreter; returns {marker label: Block}."""
     result = subprocess.run(
-        [sys.executable, "-P", "-c", PREAMBLE + code],
+        [sys.executable, "-c", PREAMBLE + code],
         capture_output=True,
         text=True,
         timeout=timeout,

@@ -9,7 +9,7 @@ BENCHMARKS = Path(__file__).resolve().parents[2] / "benchmarks"
 
 def test_fit_benchmark_runs_and_reports_every_family_and_optimiser(tmp_path):
     result = subprocess.run(
-        [sys.executable, "-P", str(BENCHMARKS / "bench_fits.py"), "--quick"],
+        [sys.executable, str(BENCHMARKS / "bench_fits.py"), "--quick"],
         cwd=tmp_path,
         capture_output=True,
         text=True,

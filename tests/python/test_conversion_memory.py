@@ -63,7 +63,7 @@ def test_exhausted_memory_in_any_copy_becomes_memory_error(tmp_path):
     families = [f.name for f in FAMILIES]
     code = textwrap.dedent(SCRIPT.format(lib=str(lib), families=families))
     run = subprocess.run(
-        [sys.executable, "-P", "-c", code],
+        [sys.executable, "-c", code],
         capture_output=True,
         text=True,
         cwd=tmp_path,

@@ -53,7 +53,7 @@ def fit_singles(grid, args, v, left, right, do_rescale, is_map, skip=()):
 def run_python(code, tmp_path, env=None):
     """Runs `code` in a fresh interpreter; returns its stdout (native stream included)."""
     out = subprocess.run(
-        [sys.executable, "-P", "-c", textwrap.dedent(code)],
+        [sys.executable, "-c", textwrap.dedent(code)],
         capture_output=True,
         text=True,
         check=True,

@@ -67,7 +67,7 @@ def test_sigint_stops_a_grid_fit_between_locations(method, tmp_path):
     code = textwrap.dedent(CHILD.format(n=n, nvals=nvals, method=method))
     lines, counted = [], queue.Queue()
     with subprocess.Popen(
-        [sys.executable, "-P", "-c", code],
+        [sys.executable, "-c", code],
         cwd=tmp_path,
         stdout=subprocess.PIPE,
         stderr=subprocess.PIPE,

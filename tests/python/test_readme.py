@@ -18,9 +18,8 @@ def test_readme_has_examples():
 
 @pytest.mark.parametrize("code", BLOCKS, ids=[f"block{i}" for i in range(len(BLOCKS))])
 def test_readme_example_runs(code, tmp_path):
-    # -P keeps the checkout's source folder off sys.path: the installed package is used.
     result = subprocess.run(
-        [sys.executable, "-P", "-c", code],
+        [sys.executable, "-c", code],
         cwd=tmp_path,
         capture_output=True,
         text=True,
@@ -55,7 +54,7 @@ def test_readme_command_line_examples_run(argv, tmp_path):
     np.save(tmp_path / "flows.npy", rng.lognormal(1.0, 0.8, size=300))
     assert argv[0] == "ferrule"
     result = subprocess.run(
-        [sys.executable, "-P", "-m", "ferrule", *argv[1:]],
+        [sys.executable, "-m", "ferrule", *argv[1:]],
         cwd=tmp_path,
         capture_output=True,
         text=True,

@@ -2,11 +2,9 @@
 
 import math
 import sys
-from pathlib import Path
 
 import numpy as np
 
-import ferrule
 from ferrule.cli.errors import CliError
 from ferrule.cli.families import FAMILIES
 from ferrule.cli.fitting import FitSettings, NotFitted, fit_family
@@ -40,17 +38,7 @@ def auto_scale(values: np.ndarray, shift: float) -> float:
 
 
 def _kestrel_unavailable(err: ImportError) -> str:
-    message = f"the extension module ferrule.kestrel cannot be loaded: {err}"
-    # `python -m ferrule` inside a checkout imports its source folder, which holds the
-    # template of the extension but not the built module.
-    package_dir = Path(ferrule.__file__).parent
-    if (package_dir / "kestrel.pyx.tp").is_file():
-        message += (
-            f"; ferrule was imported from the source folder {package_dir} instead of the"
-            " installed package: run it from outside the checkout, with `python -P`,"
-            " or as the `ferrule` command"
-        )
-    return message
+    return f"the extension module ferrule.kestrel cannot be loaded: {err}"
 
 
 def _fit(args) -> int:
