@@ -1,6 +1,7 @@
 #include "core/likelihood.hpp"
 
 #include <cmath>
+#include <limits>
 
 #include "core/transformation.hpp"
 
@@ -8,6 +9,7 @@ namespace ferrule {
 
 namespace {
 constexpr double kTwoPi = 6.283185307179586;
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
 
 struct CensoredTermCache {
     bool known = false;
@@ -56,6 +58,8 @@ double Transformation::negLogLik(const Vector &v, const Vector &data, double lef
         double term;
         if (tL < y && y < tR) {
             term = censoredLogDensity(p, y, x, tL, tR);
+        } else if (roundsOntoThreshold(x, y, left, right)) {
+            term = censoredLogDensity(p, y, x, -kInfinity, kInfinity);
         } else {
             CensoredTermCache &side = y <= tL ? leftTerm : rightTerm;
             if (!side.known) {

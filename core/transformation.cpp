@@ -1,5 +1,6 @@
 #include "core/transformation.hpp"
 
+#include <limits>
 #include <utility>
 
 namespace ferrule {
@@ -20,9 +21,14 @@ OneValue prepareValue(Transformation &t, const Vector &v, double x, double left,
         left = t.rescaleOne(left);
         right = t.rescaleOne(right);
     }
-    const double tL = t.transformOne(left);
-    const double tR = t.transformOne(right);
-    return {std::move(p), t.transformForCensoring(x, left, right, tL, tR), x, tL, tR};
+    double tL = t.transformOne(left);
+    double tR = t.transformOne(right);
+    const double y = t.transformForCensoring(x, left, right, tL, tR);
+    if (!(tL < y && y < tR) && Transformation::roundsOntoThreshold(x, y, left, right)) {
+        tL = -std::numeric_limits<double>::infinity();
+        tR = std::numeric_limits<double>::infinity();
+    }
+    return {std::move(p), y, x, tL, tR};
 }
 } // namespace
 

@@ -77,6 +77,14 @@ public:
         return y;
     }
 
+    // A value strictly between the thresholds is never censored, even when its transform
+    // rounds onto (or past) a transformed threshold: Yeo-Johnson with lambda < 0 maps +inf
+    // to the finite -1/lambda, onto which large values round. Its term is then the
+    // uncensored one at its y. A NaN y keeps the censoring rules.
+    static bool roundsOntoThreshold(double x, double y, double left, double right) {
+        return left < x && x < right && y == y;
+    }
+
     // ---- fitting objective (likelihood.cpp) ----
     // -(sum of censored terms + log prior when isMap), terms summed in index order.
     double negLogLik(const Vector &v, const Vector &data, double left, double right, bool isMap);

@@ -46,7 +46,7 @@ Vector runFit(YeoJohnsonTransformation &t, Fit fit, Vector data, bool rescale, b
     case Fit::DE:
         return t.optimParamsDE(std::move(data), rescale, isMap, left, right);
     case Fit::SCE:
-        return t.optimParamsSCE(std::move(data), rescale, isMap, 1, 2000, left, right);
+        return t.optimParamsSCE(std::move(data), rescale, isMap, 5, 100000, left, right);
     }
     return {};
 }

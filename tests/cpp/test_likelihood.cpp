@@ -202,17 +202,21 @@ TYPED_TEST(WholeLineLikelihoodTest, InfiniteThresholdsCensorNothing) {
     }
 }
 
-// A NaN threshold (log-sinh below its domain) fails the uncensored and left tests, so
-// every value takes the right branch, whose mass is NaN here: the objective is NaN.
-TEST(LikelihoodNaN, NaNThresholdsRouteToRightBranchAndPropagate) {
+// A NaN threshold (log-sinh below its domain) fails the uncensored and left tests, so a
+// value outside the thresholds takes the right branch, whose mass is NaN here: the
+// objective is NaN. A value strictly between the thresholds keeps its density term.
+TEST(LikelihoodNaN, NaNThresholdsCensorOnlyValuesOutsideThem) {
     LogSinhTransformation t(1.0, 0.5);
     const Vector q = {0.0, std::log(0.5), 0.1, 0.2};
     const Vector p = t.setParams(q);
-    const double tR = t.transformOne(10.0);
-    const double rightMass = std::log(1.0 - normalCdf((tR - p[2]) / p[3]));
     // Left threshold -5 gives lambda x + epsilon < 0, so T(-5) is NaN.
     ASSERT_TRUE(std::isnan(t.transformOne(-5.0)));
-    EXPECT_TRUE(sameBits(t.logDensity(q, 2.0, -5.0, 10.0, false), rightMass));
+    const double inside = normalLogDensity(t.transformOne(2.0), p[2], p[3]) + t.logJacobian(q, 2.0, -5.0, 10.0, false);
+    EXPECT_TRUE(sameBits(t.logDensity(q, 2.0, -5.0, 10.0, false), inside));
+    EXPECT_NE(t.logJacobian(q, 2.0, -5.0, 10.0, false), 0.0);
+    const double tR = t.transformOne(10.0);
+    const double rightMass = std::log(1.0 - normalCdf((tR - p[2]) / p[3]));
+    EXPECT_TRUE(sameBits(t.logDensity(q, 12.0, -5.0, 10.0, false), rightMass));
     EXPECT_TRUE(std::isnan(t.negLogLik(q, {1.0, 2.0}, -5.0, -5.0, false)));
 }
 

@@ -114,16 +114,23 @@ def censoring_value(y, x, left, right, t_left, t_right):
 LOG_SINH_PENALTY = -1e20
 
 
-def censored_term(name, natural, y, t_left, t_right):
-    """The censored log-likelihood term of a value whose transform y is not strictly between
-    the transformed thresholds: log Phi((tL - mu)/sigma) at or below the left one, otherwise
-    log(1 - Phi((tR - mu)/sigma)). None when y is strictly between them (uncensored)."""
+def is_uncensored(y, x, left, right, t_left, t_right):
+    """A value is uncensored when its transform lies strictly between the transformed
+    thresholds, or when the value itself lies strictly between the thresholds and its
+    transform is defined (it may round onto a transformed threshold)."""
+    return t_left < y < t_right or (left < x < right and not math.isnan(y))
+
+
+def censored_term(name, natural, y, t_left, t_right, uncensored):
+    """The censored log-likelihood term of a censored value: log Phi((tL - mu)/sigma) when
+    y is at or below the left transformed threshold, otherwise log(1 - Phi((tR - mu)/sigma)).
+    None for an uncensored value."""
     mu, sigma = natural[-2], natural[-1]
     if name.startswith("PyLogSinh"):
         eps = natural[1]
         if math.exp(-20.0) > eps or eps > math.exp(0.0):
             return LOG_SINH_PENALTY
-    if t_left < y < t_right:
+    if uncensored:
         return None
     if y <= t_left:
         return log(ref.normal_cdf(div(t_left - mu, sigma)))
