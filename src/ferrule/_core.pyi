@@ -1,0 +1,136 @@
+"""Private extension of the public layer: the C++ kernels without per-object state.
+
+Everything here works on plain float64 NumPy arrays and explicit parameters; nothing
+writes to the process's standard output (a fit's console lines come back as strings),
+and every fit draws from its own engine when it is stochastic. The exact low-level
+classes of ``ferrule.kestrel`` run the same kernels and keep their own behaviour.
+
+Family keys are those of ``FAMILIES``: "yeo_johnson", "log_sinh", "sinh_asinh",
+"jones_pewsey". Method keys: "nelder_mead", "differential_evolution",
+"shuffled_complex_evolution".
+
+Natural parameters are the transformation parameters followed by mu and sigma (the
+order of ``FamilyInfo.natural_names``); search vectors are the box coordinates the
+optimisers move in.
+"""
+
+from typing import Literal, NamedTuple, TypedDict
+
+import numpy as np
+import numpy.typing as npt
+
+FamilyKey = Literal["yeo_johnson", "log_sinh", "sinh_asinh", "jones_pewsey"]
+MethodKey = Literal["nelder_mead", "differential_evolution", "shuffled_complex_evolution"]
+Array = npt.NDArray[np.float64]
+
+class FamilyInfo(NamedTuple):
+    key: FamilyKey
+    title: str  # "Yeo-Johnson", "log-sinh", "sinh-arcsinh", "Jones-Pewsey"
+    aliases: tuple[str, ...]  # command-line names: "yjt", "logsinh", "sinhasinh", "jpt"
+    kestrel_class: str  # "PyYJT", ...
+    grid_class: str | None  # "PyYJTvectorized", ...; None for Jones-Pewsey
+    transformation_names: tuple[str, ...]  # ("lambda",), ("lambda", "epsilon"), ("delta", "epsilon")
+    natural_names: tuple[str, ...]  # transformation_names + ("mu", "sigma")
+    search_start: tuple[float, ...]
+    search_lower: tuple[float, ...]
+    search_upper: tuple[float, ...]
+    # Jones-Pewsey: T((x - mu) / sigma) is standard normal; the others: (T(x) - mu) / sigma.
+    models_raw_value: bool
+    has_shift: bool  # whether the kestrel class takes a shift (log-sinh does not)
+
+FAMILIES: tuple[FamilyInfo, ...]
+METHODS: tuple[MethodKey, ...]
+
+def decode(family: FamilyKey, search: npt.ArrayLike) -> Array:
+    """Natural parameters of a search vector (the family's setParams)."""
+
+def forward(family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 1) -> Array:
+    """T(x) element by element, any shape; `transformation` holds the transformation
+    parameters only. No rescaling. Bit-identical to the kestrel classes' transform_many."""
+
+def inverse(family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 1) -> Array:
+    """T^-1(y) element by element, any shape."""
+
+def log_jacobian(family: FamilyKey, transformation: npt.ArrayLike, x: Array) -> Array:
+    """log T'(x) element by element (for Jones-Pewsey the sinh-arcsinh map itself; the
+    public layer standardises first)."""
+
+def log_likelihood(
+    family: FamilyKey,
+    search: npt.ArrayLike,
+    data: Array,
+    left: float,
+    right: float,
+    prior: bool = False,
+) -> float:
+    """The censored log-likelihood the optimisers maximise, at a search vector, on data
+    already in the units the likelihood sees (rescaled if the fit rescales); the prior
+    added when `prior`. Bit-identical to -negLogLik of the core."""
+
+class FitOutput(TypedDict):
+    search: Array  # best search vector; all NaN when no finite objective value was found
+    natural: Array  # its decoding
+    count: int  # what the optimiser counts (iterations, generation index, evaluations)
+    evaluations: int  # objective evaluations actually made
+    limit_reached: bool  # iteration / generation / evaluation budget exhausted
+    low_values: bool  # some value below the left threshold
+    high_values: bool  # some value above the right threshold
+    no_finite_value: bool  # the optimiser found no finite objective value
+    messages: list[str]  # the console lines the kestrel fit would print, in order
+
+def fit(
+    family: FamilyKey,
+    data: Array,
+    left: float,
+    right: float,
+    *,
+    method: MethodKey,
+    rescale: bool = False,
+    scale: float = 1.0,
+    shift: float = 0.0,
+    prior: bool = False,
+    seed: int | None = None,
+    max_converge: int = 5,
+    max_eval: int = 100000,
+) -> FitOutput:
+    """Fits one series exactly as the kestrel classes do (same warnings, rescaling, start
+    point or box, optimiser settings and results), with the console lines returned
+    instead of printed. `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
+    alone for differential evolution and shuffled complex evolution (required for them;
+    ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL."""
+
+class GridFitOutput(TypedDict):
+    search: Array  # (ncells, k), NaN rows for skipped cells
+    count: npt.NDArray[np.int64]  # (ncells,), -1 for skipped cells
+    evaluations: npt.NDArray[np.int64]
+    limit_reached: npt.NDArray[np.bool_]
+    low_values: npt.NDArray[np.bool_]
+    high_values: npt.NDArray[np.bool_]
+    no_finite_value: npt.NDArray[np.bool_]
+    messages: list[list[str]]  # per cell
+    completed: int  # cells committed, in cell order (fewer than ncells after Ctrl-C)
+    interrupted: bool  # Ctrl-C arrived: the cells from `completed` on were not fitted
+
+def fit_cells(
+    family: FamilyKey,
+    values: Array,  # (ncells, n) C-contiguous
+    left: Array,  # (ncells,)
+    right: Array,  # (ncells,)
+    skip: npt.NDArray[np.bool_],  # (ncells,) True: not fitted
+    *,
+    method: MethodKey,
+    rescale: bool = False,
+    scale: Array | None = None,  # (ncells,) or None for 1
+    shift: Array | None = None,
+    prior: bool = False,
+    seeds: npt.NDArray[np.uint32] | None = None,  # (ncells,), required for the stochastic methods
+    max_converge: int = 5,
+    max_eval: int = 100000,
+    n_threads: int = 1,
+    on_progress: object = None,  # callable(done: int) called holding the GIL between commits
+) -> GridFitOutput:
+    """Fits every cell that is not skipped, on `n_threads` threads, the GIL released.
+    Results are identical for any thread count. Cells are committed in cell order; Ctrl-C
+    stops at a commit boundary: the call then returns with `interrupted` set and the
+    committed prefix filled (the rest NaN / -1), and the public layer decides what to do.
+    Other errors (MemoryError) are raised."""
