@@ -37,6 +37,10 @@ class FamilyInfo(NamedTuple):
     # Jones-Pewsey: T((x - mu) / sigma) is standard normal; the others: (T(x) - mu) / sigma.
     models_raw_value: bool
     has_shift: bool  # whether the kestrel class takes a shift (log-sinh does not)
+    # The optimiser a fit uses unless told otherwise: Nelder-Mead for Yeo-Johnson (its start
+    # point is the identity and its parameters are unbounded), shuffled complex evolution for
+    # the others (only the box searches keep their parameters inside the box).
+    default_method: MethodKey
 
 FAMILIES: tuple[FamilyInfo, ...]
 METHODS: tuple[MethodKey, ...]
@@ -66,6 +70,23 @@ def log_likelihood(
     """The censored log-likelihood the optimisers maximise, at a search vector, on data
     already in the units the likelihood sees (rescaled if the fit rescales); the prior
     added when `prior`. Bit-identical to -negLogLik of the core."""
+
+def censoring(
+    family: FamilyKey, search: npt.ArrayLike, data: Array, left: float, right: float
+) -> npt.NDArray[np.int8]:
+    """How the likelihood treats each value at this search vector: -1 left-censored,
+    0 uncensored, +1 right-censored (the one censoring decision of the core)."""
+
+def ndtr(z: Array) -> Array:
+    """The standard normal distribution function, accurate to a few ulp (erfc based);
+    not the likelihood's own approximation."""
+
+def log_ndtr(z: Array) -> Array:
+    """log ndtr(z), accurate in the far left tail too."""
+
+def ndtri(p: Array) -> Array:
+    """The standard normal quantile function: ndtr(ndtri(p)) == p to a few ulp; -inf at 0,
+    +inf at 1, NaN outside [0, 1]."""
 
 class FitOutput(TypedDict):
     search: Array  # best search vector; all NaN when no finite objective value was found
