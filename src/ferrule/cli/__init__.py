@@ -145,12 +145,16 @@ def _fit(args) -> int:
 
 def _plot(report: Report, path: str) -> None:
     """Writes the figure, or says on standard error why it could not; the report stands."""
-    from ferrule.cli.plot import write_plot
+    from ferrule.cli.plot import FigureNotDrawn, write_plot
 
     if not report.outcomes:
         warn(f"no figure written to {path}: no family was fitted")
         return
-    notes = write_plot(report, path)
+    try:
+        notes = write_plot(report, path)
+    except FigureNotDrawn as err:
+        warn(f"no figure written to {path}: {err}")
+        return
     for note in notes:
         warn(note)
     print(f"figure written to {path}", file=sys.stderr)

@@ -83,7 +83,9 @@ def write_plot(report: Report, path: str) -> list[str]:
             raise FigureNotDrawn(f"{type(err).__name__}: {err}") from None
         figure.suptitle(f"ferrule fit: {report.series.source}")
         try:
-            figure.savefig(path, dpi=100)
+            # Without a suffix matplotlib would add ".png" to the name; the file is named as asked.
+            kind = None if Path(path).suffix else "png"
+            figure.savefig(path, dpi=100, format=kind)
         except (OSError, ValueError) as err:
             raise CliError(f"cannot write the figure to '{path}': {err}", FAILED) from None
     return notes

@@ -153,8 +153,8 @@ def _read_csv(
     for number, row in rows:
         if index >= len(row):
             raise CliError(
-                f"'{source}' line {number} has {_fields(len(row))}, so no field {index + 1} "
-                f"({label}); the rows have differing numbers of fields"
+                f"'{source}' line {number} has no field {index + 1} ({label}), only "
+                f"{_fields(len(row))}; the rows have differing numbers of fields"
             )
         cell = row[index].strip()
         marker = markers.marker_of(cell)
