@@ -59,7 +59,7 @@ ERRORS = [
     (["five.csv", "--column", "rain"], "no column 'rain' in 'five.csv' (columns: mm)"),
     (["ragged.csv", "--column", "5"], "no column '5' in 'ragged.csv': columns are numbered from 1"),
     (["ragged.csv", "--column", "0"], "no column '0' in 'ragged.csv'"),
-    (["ragged.csv", "--column", "b"], "'ragged.csv' line 3 has no field 2 (column 'b'), only 1 field"),
+    (["ragged.csv", "--column", "b"], "line 3 has no field 2 (column 'b'), only 1 field"),
     (["two.csv", "--column", "mm"], "it has no header line, so columns are chosen by number"),
     (["words.csv"], "'words.csv' has no numeric column: name holds 'foo' on line 2"),
     (["--column", "date"], "column 'date' of 'seattle_precipitation.csv (bundled)' is not numer"),

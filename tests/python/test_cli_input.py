@@ -168,3 +168,16 @@ def test_text_encodings(tmp_path, data, encoding, outcome):
     else:
         with pytest.raises(CliError, match=re.escape(outcome)):
             read_series(str(path), encoding=encoding)
+
+
+@pytest.mark.parametrize("typed", ["\\t", "tab"])
+def test_tab_delimiter_typed_on_the_command_line(tmp_path, capsys, typed):
+    from ferrule.cli import main
+
+    path = tmp_path / "d.txt"
+    # Commas inside the fields: only a tab delimiter reads the second column as numbers.
+    path.write_text(
+        "day,id\tmm\n" + "".join(f"{i},x\t{v}\n" for i, v in enumerate([1, 2, 4, 8, 9]))
+    )
+    assert main(["fit", str(path), "--delimiter", typed, "--family", "yjt", "--json"]) == 0
+    assert '"column": "mm"' in capsys.readouterr().out
