@@ -18,7 +18,16 @@ _BOMS = {
 
 
 def decode(data: bytes, source: str, encoding: str) -> str:
-    """The file's text; a UTF-8 byte-order mark is dropped whatever the encoding says."""
+    """The file's text; a UTF-8 byte-order mark is skipped.
+
+    A file that cannot be text in the encoding is refused with the place of the first bad
+    byte and the option that reads it.
+
+    Examples
+    --------
+    >>> decode(b"\\xef\\xbb\\xbfmm\\n1\\n", "d.csv", "utf-8")
+    'mm\\n1\\n'
+    """
     is_utf8 = codecs.lookup(encoding).name == "utf-8"
     if is_utf8:
         for bom, name in _BOMS.items():
@@ -57,7 +66,13 @@ def sniff_delimiter(text: str) -> str:
     csv.Sniffer, restricted to those three, decides first; when it cannot, or its choice
     leaves the lines with differing numbers of fields, the first of tab, ';' and ',' that
     appears equally often on every line wins (';' before ',', for decimal commas). A file
-    with none of them is one column."""
+    with none of them is one column.
+
+    Examples
+    --------
+    >>> sniff_delimiter("datum;regen\\n2020-01-01;0,5\\n")
+    ';'
+    """
     lines = [line for line in text.splitlines() if line.strip()][:_SAMPLE_LINES]
     if not lines:
         return ","
@@ -80,7 +95,13 @@ def _splits_evenly(sample: str, delimiter: str) -> bool:
 
 
 def read_rows(text: str, source: str, delimiter: str) -> list[tuple[int, list[str]]]:
-    """The rows that hold anything, each with the number of the line it starts on."""
+    """The rows that hold anything, each with the number of the line it starts on.
+
+    Examples
+    --------
+    >>> read_rows("mm\\n\\n1.5\\n", "d.csv", ",")
+    [(1, ['mm']), (3, ['1.5'])]
+    """
     reader = csv.reader(io.StringIO(text, newline=""), delimiter=delimiter)
     rows = []
     try:
@@ -107,7 +128,16 @@ def first_row_is_header(rows: list[tuple[int, list[str]]], markers: MissingMarke
 
     It does when it holds no number at all, or when it has text where the rows below hold
     only numbers (or nothing): "date,rain" above "2012-01-01,0.5". A first row of numbers,
-    or one shaped like the rows below it ("A1,3.2" above "A2,4.0"), is data."""
+    or one shaped like the rows below it ("A1,3.2" above "A2,4.0"), is data.
+
+    Examples
+    --------
+    >>> markers = MissingMarkers.parse(None)
+    >>> first_row_is_header([(1, ["date", "mm"]), (2, ["2020-01-01", "0.5"])], markers)
+    True
+    >>> first_row_is_header([(1, ["1.5"]), (2, ["2.5"])], markers)
+    False
+    """
     if not rows:
         return False
     first = [cell.strip() for cell in rows[0][1]]

@@ -42,9 +42,6 @@ class MissingMarkers:
                 by_number.setdefault(number, marker)
         return cls(by_text, by_number)
 
-    def listed(self) -> list[str]:
-        return list(self.by_text.values())
-
     def marker_of(self, cell: str) -> str | None:
         """EMPTY for a blank cell, the marker a cell matches, or None for a value."""
         cell = cell.strip()

@@ -81,7 +81,13 @@ def positive_int(text: str) -> int:
 
 
 def delimiter(text: str) -> str:
-    """One character; 'tab' and a typed backslash-t both mean a tab."""
+    """One character; 'tab' and a typed backslash-t both mean a tab.
+
+    Examples
+    --------
+    >>> delimiter("tab") == delimiter("\\\\t") == "\\t"
+    True
+    """
     value = _DELIMITER_NAMES.get(text.lower(), text)
     if len(value) != 1:
         raise argparse.ArgumentTypeError(
