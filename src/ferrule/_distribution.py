@@ -11,6 +11,8 @@ of the normal's mass beyond its range; that part lies at -inf or +inf (or at the
 that clips it). Log-sinh is defined only for lambda u + epsilon > 0; below that z is -inf.
 """
 
+from __future__ import annotations
+
 import math
 from dataclasses import dataclass
 
@@ -31,7 +33,7 @@ def _floats(values: npt.ArrayLike) -> Array:
 
 @dataclass(frozen=True)
 class Model:
-    family: str
+    family: _core.FamilyKey
     transformation: tuple[float, ...]
     mu: float
     sigma: float
@@ -43,10 +45,10 @@ class Model:
 
     # ---- the continuous variable --------------------------------------------------------
     def _forward(self, values: Array) -> Array:
-        return _core.forward(self.family, self.transformation, values)  # type: ignore[arg-type]
+        return _core.forward(self.family, self.transformation, values)
 
     def _inverse(self, values: Array) -> Array:
-        return _core.inverse(self.family, self.transformation, values)  # type: ignore[arg-type]
+        return _core.inverse(self.family, self.transformation, values)
 
     def _mapped(self, u: Array) -> Array:
         """The argument of T: u itself, or the standardised u for Jones-Pewsey."""
@@ -82,10 +84,10 @@ class Model:
         u = self._u(x)
         z = self._z_of_u(u)
         with np.errstate(invalid="ignore", over="ignore", divide="ignore"):
-            jacobian = _core.log_jacobian(self.family, self.transformation, self._mapped(u))  # type: ignore[arg-type]
-            return (
-                -0.5 * z * z - _HALF_LOG_TWO_PI + jacobian - math.log(self.sigma)
-            ) + math.log(self.scale)
+            jacobian = _core.log_jacobian(self.family, self.transformation, self._mapped(u))
+            return (-0.5 * z * z - _HALF_LOG_TWO_PI + jacobian - math.log(self.sigma)) + math.log(
+                self.scale
+            )
 
     def _threshold_z(self) -> tuple[float, float]:
         z_left, z_right = self._z(np.array([self.left, self.right]))

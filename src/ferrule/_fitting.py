@@ -13,7 +13,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._data import Series, as_series, auto_scale
-from ferrule._names import COUNT_UNITS, family_info, method_key
+from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._validity import Evidence, find_problems
@@ -227,13 +227,13 @@ def _choose(fits: list[Fit]) -> int:
 
 
 def _fit_one(
-    info: _core.FamilyInfo, method: str, series: Series, s: _Settings
+    info: _core.FamilyInfo, method: _core.MethodKey, series: Series, s: _Settings
 ) -> tuple[Fit, list[Note], list[str]]:
     values = series.values
     if series.n_nan and series.n_dropped == 0:
         return _propagated(info, method, series, s), [], []
     out = _core.fit(
-        info.key, values, s.left, s.right, method=method, rescale=True,  # type: ignore[arg-type]
+        info.key, values, s.left, s.right, method=method, rescale=True,
         scale=s.scale, shift=s.shift, prior=s.prior, seed=s.seed,
         max_converge=s.max_converge, max_eval=s.max_eval,
     )  # fmt: skip
@@ -244,16 +244,15 @@ def _fit_one(
     if np.isnan(search).any():
         codes = np.where(u <= u_left, -1, np.where(u >= u_right, 1, 0)).astype(np.int8)
     else:
-        codes = _core.censoring(info.key, search, u, u_left, u_right)  # type: ignore[arg-type]
+        codes = _core.censoring(info.key, search, u, u_left, u_right)
     n_uncensored = int(np.sum(codes == 0))
     unit_change = n_uncensored * math.log(s.scale)
-    core_loglik = _core.log_likelihood(info.key, search, u, u_left, u_right)  # type: ignore[arg-type]
+    core_loglik = _core.log_likelihood(info.key, search, u, u_left, u_right)
     loglik = core_loglik + unit_change
     log_posterior = None
     if s.prior:
         log_posterior = (
-            _core.log_likelihood(info.key, search, u, u_left, u_right, prior=True)  # type: ignore[arg-type]
-            + unit_change
+            _core.log_likelihood(info.key, search, u, u_left, u_right, prior=True) + unit_change
         )
     problems = find_problems(
         Evidence(info, method, search, natural, u, u_left, u_right, codes, core_loglik,
@@ -309,19 +308,23 @@ def _notes(
     notes: list[Note] = []
     if out["low_values"]:
         below = int(np.sum(values < s.left))
-        notes.append((CensoringWarning, f"{below} values lie below the left threshold "
+        notes.append((CensoringWarning, f"{_values(below)} below the left threshold "
                       f"{s.left:g}; the fit counts them as censored at it"))  # fmt: skip
     if out["high_values"]:
         above = int(np.sum(values > s.right))
-        notes.append((CensoringWarning, f"{above} values lie above the right threshold "
+        notes.append((CensoringWarning, f"{_values(above)} above the right threshold "
                       f"{s.right:g}; the fit counts them as censored at it"))  # fmt: skip
-    what = f"{info.title} fit by {method.replace('_', ' ')}"
+    what = f"{info.title} fit by {METHOD_TITLES[method]}"
     if out["limit_reached"]:
         notes.append((ConvergenceWarning, f"{what} stopped at its limit after {out['count']} "
                       f"{COUNT_UNITS[method]}; the result may not be optimal"))  # fmt: skip
     if problems:
         notes.append((InvalidFitWarning, f"{what} is not valid: " + "; ".join(problems)))
     return notes
+
+
+def _values(count: int) -> str:
+    return f"{count} value lies" if count == 1 else f"{count} values lie"
 
 
 def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Settings) -> Fit:

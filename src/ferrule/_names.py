@@ -2,15 +2,22 @@
 
 from __future__ import annotations
 
+from typing import cast
+
 from ferrule import _core
 
-__all__ = ["METHOD_NAMES", "family_info", "method_key"]
+__all__ = ["COUNT_UNITS", "METHOD_NAMES", "METHOD_TITLES", "family_info", "method_key"]
 
 # Plain names of the optimisers; the keys of _core.METHODS and short forms are accepted too.
 METHOD_NAMES = {
     "nelder_mead": ("nelder-mead", "simplex"),
     "differential_evolution": ("differential-evolution", "de"),
     "shuffled_complex_evolution": ("shuffled-complex-evolution", "sce"),
+}
+METHOD_TITLES = {
+    "nelder_mead": "Nelder-Mead",
+    "differential_evolution": "differential evolution",
+    "shuffled_complex_evolution": "shuffled complex evolution",
 }
 # What each optimiser's count counts.
 COUNT_UNITS = {
@@ -36,7 +43,7 @@ def family_info(name: str) -> _core.FamilyInfo:
     raise ValueError(f"unknown family {name!r}: choose one of {known} or 'auto'")
 
 
-def method_key(name: str | None, info: _core.FamilyInfo) -> str:
+def method_key(name: str | None, info: _core.FamilyInfo) -> _core.MethodKey:
     """The optimiser key for `name`; None means the family's default optimiser."""
     if name is None:
         return info.default_method
@@ -45,6 +52,6 @@ def method_key(name: str | None, info: _core.FamilyInfo) -> str:
     wanted = _normal_form(name)
     for key, names in METHOD_NAMES.items():
         if wanted == key or wanted in map(_normal_form, names):
-            return key
+            return cast("_core.MethodKey", key)
     known = ", ".join(repr(names[0]) for names in METHOD_NAMES.values())
     raise ValueError(f"unknown method {name!r}: choose one of {known} (or None)")

@@ -26,7 +26,7 @@ def _figure_class() -> Any:
 
 def _plotting_positions(n: int) -> npt.NDArray[np.float64]:
     # Blom's positions (i - 3/8) / (n + 1/4): close to unbiased for normal order statistics.
-    return (np.arange(1, n + 1) - 0.375) / (n + 0.25)
+    return (np.arange(1, n + 1, dtype=np.float64) - 0.375) / (n + 0.25)
 
 
 def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:

@@ -147,7 +147,7 @@ class Fit:
     def _model(self) -> Model:
         info = next(f for f in _core.FAMILIES if f.key == self.family)
         return Model(
-            self.family,
+            info.key,
             tuple(self.params[name] for name in info.transformation_names),
             self.mu,
             self.sigma,

@@ -3,30 +3,21 @@
 from typing import TYPE_CHECKING
 
 from ferrule import _core
+from ferrule._names import METHOD_TITLES
 
 if TYPE_CHECKING:
     from ferrule._result import Fit
 
 __all__ = ["summary_table"]
 
-_METHOD_TITLES = {
-    "nelder_mead": "Nelder-Mead",
-    "differential_evolution": "differential evolution",
-    "shuffled_complex_evolution": "shuffled complex evolution",
-}
-
-
-def _threshold(value: float) -> str:
-    return f"{value:g}"
-
 
 def summary_table(fit: "Fit") -> str:
     title = next(info.title for info in _core.FAMILIES if info.key == fit.family)
     stop = "converged" if fit.converged else ("limit reached" if fit.limit_reached else "failed")
     rows = [
-        ("values", f"{fit.n} ({fit.n_left} left-censored at {_threshold(fit.left)}, "
-                   f"{fit.n_right} right-censored at {_threshold(fit.right)}, "
+        ("values", f"{fit.n} ({fit.n_left} left-censored, {fit.n_right} right-censored, "
                    f"{fit.n_dropped} NaN omitted)"),
+        ("thresholds", f"left {fit.left:g}, right {fit.right:g}"),
         ("rescaling", f"u = (x + {fit.shift:g}) * {fit.scale:g}"),
         *((name, f"{value:.6g}") for name, value in fit.params.items()),
         ("mu", f"{fit.mu:.6g}"),
@@ -39,8 +30,5 @@ def summary_table(fit: "Fit") -> str:
         ("valid", "yes" if fit.valid else "no: " + "; ".join(fit.problems)),
     ]  # fmt: skip
     width = max(len(name) for name, _ in rows)
-    head = (
-        f"{title} fit by {_METHOD_TITLES[fit.method]} "
-        f"({fit.count} {fit.count_unit}, {stop})"
-    )
+    head = f"{title} fit by {METHOD_TITLES[fit.method]} ({fit.count} {fit.count_unit}, {stop})"
     return "\n".join([head, *(f"  {name:<{width}}  {text}" for name, text in rows)])

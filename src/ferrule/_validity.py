@@ -112,8 +112,10 @@ def _likelihood(e: Evidence) -> list[str]:
     scaled = uncensored if e.info.models_raw_value else _transformed(e, uncensored)
     spread = float(np.std(scaled))
     found = []
-    if spread > 0.0 and math.isfinite(spread) and not (
-        1.0 / _ABSURD_RATIO <= sigma / spread <= _ABSURD_RATIO
+    if (
+        spread > 0.0
+        and math.isfinite(spread)
+        and not (1.0 / _ABSURD_RATIO <= sigma / spread <= _ABSURD_RATIO)
     ):
         found.append(
             f"sigma = {sigma:.4g} is absurd for the spread of the values it scales "
@@ -134,7 +136,7 @@ def _transformed(e: Evidence, u: npt.NDArray[np.float64]) -> npt.NDArray[np.floa
     if e.info.models_raw_value:
         u = (u - e.natural[-2]) / e.natural[-1]
     with np.errstate(all="ignore"):
-        return _core.forward(e.info.key, transformation, u)  # type: ignore[arg-type]
+        return _core.forward(e.info.key, transformation, u)
 
 
 def _order(e: Evidence) -> list[str]:

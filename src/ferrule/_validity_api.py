@@ -78,10 +78,10 @@ def fit_problems(
     u = (values + shift) * scale
     u_left, u_right = (left + shift) * scale, (right + shift) * scale
     finite = not np.isnan(vector).any()
-    natural = _core.decode(info.key, vector)  # type: ignore[arg-type]
+    natural = _core.decode(info.key, vector)
     if finite:
-        codes = _core.censoring(info.key, vector, u, u_left, u_right)  # type: ignore[arg-type]
-        loglik = _core.log_likelihood(info.key, vector, u, u_left, u_right)  # type: ignore[arg-type]
+        codes = _core.censoring(info.key, vector, u, u_left, u_right)
+        loglik = _core.log_likelihood(info.key, vector, u, u_left, u_right)
     else:
         codes = np.zeros(u.size, dtype=np.int8)
         loglik = math.nan
