@@ -192,7 +192,7 @@ def _normal_quantile(p):
 
 def _elementwise(function, z):
     z = np.asarray(z, dtype=np.float64)
-    return np.frompyfunc(function, 1, 1)(z).astype(np.float64).reshape(z.shape)
+    return np.asarray(np.frompyfunc(function, 1, 1)(z), dtype=np.float64).reshape(z.shape)
 
 
 def ndtr(z):

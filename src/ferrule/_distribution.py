@@ -58,8 +58,11 @@ class Model:
         with np.errstate(invalid="ignore", over="ignore"):
             t = self._forward(self._mapped(u))
             z = t if self.models_raw_value else (t - self.mu) / self.sigma
-        # Only log-sinh is undefined on a real u (below its domain): no mass lies there.
-        return np.where(np.isnan(z) & ~np.isnan(u), -np.inf, z)
+        if self.family == "log_sinh":
+            # Below its domain (lambda u + epsilon < 0) log-sinh is undefined: no mass lies there.
+            lam, eps = self.transformation
+            z = np.where(lam * u + eps < 0.0, -np.inf, z)
+        return z
 
     def _u_of_z(self, z: Array) -> Array:
         """The inverse map; beyond a bounded range of T the result is -inf or +inf."""

@@ -17,6 +17,8 @@ __all__ = ["FORMAT", "FORMAT_VERSION", "Fit"]
 FORMAT = "ferrule.Fit"
 FORMAT_VERSION = 1
 Array = npt.NDArray[np.float64]
+# What the distribution methods return: an array, or a NumPy float for a scalar argument.
+Values = npt.NDArray[np.float64] | np.float64
 _NON_FINITE = {"nan": math.nan, "inf": math.inf, "-inf": -math.inf}
 
 
@@ -25,6 +27,10 @@ def _encode(value: float) -> float | str:
     if math.isfinite(value):
         return value
     return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
+
+
+def _values(result: Array) -> Values:
+    return result[()] if result.ndim == 0 else result
 
 
 def _decode(value: float | str) -> float:
@@ -158,7 +164,7 @@ class Fit:
             info.models_raw_value,
         )
 
-    def to_normal(self, x: npt.ArrayLike) -> Array:
+    def to_normal(self, x: npt.ArrayLike) -> Values:
         """Standard normal scores of data values.
 
         Normal families: ``z = (T(u) - mu) / sigma``; Jones-Pewsey:
@@ -182,9 +188,9 @@ class Fit:
         >>> fit.to_normal([0.5, 2.0, 8.0]).shape
         (3,)
         """
-        return self._model.to_normal(x)
+        return _values(self._model.to_normal(x))
 
-    def from_normal(self, z: npt.ArrayLike) -> Array:
+    def from_normal(self, z: npt.ArrayLike) -> Values:
         """Data values of standard normal scores: the inverse of :meth:`to_normal`.
 
         Scores beyond the range of a bounded transformation give NaN.
@@ -196,9 +202,9 @@ class Fit:
         >>> bool(np.allclose(fit.to_normal(fit.from_normal([-1.0, 0.0, 1.5])), [-1, 0, 1.5]))
         True
         """
-        return self._model.from_normal(z)
+        return _values(self._model.from_normal(z))
 
-    def cdf(self, x: npt.ArrayLike) -> Array:
+    def cdf(self, x: npt.ArrayLike) -> Values:
         """Distribution function of the observed (clipped) variable.
 
         The continuous model clipped to ``[left, right]``: 0 below `left`, the mass of
@@ -213,9 +219,9 @@ class Fit:
         >>> 0.3 < p_dry < 0.6
         True
         """
-        return self._model.cdf(x)
+        return _values(self._model.cdf(x))
 
-    def sf(self, x: npt.ArrayLike) -> Array:
+    def sf(self, x: npt.ArrayLike) -> Values:
         """Survival function ``1 - cdf(x)``, accurate where it is small (exceedances).
 
         Examples
@@ -225,9 +231,9 @@ class Fit:
         >>> bool(fit.sf(10.0) < 0.01)
         True
         """
-        return self._model.sf(x)
+        return _values(self._model.sf(x))
 
-    def logsf(self, x: npt.ArrayLike) -> Array:
+    def logsf(self, x: npt.ArrayLike) -> Values:
         """Logarithm of :meth:`sf`, accurate far in the upper tail.
 
         Examples
@@ -237,9 +243,9 @@ class Fit:
         >>> bool(np.isfinite(fit.logsf(1e3)))
         True
         """
-        return self._model.logsf(x)
+        return _values(self._model.logsf(x))
 
-    def logpdf(self, x: npt.ArrayLike) -> Array:
+    def logpdf(self, x: npt.ArrayLike) -> Values:
         """Log density in data units, with the censored point masses at the thresholds.
 
         Strictly between the thresholds: the log density of the continuous model in data
@@ -255,9 +261,9 @@ class Fit:
         >>> fit.logpdf([1.0, 2.0]).shape
         (2,)
         """
-        return self._model.logpdf(x)
+        return _values(self._model.logpdf(x))
 
-    def pdf(self, x: npt.ArrayLike) -> Array:
+    def pdf(self, x: npt.ArrayLike) -> Values:
         """``exp(logpdf(x))``: density inside the thresholds, point mass at them.
 
         Examples
@@ -267,9 +273,9 @@ class Fit:
         >>> bool(fit.pdf(1.0) > 0)
         True
         """
-        return self._model.pdf(x)
+        return _values(self._model.pdf(x))
 
-    def ppf(self, p: npt.ArrayLike) -> Array:
+    def ppf(self, p: npt.ArrayLike) -> Values:
         """Quantile function of the observed variable, the inverse of :meth:`cdf`.
 
         ``ppf(p)`` is `left` for ``p <= cdf(left)`` and `right` above ``cdf(right-)``;
@@ -283,7 +289,7 @@ class Fit:
         >>> bool(median < q99)
         True
         """
-        return self._model.ppf(p)
+        return _values(self._model.ppf(p))
 
     def sample(
         self, size: int | tuple[int, ...], rng: np.random.Generator | int | None = None
