@@ -192,7 +192,8 @@ def _normal_quantile(p):
 
 def _elementwise(function, z):
     z = np.asarray(z, dtype=np.float64)
-    return np.asarray(np.frompyfunc(function, 1, 1)(z), dtype=np.float64).reshape(z.shape)
+    with np.errstate(invalid="ignore"):
+        return np.asarray(np.frompyfunc(function, 1, 1)(z), dtype=np.float64).reshape(z.shape)
 
 
 def ndtr(z):

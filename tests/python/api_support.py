@@ -21,3 +21,14 @@ def rain(n=400, seed=42):
 def flows(n=300, seed=7):
     """Skewed positive series without censoring."""
     return np.random.default_rng(seed).lognormal(1.0, 0.6, size=n)
+
+
+def quiet_fit(data, family, **kwargs):
+    """A fit whose warnings are not the point of the test."""
+    import warnings
+
+    import ferrule
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        return ferrule.fit(data, family, **kwargs)
