@@ -16,7 +16,7 @@ from ferrule._data import Series, as_series, auto_scale
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
-from ferrule._validity import Evidence, find_problems
+from ferrule._validity import LIMIT_PROBLEM, Evidence, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
 __all__ = ["fit"]
@@ -318,8 +318,10 @@ def _notes(
     if out["limit_reached"]:
         notes.append((ConvergenceWarning, f"{what} stopped at its limit after {out['count']} "
                       f"{COUNT_UNITS[method]}; the result may not be optimal"))  # fmt: skip
-    if problems:
-        notes.append((InvalidFitWarning, f"{what} is not valid: " + "; ".join(problems)))
+    # A limit reached has its own warning above.
+    reasons = [problem for problem in problems if problem != LIMIT_PROBLEM]
+    if reasons:
+        notes.append((InvalidFitWarning, f"{what} is not valid: " + "; ".join(reasons)))
     return notes
 
 

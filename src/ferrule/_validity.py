@@ -15,14 +15,15 @@ import numpy.typing as npt
 
 from ferrule import _core
 
-__all__ = ["Evidence", "MIN_DISTINCT", "find_problems"]
+__all__ = ["Evidence", "MIN_DISTINCT", "LIMIT_PROBLEM", "find_problems"]
 
+LIMIT_PROBLEM = "the optimiser stopped at its limit before converging"
 MIN_DISTINCT = 5  # fewer distinct uncensored values cannot pin down four parameters
 # A box search parameter within this fraction of the box's width of a bound sits on it.
 _EDGE_FRACTION = 1e-6
-# sigma this many times smaller or larger than the spread of the values it scales, or a
-# mean density this many times above the one the spread allows, is not a model of them.
-_ABSURD_RATIO = 1e6
+# sigma this many times smaller or larger than the spread of the values it scales is not a
+# model of them.
+_ABSURD = 1e6
 # Log-likelihoods at or below this are the objective refusing the parameters outright.
 _REFUSED = -1e10
 # Log-sinh's likelihood refuses offsets outside [exp(-20), 1].
@@ -50,7 +51,7 @@ def find_problems(e: Evidence) -> tuple[str, ...]:
         return ("the optimiser found no parameters with a finite likelihood",)
     found = []
     if e.limit_reached:
-        found.append("the optimiser stopped at its limit before converging")
+        found.append(LIMIT_PROBLEM)
     found += _search_box(e)
     found += _decoded(e)
     found += _likelihood(e)
@@ -107,26 +108,15 @@ def _likelihood(e: Evidence) -> list[str]:
     sigma = float(e.natural[-1])
     if uncensored.size < 2 or not sigma > 0.0:
         return []
-    spread_u = float(np.std(uncensored))
     # sigma scales T(u) for the normal families, u itself for Jones-Pewsey.
     scaled = uncensored if e.info.models_raw_value else _transformed(e, uncensored)
     spread = float(np.std(scaled))
-    found = []
-    if (
-        spread > 0.0
-        and math.isfinite(spread)
-        and not (1.0 / _ABSURD_RATIO <= sigma / spread <= _ABSURD_RATIO)
-    ):
-        found.append(
+    if spread > 0.0 and math.isfinite(spread) and not 1 / _ABSURD <= sigma / spread <= _ABSURD:
+        return [
             f"sigma = {sigma:.4g} is absurd for the spread of the values it scales "
             f"(standard deviation {spread:.4g})"
-        )
-    if spread_u > 0.0 and e.loglik / uncensored.size > math.log(_ABSURD_RATIO / spread_u):
-        found.append(
-            f"the log-likelihood ({e.loglik:.6g}) is absurdly high for the data's spread: "
-            "the density collapses onto a few values"
-        )
-    return found
+        ]
+    return []
 
 
 def _transformed(e: Evidence, u: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
@@ -142,12 +132,16 @@ def _transformed(e: Evidence, u: npt.NDArray[np.float64]) -> npt.NDArray[np.floa
 def _order(e: Evidence) -> list[str]:
     """The transformation must keep distinct values apart, in order, on the data."""
     found = []
-    uncensored = np.unique(e.data[e.codes == 0])
-    y = _transformed(e, uncensored)
-    undefined = int(np.isnan(y).sum())
+    with np.errstate(invalid="ignore"):
+        between = (e.left < e.data) & (e.data < e.right)
+    undefined = int(np.isnan(_transformed(e, e.data[between])).sum())
     if undefined:
-        found.append(f"the transformation is undefined at {undefined} uncensored values")
-    step = np.diff(y[~np.isnan(y)])
+        found.append(
+            f"the transformation is undefined at {undefined} values between the thresholds"
+        )
+    y = _transformed(e, np.unique(e.data[e.codes == 0]))
+    with np.errstate(invalid="ignore"):
+        step = np.diff(y[~np.isnan(y)])
     if (step == 0.0).any():
         found.append(
             f"the transformation saturates: {int((step == 0.0).sum())} pairs of distinct "
@@ -155,8 +149,6 @@ def _order(e: Evidence) -> list[str]:
         )
     if (step < 0.0).any():
         found.append("the transformation decreases on the data")
-    with np.errstate(invalid="ignore"):
-        between = (e.left < e.data) & (e.data < e.right)
     misplaced = int(np.sum(between != (e.codes == 0)))
     if misplaced:
         found.append(

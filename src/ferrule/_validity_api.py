@@ -35,8 +35,8 @@ def fit_problems(
     optimiser hit its limit, a search coordinate sits at the edge of its box (box
     methods) or outside it (Nelder-Mead), a decoded parameter lies outside the family's
     meaningful range (``sigma <= 0``, ``delta <= 0``, log-sinh's epsilon outside
-    ``[exp(-20), 1]``), the log-likelihood is not finite or is absurd for the data's
-    spread, sigma is absurd for the spread of the values it scales, the transformation
+    ``[exp(-20), 1]``), the log-likelihood is not finite or is one the objective uses to
+    refuse parameters, sigma is absurd for the spread of the values it scales, the transformation
     saturates, decreases or is undefined on the uncensored values, values count as
     censored against their place, or fewer than 5 distinct uncensored values remain.
 
@@ -64,8 +64,12 @@ def fit_problems(
     >>> import ferrule
     >>> from ferrule.kestrel import PyYJT
     >>> x = np.random.default_rng(0).gamma(2.0, size=200)
-    >>> ferrule.fit_problems("yeo_johnson", [1.0, 0.0, 80.0], x, method="nelder-mead")
-    ('search coordinate 2 = 80 sits...
+    >>> model = PyYJT()
+    >>> model.optim_params(x, -np.inf, np.inf, False, False)  # prints its console lines
+    >>> ferrule.fit_problems("yeo_johnson", model.get_optimised_params(), x, method="simplex")
+    ()
+    >>> ferrule.fit_problems("yeo_johnson", [1.0, 0.0, 30.0], x, method="simplex")
+    ('sigma = 1.069e+13 is absurd for the spread of the values it scales ...',)
     """
     info = family_info(family)
     key = method_key(method, info)

@@ -6,7 +6,7 @@ import numpy as np
 import pytest
 from api_support import FAMILY_KEYS, flows, quiet_fit, rain
 
-from ferrule import kestrel
+from ferrule import _core, kestrel
 
 # Every family on a censored rain series (left threshold 0) and on an uncensored one.
 CASES = [(key, kind) for key in FAMILY_KEYS for kind in ("rain", "flows")]
@@ -31,9 +31,8 @@ def _inner_grid(fit, kind, n=7):
 @pytest.mark.parametrize(("key", "kind"), CASES)
 def test_to_normal_follows_each_familys_convention(key, kind):
     fit = fitted(key, kind)
-    info_class = {"yeo_johnson": kestrel.PyYJT, "log_sinh": kestrel.PyLogSinh,
-                  "sinh_asinh": kestrel.PySinhAsinh, "jones_pewsey": kestrel.PyJPT}[key]  # fmt: skip
-    model = info_class(*fit.params.values())
+    info = next(info for info in _core.FAMILIES if info.key == key)
+    model = getattr(kestrel, info.kestrel_class)(*fit.params.values())
     x = _inner_grid(fit, kind)
     u = (x + fit.shift) * fit.scale
     if key == "jones_pewsey":
