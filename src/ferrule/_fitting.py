@@ -91,9 +91,10 @@ def fit(
     prior : bool, default False
         Maximise the posterior with the family's prior on its transformation parameters.
     seed : None, int or numpy.random.Generator
-        Seed of the stochastic optimisers. None draws fresh entropy; an int of any size is
-        reduced to 32 bits; a Generator gives one draw. ``Fit.seed`` holds the 32-bit seed
-        used, so ``seed=fit.seed`` repeats any fit.
+        Seed of the stochastic optimisers. None draws fresh entropy; a Generator gives one
+        32-bit draw; an int below 2**32 is used as it is, a larger one is reduced to 32 bits
+        through ``numpy.random.SeedSequence``. ``Fit.seed`` holds the 32-bit seed used, so
+        ``seed=fit.seed`` repeats any fit.
     nan_policy : {"raise", "omit", "propagate"}, default "raise"
         What NaN values do: raise ValueError; be left out (``Fit.n_dropped``); or give an
         invalid fit with NaN parameters.
@@ -308,12 +309,10 @@ def _notes(
     notes: list[Note] = []
     if out["low_values"]:
         below = int(np.sum(values < s.left))
-        notes.append((CensoringWarning, f"{_values(below)} below the left threshold "
-                      f"{s.left:g}; the fit counts them as censored at it"))  # fmt: skip
+        notes.append((CensoringWarning, _beyond(below, f"below the left threshold {s.left:g}")))
     if out["high_values"]:
         above = int(np.sum(values > s.right))
-        notes.append((CensoringWarning, f"{_values(above)} above the right threshold "
-                      f"{s.right:g}; the fit counts them as censored at it"))  # fmt: skip
+        notes.append((CensoringWarning, _beyond(above, f"above the right threshold {s.right:g}")))
     what = f"{info.title} fit by {METHOD_TITLES[method]}"
     if out["limit_reached"]:
         notes.append((ConvergenceWarning, f"{what} stopped at its limit after {out['count']} "
@@ -325,8 +324,10 @@ def _notes(
     return notes
 
 
-def _values(count: int) -> str:
-    return f"{count} value lies" if count == 1 else f"{count} values lie"
+def _beyond(count: int, where: str) -> str:
+    if count == 1:
+        return f"1 value lies {where}; the fit counts it as censored there"
+    return f"{count} values lie {where}; the fit counts them as censored there"
 
 
 def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Settings) -> Fit:

@@ -73,9 +73,12 @@ def test_seed_kinds_resolve_to_a_stored_32_bit_seed():
     big = 2**100 + 7
     expected = int(np.random.SeedSequence(big).generate_state(1)[0])
     assert ferrule.fit(x, seed=big).seed == expected
-    assert ferrule.fit(x, seed=np.uint64(5)).seed == ferrule.fit(x, seed=5).seed
+    assert ferrule.fit(x, seed=np.uint64(5)).seed == ferrule.fit(x, seed=5).seed == 5
     drawn = ferrule.fit(x, seed=np.random.default_rng(3)).seed
     assert drawn == int(np.random.default_rng(3).integers(0, 2**32, dtype=np.uint32))
+    # The stored seed, passed back, is the seed the fit runs with again.
+    for seed in (*fresh, expected, drawn, 2**32 - 1):
+        assert ferrule.fit(x, seed=seed).seed == seed
 
 
 @stand_in_seeds

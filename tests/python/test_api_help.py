@@ -1,8 +1,11 @@
 """The public layer explains itself: signatures, numpydoc docstrings with examples, types."""
 
+import doctest
+import importlib
 import inspect
 import math
 import re
+import warnings
 from pathlib import Path
 
 import pytest
@@ -49,3 +52,17 @@ def test_help_describes_every_option(capsys):
 
 def test_the_package_is_marked_as_typed():
     assert (Path(ferrule.__file__).parent / "py.typed").is_file()
+
+
+@pytest.mark.parametrize(
+    "module", ["ferrule", "ferrule._fitting", "ferrule._result", "ferrule._warnings",
+               "ferrule._validity_api"],
+)  # fmt: skip
+def test_docstring_examples_run(module, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with warnings.catch_warnings():  # the examples set warning filters of their own
+        result = doctest.testmod(
+            importlib.import_module(module),
+            optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
+        )
+    assert result.attempted > 0 and result.failed == 0

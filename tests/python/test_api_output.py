@@ -47,8 +47,8 @@ def test_fit_keeps_its_warnings_when_they_are_ignored():
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")
         fit = ferrule.fit(np.r_[rain(), -1.0], left=0.0, seed=1)
-    assert fit.warnings == ("1 value lies below the left threshold 0; the fit counts them as "
-                            "censored at it",)  # fmt: skip
+    assert fit.warnings == ("1 value lies below the left threshold 0; the fit counts it as "
+                            "censored there",)  # fmt: skip
 
 
 def test_auto_raises_the_data_level_warnings_once():
