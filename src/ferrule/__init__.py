@@ -15,16 +15,20 @@ Examples
 0.9
 """
 
-from ferrule._fitting import fit
-from ferrule._result import Fit
-from ferrule._validity_api import fit_problems
-from ferrule._warnings import (
-    CensoringWarning,
-    ConvergenceWarning,
-    FerruleWarning,
-    InvalidFitWarning,
-)
+import importlib
+from typing import TYPE_CHECKING, Any
 
+# The public names load on first use, so that importing the package (and with it
+# ferrule.kestrel or the command line) does not load the fitting layer.
+_PUBLIC = {
+    "CensoringWarning": "ferrule._warnings",
+    "ConvergenceWarning": "ferrule._warnings",
+    "FerruleWarning": "ferrule._warnings",
+    "Fit": "ferrule._result",
+    "InvalidFitWarning": "ferrule._warnings",
+    "fit": "ferrule._fitting",
+    "fit_problems": "ferrule._validity_api",
+}
 __all__ = [
     "CensoringWarning",
     "ConvergenceWarning",
@@ -34,3 +38,26 @@ __all__ = [
     "fit",
     "fit_problems",
 ]
+
+if TYPE_CHECKING:
+    from ferrule._fitting import fit
+    from ferrule._result import Fit
+    from ferrule._validity_api import fit_problems
+    from ferrule._warnings import (
+        CensoringWarning,
+        ConvergenceWarning,
+        FerruleWarning,
+        InvalidFitWarning,
+    )
+
+
+def __getattr__(name: str) -> Any:
+    if name not in _PUBLIC:
+        raise AttributeError(f"module 'ferrule' has no attribute {name!r}")
+    value = getattr(importlib.import_module(_PUBLIC[name]), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *_PUBLIC})

@@ -45,7 +45,9 @@ def test_to_normal_follows_each_familys_convention(key, kind):
 @pytest.mark.parametrize(("key", "kind"), CASES)
 def test_to_normal_and_from_normal_invert_each_other(key, kind):
     fit = fitted(key, kind)
-    z = np.linspace(-2.5, 2.5, 11)
+    # Scores of the values above the left threshold (below it a log-sinh can crowd the
+    # normal's mass against its domain edge, beyond what doubles resolve).
+    z = np.linspace(max(-2.5, float(fit.to_normal(fit.left))), 2.5, 12)[1:]
     np.testing.assert_allclose(fit.to_normal(fit.from_normal(z)), z, atol=1e-8)
     x = _inner_grid(fit, kind)
     np.testing.assert_allclose(fit.from_normal(fit.to_normal(x)), x, rtol=1e-9)

@@ -5,6 +5,8 @@ import importlib
 import inspect
 import math
 import re
+import subprocess
+import sys
 import warnings
 from pathlib import Path
 
@@ -48,6 +50,13 @@ def test_help_describes_every_option(capsys):
     for header in re.findall(r"^ {4}([\w, ]+) :", text, flags=re.M):
         documented.update(header.split(", "))
     assert set(inspect.signature(ferrule.fit).parameters) <= documented
+
+
+def test_importing_the_package_leaves_the_fitting_layer_unloaded():
+    code = "import sys, ferrule.kestrel; print(sorted(m for m in sys.modules if 'ferrule._' in m))"
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True)
+    assert out.stdout.strip() == "[]"
+    assert set(dir(ferrule)) >= set(ferrule.__all__)
 
 
 def test_the_package_is_marked_as_typed():
