@@ -107,17 +107,25 @@ cdef Method _method(str key) except *:
 
 
 # Parameters as a contiguous float64 vector of at least `count` entries.
-cdef double[::1] _parameters(object values, size_t count, str what):
-    cdef double[::1] out = np.ascontiguousarray(values, dtype=np.float64).reshape(-1)
+cdef const double[::1] _parameters(object values, size_t count, str what):
+    cdef const double[::1] out = np.ascontiguousarray(values, dtype=np.float64).reshape(-1)
     if <size_t>out.shape[0] < count:
         raise ValueError(f"{what} needs {count} values, got {out.shape[0]}")
     return out
 
 
+# Any shape, 0-d included, as a C-contiguous float64 array (a copy only when needed).
+cdef object _contiguous(object values):
+    values = np.asarray(values, dtype=np.float64)
+    if not values.flags.c_contiguous:
+        values = values.copy(order="C")
+    return values
+
+
 def decode(str family, search):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f)
-    cdef double[::1] q = _parameters(search, k, "a search vector")
+    cdef const double[::1] q = _parameters(search, k, "a search vector")
     out = np.empty(k, dtype=np.float64)
     cdef double[::1] o = out
     cpp_decode(f, &q[0], &o[0])
@@ -130,10 +138,10 @@ ctypedef void (*_Map)(FamilyId, const double*, const double*, double*, size_t, i
 cdef object _map_elements(str family, transformation, x, int n_threads, int which):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f) - 2
-    cdef double[::1] t = _parameters(transformation, k, "the transformation parameters")
-    values = np.ascontiguousarray(x, dtype=np.float64)
+    cdef const double[::1] t = _parameters(transformation, k, "the transformation parameters")
+    values = _contiguous(x)
     out = np.empty_like(values)
-    cdef double[::1] xin = values.reshape(-1)
+    cdef const double[::1] xin = values.reshape(-1)
     cdef double[::1] o = out.reshape(-1)
     cdef size_t n = xin.shape[0]
     if n == 0:
@@ -160,14 +168,14 @@ def log_jacobian(str family, transformation, x):
     return _map_elements(family, transformation, x, 1, 2)
 
 
-cdef double[::1] _series(object data):
+cdef const double[::1] _series(object data):
     return np.ascontiguousarray(data, dtype=np.float64).reshape(-1)
 
 
 def log_likelihood(str family, search, data, double left, double right, bint prior=False):
     cdef FamilyId f = _family(family)
-    cdef double[::1] q = _parameters(search, parameterCount(f), "a search vector")
-    cdef double[::1] x = _series(data)
+    cdef const double[::1] q = _parameters(search, parameterCount(f), "a search vector")
+    cdef const double[::1] x = _series(data)
     cdef double dummy = 0.0
     cdef const double* start = &x[0] if x.shape[0] > 0 else &dummy
     return cpp_log_likelihood(f, &q[0], start, x.shape[0], left, right, prior)
@@ -175,8 +183,8 @@ def log_likelihood(str family, search, data, double left, double right, bint pri
 
 def censoring(str family, search, data, double left, double right):
     cdef FamilyId f = _family(family)
-    cdef double[::1] q = _parameters(search, parameterCount(f), "a search vector")
-    cdef double[::1] x = _series(data)
+    cdef const double[::1] q = _parameters(search, parameterCount(f), "a search vector")
+    cdef const double[::1] x = _series(data)
     out = np.empty(x.shape[0], dtype=np.int8)
     cdef int8_t[::1] o = out
     if x.shape[0] > 0:
@@ -185,9 +193,9 @@ def censoring(str family, search, data, double left, double right):
 
 
 cdef object _normal(z, int which):
-    values = np.ascontiguousarray(z, dtype=np.float64)
+    values = _contiguous(z)
     out = np.empty_like(values)
-    cdef double[::1] v = values.reshape(-1)
+    cdef const double[::1] v = values.reshape(-1)
     cdef double[::1] o = out.reshape(-1)
     cdef size_t n = v.shape[0]
     if n == 0:
@@ -261,7 +269,7 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
         s.seed = seed32
     elif s.method != Method.NelderMead:
         raise ValueError(f"{method} needs a seed")
-    cdef double[::1] x = _series(data)
+    cdef const double[::1] x = _series(data)
     if x.shape[0] == 0:
         raise ValueError("cannot fit an empty data series: it must hold at least one value")
     cdef vector[double] values
@@ -304,13 +312,13 @@ def fit_cells(str family, values, left, right, skip, *, str method, bint rescale
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
-    cdef double[:, ::1] v = np.ascontiguousarray(values, dtype=np.float64)
+    cdef const double[:, ::1] v = np.ascontiguousarray(values, dtype=np.float64)
     cdef size_t ncells = v.shape[0], n = v.shape[1]
     if n == 0 and ncells > 0:
         raise ValueError("cannot fit an empty data series: it must hold at least one value")
     cdef double[::1] lo = _cell_values(left, ncells, "left")
     cdef double[::1] hi = _cell_values(right, ncells, "right")
-    cdef uint8_t[::1] sk = np.ascontiguousarray(skip, dtype=np.uint8).reshape(-1)
+    cdef const uint8_t[::1] sk = np.ascontiguousarray(skip, dtype=np.uint8).reshape(-1)
     if <size_t>sk.shape[0] != ncells:
         raise ValueError(f"skip needs {ncells} values, got {sk.shape[0]}")
     cdef double[::1] sc, sh
@@ -322,7 +330,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, bint rescale
     if shift is not None:
         sh = _cell_values(shift, ncells, "shift")
         shift_ptr = &sh[0] if ncells else NULL
-    cdef uint32_t[::1] sd
+    cdef const uint32_t[::1] sd
     cdef const uint32_t* seed_ptr = NULL
     if seeds is not None:
         sd = np.ascontiguousarray(seeds, dtype=np.uint32).reshape(-1)

@@ -1,15 +1,10 @@
 """Series and helpers shared by the tests of the public layer."""
 
 import numpy as np
-import pytest
 
 from ferrule import _core
 
 FAMILY_KEYS = [info.key for info in _core.FAMILIES]
-stand_in_seeds = pytest.mark.skipif(
-    getattr(_core, "STAND_IN", False),
-    reason="the pure-Python kernel stand-in cannot seed the stochastic optimisers",
-)
 
 
 def rain(n=400, seed=42):
