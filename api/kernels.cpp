@@ -116,9 +116,10 @@ SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &sett
     });
 }
 
-CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const double *left,
-                  const double *right, const std::uint8_t *skip, const double *scale, const double *shift,
-                  const std::uint32_t *seeds, const FitSettings &settings, int threads, StopCheck stop, void *context) {
+CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const std::int64_t *lengths,
+                  const double *left, const double *right, const std::uint8_t *skip, const double *scale,
+                  const double *shift, const std::uint32_t *seeds, const FitSettings &settings, int threads,
+                  StopCheck stop, void *context) {
     CellFits out;
     out.cells.resize(ncells);
     const auto work = [&](std::size_t i) {
@@ -136,7 +137,8 @@ CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std
             if (seeds != nullptr) {
                 cellSettings.seed = seeds[i];
             }
-            cell.fit = fit(family, std::vector<double>(values + i * n, values + (i + 1) * n), cellSettings);
+            const std::size_t length = lengths != nullptr ? static_cast<std::size_t>(lengths[i]) : n;
+            cell.fit = fit(family, std::vector<double>(values + i * n, values + i * n + length), cellSettings);
         } catch (...) {
             cell.error = std::current_exception();
         }

@@ -46,7 +46,8 @@ struct SeriesFit {
 };
 SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings);
 
-// Fits of many cells: values is ncells x n (row-major), one row per cell; left, right,
+// Fits of many cells: values is ncells x n (row-major), one row per cell, of which the
+// first lengths[i] values are cell i's series (all n when lengths is null); left, right,
 // scale, shift and seeds hold one entry per cell (scale, shift, seeds may be null: 1, 0,
 // and no seed). Skipped cells are not fitted. results[i] is filled for committed cells.
 // stop() is asked on the calling thread before each commit and returns true to stop.
@@ -61,8 +62,9 @@ struct CellFits {
     bool stopped = false; // stop() asked to stop before every cell was committed
 };
 using StopCheck = bool (*)(void *context);
-CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const double *left,
-                  const double *right, const std::uint8_t *skip, const double *scale, const double *shift,
-                  const std::uint32_t *seeds, const FitSettings &settings, int threads, StopCheck stop, void *context);
+CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const std::int64_t *lengths,
+                  const double *left, const double *right, const std::uint8_t *skip, const double *scale,
+                  const double *shift, const std::uint32_t *seeds, const FitSettings &settings, int threads,
+                  StopCheck stop, void *context);
 
 } // namespace ferrule::kernels

@@ -146,6 +146,9 @@ def fit_cells(
     skip: npt.NDArray[np.bool_],  # (ncells,) True: not fitted
     *,
     method: MethodKey,
+    # (ncells,): cell i's series is values[i, :lengths[i]] (for cells with missing values
+    # compacted to the front); None: every row whole
+    lengths: npt.NDArray[np.int64] | None = None,
     rescale: bool = False,
     scale: Array | None = None,  # (ncells,) or None for 1
     shift: Array | None = None,

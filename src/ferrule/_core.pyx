@@ -10,7 +10,7 @@ from typing import NamedTuple
 import numpy as np
 
 from cpython.exc cimport PyErr_CheckSignals
-from libc.stdint cimport int8_t, uint8_t, uint32_t
+from libc.stdint cimport int8_t, int64_t, uint8_t, uint32_t
 from libcpp cimport bool as cbool
 from libcpp.string cimport string
 from libcpp.utility cimport move
@@ -306,9 +306,9 @@ cdef cbool _stop_before_commit(void* context) noexcept with gil:
     return False
 
 
-def fit_cells(str family, values, left, right, skip, *, str method, bint rescale=False,
-              scale=None, shift=None, bint prior=False, seeds=None, int max_converge=5,
-              int max_eval=100000, int n_threads=1, on_progress=None):
+def fit_cells(str family, values, left, right, skip, *, str method, lengths=None,
+              bint rescale=False, scale=None, shift=None, bint prior=False, seeds=None,
+              int max_converge=5, int max_eval=100000, int n_threads=1, on_progress=None):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
@@ -339,6 +339,15 @@ def fit_cells(str family, values, left, right, skip, *, str method, bint rescale
         seed_ptr = &sd[0] if ncells else NULL
     elif s.method != Method.NelderMead:
         raise ValueError(f"{method} needs seeds")
+    cdef const int64_t[::1] ln
+    cdef const int64_t* lengths_ptr = NULL
+    if lengths is not None:
+        ln = np.ascontiguousarray(lengths, dtype=np.int64).reshape(-1)
+        if <size_t>ln.shape[0] != ncells:
+            raise ValueError(f"lengths needs {ncells} values, got {ln.shape[0]}")
+        if ncells and (np.min(ln) < 1 or np.max(ln) > <int64_t>n):
+            raise ValueError(f"every length must lie in [1, {n}]")
+        lengths_ptr = &ln[0] if ncells else NULL
 
     out = {
         "search": np.full((ncells, k), np.nan),
@@ -357,8 +366,8 @@ def fit_cells(str family, values, left, right, skip, *, str method, bint rescale
     control = _LoopControl(on_progress)
     cdef CellFits fits
     with nogil:
-        fits = fitCells(f, &v[0, 0], ncells, n, &lo[0], &hi[0], &sk[0], scale_ptr, shift_ptr,
-                        seed_ptr, s, n_threads, _stop_before_commit, <void*>control)
+        fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
+                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control)
     cdef size_t i, j
     cdef const FitReport* report
     cdef double[:, ::1] search = out["search"]

@@ -1,5 +1,5 @@
 # Declarations of the stateless array functions that ferrule._core wraps (api/kernels.hpp).
-from libc.stdint cimport int8_t, uint8_t, uint32_t
+from libc.stdint cimport int8_t, int64_t, uint8_t, uint32_t
 from libcpp cimport bool
 from libcpp.optional cimport optional
 from libcpp.string cimport string
@@ -99,7 +99,8 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
     ctypedef bool (*StopCheck)(void* context) noexcept
 
     CellFits fitCells(FamilyId family, const double* values, size_t ncells, size_t n,
-                      const double* left, const double* right, const uint8_t* skip,
+                      const int64_t* lengths, const double* left, const double* right,
+                      const uint8_t* skip,
                       const double* scale, const double* shift, const uint32_t* seeds,
                       const FitSettings& settings, int threads, StopCheck stop,
                       void* context) except +
