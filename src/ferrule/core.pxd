@@ -1,4 +1,5 @@
-# Declarations of the transformation core, shared by every class of the extension.
+# Declarations of the C++ layer that ferrule.kestrel wraps: the Transformation classes and
+# the location loops of the grid classes.
 # Anything that allocates (takes or returns a Vector by value, decodes a search vector,
 # fits) translates escaping standard exceptions into Python ones (std::bad_alloc into
 # MemoryError and so on).
@@ -63,3 +64,40 @@ cdef extern from "api/transformation.hpp" namespace "ferrule" nogil:
         JonesPewseyTransformation()
         JonesPewseyTransformation(double delta, double epsilon, double scale,
                                   double shift)
+
+
+cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
+    cdef enum class Method:
+        NelderMead
+        DifferentialEvolution
+        ShuffledComplexEvolution
+
+    cdef cppclass FitSettings:
+        Method method
+        bool rescale
+        bool isMap
+        int maxConverge
+        int maxEval
+
+
+cdef extern from "api/grid_loops.hpp" namespace "ferrule" nogil:
+    cdef cppclass StridedCube:
+        const char* data
+        Py_ssize_t strides[3]
+        size_t shape[3]
+
+    cdef enum class SeriesMap:
+        Transform
+        InverseTransform
+        Rescale
+        InverseRescale
+
+    ctypedef bool (*StopBeforeLocation)(void* context) noexcept
+
+    size_t fitLocations[T](vector[T]& transforms, const StridedCube& values,
+                           const vector[double]& left, const vector[double]& right,
+                           const vector[bool]& skip, FitSettings settings, int threads,
+                           StopBeforeLocation stop, void* context) except +
+    size_t mapLocations[T](const vector[T]& transforms, SeriesMap map,
+                           const StridedCube& values, double* out, int threads,
+                           StopBeforeLocation stop, void* context) except +

@@ -370,7 +370,7 @@ def ticks_during(call):
 
 def test_another_thread_runs_while_a_grid_fit_runs():
     obj, args = GRIDS[0].make(1, 2)
-    v = series(1, 2, 2500)
+    v = series(1, 2, 20000)
     assert ticks_during(lambda: obj.optim_params(v, 0.0, 1e9, False, False, False)) > 10
     # The single-location fit holds the lock throughout: the same probe sees nothing.
     single = GRIDS[0].single_at(args, 0, 0)
@@ -440,7 +440,8 @@ def test_exhausted_memory_in_a_fit_becomes_memory_error(method):
 @failing_new.needs_failing_new
 def test_core_failure_in_the_loop_is_raised_after_it(tmp_path):
     lib = failing_new.build(tmp_path)
-    env = {**os.environ, "LD_PRELOAD": str(lib)}
+    # One thread: which location an armed allocation hits is then fixed by the count alone.
+    env = {**os.environ, "LD_PRELOAD": str(lib), "OMP_NUM_THREADS": "1"}
     fits, series_errors = result_of(run_python(FAILURE_SCRIPT.format(lib=str(lib)), tmp_path, env))
     # Every armed allocation before the last attempt failed a location of the loop ...
     assert len(fits) > 3
@@ -449,6 +450,6 @@ def test_core_failure_in_the_loop_is_raised_after_it(tmp_path):
     fitted = [sum(done) for _, done in fits]
     assert all(done == [True] * sum(done) + [False] * (3 - sum(done)) for _, done in fits)
     assert fitted == sorted(fitted) and {1, 2} <= set(fitted)
-    # The series methods raise the same way and work again afterwards.
-    assert len(series_errors) > 3
-    assert set(series_errors[:-1]) == {"MemoryError"} and series_errors[-1] is None
+    # The series methods write each location's results straight into the output array:
+    # no series-sized allocation inside their loop, so none can fail there.
+    assert series_errors == [None]
