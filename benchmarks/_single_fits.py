@@ -13,11 +13,11 @@ from _timing import median_time
 SIZES = (20, 40, 100, 300, 2000, 10_000)
 QUICK_SIZES = (20, 100)
 # (max repeats, budget in seconds) per side; spotpy and SciPy's evolution are slow.
-FERRULE_REPEATS = (7, 3.0)
+FERRULE_REPEATS = (7, 8.0)
 PEER_REPEATS = {
-    "nelder-mead": (5, 4.0),
-    "differential-evolution": (3, 6.0),
-    "complex-evolution": (3, 6.0),
+    "nelder-mead": (7, 4.0),
+    "differential-evolution": (5, 8.0),
+    "complex-evolution": (5, 8.0),
 }
 TITLES = {
     "nelder-mead": "Nelder-Mead",

@@ -66,7 +66,8 @@ def main():
         if subprocess.run(command, check=False).returncode != 0:
             failed.append(name)
         print(f"({name}: {time.perf_counter() - group_start:.1f} s)", flush=True)
-    print(f"\ntotal {time.perf_counter() - started:.1f} s")
+    load = ", ".join(f"{x:.2f}" for x in os.getloadavg())
+    print(f"\ntotal {time.perf_counter() - started:.1f} s, load average now {load}")
     if failed:
         print("failed groups: " + ", ".join(failed))
         sys.exit(1)
