@@ -8,7 +8,7 @@ from _peer_fits import PEER_FITS
 from _peer_likelihood import negative_log_likelihood
 from _rain import LEFT, RIGHT, rain_series
 from _report import print_table, ratio_text, seconds_text, target_cells
-from _timing import median_time
+from _timing import median_times
 
 SIZES = (20, 40, 100, 300, 2000, 10_000)
 QUICK_SIZES = (20, 100)
@@ -56,15 +56,9 @@ def measure(optimiser, n, quick):
     ferrule_repeats, ferrule_budget = (1, 0.0) if quick else FERRULE_REPEATS
     peer_repeats, peer_budget = (1, 0.0) if quick else PEER_REPEATS[optimiser]
     seeds = itertools.count(1)
-    ours = median_time(
-        lambda: ferrule_fit(x, LEFT, RIGHT),
-        max_repeats=ferrule_repeats,
-        budget_seconds=ferrule_budget,
-    )
-    peer = median_time(
-        lambda: peer_fit(x, LEFT, RIGHT, next(seeds)),
-        max_repeats=peer_repeats,
-        budget_seconds=peer_budget,
+    ours, peer = median_times(
+        (lambda: ferrule_fit(x, LEFT, RIGHT), ferrule_repeats, ferrule_budget),
+        (lambda: peer_fit(x, LEFT, RIGHT, next(seeds)), peer_repeats, peer_budget),
     )
     # One likelihood judges both optima: the peer's exact NumPy one.
     ours_loglik = -negative_log_likelihood(ours.result, x, LEFT, RIGHT)
@@ -107,7 +101,7 @@ def main():
         rows = [measure(optimiser, n, quick) for n in (QUICK_SIZES if quick else SIZES)]
         notes = [
             "ratio = peer time / ferrule time (>1: ferrule is faster); medians of the repeats "
-            "(ferrule/peer)",
+            "(ferrule/peer), the two sides called in turn",
             "logL: both optima judged by the peer's NumPy likelihood (exact normal CDF)",
         ]
         if optimiser == "differential-evolution":

@@ -8,7 +8,7 @@ import numpy as np
 from _ferrule_calls import make_transformer
 from _rain import rain_series
 from _report import print_table, ratio_text, seconds_text, target_cells
-from _timing import median_time
+from _timing import median_times
 from _workers import run_worker
 
 LAMBDA = 0.3
@@ -32,8 +32,10 @@ def worker(size, max_repeats, budget):
     """Time both maps in this process (its OMP_NUM_THREADS is set by the caller)."""
     x = rain_series(size, seed=size)
     ferrule_map = make_transformer(LAMBDA)
-    ours = median_time(lambda: ferrule_map(x), max_repeats=max_repeats, budget_seconds=budget)
-    peer = median_time(lambda: numpy_map(x, LAMBDA), max_repeats=max_repeats, budget_seconds=budget)
+    ours, peer = median_times(
+        (lambda: ferrule_map(x), max_repeats, budget),
+        (lambda: numpy_map(x, LAMBDA), max_repeats, budget),
+    )
     difference = float(
         np.max(np.abs(ours.result - peer.result) / np.maximum(1.0, np.abs(peer.result)))
     )
