@@ -5,7 +5,6 @@
 #include <Eigen/Dense>
 #include <algorithm>
 #include <cmath>
-#include <iostream>
 #include <limits>
 #include <numeric>
 #include <random>
@@ -47,20 +46,12 @@ void copyMember(const Eigen::MatrixXd &population, Eigen::Index i, Vector &out) 
 } // namespace
 
 FitResult differentialEvolution(const Vector &lower, const Vector &upper, ObjectiveRef objective, double weight,
-                                double crossover, int populationSize) {
-    std::random_device source;
-    const auto seed = static_cast<std::uint32_t>(source());
-    return differentialEvolution(lower, upper, objective, weight, crossover, populationSize, seed);
-}
-
-FitResult differentialEvolution(const Vector &lower, const Vector &upper, ObjectiveRef objective, double weight,
-                                double crossover, int populationSize, std::uint32_t seed) {
-    std::mt19937 engine(seed);
+                                double crossover, int populationSize, std::mt19937 &engine, MessageSink &sink) {
     const auto n = static_cast<Eigen::Index>(lower.size());
     const Eigen::Index size = populationSize;
     const double dsize = static_cast<double>(populationSize);
 
-    std::cout << lower[0] << '\n' << std::flush;
+    sink.line(formatLine(lower[0]));
 
     // Members are rows; each parameter's values are contiguous (column-major).
     Eigen::MatrixXd population(size, n);
@@ -79,6 +70,15 @@ FitResult differentialEvolution(const Vector &lower, const Vector &upper, Object
             population(j, i) = strata[j];
         }
     }
+
+    // Each member's value, from its first evaluation until it is replaced (by the trial,
+    // whose value it then takes).
+    std::vector<bool> known(static_cast<std::size_t>(size), false);
+    std::int64_t evaluations = 0;
+    auto evaluate = [&](const Vector &x) {
+        ++evaluations;
+        return objective(x);
+    };
 
     std::vector<int> donors(static_cast<std::size_t>(size));
     Vector member(static_cast<std::size_t>(n));
@@ -114,16 +114,18 @@ FitResult differentialEvolution(const Vector &lower, const Vector &upper, Object
             }
 
             // A tie replaces the member; a NaN on either side keeps it.
-            copyMember(population, i, member);
-            const double fMember = objective(member);
-            const double fTrial = objective(trial);
-            if (fMember >= fTrial) {
+            if (!known[static_cast<std::size_t>(i)]) {
+                copyMember(population, i, member);
+                fitness[i] = evaluate(member);
+                known[static_cast<std::size_t>(i)] = true;
+            }
+            const double fTrial = evaluate(trial);
+            if (fitness[i] >= fTrial) {
                 for (Eigen::Index k = 0; k < n; ++k) {
                     population(i, k) = trial[k];
                 }
-                member = trial;
+                fitness[i] = fTrial;
             }
-            fitness[i] = objective(member);
         }
 
         double total = 0.0;
@@ -141,13 +143,13 @@ FitResult differentialEvolution(const Vector &lower, const Vector &upper, Object
         const double sd = std::sqrt(squares / (dsize - 1.0));
 
         if (scale * kRelativeSpread >= sd) {
-            std::cout << "DE converged after " << g << " iterations" << '\n' << std::flush;
-            std::cout << "Best objective = " << smallestValue(fitness) << '\n' << std::flush;
+            sink.line(formatLine("DE converged after ", g, " iterations"));
+            sink.line(formatLine("Best objective = ", smallestValue(fitness)));
             count = g;
             break;
         }
         if (g % kReportEvery == 0) {
-            std::cout << "Iteration " << g << ": best objective = " << smallestValue(fitness) << '\n' << std::flush;
+            sink.line(formatLine("Iteration ", g, ": best objective = ", smallestValue(fitness)));
         }
     }
 
@@ -155,14 +157,12 @@ FitResult differentialEvolution(const Vector &lower, const Vector &upper, Object
     double bestValue = kWorstAccepted;
     Eigen::Index best = -1;
     for (Eigen::Index i = 0; i < size; ++i) {
-        copyMember(population, i, member);
-        const double value = objective(member);
-        if (value < bestValue) {
-            bestValue = value;
+        if (fitness[i] < bestValue) {
+            bestValue = fitness[i];
             best = i;
         }
     }
-    FitResult result{count, {}};
+    FitResult result{count, {}, evaluations, count == kMaxGenerations};
     if (best >= 0) {
         copyMember(population, best, member);
         result.params = member;

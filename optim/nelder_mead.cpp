@@ -2,7 +2,8 @@
 #include "optim/nelder_mead.hpp"
 
 #include <cmath>
-#include <iostream>
+
+#include "optim/point_memo.hpp"
 
 namespace ferrule {
 
@@ -27,7 +28,7 @@ std::vector<Vector> startSimplex(const Vector &start) {
 } // namespace
 
 FitResult nelderMead(const Vector &start, const std::vector<Vector> &initialSimplex, ObjectiveRef objective,
-                     double tolX, double tolF, int maxIterations) {
+                     double tolX, double tolF, int maxIterations, MessageSink &sink) {
     const std::size_t n = start.size();
     const double dn = static_cast<double>(n);
 
@@ -50,18 +51,25 @@ FitResult nelderMead(const Vector &start, const std::vector<Vector> &initialSimp
     // ties, the best vertex is also the worst and its slot is replaced afterwards.
     Vector bestVertex = simplex[0];
 
+    // A vertex's value, kept until the vertex moves: the reflection, expansion or contraction
+    // that replaces the worst vertex brings its value along; a shrink marks the moved
+    // vertices stale, and they are valued at the start of the next iteration. A point met
+    // before (a collapsed simplex revisits points) takes its value from the memo.
     Vector values(vertices);
+    std::vector<bool> stale(vertices, true);
+    PointMemo evaluate(objective);
     Vector centroid(n);
     Vector vertexSum(n);
     Vector reflected(n);
     Vector trial(n); // the expansion or the contraction point
 
     while (iteration < maxIterations) {
-        // Every vertex is evaluated afresh; the objective may have side effects on
-        // the model it is bound to, so earlier values are never reused.
         double total = 0.0;
         for (std::size_t k = 0; k < vertices; ++k) {
-            values[k] = objective(simplex[k]);
+            if (stale[k]) {
+                values[k] = evaluate(simplex[k]);
+                stale[k] = false;
+            }
             total += values[k];
         }
         const double mean = total / dn;
@@ -114,24 +122,32 @@ FitResult nelderMead(const Vector &start, const std::vector<Vector> &initialSimp
         for (std::size_t i = 0; i < n; ++i) {
             reflected[i] = (centroid[i] - w[i]) + centroid[i];
         }
-        const double fReflected = objective(reflected);
+        const double fReflected = evaluate(reflected);
 
         if (values[best] <= fReflected && fReflected <= values[second]) {
             w = reflected;
+            values[worst] = fReflected;
         } else if (fReflected < values[best]) {
             for (std::size_t i = 0; i < n; ++i) {
                 trial[i] = (reflected[i] - centroid[i]) + reflected[i];
             }
-            const double fExpanded = objective(trial);
+            const double fExpanded = evaluate(trial);
             // A tie keeps the reflection.
-            w = fReflected > fExpanded ? trial : reflected;
+            if (fReflected > fExpanded) {
+                w = trial;
+                values[worst] = fExpanded;
+            } else {
+                w = reflected;
+                values[worst] = fReflected;
+            }
         } else if (fReflected > values[second]) {
             for (std::size_t i = 0; i < n; ++i) {
                 trial[i] = (w[i] - centroid[i]) * kHalf + centroid[i];
             }
-            const double fContracted = objective(trial);
+            const double fContracted = evaluate(trial);
             if (fContracted < values[worst]) {
                 w = trial;
+                values[worst] = fContracted;
             } else {
                 // Shrink towards the best vertex; the shrunk vertices are evaluated
                 // at the start of the next iteration.
@@ -143,6 +159,7 @@ FitResult nelderMead(const Vector &start, const std::vector<Vector> &initialSimp
                     for (std::size_t i = 0; i < n; ++i) {
                         simplex[k][i] = (simplex[k][i] - b[i]) * kHalf + b[i];
                     }
+                    stale[k] = true;
                 }
             }
         }
@@ -151,12 +168,12 @@ FitResult nelderMead(const Vector &start, const std::vector<Vector> &initialSimp
         ++iteration;
     }
 
-    if (iteration == maxIterations) {
-        std::cout << iteration << ": Reached maximum number of allowed iterations. The result may not be optimal"
-                  << '\n'
-                  << std::flush;
+    const bool limitReached = iteration == maxIterations;
+    if (limitReached) {
+        sink.line(
+            formatLine(iteration, ": Reached maximum number of allowed iterations. The result may not be optimal"));
     }
-    return FitResult{iteration, bestVertex};
+    return FitResult{iteration, bestVertex, evaluate.evaluations(), limitReached};
 }
 
 } // namespace ferrule

@@ -23,6 +23,11 @@ double processUniform() {
     return unitUniform(processEngine);
 }
 
+std::uint32_t entropySeed() {
+    std::random_device source;
+    return static_cast<std::uint32_t>(source());
+}
+
 double canonical(std::mt19937 &engine) {
     const std::uint32_t a = static_cast<std::uint32_t>(engine());
     const std::uint32_t b = static_cast<std::uint32_t>(engine());

@@ -17,15 +17,42 @@ struct UniformReal {
     double operator()(std::mt19937 &engine) const;
 };
 
-// Process-wide engine of shuffled complex evolution, seeded with 5489 at static
-// initialisation and never reseeded by the library.
+// Process-wide engine of shuffled complex evolution in the kestrel classes, seeded with
+// 5489 at static initialisation and never reseeded by the library.
 extern std::mt19937 processEngine;
 extern const UniformReal unitUniform; // [0, 1)
 
-// unitUniform drawn from processEngine under a lock. The optimisers reach the
-// process-wide engine only through this function, which is safe to call from several
-// threads at once (the interleaving of their draws is then up to the scheduler).
+// unitUniform drawn from processEngine under a lock. Callers reach the process-wide
+// engine only through this function, which is safe to call from several threads at once
+// (the interleaving of their draws is then up to the scheduler).
 double processUniform();
+
+// The uniform [0, 1) draws of shuffled complex evolution: the process-wide stream, or an
+// engine of one fit alone.
+class UniformSource {
+public:
+    virtual double next() = 0;
+
+protected:
+    ~UniformSource() = default;
+};
+
+class ProcessUniformSource final : public UniformSource {
+public:
+    double next() override { return processUniform(); }
+};
+
+class EngineUniformSource final : public UniformSource {
+public:
+    explicit EngineUniformSource(std::mt19937 &engine) : engine_(engine) {}
+    double next() override { return unitUniform(engine_); }
+
+private:
+    std::mt19937 &engine_;
+};
+
+// One 32-bit seed from the platform's non-deterministic source.
+std::uint32_t entropySeed();
 
 // The 53-bit integer b * 2^21 + (a >> 11) times 2^-53: the integer is exact in a
 // double and the scaling by a power of two is exact, so the result lies in

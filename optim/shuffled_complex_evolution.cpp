@@ -1,4 +1,4 @@
-// Shuffled complex evolution (Duan, Sorooshian & Gupta 1992), maximising over a box:
+// Shuffled complex evolution (Duan, Sorooshian & Gupta 1992), minimising over a box:
 // a ranked population is dealt into complexes, each complex is evolved by
 // simplex-like steps on random sub-complexes, and the complexes are shuffled
 // together again, until the best value stops changing.
@@ -16,13 +16,15 @@ namespace ferrule {
 
 namespace {
 
-// Values at or below these mark points the search cannot use: an initial-sample
-// point is drawn again, an evolution candidate is replaced by a random one.
-constexpr double kSampleFloor = -1e30;
-constexpr double kInvalidCandidate = -1e10;
+// Values at or above these mark points the search cannot use: an initial-sample
+// point is drawn again, an evolution candidate is replaced by a random one. (The search
+// is the maximisation of minus the objective written as a minimisation: every value,
+// bound and comparison is the negated one, which IEEE arithmetic mirrors exactly.)
+constexpr double kSampleCeiling = 1e30;
+constexpr double kInvalidCandidate = 1e10;
 // Initial previous best value of the loop; the first loop then always counts as a
-// change unless its best value is itself near -1e30.
-constexpr double kInitialPrevious = -1e30;
+// change unless its best value is itself near 1e30.
+constexpr double kInitialPrevious = 1e30;
 // Relative change test applies only to best values away from 0.
 constexpr double kRelativeFloor = 1e-6;
 // Value given to a candidate when every random replacement failed: worse than the
@@ -31,17 +33,17 @@ constexpr double kGiveUpMargin = 100.0;
 
 using Ranked = std::pair<double, int>;
 
-// Descending by value alone; the unstable sort leaves ties where it puts them.
-// NaN ranks below every number, which keeps the order a strict weak ordering (the
+// Ascending by value alone (best first); the unstable sort leaves ties where it puts
+// them. NaN ranks after every number, which keeps the order a strict weak ordering (the
 // sort would otherwise be undefined); without NaN it is a plain value comparison.
 bool ranksAbove(const Ranked &a, const Ranked &b) {
-    return a.first > b.first || (std::isnan(b.first) && !std::isnan(a.first));
+    return a.first < b.first || (std::isnan(b.first) && !std::isnan(a.first));
 }
 
 class ComplexEvolution {
 public:
-    ComplexEvolution(const Vector &lower, const Vector &upper, ObjectiveRef objective)
-        : lower_(lower), upper_(upper), objective_(objective), n_(lower.size()),
+    ComplexEvolution(const Vector &lower, const Vector &upper, ObjectiveRef objective, UniformSource &uniform)
+        : lower_(lower), upper_(upper), objective_(objective), uniform_(uniform), n_(lower.size()),
           sizes_(complexSizes(static_cast<int>(lower.size()))),
           points_(static_cast<std::size_t>(sizes_.population), Vector(n_)),
           values_(static_cast<std::size_t>(sizes_.population)), complexes_(static_cast<std::size_t>(sizes_.complexes)),
@@ -53,20 +55,20 @@ public:
         chosen_.reserve(static_cast<std::size_t>(sizes_.subComplex));
     }
 
-    // Fills every slot with a uniform point valued above -1e30 (or NaN, which also
+    // Fills every slot with a uniform point valued below 1e30 (or NaN, which also
     // ends the redraws). False when a slot exhausted its draws.
     bool sample() {
         for (std::size_t b = 0; b < points_.size(); ++b) {
             Vector &x = points_[b];
-            double value = kSampleFloor;
+            double value = kSampleCeiling;
             int draws = 0;
-            while (value <= kSampleFloor) {
+            while (value >= kSampleCeiling) {
                 if (draws == kMaxSampleDraws) {
                     return false;
                 }
                 ++draws;
                 for (std::size_t k = 0; k < n_; ++k) {
-                    x[k] = lower_[k] + (upper_[k] - lower_[k]) * processUniform();
+                    x[k] = lower_[k] + (upper_[k] - lower_[k]) * uniform_.next();
                 }
                 if (inBox(x)) {
                     value = evaluate(x);
@@ -134,7 +136,7 @@ private:
             // Sub-complex: q distinct members, every rank equally likely.
             chosen_.clear();
             while (chosen_.size() < q) {
-                const double u = processUniform();
+                const double u = uniform_.next();
                 std::size_t k = 0;
                 while (k + 1 < m && !(u <= static_cast<double>(k + 1) / dm)) {
                     ++k;
@@ -178,24 +180,24 @@ private:
                 // Random points in the complex's bounding box replace an unusable
                 // candidate; after n + 1 of them the step gives up on replacing.
                 std::size_t attempts = 0;
-                while (!inBox(candidate_) || value <= kInvalidCandidate) {
+                while (!inBox(candidate_) || value >= kInvalidCandidate) {
                     if (attempts == 0) {
                         boundComplex(complex);
                     }
                     ++attempts;
                     for (std::size_t d = 0; d < n_; ++d) {
-                        candidate_[d] = processUniform() * (high_[d] - low_[d]) + low_[d];
+                        candidate_[d] = uniform_.next() * (high_[d] - low_[d]) + low_[d];
                     }
                     if (inBox(candidate_)) {
                         value = evaluate(candidate_);
                     }
                     if (attempts > n_) {
-                        value = worstValue - kGiveUpMargin;
+                        value = worstValue + kGiveUpMargin;
                         break;
                     }
                 }
 
-                if (value > worstValue) {
+                if (value < worstValue) {
                     points_[w] = candidate_;
                     values_[w] = value;
                 } else {
@@ -244,6 +246,7 @@ private:
     const Vector &lower_;
     const Vector &upper_;
     ObjectiveRef objective_;
+    UniformSource &uniform_;
     std::size_t n_;
     ComplexSizes sizes_;
     std::vector<Vector> points_;
@@ -289,17 +292,18 @@ void dealComplexes(const std::vector<int> &ranking, const ComplexSizes &sizes,
 }
 
 FitResult shuffledComplexEvolution(const Vector &lower, const Vector &upper, int maxEval, ObjectiveRef objective,
-                                   double tolerance, int maxConverge) {
-    ComplexEvolution search(lower, upper, objective);
+                                   double tolerance, int maxConverge, UniformSource &uniform) {
+    ComplexEvolution search(lower, upper, objective, uniform);
     if (!search.sample()) {
         return FitResult{reportedCount(search.evaluations()),
-                         Vector(lower.size(), std::numeric_limits<double>::quiet_NaN())};
+                         Vector(lower.size(), std::numeric_limits<double>::quiet_NaN()), search.evaluations()};
     }
     search.rankPopulation();
     if (maxConverge < 1) {
-        return FitResult{reportedCount(search.evaluations()), search.point(0)};
+        return FitResult{reportedCount(search.evaluations()), search.point(0), search.evaluations()};
     }
 
+    bool limitReached = false;
     double previous = kInitialPrevious;
     int unchanged = 0; // consecutive loops without significant change
     int steps = 1;     // evolution steps per sub-complex
@@ -319,12 +323,17 @@ FitResult shuffledComplexEvolution(const Vector &lower, const Vector &upper, int
             unchanged = 0;
             steps = 1;
         }
-        if (search.evaluations() > maxEval || unchanged >= maxConverge) {
+        if (unchanged >= maxConverge) {
+            break;
+        }
+        if (search.evaluations() > maxEval) {
+            limitReached = true;
             break;
         }
         previous = bestValue;
     }
-    return FitResult{reportedCount(search.evaluations()), search.point(search.best())};
+    return FitResult{reportedCount(search.evaluations()), search.point(search.best()), search.evaluations(),
+                     limitReached};
 }
 
 } // namespace ferrule

@@ -29,7 +29,9 @@ class FamilyInfo(NamedTuple):
     aliases: tuple[str, ...]  # command-line names: "yjt", "logsinh", "sinhasinh", "jpt"
     kestrel_class: str  # "PyYJT", ...
     grid_class: str | None  # "PyYJTvectorized", ...; None for Jones-Pewsey
-    transformation_names: tuple[str, ...]  # ("lambda",), ("lambda", "epsilon"), ("delta", "epsilon")
+    transformation_names: tuple[
+        str, ...
+    ]  # ("lambda",), ("lambda", "epsilon"), ("delta", "epsilon")
     natural_names: tuple[str, ...]  # transformation_names + ("mu", "sigma")
     search_start: tuple[float, ...]
     search_lower: tuple[float, ...]
@@ -48,11 +50,15 @@ METHODS: tuple[MethodKey, ...]
 def decode(family: FamilyKey, search: npt.ArrayLike) -> Array:
     """Natural parameters of a search vector (the family's setParams)."""
 
-def forward(family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 1) -> Array:
+def forward(
+    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 1
+) -> Array:
     """T(x) element by element, any shape; `transformation` holds the transformation
     parameters only. No rescaling. Bit-identical to the kestrel classes' transform_many."""
 
-def inverse(family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 1) -> Array:
+def inverse(
+    family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 1
+) -> Array:
     """T^-1(y) element by element, any shape."""
 
 def log_jacobian(family: FamilyKey, transformation: npt.ArrayLike, x: Array) -> Array:

@@ -6,7 +6,7 @@ from libcpp cimport bool
 from libcpp.vector cimport vector
 
 
-cdef extern from "core/transformation.hpp" namespace "ferrule" nogil:
+cdef extern from "api/transformation.hpp" namespace "ferrule" nogil:
     ctypedef vector[double] Vector
 
     cdef cppclass Transformation:
@@ -40,28 +40,19 @@ cdef extern from "core/transformation.hpp" namespace "ferrule" nogil:
                               int maxConverge, int maxEval,
                               double leftCensThresh, double rightCensThresh) except +
 
-
-cdef extern from "core/yeo_johnson.hpp" namespace "ferrule" nogil:
+    # The forward maps with explicit parameters, as transform_one takes them.
     double yeoJohnsonForward(double x, double lambda_)
+    double logSinhForward(double x, double lambda_, double epsilon)
+    double sinhAsinhForward(double x, double delta, double epsilon)
 
     cdef cppclass YeoJohnsonTransformation(Transformation):
         YeoJohnsonTransformation()
         YeoJohnsonTransformation(double lambda_, double scale, double shift)
 
-
-cdef extern from "core/log_sinh.hpp" namespace "ferrule" nogil:
-    double logSinhForward(double x, double lambda_, double epsilon)
-
     cdef cppclass LogSinhTransformation(Transformation):
         LogSinhTransformation()
         LogSinhTransformation(double lambda_, double epsilon, double scale,
                               double shift)
-
-
-# SinhAsinhTransformation and JonesPewseyTransformation are aliases of one class
-# template in the core; Cython only needs the alias names.
-cdef extern from "core/sinh_asinh.hpp" namespace "ferrule" nogil:
-    double sinhAsinhForward(double x, double delta, double epsilon)
 
     cdef cppclass SinhAsinhTransformation(Transformation):
         SinhAsinhTransformation()

@@ -8,11 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/log_sinh.hpp"
-#include "core/sinh_asinh.hpp"
-#include "core/yeo_johnson.hpp"
+#include "api/transformation.hpp"
 #include "optim/differential_evolution.hpp"
-#include "optim/fit_objective.hpp"
 #include "optim/random.hpp"
 #include "optim_test_support.hpp"
 
@@ -153,11 +150,16 @@ template <class T> void familyRecords(std::vector<std::string> &out, const Famil
                     Vector data = rescale ? evolution.rescaleMany(series.data) : series.data;
                     const double left = rescale ? evolution.rescaleOne(series.left) : series.left;
                     const double right = rescale ? evolution.rescaleOne(series.right) : series.right;
-                    const FitObjective objective{&Transformation::negLogLik, prior, right, left, data, evolution};
-                    CoutCapture capture;
+                    const PreparedSeries prepared(data, left, right);
+                    const CensoredLikelihood<typename T::Kernel> likelihood(prepared, prior);
+                    const auto objective = [&](const Vector &q) { return -likelihood.logLik(q.data()); };
+                    CollectingSink sink;
+                    std::mt19937 engine(++deSeed);
                     const FitResult result = differentialEvolution(evolution.lowerBounds(), evolution.upperBounds(),
-                                                                   objective, 0.9, 0.8, 25, ++deSeed);
-                    addLines(out, tag + "/de", capture);
+                                                                   objective, 0.9, 0.8, 25, engine, sink);
+                    for (const std::string &line : sink.lines) {
+                        out.push_back(tag + "/de | " + line);
+                    }
                     out.push_back(tag + "/de | count " + std::to_string(result.count));
                     out.push_back(tag + "/de | params " + hexList(result.params));
                 }

@@ -2,13 +2,21 @@
 // record where they were evaluated.
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "optim/fit_objective.hpp"
+#include "api/transformation.hpp"
+#include "optim/differential_evolution.hpp"
+#include "optim/message_sink.hpp"
+#include "optim/nelder_mead.hpp"
+#include "optim/objective.hpp"
+#include "optim/random.hpp"
+#include "optim/shuffled_complex_evolution.hpp"
 
 namespace ferrule::test {
 
@@ -57,6 +65,59 @@ private:
 };
 
 template <class F> Recorder<F> record(F f) { return Recorder<F>(std::move(f)); }
+
+// How many of the points differ from every earlier one, bit for bit.
+inline std::size_t distinctPoints(const std::vector<Vector> &points) {
+    std::set<std::vector<std::uint64_t>> seen;
+    for (const Vector &x : points) {
+        std::vector<std::uint64_t> bits(x.size());
+        std::memcpy(bits.data(), x.data(), x.size() * sizeof(double));
+        seen.insert(bits);
+    }
+    return seen.size();
+}
+
+// The censored likelihood of a series bound to a model: its negLogLik, or its logLik for
+// a maximising search; evaluating it decodes the point into the model.
+struct ModelObjective {
+    using Operation = double (Transformation::*)(const Vector &, const Vector &, double, double, bool);
+    Operation operation;
+    bool isMap;
+    double right;
+    double left;
+    Vector data;
+    Transformation &model;
+
+    double operator()(const Vector &x) const { return (model.*operation)(x, data, left, right, isMap); }
+};
+
+// The optimisers as the kestrel classes run them: lines to std::cout (which CoutCapture
+// can catch), differential evolution on an engine of its own, shuffled complex evolution
+// maximising (the objectives of its tests are hills) on the process-wide stream.
+inline FitResult nelderMead(const Vector &start, const std::vector<Vector> &initialSimplex, ObjectiveRef objective,
+                            double tolX, double tolF, int maxIterations) {
+    StdoutSink sink;
+    return ferrule::nelderMead(start, initialSimplex, objective, tolX, tolF, maxIterations, sink);
+}
+
+inline FitResult differentialEvolution(const Vector &lower, const Vector &upper, ObjectiveRef objective, double weight,
+                                       double crossover, int populationSize, std::uint32_t seed) {
+    StdoutSink sink;
+    std::mt19937 engine(seed);
+    return ferrule::differentialEvolution(lower, upper, objective, weight, crossover, populationSize, engine, sink);
+}
+
+inline FitResult differentialEvolution(const Vector &lower, const Vector &upper, ObjectiveRef objective, double weight,
+                                       double crossover, int populationSize) {
+    return differentialEvolution(lower, upper, objective, weight, crossover, populationSize, entropySeed());
+}
+
+inline FitResult maximiseByComplexEvolution(const Vector &lower, const Vector &upper, int maxEval,
+                                            ObjectiveRef objective, double tolerance, int maxConverge) {
+    ProcessUniformSource uniform;
+    const auto negated = [&objective](const Vector &x) { return -objective(x); };
+    return ferrule::shuffledComplexEvolution(lower, upper, maxEval, negated, tolerance, maxConverge, uniform);
+}
 
 // Default stream formatting of a double, as the optimisers print it.
 inline std::string streamed(double x) {

@@ -182,9 +182,9 @@ TEST(Fitting, ShuffledComplexEvolutionGetsItsLimitsInTheirPlaces) {
 
         processEngine.seed(5489u);
         YeoJohnsonTransformation direct;
-        const FitObjective objective{&Transformation::logLik, true, inf, 0.0, skewedSample(), direct};
-        const FitResult expected =
-            shuffledComplexEvolution(direct.lowerBounds(), direct.upperBounds(), maxEval, objective, 1e-5, maxConverge);
+        const ModelObjective objective{&Transformation::logLik, true, inf, 0.0, skewedSample(), direct};
+        const FitResult expected = maximiseByComplexEvolution(direct.lowerBounds(), direct.upperBounds(), maxEval,
+                                                              objective, 1e-5, maxConverge);
 
         EXPECT_EQ(out.lines().back(), "iterations: " + std::to_string(expected.count));
         EXPECT_EQ(best, expected.params);

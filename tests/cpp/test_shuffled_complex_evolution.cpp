@@ -9,8 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/log_sinh.hpp"
-#include "core/yeo_johnson.hpp"
+#include "api/transformation.hpp"
 #include "optim/random.hpp"
 #include "optim/shuffled_complex_evolution.hpp"
 #include "optim_test_support.hpp"
@@ -20,6 +19,8 @@ namespace {
 
 using test::kSeriesLeft;
 using test::kSeriesRight;
+using test::maximiseByComplexEvolution;
+using test::ModelObjective;
 using test::record;
 using test::sameVectorBits;
 using test::skewedSeries;
@@ -85,7 +86,7 @@ TEST_F(ShuffledComplexEvolution, WithoutLoopsReturnsTheFirstSampledPoint) {
     for (int maxConverge : {0, -1, -100}) {
         processEngine.seed(5489u);
         auto objective = record(hill);
-        const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, maxConverge);
+        const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, maxConverge);
         EXPECT_EQ(result.count, 21);
         EXPECT_EQ(objective.points.size(), 21u);
         EXPECT_TRUE(sameVectorBits(result.params, {-0x1.d5161092f6e48p-2, 0x1.ab863ef3cfc3fp+2, 0x1.7e01edf7c8209p+3}));
@@ -97,7 +98,7 @@ TEST_F(ShuffledComplexEvolution, SampleSizeIsTheWholePopulation) {
     for (int n = 1; n <= 4; ++n) {
         const Vector lower(static_cast<std::size_t>(n), 0.0);
         const Vector upper(static_cast<std::size_t>(n), 1.0);
-        const FitResult result = shuffledComplexEvolution(
+        const FitResult result = maximiseByComplexEvolution(
             lower, upper, 100000, [](const Vector &x) { return x[0]; }, 1e-5, 0);
         EXPECT_EQ(result.count, n * (2 * n + 1));
         EXPECT_EQ(result.params.size(), static_cast<std::size_t>(n));
@@ -126,7 +127,7 @@ TEST_P(ShuffledComplexEvolutionLoops, CountEvaluationsPerStep) {
     const double value = GetParam().value;
     auto objective = record([value](const Vector &) { return value; });
     const FitResult result =
-        shuffledComplexEvolution(kLower, kUpper, GetParam().maxEval, objective, 1e-5, GetParam().maxConverge);
+        maximiseByComplexEvolution(kLower, kUpper, GetParam().maxEval, objective, 1e-5, GetParam().maxConverge);
     EXPECT_EQ(result.count, GetParam().expectedCount);
     EXPECT_EQ(objective.points.size(), static_cast<std::size_t>(GetParam().expectedCount));
     ASSERT_EQ(result.params.size(), 3u);
@@ -161,7 +162,7 @@ TEST_F(ShuffledComplexEvolution, InvalidEverywhereGivesUpAfterNPlusOneRandomPoin
     // evaluations, 21 steps per loop. The first loop already counts as unchanged
     // (|f + 1e30| = 1e22 <= 1e30 * 1e-5), so maxConverge 1 stops after one loop.
     auto objective = record([](const Vector &) { return -0.99999999e30; });
-    const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 1);
+    const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 1);
     EXPECT_GE(result.count, 21 + 21 * 5);
     EXPECT_LE(result.count, 21 + 21 * 6);
 }
@@ -188,8 +189,8 @@ TEST_P(ShuffledComplexEvolutionReference, MatchesBitForBit) {
     const auto penalisedHill = [](const Vector &x) { return x[0] > 0.0 ? -1e20 * (1.0 + x[0]) : hill(x); };
     const FitResult result =
         GetParam().penalised
-            ? shuffledComplexEvolution(kLower, kUpper, 100000, penalisedHill, 1e-5, GetParam().maxConverge)
-            : shuffledComplexEvolution(kLower, kUpper, 100000, hill, 1e-5, GetParam().maxConverge);
+            ? maximiseByComplexEvolution(kLower, kUpper, 100000, penalisedHill, 1e-5, GetParam().maxConverge)
+            : maximiseByComplexEvolution(kLower, kUpper, 100000, hill, 1e-5, GetParam().maxConverge);
     EXPECT_EQ(result.count, GetParam().count);
     EXPECT_TRUE(sameVectorBits(result.params, GetParam().params))
         << ::testing::PrintToString(result.params) << " vs " << ::testing::PrintToString(GetParam().params);
@@ -204,7 +205,7 @@ INSTANTIATE_TEST_SUITE_P(
                           true, 5, 1206, {-0x1.28ba44aa88504p-31, 0x1.0000ae4e15627p+1, 0x1.5fffec9464452p+3}}));
 
 TEST_F(ShuffledComplexEvolution, FindsTheMaximumOfAHill) {
-    const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, hill, 1e-5, 5);
+    const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, hill, 1e-5, 5);
     EXPECT_NEAR(result.params[0], 1.0, 1e-2);
     EXPECT_NEAR(result.params[1], 2.0, 1e-2);
     EXPECT_NEAR(result.params[2], 11.0, 1e-2);
@@ -213,16 +214,16 @@ TEST_F(ShuffledComplexEvolution, FindsTheMaximumOfAHill) {
 
 TEST_F(ShuffledComplexEvolution, FreshlySeededEngineReproducesTheRun) {
     auto first = record(hill);
-    const FitResult a = shuffledComplexEvolution(kLower, kUpper, 100000, first, 1e-5, 5);
+    const FitResult a = maximiseByComplexEvolution(kLower, kUpper, 100000, first, 1e-5, 5);
     processEngine.seed(5489u);
     auto second = record(hill);
-    const FitResult b = shuffledComplexEvolution(kLower, kUpper, 100000, second, 1e-5, 5);
+    const FitResult b = maximiseByComplexEvolution(kLower, kUpper, 100000, second, 1e-5, 5);
     EXPECT_EQ(a.count, b.count);
     EXPECT_TRUE(sameVectorBits(a.params, b.params));
     EXPECT_EQ(first.points, second.points);
     // Without reseeding, a third run continues the stream and samples other points.
     auto third = record(hill);
-    shuffledComplexEvolution(kLower, kUpper, 100000, third, 1e-5, 5);
+    maximiseByComplexEvolution(kLower, kUpper, 100000, third, 1e-5, 5);
     EXPECT_FALSE(sameVectorBits(third.points[0], first.points[0]));
 }
 
@@ -230,7 +231,7 @@ TEST_F(ShuffledComplexEvolution, InvalidCandidatesAreReplacedAndTheSearchStaysIn
     // Like the log-sinh penalty: -1e20 (an invalid candidate, <= -1e10) for x0 > 0.
     // The hill's top (1, 2, 11) lies there; the best valid point is on x0 = 0.
     auto objective = [](const Vector &x) { return x[0] > 0.0 ? -1e20 : hill(x); };
-    const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 5);
+    const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 5);
     EXPECT_LE(result.params[0], 0.0);
     EXPECT_NEAR(result.params[0], 0.0, 2e-2);
     EXPECT_NEAR(result.params[1], 2.0, 2e-2);
@@ -241,7 +242,7 @@ TEST_F(ShuffledComplexEvolution, SampleRedrawsPointsValuedAtOrBelowTheFloor) {
     // Values of -inf for x0 < 2.5 (seven eighths of the box) and -1e30 exactly for
     // x0 < 2.6: every sampled point, the first included, lies in x0 >= 2.6.
     auto objective = record([](const Vector &x) { return x[0] < 2.5 ? -kInf : (x[0] < 2.6 ? -1e30 : hill(x)); });
-    const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 0);
+    const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 0);
     EXPECT_GE(result.params[0], 2.6);
     // One evaluation per draw (all draws lie in the box); 21 of them were kept.
     EXPECT_EQ(static_cast<std::size_t>(result.count), objective.points.size());
@@ -263,7 +264,7 @@ protected:
 TEST_P(ShuffledComplexEvolutionHopeless, SampleGivesUpWithNaNParameters) {
     const double value = GetParam();
     auto objective = record([value](const Vector &) { return value; });
-    const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 5);
+    const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 5);
     EXPECT_EQ(result.count, kMaxSampleDraws);
     EXPECT_EQ(objective.points.size(), static_cast<std::size_t>(kMaxSampleDraws));
     ASSERT_EQ(result.params.size(), 3u);
@@ -280,7 +281,8 @@ INSTANTIATE_TEST_SUITE_P(Sample, ShuffledComplexEvolutionHopeless, ::testing::Va
 TEST_F(ShuffledComplexEvolution, InvertedBoxEndsWithoutEvaluating) {
     // lower > upper: every draw lies outside the box and is never valued.
     auto objective = record(hill);
-    const FitResult result = shuffledComplexEvolution({3.0, 0.0, 10.0}, {-1.0, 8.0, 12.0}, 100000, objective, 1e-5, 5);
+    const FitResult result =
+        maximiseByComplexEvolution({3.0, 0.0, 10.0}, {-1.0, 8.0, 12.0}, 100000, objective, 1e-5, 5);
     EXPECT_EQ(result.count, 0);
     EXPECT_TRUE(objective.points.empty());
     ASSERT_EQ(result.params.size(), 3u);
@@ -291,7 +293,7 @@ TEST_F(ShuffledComplexEvolution, NaNCoordinateCountsAsInsideTheBox) {
     // A NaN lower bound makes coordinate 0 NaN in every draw; the box test lets it
     // through, so each of the 10 slots (n = 2) is valued once.
     auto objective = record([](const Vector &x) { return -x[1]; });
-    const FitResult result = shuffledComplexEvolution({kNaN, 0.0}, {1.0, 1.0}, 100000, objective, 1e-5, 0);
+    const FitResult result = maximiseByComplexEvolution({kNaN, 0.0}, {1.0, 1.0}, 100000, objective, 1e-5, 0);
     EXPECT_EQ(result.count, 10);
     ASSERT_EQ(result.params.size(), 2u);
     EXPECT_TRUE(std::isnan(result.params[0]));
@@ -302,7 +304,7 @@ TEST_F(ShuffledComplexEvolution, NaNCoordinateCountsAsInsideTheBox) {
 TEST_F(ShuffledComplexEvolution, NaNValueEndsTheRedrawsOfItsSlot) {
     // NaN everywhere: each slot is drawn once and keeps its NaN value.
     auto objective = record([](const Vector &) { return kNaN; });
-    const FitResult result = shuffledComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 0);
+    const FitResult result = maximiseByComplexEvolution(kLower, kUpper, 100000, objective, 1e-5, 0);
     EXPECT_EQ(result.count, 21);
     EXPECT_FALSE(std::isnan(result.params[0]));
 }
@@ -316,10 +318,10 @@ TEST_F(ShuffledComplexEvolutionOnLikelihood, YeoJohnsonSampleKeeps21PointsOfTheB
     // Slot 0 is the first draw, -100 + 200 U_k with the U_k above; in Python:
     //   [(-100.0 + (100.0 - -100.0) * float.fromhex(u)).hex() for u in the three U_k]
     YeoJohnsonTransformation model(1.0);
-    const FitObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    const ModelObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
     auto recorded = record([&objective](const Vector &x) { return objective(x); });
     const FitResult result =
-        shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, recorded, 1e-5, 0);
+        maximiseByComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, recorded, 1e-5, 0);
     EXPECT_EQ(static_cast<std::size_t>(result.count), recorded.values.size());
     int kept = 0;
     for (double v : recorded.values) {
@@ -332,13 +334,13 @@ TEST_F(ShuffledComplexEvolutionOnLikelihood, YeoJohnsonSampleKeeps21PointsOfTheB
 // A fit never loses its best sampled value (only sub-complex worsts are replaced),
 // and a freshly seeded engine repeats it exactly.
 template <class T> void checkReproducibleFit(T model) {
-    const FitObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    const ModelObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
     auto first = record([&objective](const Vector &x) { return objective(x); });
     processEngine.seed(5489u);
-    const FitResult a = shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, first, 1e-5, 5);
+    const FitResult a = maximiseByComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, first, 1e-5, 5);
     processEngine.seed(5489u);
     auto second = record([&objective](const Vector &x) { return objective(x); });
-    const FitResult b = shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, second, 1e-5, 5);
+    const FitResult b = maximiseByComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, second, 1e-5, 5);
     EXPECT_EQ(a.count, b.count);
     EXPECT_TRUE(sameVectorBits(a.params, b.params));
     EXPECT_EQ(first.values.size(), second.values.size());
@@ -363,10 +365,10 @@ TEST_F(ShuffledComplexEvolutionOnLikelihood, LogSinhPenaltiesAreReplacedByValidP
     // Offsets out of range give -1e20 per value, far below -1e10: such candidates are
     // met during the fit but the result is a valid point.
     LogSinhTransformation model(1.0, 0.01);
-    const FitObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
+    const ModelObjective objective{&Transformation::logLik, false, kSeriesRight, kSeriesLeft, skewedSeries(), model};
     auto recorded = record([&objective](const Vector &x) { return objective(x); });
     const FitResult result =
-        shuffledComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, recorded, 1e-5, 5);
+        maximiseByComplexEvolution(model.lowerBounds(), model.upperBounds(), 100000, recorded, 1e-5, 5);
     int penalised = 0;
     for (double v : recorded.values) {
         penalised += v <= -1e10 ? 1 : 0;

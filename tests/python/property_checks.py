@@ -117,8 +117,8 @@ LOG_SINH_PENALTY = -1e20
 def is_uncensored(y, x, left, right, t_left, t_right):
     """A value is uncensored when its transform lies strictly between the transformed
     thresholds, or when the value itself lies strictly between the thresholds and its
-    transform is defined (it may round onto a transformed threshold)."""
-    return t_left < y < t_right or (left < x < right and not math.isnan(y))
+    transform is finite (it may round onto a transformed threshold)."""
+    return t_left < y < t_right or (left < x < right and math.isfinite(y))
 
 
 def censored_term(name, natural, y, t_left, t_right, uncensored):

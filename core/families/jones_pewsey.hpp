@@ -1,0 +1,38 @@
+// Jones-Pewsey: the sinh-arcsinh distribution of the raw value itself. With the map T of
+// sinh_asinh.hpp, z = (x - mu)/sigma and T(z) standard normal. Everything but the
+// likelihood terms is the sinh-arcsinh family's; censoring is judged on T(x) and the
+// censored terms are the shared ones, log Phi((T(L) - mu)/sigma) and its right twin.
+#pragma once
+
+#include <cmath>
+
+#include "core/families/sinh_asinh.hpp"
+
+namespace ferrule {
+
+struct JonesPewsey : SinhAsinh {
+    static constexpr const char *key = "jones_pewsey";
+    static constexpr const char *title = "Jones-Pewsey";
+    static constexpr bool modelsRawValue = true;
+
+    // Log Jacobian of x -> T((x - mu)/sigma) given z = (x - mu)/sigma and a = delta asinh(z) + epsilon.
+    static double jacobianTerm(double z, double a, const Params &p) {
+        return std::log(std::cosh(a)) + std::log(p.delta) - 0.5 * std::log(z * z + 1.0) - std::log(p.sigma);
+    }
+
+    static double termLogJacobian(double x, const Params &p) {
+        const double z = (x - p.mu) / p.sigma;
+        return jacobianTerm(z, p.delta * std::asinh(z) + p.epsilon, p);
+    }
+
+    // That Jacobian plus the standard normal log density of s = T(z); y serves only in the
+    // censoring test.
+    static double uncensoredTerm(double, double x, const Params &p) {
+        const double z = (x - p.mu) / p.sigma;
+        const double a = p.delta * std::asinh(z) + p.epsilon;
+        const double s = std::sinh(a);
+        return jacobianTerm(z, a, p) + (-0.5 * std::log(kTwoPi) - 0.5 * ((s - 0.0) * (s - 0.0)));
+    }
+};
+
+} // namespace ferrule

@@ -1,0 +1,24 @@
+// What every family kernel shares: the value of mu and sigma before anything sets them.
+//
+// A family kernel is a struct of static functions of explicit parameters (no state):
+//   Params                       the natural parameters: transformation parameters, mu, sigma
+//   decode(q)                    search vector -> Params
+//   forward(x, p), inverse(y, p) the map T and its inverse
+//   mapLogJacobian(x, p)         log T'(x)
+//   termLogJacobian(x, p)        the log Jacobian in an uncensored likelihood term
+//   uncensoredTerm(y, x, p)      the likelihood term of an uncensored value, y = T(x)
+//   outOfRange(p)                parameters the likelihood refuses (every term kOutOfRangeTerm)
+//   logPrior(p)                  log prior density of the transformation parameters
+//   start, lower, upper          start point and search box of the optimisers
+// plus names for the registry.
+#pragma once
+
+namespace ferrule {
+
+// mu and sigma hold this value until a fit or a decoded search vector sets them.
+inline constexpr double kUnsetParam = -9999.0;
+
+// The likelihood term of every value when a family refuses its parameters.
+inline constexpr double kOutOfRangeTerm = -1e20;
+
+} // namespace ferrule

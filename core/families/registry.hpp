@@ -1,0 +1,94 @@
+// The four families in one place: which kernel each key names, and the facts every layer
+// reads (names, parameter names, start point and box, conventions, the classes that wrap
+// it, the optimiser a fit uses unless told otherwise).
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "core/families/jones_pewsey.hpp"
+#include "core/families/log_sinh.hpp"
+#include "core/families/sinh_asinh.hpp"
+#include "core/families/yeo_johnson.hpp"
+
+namespace ferrule {
+
+enum class FamilyId { YeoJohnson, LogSinh, SinhAsinh, JonesPewsey };
+
+inline constexpr FamilyId kFamilies[] = {FamilyId::YeoJohnson, FamilyId::LogSinh, FamilyId::SinhAsinh,
+                                         FamilyId::JonesPewsey};
+
+// Calls visit(Kernel{}) with the kernel type of the family: the one switch over families.
+template <class Visit> decltype(auto) withFamily(FamilyId id, Visit &&visit) {
+    switch (id) {
+    case FamilyId::YeoJohnson:
+        return visit(YeoJohnson{});
+    case FamilyId::LogSinh:
+        return visit(LogSinh{});
+    case FamilyId::SinhAsinh:
+        return visit(SinhAsinh{});
+    case FamilyId::JonesPewsey:
+        return visit(JonesPewsey{});
+    }
+    throw std::invalid_argument("unknown family");
+}
+
+struct FamilyInfo {
+    std::string key;
+    std::string title;
+    std::string alias;        // the command line's short name
+    std::string kestrelClass; // single-location class of ferrule.kestrel
+    std::string gridClass;    // grid class of ferrule.kestrel; empty when none
+    std::vector<std::string> transformationNames;
+    std::vector<double> start, lower, upper; // search start point and box
+    bool modelsRawValue;                     // Jones-Pewsey: T((x - mu)/sigma) is standard normal
+    bool hasShift;                           // whether the kestrel classes take a shift
+    std::string defaultMethod;
+};
+
+// The binding facts of one family; the mathematical ones come from its kernel.
+struct FamilyNames {
+    const char *alias;
+    const char *kestrelClass;
+    const char *gridClass;
+    bool hasShift;
+    // Nelder-Mead for Yeo-Johnson: its start point is the identity and its parameters are
+    // unbounded. The box searches for the others: only they keep the parameters in the box.
+    const char *defaultMethod;
+};
+
+inline FamilyNames familyNames(FamilyId id) {
+    switch (id) {
+    case FamilyId::YeoJohnson:
+        return {"yjt", "PyYJT", "PyYJTvectorized", true, "nelder_mead"};
+    case FamilyId::LogSinh:
+        return {"logsinh", "PyLogSinh", "PyLogSinhvectorized", false, "shuffled_complex_evolution"};
+    case FamilyId::SinhAsinh:
+        return {"sinhasinh", "PySinhAsinh", "PySinhAsinhvectorized", true, "shuffled_complex_evolution"};
+    case FamilyId::JonesPewsey:
+        return {"jpt", "PyJPT", "", true, "shuffled_complex_evolution"};
+    }
+    throw std::invalid_argument("unknown family");
+}
+
+inline FamilyInfo familyInfo(FamilyId id) {
+    const FamilyNames names = familyNames(id);
+    return withFamily(id, [&](auto kernel) {
+        using F = decltype(kernel);
+        return FamilyInfo{F::key,
+                          F::title,
+                          names.alias,
+                          names.kestrelClass,
+                          names.gridClass,
+                          {F::transformationNames.begin(), F::transformationNames.end()},
+                          {F::start.begin(), F::start.end()},
+                          {F::lower.begin(), F::lower.end()},
+                          {F::upper.begin(), F::upper.end()},
+                          F::modelsRawValue,
+                          names.hasShift,
+                          names.defaultMethod};
+    });
+}
+
+} // namespace ferrule

@@ -1,0 +1,74 @@
+// Sinh-arcsinh map T(x) = sinh(delta asinh(x) + epsilon), delta > 0 setting the tail
+// weight and epsilon the skewness; T(x) is modelled as normal with mean mu and sd sigma.
+// Search vector {delta/(1+delta), eps/sqrt(1+eps^2), mu/sqrt(1+mu^2), sigma/(sigma+delta)}.
+// Jones-Pewsey (jones_pewsey.hpp) shares everything but the likelihood terms.
+#pragma once
+
+#include <array>
+#include <cmath>
+
+#include "core/families/kernel_support.hpp"
+#include "core/normal.hpp"
+
+namespace ferrule {
+
+struct SinhAsinh {
+    static constexpr const char *key = "sinh_asinh";
+    static constexpr const char *title = "sinh-arcsinh";
+    static constexpr std::size_t kTransParams = 2;
+    static constexpr std::size_t kParams = kTransParams + 2;
+    static constexpr std::array<const char *, kTransParams> transformationNames{"delta", "epsilon"};
+    static constexpr bool modelsRawValue = false;
+
+    struct Params {
+        double delta;
+        double epsilon;
+        double mu;
+        double sigma;
+    };
+
+    // Every search coordinate lies in (-1, 1); the first and last in (0, 1).
+    static constexpr std::array<double, kParams> start{0.5, 0.5, 0.5, 0.5};
+    static constexpr std::array<double, kParams> lower{0.001, -0.999, -0.999, 0.001};
+    static constexpr std::array<double, kParams> upper{0.999, 0.999, 0.999, 0.999};
+
+    // The last coordinate fixes the ratio sigma/delta, so sigma is decoded with the new delta.
+    static Params decode(const double *q) {
+        const double delta = q[0] / (1.0 - q[0]);
+        return {delta, q[1] / std::sqrt(1.0 - q[1] * q[1]), q[2] / std::sqrt(1.0 - q[2] * q[2]),
+                q[3] * delta / (1.0 - q[3])};
+    }
+    static Params fromNatural(const double *p) { return {p[0], p[1], p[2], p[3]}; }
+    static std::array<double, kParams> natural(const Params &p) { return {p.delta, p.epsilon, p.mu, p.sigma}; }
+    static std::array<double, kTransParams> transformation(const Params &p) { return {p.delta, p.epsilon}; }
+    static Params withTransformation(const double *t) { return {t[0], t[1], kUnsetParam, kUnsetParam}; }
+
+    static double forward(double x, double delta, double epsilon) { return std::sinh(delta * std::asinh(x) + epsilon); }
+    static double forward(double x, const Params &p) { return forward(x, p.delta, p.epsilon); }
+
+    static double inverse(double y, const Params &p) { return std::sinh((std::asinh(y) - p.epsilon) / p.delta); }
+
+    // log T'(x): the product and quotient delta cosh(delta asinh(x) + epsilon) / sqrt(x^2 + 1)
+    // first, then one logarithm.
+    static double mapLogJacobian(double x, const Params &p) {
+        return std::log(p.delta * std::cosh(p.delta * std::asinh(x) + p.epsilon) / std::sqrt(x * x + 1.0));
+    }
+    static double termLogJacobian(double x, const Params &p) { return mapLogJacobian(x, p); }
+
+    static double uncensoredTerm(double y, double x, const Params &p) {
+        return mapLogJacobian(x, p) + normalLogDensity(y, p.mu, p.sigma);
+    }
+
+    static bool outOfRange(const Params &) { return false; }
+
+    // Normal prior on delta/(1+delta) (mean 0.5, sd 0.05: constants 2 pi 0.05^2 and 2 0.05^2)
+    // plus a standard normal prior on eps/sqrt(1+eps^2).
+    static double logPrior(const Params &p) {
+        const double u = p.delta / (p.delta + 1.0) - 0.5;
+        const double w = p.epsilon / std::sqrt(p.epsilon * p.epsilon + 1.0) - 0.0;
+        return -0.5 * std::log(0.015707963267948967) - u * u / 0.005000000000000001 +
+               (-0.5 * std::log(kTwoPi) - 0.5 * (w * w));
+    }
+};
+
+} // namespace ferrule

@@ -1,0 +1,96 @@
+// Yeo-Johnson power transformation of values of either sign, with one power lambda;
+// T(x) is modelled as normal with mean mu and standard deviation sigma.
+// Search vector {lambda, mu, log sigma}.
+#pragma once
+
+#include <array>
+#include <cmath>
+
+#include "core/families/kernel_support.hpp"
+#include "core/normal.hpp"
+
+namespace ferrule {
+
+struct YeoJohnson {
+    static constexpr const char *key = "yeo_johnson";
+    static constexpr const char *title = "Yeo-Johnson";
+    static constexpr std::size_t kTransParams = 1;
+    static constexpr std::size_t kParams = kTransParams + 2;
+    static constexpr std::array<const char *, kTransParams> transformationNames{"lambda"};
+    static constexpr bool modelsRawValue = false;
+
+    struct Params {
+        double lambda;
+        double mu;
+        double sigma;
+    };
+
+    // lambda = 1 is the identity; the box bounds lambda, mu and log sigma to [-100, 100].
+    static constexpr std::array<double, kParams> start{1.0, 0.01, 0.01};
+    static constexpr std::array<double, kParams> lower{-100.0, -100.0, -100.0};
+    static constexpr std::array<double, kParams> upper{100.0, 100.0, 100.0};
+
+    // Powers within this distance of 0 (x >= 0) or 2 (x < 0) take the logarithm branch;
+    // the tests are strict, so exactly 1e-7 away is already the logarithm.
+    static constexpr double kPowerTol = 1e-7;
+
+    static Params decode(const double *q) { return {q[0], q[1], std::exp(q[2])}; }
+    static Params fromNatural(const double *p) { return {p[0], p[1], p[2]}; }
+    static std::array<double, kParams> natural(const Params &p) { return {p.lambda, p.mu, p.sigma}; }
+    static std::array<double, kTransParams> transformation(const Params &p) { return {p.lambda}; }
+    static Params withTransformation(const double *t) { return {t[0], kUnsetParam, kUnsetParam}; }
+
+    // ((x + 1)^lambda - 1) / lambda for x >= 0, -((1 - x)^(2 - lambda) - 1) / (2 - lambda)
+    // for x < 0, with logarithms at the singular powers; no series near the switch points.
+    static double forward(double x, double lambda) {
+        if (x >= 0) {
+            if (std::fabs(lambda) > kPowerTol) {
+                return (std::pow(x + 1.0, lambda) - 1.0) / lambda;
+            }
+            return std::log(x + 1.0);
+        }
+        if (std::fabs(lambda - 2.0) > kPowerTol) {
+            return -(std::pow(1.0 - x, 2.0 - lambda) - 1.0) / (2.0 - lambda);
+        }
+        return -std::log(1.0 - x);
+    }
+    static double forward(double x, const Params &p) { return forward(x, p.lambda); }
+
+    static double inverse(double y, const Params &p) {
+        const double lambda = p.lambda;
+        if (y >= 0) {
+            if (std::fabs(lambda) > kPowerTol) {
+                return std::pow(lambda * y + 1.0, 1.0 / lambda) - 1.0;
+            }
+            return std::exp(y) - 1.0;
+        }
+        if (std::fabs(lambda - 2.0) > kPowerTol) {
+            return 1.0 - std::pow(1.0 - (2.0 - lambda) * y, 1.0 / (2.0 - lambda));
+        }
+        return 1.0 - std::exp(-y);
+    }
+
+    // log T'(x): the power is formed first and then its logarithm taken, so an
+    // overflowing or underflowing power gives +inf or -inf.
+    static double mapLogJacobian(double x, const Params &p) {
+        if (x >= 0) {
+            return std::log(std::pow(x + 1.0, p.lambda - 1.0));
+        }
+        return std::log(std::pow(1.0 - x, 1.0 - p.lambda));
+    }
+    static double termLogJacobian(double x, const Params &p) { return mapLogJacobian(x, p); }
+
+    // Normal log density of y plus the log Jacobian at x.
+    static double uncensoredTerm(double y, double x, const Params &p) {
+        return normalLogDensity(y, p.mu, p.sigma) + mapLogJacobian(x, p);
+    }
+
+    static bool outOfRange(const Params &) { return false; }
+
+    // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.
+    static double logPrior(const Params &p) {
+        return -0.5 * std::log(1.0053096491487339) - (p.lambda - 1.0) * (p.lambda - 1.0) / 0.32000000000000006;
+    }
+};
+
+} // namespace ferrule
