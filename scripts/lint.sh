@@ -13,7 +13,7 @@ ruff check --quiet .
 ruff format --check --quiet .
 mapfile -t cython_files < <(git ls-files -co --exclude-standard -- '*.pyx')
 if [ ${#cython_files[@]} -gt 0 ]; then
-    cython-lint "${cython_files[@]}"
+    cython-lint --max-line-length 100 "${cython_files[@]}"
 fi
 # cython-lint skips (and passes) any .pxd holding a comment, as it cannot parse one;
 # a declaration file parses as .pyx, so lint a copy under that name and report the real name.
@@ -22,7 +22,7 @@ trap 'rm -rf "$pxd_copies"' EXIT
 while IFS= read -r pxd; do
     copy="$pxd_copies/$(basename "$pxd" .pxd).pyx"
     cp "$pxd" "$copy"
-    if ! cython-lint "$copy" >"$copy.out" 2>&1 || grep -q "Skipping file" "$copy.out"; then
+    if ! cython-lint --max-line-length 100 "$copy" >"$copy.out" 2>&1 || grep -q "Skipping file" "$copy.out"; then
         sed "s|$copy|$pxd|g" "$copy.out"
         exit 1
     fi

@@ -16,5 +16,6 @@ meson test -C build/cpp --print-errorlogs
 
 echo "== Python tests"
 python -m pytest tests/python -q
+python -m mypy.stubtest ferrule.kestrel --allowlist tests/stubtest_allowlist.txt
 
 "$ROOT/scripts/test_sanitized.sh"

@@ -1,1 +1,63 @@
-"""Normalising transformations for skewed, censored data series."""
+"""Normalising transformations for skewed, censored data series.
+
+``ferrule.fit(data, family, ...)`` fits a Yeo-Johnson, log-sinh, sinh-arcsinh or
+Jones-Pewsey transformation and a normal distribution to one series, and returns a
+:class:`Fit`: the parameters, the log-likelihood in data units, whether the fit is valid,
+and the fitted distribution in data units (``to_normal``, ``cdf``, ``ppf``, ``sample``...).
+The exact low-level classes are in ``ferrule.kestrel``.
+
+Examples
+--------
+>>> import numpy as np
+>>> import ferrule
+>>> fit = ferrule.fit(np.random.default_rng(0).gamma(2.0, size=300), seed=0)
+>>> round(float(fit.cdf(fit.ppf(0.9))), 6)
+0.9
+"""
+
+import importlib
+from typing import TYPE_CHECKING, Any
+
+# The public names load on first use, so that importing the package (and with it
+# ferrule.kestrel or the command line) does not load the fitting layer.
+_PUBLIC = {
+    "CensoringWarning": "ferrule._warnings",
+    "ConvergenceWarning": "ferrule._warnings",
+    "FerruleWarning": "ferrule._warnings",
+    "Fit": "ferrule._result",
+    "InvalidFitWarning": "ferrule._warnings",
+    "fit": "ferrule._fitting",
+    "fit_problems": "ferrule._validity_api",
+}
+__all__ = [
+    "CensoringWarning",
+    "ConvergenceWarning",
+    "FerruleWarning",
+    "Fit",
+    "InvalidFitWarning",
+    "fit",
+    "fit_problems",
+]
+
+if TYPE_CHECKING:
+    from ferrule._fitting import fit
+    from ferrule._result import Fit
+    from ferrule._validity_api import fit_problems
+    from ferrule._warnings import (
+        CensoringWarning,
+        ConvergenceWarning,
+        FerruleWarning,
+        InvalidFitWarning,
+    )
+
+
+def __getattr__(name: str) -> Any:
+    if name not in _PUBLIC:
+        raise AttributeError(f"module 'ferrule' has no attribute {name!r}")
+    value = getattr(importlib.import_module(_PUBLIC[name]), name)
+    globals()[name] = value
+    return value
+
+
+def __dir__() -> list[str]:
+    return sorted({*globals(), *_PUBLIC})

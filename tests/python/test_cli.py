@@ -305,26 +305,27 @@ def test_plot_without_matplotlib_fails_before_fitting(tmp_path):
     assert not (tmp_path / "out.png").exists()
 
 
-def test_plot_into_a_missing_directory_is_reported(tmp_path):
+def test_plot_into_a_missing_directory_is_refused_before_fitting(tmp_path):
     result = run("fit", "--family", "yjt", "--plot", tmp_path / "no" / "such" / "dir.png")
-    assert result.returncode == 1
-    assert "ferrule: error: cannot write the figure to" in result.stderr
+    assert result.returncode == 2
+    assert result.stdout == ""
+    assert f"the folder '{tmp_path / 'no' / 'such'}' does not exist" in result.stderr
 
 
 @pytest.mark.parametrize(
     "args, status, message",
     [
-        (["missing.csv"], 1, "ferrule: error: no such file: 'missing.csv'"),
+        (["missing.csv"], 2, "ferrule: error: no such file: 'missing.csv'"),
         (
             ["--column", "date"],
-            1,
+            2,
             "ferrule: error: column 'date' of 'seattle_precipitation.csv (bundled)' is not numeric:"
             " line 2 holds '2012-01-01'",
         ),
         (["--family", "yjt,boxcox"], 2, "unknown family 'boxcox' (choose from yjt, logsinh"),
-        (["header_only.csv"], 1, "ferrule: error: no values to fit in 'header_only.csv'"),
-        (["empty.npy"], 1, "ferrule: error: no values to fit in 'empty.npy': the series is empty"),
-        (["all_missing.csv"], 1, "all 2 entries are missing"),
+        (["header_only.csv"], 2, "ferrule: error: no values to fit in 'header_only.csv'"),
+        (["empty.npy"], 2, "ferrule: error: no values to fit in 'empty.npy': the series is empty"),
+        (["all_missing.csv"], 2, "all 2 entries are missing"),
         (["--left", 5, "--right", 5], 2, "the left threshold (5) must be below the right one"),
         (["--left", "nan"], 2, "a censoring threshold must be a number"),
         (["--scale", -0.1], 2, "the scale must be finite and positive"),

@@ -26,7 +26,9 @@ def test_readme_example_runs(code, tmp_path):
         timeout=300,
     )
     assert result.returncode == 0, result.stderr
-    assert "iterations: " in result.stdout
+    # The low-level classes print their console lines; the public layer only on request.
+    if "ferrule.kestrel" in code or "verbose=True" in code:
+        assert "iterations: " in result.stdout
 
 
 def test_readme_commands_exist():

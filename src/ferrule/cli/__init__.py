@@ -1,11 +1,14 @@
 """Command-line entry point: `ferrule fit ...` and `python -m ferrule fit ...`."""
 
 import math
+import os
 import sys
+import traceback
 
 import numpy as np
 
-from ferrule.cli.errors import CliError
+from ferrule.cli.checks import check_enough_values, floor_warning
+from ferrule.cli.errors import BROKEN_PIPE, FAILED, INTERRUPTED, USAGE, CliError, warn
 from ferrule.cli.families import FAMILIES
 from ferrule.cli.fitting import FitSettings, NotFitted, fit_family
 from ferrule.cli.parser import build_parser
@@ -16,14 +19,44 @@ __all__ = ["main"]
 
 
 def main(argv: list[str] | None = None) -> int:
-    """Runs the command line; returns the exit status: 0 done, 1 failed input or fit, 2 usage."""
-    parser = build_parser()
-    args = parser.parse_args(argv)
+    """Runs the command line and returns its exit status.
+
+    0 done, 1 a failed fit, 2 unusable options or input, 130 interrupted (Ctrl-C); every
+    problem is one "ferrule: error: ..." line on standard error, never a traceback.
+
+    Examples
+    --------
+    >>> main(["fit", "--family", "yjt"])  # doctest: +SKIP
+    0
+    """
+    verbose = False
     try:
+        args = build_parser().parse_args(argv)
+        verbose = args.verbose
         return _fit(args)
     except CliError as err:
         print(f"ferrule: error: {err}", file=sys.stderr)
         return err.status
+    except KeyboardInterrupt:
+        print("ferrule: interrupted", file=sys.stderr)
+        return INTERRUPTED
+    except BrokenPipeError:
+        # Whoever read standard output has gone (`ferrule fit | head`): nothing is left to
+        # say, and what is still buffered must not fail again at exit.
+        os.dup2(os.open(os.devnull, os.O_WRONLY), sys.stdout.fileno())
+        return BROKEN_PIPE
+    except MemoryError:
+        print("ferrule: error: out of memory", file=sys.stderr)
+        return FAILED
+    except Exception as err:  # a fault of this program, still reported in one line
+        if verbose:
+            traceback.print_exc()
+        print(
+            f"ferrule: error: internal error ({type(err).__name__}: {err}); please report it"
+            + ("" if verbose else ", with the output of the same command run with --verbose"),
+            file=sys.stderr,
+        )
+        return FAILED
 
 
 def auto_scale(values: np.ndarray, shift: float) -> float:
@@ -43,20 +76,31 @@ def _kestrel_unavailable(err: ImportError) -> str:
 
 def _fit(args) -> int:
     if args.plot is not None:
-        from ferrule.cli.plot import check_matplotlib
+        from ferrule.cli.plot import check_destination, check_matplotlib
 
         check_matplotlib()
+        check_destination(args.plot)
     try:
         from ferrule import kestrel  # noqa: F401
     except ImportError as err:
-        raise CliError(_kestrel_unavailable(err)) from None
+        raise CliError(_kestrel_unavailable(err), FAILED) from None
 
-    series = read_series(args.input, args.column, args.header, args.delimiter)
+    series = read_series(
+        args.input,
+        args.column,
+        args.header,
+        args.delimiter,
+        encoding=args.encoding,
+        na_values=args.na_values,
+    )
     left = args.left if args.left is not None else (0.0 if series.bundled else -np.inf)
     if not left < args.right:
         raise CliError(
-            f"the left threshold ({left:g}) must be below the right one ({args.right:g})", 2
+            f"the left threshold ({left:g}) must be below the right one ({args.right:g})", USAGE
         )
+    check_enough_values(series.values, left, args.right, series.source)
+    if args.left is None and (suggestion := floor_warning(series.values, left)):
+        warn(suggestion)
     scale = args.scale if args.scale is not None else auto_scale(series.values, args.shift)
     settings = FitSettings(
         optimiser=args.optimiser,
@@ -87,11 +131,8 @@ def _fit(args) -> int:
     report = Report(series, settings, outcomes, not_fitted, chosen)
     sys.stdout.write(render_json(report) if args.json else render_table(report))
     sys.stdout.flush()
-    if args.plot is not None and outcomes:
-        from ferrule.cli.plot import write_plot
-
-        write_plot(report, args.plot)
-        print(f"figure written to {args.plot}", file=sys.stderr)
+    if args.plot is not None:
+        _plot(report, args.plot)
     # An invalid optimum fails the run. A family that cannot be applied to this series is
     # only left out of the default set; asked for by name, it fails the run too.
     failed = (
@@ -99,4 +140,21 @@ def _fit(args) -> int:
         or any(outcome.problems for outcome in outcomes)
         or (args.families is not None and not_fitted)
     )
-    return 1 if failed else 0
+    return FAILED if failed else 0
+
+
+def _plot(report: Report, path: str) -> None:
+    """Writes the figure, or says on standard error why it could not; the report stands."""
+    from ferrule.cli.plot import FigureNotDrawn, write_plot
+
+    if not report.outcomes:
+        warn(f"no figure written to {path}: no family was fitted")
+        return
+    try:
+        notes = write_plot(report, path)
+    except FigureNotDrawn as err:
+        warn(f"no figure written to {path}: {err}")
+        return
+    for note in notes:
+        warn(note)
+    print(f"figure written to {path}", file=sys.stderr)

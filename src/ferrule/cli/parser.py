@@ -1,22 +1,35 @@
 """The command-line grammar: `ferrule fit [INPUT] [options]`."""
 
 import argparse
+import codecs
 import math
+import sys
+from importlib import metadata
 
+from ferrule.cli.checks import FLOOR_COUNT, FLOOR_SHARE, MIN_DISTINCT_UNCENSORED
+from ferrule.cli.errors import USAGE
 from ferrule.cli.families import FAMILIES
 from ferrule.cli.fitting import AUTO, OPTIMISERS
+from ferrule.cli.missing import DEFAULT_NA_VALUES, MissingMarkers
 
 _DESCRIPTION = """\
 Fit normalising transformations to a data series by censored maximum likelihood and compare them.
 Without INPUT the bundled daily precipitation at Seattle 2012-2015 is fitted, left-censored at 0."""
 
-_EPILOG = """\
+_EPILOG = f"""\
 families: yjt (Yeo-Johnson), logsinh (log-sinh), sinhasinh (sinh-arcsinh), jpt (Jones-Pewsey,
 the sinh-arcsinh distribution of the value itself).
 optimisers: simplex (Nelder-Mead from the family's start point; not held inside the search
 box), sce (shuffled complex evolution within the family's search box; the same result on every
 run), de (differential evolution within the search box; seeded afresh on every run).
-The fitted parameters refer to the rescaled values (x + shift) * scale."""
+The fitted parameters refer to the rescaled values (x + shift) * scale.
+A series needs at least {MIN_DISTINCT_UNCENSORED} distinct uncensored values (strictly between
+the censoring thresholds); a shorter or constant one, or one censored throughout, is refused.
+Without --left, when {FLOOR_SHARE:.0%} or more of the values (at least {FLOOR_COUNT}) are tied at
+the minimum, a warning suggests --left at that minimum: they look like a censored floor.
+Exit status: 0 done, 1 a fit failed, 2 unusable options or input, 130 interrupted."""
+
+_DELIMITER_NAMES = {"tab": "\t", "\\t": "\t", "comma": ",", "semicolon": ";", "space": " "}
 
 
 def family_list(text: str) -> list[str]:
@@ -67,6 +80,50 @@ def positive_int(text: str) -> int:
     return value
 
 
+def delimiter(text: str) -> str:
+    """One character; 'tab' and a typed backslash-t both mean a tab.
+
+    Examples
+    --------
+    >>> delimiter("tab") == delimiter("\\\\t") == "\\t"
+    True
+    """
+    value = _DELIMITER_NAMES.get(text.lower(), text)
+    if len(value) != 1:
+        raise argparse.ArgumentTypeError(
+            f"a delimiter is one character, or tab, comma, semicolon or space; not '{text}'"
+        )
+    return value
+
+
+def encoding(text: str) -> str:
+    try:
+        return codecs.lookup(text).name
+    except LookupError:
+        raise argparse.ArgumentTypeError(
+            f"unknown text encoding '{text}' (for example utf-8, latin-1, cp1252, utf-16)"
+        ) from None
+
+
+def na_values(text: str) -> MissingMarkers:
+    return MissingMarkers.parse(text)
+
+
+def version_text() -> str:
+    try:
+        return f"ferrule {metadata.version('ferrule')}"
+    except metadata.PackageNotFoundError:
+        return "ferrule (version unknown: not installed as a package)"
+
+
+class Parser(argparse.ArgumentParser):
+    """Reports a usage error the way every other error is reported: "ferrule: error: ..."."""
+
+    def error(self, message: str):
+        self.print_usage(sys.stderr)
+        self.exit(USAGE, f"ferrule: error: {message}\n")
+
+
 def _number(text: str) -> float:
     try:
         return float(text)
@@ -75,10 +132,11 @@ def _number(text: str) -> float:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = Parser(
         prog="ferrule",
         description="Normalising transformations for skewed, censored data series.",
     )
+    parser.add_argument("--version", action="version", version=version_text())
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", required=True)
     fit = commands.add_parser(
         "fit",
@@ -87,6 +145,7 @@ def build_parser() -> argparse.ArgumentParser:
         epilog=_EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
+    fit.add_argument("--version", action="version", version=version_text())
 
     source = fit.add_argument_group("input")
     source.add_argument(
@@ -103,12 +162,35 @@ def build_parser() -> argparse.ArgumentParser:
         "(default: the only column, or the first whose values are all numbers)",
     )
     source.add_argument(
-        "--no-header",
-        dest="header",
-        action="store_false",
-        help="the CSV file has no header line",
+        "--header",
+        action=argparse.BooleanOptionalAction,
+        default=None,
+        help="whether the CSV file's first line names the columns (default: detected; a "
+        "first line of numbers, or shaped like the lines below it, is read as data)",
     )
-    source.add_argument("--delimiter", default=",", help="CSV field delimiter (default: ',')")
+    source.add_argument(
+        "--delimiter",
+        type=delimiter,
+        metavar="CHAR",
+        help="CSV field delimiter: one character, or tab (also written \\t) (default: "
+        "detected among ',', ';' and tab)",
+    )
+    source.add_argument(
+        "--encoding",
+        type=encoding,
+        default="utf-8",
+        help="text encoding of the CSV file, e.g. latin-1 or cp1252 (default: utf-8; a UTF-8 "
+        "byte-order mark is skipped)",
+    )
+    source.add_argument(
+        "--na-values",
+        type=na_values,
+        metavar="TEXT[,TEXT...]",
+        help="cell texts that mark a missing value, dropped before fitting; matched in any "
+        "case, and by value when numeric (-999 also matches -999.0 and entries of a .npy "
+        "array). Replaces the default list; empty cells (and NaN in a .npy array) are always "
+        f"missing; '' leaves only those (default: {','.join(DEFAULT_NA_VALUES)})",
+    )
 
     model = fit.add_argument_group("model")
     model.add_argument(

@@ -8,6 +8,7 @@ from dataclasses import dataclass
 import numpy as np
 
 from ferrule.cli.fitting import AUTO, OPTIMISERS, FitOutcome, FitSettings
+from ferrule.cli.missing import EMPTY
 from ferrule.cli.readers import Series
 
 
@@ -32,7 +33,7 @@ def _describe_input(report: Report) -> list[str]:
     series, settings = report.series, report.settings
     values = series.values
     column = f", column {series.column}" if series.column else ""
-    missing = f" ({series.missing} missing skipped)" if series.missing else ""
+    missing = f" ({_describe_missing(series)})" if series.missing else ""
     below = int(np.sum(values <= settings.left))
     above = int(np.sum(values >= settings.right))
     if settings.optimiser == AUTO:
@@ -51,6 +52,15 @@ def _describe_input(report: Report) -> list[str]:
         f"fit:        optimiser {optimiser}, rescaling {rescaling}, "
         f"prior {'on' if settings.prior else 'off'}",
     ]
+
+
+def _describe_missing(series: Series) -> str:
+    """What was dropped, by the marker that matched: "5 missing dropped: 3 empty, 2 '-999'"."""
+    kinds = ", ".join(
+        f"{count} {marker if marker == EMPTY else repr(marker)}"
+        for marker, count in series.missing_by_marker.items()
+    )
+    return f"{series.missing} missing dropped" + (f": {kinds}" if kinds else "")
 
 
 def render_table(report: Report) -> str:
@@ -202,6 +212,7 @@ def render_json(report: Report) -> str:
             "column": series.column,
             "values": int(series.values.size),
             "missing_skipped": series.missing,
+            "missing_by_marker": dict(series.missing_by_marker),
         },
         "settings": {
             "optimiser": settings.optimiser,

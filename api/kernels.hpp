@@ -1,0 +1,68 @@
+// The array functions of ferrule._core: the family chosen at run time, explicit
+// parameters, plain arrays, no state and no console output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "core/families/registry.hpp"
+#include "optim/fit_series.hpp"
+
+namespace ferrule::kernels {
+
+// Family by registry key ("yeo_johnson", ...); std::invalid_argument for another name.
+FamilyId familyByKey(const std::string &key);
+std::size_t parameterCount(FamilyId family);
+
+// out[i] = T(x[i]) (or its inverse, or log T'(x[i])) with the transformation parameters
+// t; the arrays may be the same. Large arrays are split across `threads` threads; every
+// element is independent, so the result is the same for any thread count.
+void forward(FamilyId family, const double *t, const double *x, double *out, std::size_t n, int threads);
+void inverse(FamilyId family, const double *t, const double *y, double *out, std::size_t n, int threads);
+void logJacobian(FamilyId family, const double *t, const double *x, double *out, std::size_t n);
+
+// Natural parameters (kParams of them) of the search vector q.
+void decode(FamilyId family, const double *q, double *natural);
+
+// The censored log-likelihood at q (prior added when isMap), and each value's censoring
+// (-1 left, 0 uncensored, +1 right) as the likelihood decides it.
+double logLikelihood(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
+                     bool isMap);
+void censoring(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
+               std::int8_t *out);
+
+// The standard normal distribution to full precision, element by element.
+void standardNormalCdf(const double *z, double *out, std::size_t n);
+void standardNormalLogCdf(const double *z, double *out, std::size_t n);
+void standardNormalQuantile(const double *p, double *out, std::size_t n);
+
+// One fit, its lines collected.
+struct SeriesFit {
+    FitReport report;
+    std::vector<std::string> lines;
+};
+SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings);
+
+// Fits of many cells: values is ncells x n (row-major), one row per cell; left, right,
+// scale, shift and seeds hold one entry per cell (scale, shift, seeds may be null: 1, 0,
+// and no seed). Skipped cells are not fitted. results[i] is filled for committed cells.
+// stop() is asked on the calling thread before each commit and returns true to stop.
+struct CellFit {
+    SeriesFit fit;
+    bool skipped = false;
+    std::exception_ptr error;
+};
+struct CellFits {
+    std::vector<CellFit> cells;
+    std::size_t committed = 0;
+    bool stopped = false; // stop() asked to stop before every cell was committed
+};
+using StopCheck = bool (*)(void *context);
+CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const double *left,
+                  const double *right, const std::uint8_t *skip, const double *scale, const double *shift,
+                  const std::uint32_t *seeds, const FitSettings &settings, int threads, StopCheck stop, void *context);
+
+} // namespace ferrule::kernels

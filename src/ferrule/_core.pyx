@@ -1,0 +1,394 @@
+# cython: language_level=3
+# cython: boundscheck=False
+# cython: wraparound=False
+# cython: cdivision=True
+#
+# ferrule._core: the stateless kernels of the C++ core on float64 NumPy arrays, for the
+# public layer. The signatures and their meaning are documented in _core.pyi.
+from typing import NamedTuple
+
+import numpy as np
+
+from cpython.exc cimport PyErr_CheckSignals
+from libc.stdint cimport int8_t, uint8_t, uint32_t
+from libcpp cimport bool as cbool
+from libcpp.string cimport string
+from libcpp.utility cimport move
+from libcpp.vector cimport vector
+
+from ferrule._kernels cimport (
+    CellFits,
+    FamilyId,
+    FamilyInfo as CppFamilyInfo,
+    FitReport,
+    FitSettings,
+    Method,
+    SeriesFit,
+    censoring as cpp_censoring,
+    decode as cpp_decode,
+    familyByKey,
+    familyInfo,
+    fit as cpp_fit,
+    fitCells,
+    forward as cpp_forward,
+    inverse as cpp_inverse,
+    kFamilies,
+    logJacobian as cpp_log_jacobian,
+    logLikelihood as cpp_log_likelihood,
+    parameterCount,
+    standardNormalCdf,
+    standardNormalLogCdf,
+    standardNormalQuantile,
+)
+
+
+class FamilyInfo(NamedTuple):
+    key: str
+    title: str
+    aliases: tuple
+    kestrel_class: str
+    grid_class: object
+    transformation_names: tuple
+    natural_names: tuple
+    search_start: tuple
+    search_lower: tuple
+    search_upper: tuple
+    models_raw_value: bool
+    has_shift: bool
+    default_method: str
+
+
+cdef object _info(FamilyId family):
+    cdef CppFamilyInfo info = familyInfo(family)
+    names = tuple(name.decode() for name in info.transformationNames)
+    return FamilyInfo(
+        key=info.key.decode(),
+        title=info.title.decode(),
+        aliases=(info.alias.decode(),),
+        kestrel_class=info.kestrelClass.decode(),
+        grid_class=info.gridClass.decode() or None,
+        transformation_names=names,
+        natural_names=names + ("mu", "sigma"),
+        search_start=tuple(info.start),
+        search_lower=tuple(info.lower),
+        search_upper=tuple(info.upper),
+        models_raw_value=info.modelsRawValue,
+        has_shift=info.hasShift,
+        default_method=info.defaultMethod.decode(),
+    )
+
+
+FAMILIES = tuple(_info(kFamilies[i]) for i in range(4))
+METHODS = ("nelder_mead", "differential_evolution", "shuffled_complex_evolution")
+_METHODS = {
+    "nelder_mead": Method.NelderMead,
+    "differential_evolution": Method.DifferentialEvolution,
+    "shuffled_complex_evolution": Method.ShuffledComplexEvolution,
+}
+
+
+cdef FamilyId _family(str key) except *:
+    try:
+        return familyByKey(key.encode())
+    except ValueError:
+        raise ValueError(
+            f"unknown family {key!r}; expected one of "
+            + ", ".join(repr(f.key) for f in FAMILIES)
+        ) from None
+
+
+cdef Method _method(str key) except *:
+    try:
+        return _METHODS[key]
+    except KeyError:
+        raise ValueError(
+            f"unknown method {key!r}; expected one of " + ", ".join(map(repr, METHODS))
+        ) from None
+
+
+# Parameters as a contiguous float64 vector of at least `count` entries.
+cdef const double[::1] _parameters(object values, size_t count, str what):
+    cdef const double[::1] out = np.ascontiguousarray(values, dtype=np.float64).reshape(-1)
+    if <size_t>out.shape[0] < count:
+        raise ValueError(f"{what} needs {count} values, got {out.shape[0]}")
+    return out
+
+
+# Any shape, 0-d included, as a C-contiguous float64 array (a copy only when needed).
+cdef object _contiguous(object values):
+    values = np.asarray(values, dtype=np.float64)
+    if not values.flags.c_contiguous:
+        values = values.copy(order="C")
+    return values
+
+
+def decode(str family, search):
+    cdef FamilyId f = _family(family)
+    cdef size_t k = parameterCount(f)
+    cdef const double[::1] q = _parameters(search, k, "a search vector")
+    out = np.empty(k, dtype=np.float64)
+    cdef double[::1] o = out
+    cpp_decode(f, &q[0], &o[0])
+    return out
+
+
+ctypedef void (*_Map)(FamilyId, const double*, const double*, double*, size_t, int) noexcept nogil
+
+
+cdef object _map_elements(str family, transformation, x, int n_threads, int which):
+    cdef FamilyId f = _family(family)
+    cdef size_t k = parameterCount(f) - 2
+    cdef const double[::1] t = _parameters(transformation, k, "the transformation parameters")
+    values = _contiguous(x)
+    out = np.empty_like(values)
+    cdef const double[::1] xin = values.reshape(-1)
+    cdef double[::1] o = out.reshape(-1)
+    cdef size_t n = xin.shape[0]
+    if n == 0:
+        return out
+    with nogil:
+        if which == 0:
+            cpp_forward(f, &t[0], &xin[0], &o[0], n, n_threads)
+        elif which == 1:
+            cpp_inverse(f, &t[0], &xin[0], &o[0], n, n_threads)
+        else:
+            cpp_log_jacobian(f, &t[0], &xin[0], &o[0], n)
+    return out
+
+
+def forward(str family, transformation, x, int n_threads=1):
+    return _map_elements(family, transformation, x, n_threads, 0)
+
+
+def inverse(str family, transformation, y, int n_threads=1):
+    return _map_elements(family, transformation, y, n_threads, 1)
+
+
+def log_jacobian(str family, transformation, x):
+    return _map_elements(family, transformation, x, 1, 2)
+
+
+cdef const double[::1] _series(object data):
+    return np.ascontiguousarray(data, dtype=np.float64).reshape(-1)
+
+
+def log_likelihood(str family, search, data, double left, double right, bint prior=False):
+    cdef FamilyId f = _family(family)
+    cdef const double[::1] q = _parameters(search, parameterCount(f), "a search vector")
+    cdef const double[::1] x = _series(data)
+    cdef double dummy = 0.0
+    cdef const double* start = &x[0] if x.shape[0] > 0 else &dummy
+    return cpp_log_likelihood(f, &q[0], start, x.shape[0], left, right, prior)
+
+
+def censoring(str family, search, data, double left, double right):
+    cdef FamilyId f = _family(family)
+    cdef const double[::1] q = _parameters(search, parameterCount(f), "a search vector")
+    cdef const double[::1] x = _series(data)
+    out = np.empty(x.shape[0], dtype=np.int8)
+    cdef int8_t[::1] o = out
+    if x.shape[0] > 0:
+        cpp_censoring(f, &q[0], &x[0], x.shape[0], left, right, &o[0])
+    return out
+
+
+cdef object _normal(z, int which):
+    values = _contiguous(z)
+    out = np.empty_like(values)
+    cdef const double[::1] v = values.reshape(-1)
+    cdef double[::1] o = out.reshape(-1)
+    cdef size_t n = v.shape[0]
+    if n == 0:
+        return out
+    with nogil:
+        if which == 0:
+            standardNormalCdf(&v[0], &o[0], n)
+        elif which == 1:
+            standardNormalLogCdf(&v[0], &o[0], n)
+        else:
+            standardNormalQuantile(&v[0], &o[0], n)
+    return out
+
+
+def ndtr(z):
+    return _normal(z, 0)
+
+
+def log_ndtr(z):
+    return _normal(z, 1)
+
+
+def ndtri(p):
+    return _normal(p, 2)
+
+
+cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,
+                           int max_eval) except *:
+    cdef FitSettings s
+    s.method = _method(method)
+    s.rescale = rescale
+    s.isMap = prior
+    s.maxConverge = max_converge
+    s.maxEval = max_eval
+    return s
+
+
+cdef uint32_t _seed(object seed) except? 0:
+    if not 0 <= seed < 2**32:
+        raise ValueError(f"a seed must lie in [0, 2**32), got {seed}")
+    return <uint32_t>seed
+
+
+cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str family):
+    search = np.array(report.result.params, dtype=np.float64)
+    return {
+        "search": search,
+        "natural": decode(family, search),
+        "count": report.result.count,
+        "evaluations": report.result.evaluations,
+        "limit_reached": report.result.limitReached,
+        "low_values": report.lowValues,
+        "high_values": report.highValues,
+        "no_finite_value": report.noFiniteValue,
+        "messages": [line.decode() for line in lines],
+    }
+
+
+def fit(str family, data, double left, double right, *, str method, bint rescale=False,
+        double scale=1.0, double shift=0.0, bint prior=False, seed=None, int max_converge=5,
+        int max_eval=100000):
+    cdef FamilyId f = _family(family)
+    cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
+    s.left = left
+    s.right = right
+    s.scale = scale
+    s.shift = shift
+    cdef uint32_t seed32
+    if seed is not None:
+        seed32 = _seed(seed)
+        s.seed = seed32
+    elif s.method != Method.NelderMead:
+        raise ValueError(f"{method} needs a seed")
+    cdef const double[::1] x = _series(data)
+    if x.shape[0] == 0:
+        raise ValueError("cannot fit an empty data series: it must hold at least one value")
+    cdef vector[double] values
+    values.assign(&x[0], &x[0] + x.shape[0])
+    cdef SeriesFit result
+    with nogil:
+        result = cpp_fit(f, move(values), s)
+    return _report(result.report, parameterCount(f), result.lines, family)
+
+
+# What the loop over cells reports between two commits, holding the GIL: progress, and
+# whether a signal handler (Ctrl-C) raised, which stops the loop.
+cdef class _LoopControl:
+    cdef object on_progress
+    cdef Py_ssize_t next_cell
+    cdef object raised
+
+    def __init__(self, on_progress):
+        self.on_progress = on_progress
+        self.next_cell = 0
+        self.raised = None
+
+
+cdef cbool _stop_before_commit(void* context) noexcept with gil:
+    cdef _LoopControl control = <_LoopControl>context
+    try:
+        if control.on_progress is not None:
+            control.on_progress(control.next_cell)
+        PyErr_CheckSignals()
+    except BaseException as exc:
+        control.raised = exc
+        return True
+    control.next_cell += 1
+    return False
+
+
+def fit_cells(str family, values, left, right, skip, *, str method, bint rescale=False,
+              scale=None, shift=None, bint prior=False, seeds=None, int max_converge=5,
+              int max_eval=100000, int n_threads=1, on_progress=None):
+    cdef FamilyId f = _family(family)
+    cdef size_t k = parameterCount(f)
+    cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
+    cdef const double[:, ::1] v = np.ascontiguousarray(values, dtype=np.float64)
+    cdef size_t ncells = v.shape[0], n = v.shape[1]
+    if n == 0 and ncells > 0:
+        raise ValueError("cannot fit an empty data series: it must hold at least one value")
+    cdef double[::1] lo = _cell_values(left, ncells, "left")
+    cdef double[::1] hi = _cell_values(right, ncells, "right")
+    cdef const uint8_t[::1] sk = np.ascontiguousarray(skip, dtype=np.uint8).reshape(-1)
+    if <size_t>sk.shape[0] != ncells:
+        raise ValueError(f"skip needs {ncells} values, got {sk.shape[0]}")
+    cdef double[::1] sc, sh
+    cdef const double* scale_ptr = NULL
+    cdef const double* shift_ptr = NULL
+    if scale is not None:
+        sc = _cell_values(scale, ncells, "scale")
+        scale_ptr = &sc[0] if ncells else NULL
+    if shift is not None:
+        sh = _cell_values(shift, ncells, "shift")
+        shift_ptr = &sh[0] if ncells else NULL
+    cdef const uint32_t[::1] sd
+    cdef const uint32_t* seed_ptr = NULL
+    if seeds is not None:
+        sd = np.ascontiguousarray(seeds, dtype=np.uint32).reshape(-1)
+        if <size_t>sd.shape[0] != ncells:
+            raise ValueError(f"seeds needs {ncells} values, got {sd.shape[0]}")
+        seed_ptr = &sd[0] if ncells else NULL
+    elif s.method != Method.NelderMead:
+        raise ValueError(f"{method} needs seeds")
+
+    out = {
+        "search": np.full((ncells, k), np.nan),
+        "count": np.full(ncells, -1, dtype=np.int64),
+        "evaluations": np.zeros(ncells, dtype=np.int64),
+        "limit_reached": np.zeros(ncells, dtype=bool),
+        "low_values": np.zeros(ncells, dtype=bool),
+        "high_values": np.zeros(ncells, dtype=bool),
+        "no_finite_value": np.zeros(ncells, dtype=bool),
+        "messages": [[] for _ in range(ncells)],
+        "completed": 0,
+        "interrupted": False,
+    }
+    if ncells == 0:
+        return out
+    control = _LoopControl(on_progress)
+    cdef CellFits fits
+    with nogil:
+        fits = fitCells(f, &v[0, 0], ncells, n, &lo[0], &hi[0], &sk[0], scale_ptr, shift_ptr,
+                        seed_ptr, s, n_threads, _stop_before_commit, <void*>control)
+    cdef size_t i, j
+    cdef const FitReport* report
+    cdef double[:, ::1] search = out["search"]
+    for i in range(fits.committed):
+        if fits.cells[i].skipped:
+            continue
+        report = &fits.cells[i].fit.report
+        for j in range(min(k, report.result.params.size())):
+            search[i, j] = report.result.params[j]
+        out["count"][i] = report.result.count
+        out["evaluations"][i] = report.result.evaluations
+        out["limit_reached"][i] = report.result.limitReached
+        out["low_values"][i] = report.lowValues
+        out["high_values"][i] = report.highValues
+        out["no_finite_value"][i] = report.noFiniteValue
+        out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
+    out["completed"] = fits.committed
+    if fits.stopped:
+        # Ctrl-C: the committed prefix is returned and the caller decides what it means;
+        # anything else a handler raised propagates.
+        if not isinstance(control.raised, KeyboardInterrupt):
+            raise control.raised
+        out["interrupted"] = True
+    elif on_progress is not None:
+        on_progress(fits.committed)
+    return out
+
+
+cdef double[::1] _cell_values(object values, size_t ncells, str what):
+    cdef double[::1] out = np.broadcast_to(
+        np.asarray(values, dtype=np.float64), (ncells,)
+    ).copy()
+    return out

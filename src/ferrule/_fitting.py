@@ -1,0 +1,346 @@
+"""``ferrule.fit``: one series, one family (or the best of all four), quietly."""
+
+from __future__ import annotations
+
+import math
+import os
+import sys
+import warnings
+from dataclasses import dataclass
+
+import numpy as np
+import numpy.typing as npt
+
+from ferrule import _core
+from ferrule._data import Series, as_series, auto_scale
+from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
+from ferrule._result import Fit
+from ferrule._seeds import SeedLike, resolve_seed
+from ferrule._validity import LIMIT_PROBLEM, Evidence, find_problems
+from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
+
+__all__ = ["fit"]
+
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+# Console lines that become warnings rather than progress.
+_WARNING_LINES = ("Warning:", "Reached maximum number")
+
+
+@dataclass(frozen=True)
+class _Settings:
+    left: float
+    right: float
+    scale: float
+    shift: float
+    prior: bool
+    seed: int
+    max_converge: int
+    max_eval: int
+
+
+Note = tuple[type[Warning], str]
+
+
+def fit(
+    data: npt.ArrayLike,
+    family: str = "yeo_johnson",
+    *,
+    method: str | None = None,
+    left: float = -math.inf,
+    right: float = math.inf,
+    scale: float | str = "auto",
+    shift: float = 0.0,
+    prior: bool = False,
+    seed: SeedLike = None,
+    nan_policy: str = "raise",
+    max_converge: int = 5,
+    max_eval: int = 100000,
+    verbose: bool = False,
+) -> Fit:
+    """Fit a normalising transformation and a normal distribution to one series.
+
+    The series is rescaled to ``u = (x + shift) * scale``; values at or below `left`, or
+    at or above `right`, count as censored (their likelihood is the normal mass beyond
+    the threshold). Nothing is printed: the optimiser's messages become warnings.
+
+    Parameters
+    ----------
+    data : array_like
+        One-dimensional series of numbers: a list, tuple, NumPy array (any numeric dtype,
+        any strides), pandas Series (nullable dtypes too). Converted once to float64.
+    family : str, default "yeo_johnson"
+        ``"yeo_johnson"``, ``"log_sinh"``, ``"sinh_asinh"`` or ``"jones_pewsey"``, or an
+        alias (``"yjt"``, ``"logsinh"``, ``"sinhasinh"``, ``"jpt"``, ``"Yeo-Johnson"``...),
+        in any case. ``"auto"`` fits every family and returns the one with the lowest AIC
+        among the valid fits; Jones-Pewsey's censored likelihood is not the mass of its own
+        distribution, so it takes part only when no value is censored, and log-sinh only
+        with a finite left threshold. The other fits are in ``Fit.alternatives``. When no
+        fit is valid, the lowest AIC among the comparable ones is returned.
+    method : str, optional
+        ``"nelder-mead"`` (``"simplex"``), ``"differential-evolution"`` (``"de"``) or
+        ``"shuffled-complex-evolution"`` (``"sce"``); hyphens or underscores, any case.
+        None: the family's default (Nelder-Mead for Yeo-Johnson, shuffled complex
+        evolution for the others).
+    left, right : float, default -inf, inf
+        Censoring thresholds in data units (``left < right``).
+    scale : float or "auto", default "auto"
+        Positive rescaling factor; "auto" is the power of ten that brings the largest
+        finite ``|x + shift|`` into [1, 10).
+    shift : float, default 0.0
+        Added to the values before scaling.
+    prior : bool, default False
+        Maximise the posterior with the family's prior on its transformation parameters.
+    seed : None, int or numpy.random.Generator
+        Seed of the stochastic optimisers. None draws fresh entropy; a Generator gives one
+        32-bit draw; an int below 2**32 is used as it is, a larger one is reduced to 32 bits
+        through ``numpy.random.SeedSequence``. ``Fit.seed`` holds the 32-bit seed used, so
+        ``seed=fit.seed`` repeats any fit.
+    nan_policy : {"raise", "omit", "propagate"}, default "raise"
+        What NaN values do: raise ValueError; be left out (``Fit.n_dropped``); or give an
+        invalid fit with NaN parameters.
+    max_converge, max_eval : int
+        Shuffled complex evolution: stop after `max_converge` shuffling loops without
+        change, or after `max_eval` likelihood evaluations.
+    verbose : bool, default False
+        Print the optimiser's progress lines to ``sys.stdout``.
+
+    Returns
+    -------
+    Fit
+        Parameters, log-likelihood in data units, validity, and the fitted distribution
+        (``cdf``, ``ppf``, ``to_normal``...).
+
+    Raises
+    ------
+    TypeError
+        Data that are not numbers; a seed of another kind.
+    ValueError
+        Data of another shape than one-dimensional, NaN values under
+        ``nan_policy="raise"``, infinite values not beyond a threshold, unknown names,
+        thresholds out of order, a scale that is not positive.
+
+    Warns
+    -----
+    CensoringWarning
+        Values lie below `left` or above `right`.
+    ConvergenceWarning
+        The optimiser stopped at its limit.
+    InvalidFitWarning
+        No finite likelihood was found, or the optimum is not a valid fit
+        (``Fit.problems``).
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import ferrule
+    >>> rng = np.random.default_rng(42)
+    >>> rain = np.maximum(rng.gamma(0.8, 4.0, size=500) - 1.0, 0.0)
+    >>> fit = ferrule.fit(rain, left=0.0, seed=1)
+    >>> fit.family, fit.n_left > 100, fit.valid
+    ('yeo_johnson', True, True)
+    >>> best = ferrule.fit(rain, "auto", left=0.0, seed=1)
+    >>> sorted(f.family for f in (best, *best.alternatives))
+    ['jones_pewsey', 'log_sinh', 'sinh_asinh', 'yeo_johnson']
+    """
+    left, right, shift = _threshold(left, "left"), _threshold(right, "right"), float(shift)
+    if not left < right:
+        raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
+    if not math.isfinite(shift):
+        raise ValueError(f"shift must be a finite number, got {shift}")
+    series = as_series(data, nan_policy, left, right)
+    settings = _Settings(
+        left, right, _scale(scale, series.values, shift), shift, bool(prior),
+        resolve_seed(seed), _positive_int(max_converge, "max_converge"),
+        _positive_int(max_eval, "max_eval"),
+    )  # fmt: skip
+    automatic = isinstance(family, str) and family.strip().lower() == "auto"
+    infos = _core.FAMILIES if automatic else (family_info(family),)
+    if automatic:
+        infos = tuple(i for i in infos if i.key != "log_sinh" or _log_sinh_applies(settings))
+    elif infos[0].key == "log_sinh" and not _log_sinh_applies(settings):
+        raise ValueError(
+            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass left=)"
+        )
+
+    fits, notes = [], []
+    for info in infos:
+        one, one_notes, lines = _fit_one(info, method_key(method, info), series, settings)
+        fits.append(one)
+        notes.append(one_notes)
+        if verbose:
+            _print_progress(info.key, lines)
+    chosen = _choose(fits) if automatic else 0
+    # Data-level notes (censoring) are the same for every family: raise them once.
+    for category, message in notes[chosen]:
+        warnings.warn(message, category, stacklevel=2, skip_file_prefixes=(_PACKAGE_DIR,))
+    if automatic:
+        return fits[chosen].with_alternatives(tuple(f for i, f in enumerate(fits) if i != chosen))
+    return fits[chosen]
+
+
+def _threshold(value: float, name: str) -> float:
+    value = float(value)
+    if math.isnan(value):
+        raise ValueError(f"the {name} threshold is NaN")
+    return value
+
+
+def _positive_int(value: int, name: str) -> int:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+        raise ValueError(f"{name} must be a positive integer, got {value!r}")
+    return int(value)
+
+
+def _scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
+    if isinstance(scale, str):
+        if scale != "auto":
+            raise ValueError(f"scale must be a positive number or 'auto', got {scale!r}")
+        return auto_scale(values, shift)
+    scale = float(scale)
+    if not (scale > 0.0 and math.isfinite(scale)):
+        raise ValueError(f"scale must be a positive finite number, got {scale}")
+    return scale
+
+
+def _log_sinh_applies(settings: _Settings) -> bool:
+    return math.isfinite((settings.left + settings.shift) * settings.scale)
+
+
+def _print_progress(key: str, lines: list[str]) -> None:
+    for line in lines:
+        if not any(marker in line for marker in _WARNING_LINES):
+            print(f"[{key}] {line}", file=sys.stdout)
+    sys.stdout.flush()
+
+
+def _choose(fits: list[Fit]) -> int:
+    """Index of the fit the "auto" rule picks: the lowest AIC among valid, comparable fits."""
+
+    def comparable(f: Fit) -> bool:
+        raw = next(i for i in _core.FAMILIES if i.key == f.family).models_raw_value
+        return math.isfinite(f.aic) and not (raw and f.n_left + f.n_right > 0)
+
+    for eligible in (lambda f: comparable(f) and f.valid, comparable):
+        ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]
+        if ranked:
+            return min(ranked)[1]
+    return 0
+
+
+def _fit_one(
+    info: _core.FamilyInfo, method: _core.MethodKey, series: Series, s: _Settings
+) -> tuple[Fit, list[Note], list[str]]:
+    values = series.values
+    if series.n_nan and series.n_dropped == 0:
+        return _propagated(info, method, series, s), [], []
+    out = _core.fit(
+        info.key, values, s.left, s.right, method=method, rescale=True,
+        scale=s.scale, shift=s.shift, prior=s.prior, seed=s.seed,
+        max_converge=s.max_converge, max_eval=s.max_eval,
+    )  # fmt: skip
+    u = (values + s.shift) * s.scale
+    u_left, u_right = (s.left + s.shift) * s.scale, (s.right + s.shift) * s.scale
+    search = np.asarray(out["search"], dtype=np.float64)
+    natural = np.asarray(out["natural"], dtype=np.float64)
+    if np.isnan(search).any():
+        codes = np.where(u <= u_left, -1, np.where(u >= u_right, 1, 0)).astype(np.int8)
+    else:
+        codes = _core.censoring(info.key, search, u, u_left, u_right)
+    n_uncensored = int(np.sum(codes == 0))
+    unit_change = n_uncensored * math.log(s.scale)
+    core_loglik = _core.log_likelihood(info.key, search, u, u_left, u_right)
+    loglik = core_loglik + unit_change
+    log_posterior = None
+    if s.prior:
+        log_posterior = (
+            _core.log_likelihood(info.key, search, u, u_left, u_right, prior=True) + unit_change
+        )
+    problems = find_problems(
+        Evidence(info, method, search, natural, u, u_left, u_right, codes, core_loglik,
+                 out["limit_reached"], out["no_finite_value"])
+    )  # fmt: skip
+    notes = _notes(info, method, out, values, s, problems)
+    k = search.size
+    n = values.size
+    ntrans = len(info.transformation_names)
+    result = Fit(
+        family=info.key,
+        method=method,
+        params=dict(zip(info.transformation_names, map(float, natural[:ntrans]), strict=True)),
+        mu=float(natural[ntrans]),
+        sigma=float(natural[ntrans + 1]),
+        search=search,
+        loglik=float(loglik),
+        log_posterior=None if log_posterior is None else float(log_posterior),
+        aic=2.0 * k - 2.0 * loglik,
+        bic=k * math.log(n) - 2.0 * loglik,
+        n=n,
+        n_left=int(np.sum(codes < 0)),
+        n_right=int(np.sum(codes > 0)),
+        n_dropped=series.n_dropped,
+        count=int(out["count"]),
+        count_unit=COUNT_UNITS[method],
+        evaluations=int(out["evaluations"]),
+        converged=not (out["limit_reached"] or out["no_finite_value"]),
+        limit_reached=bool(out["limit_reached"]),
+        valid=not problems,
+        problems=problems,
+        warnings=tuple(message for _, message in notes),
+        seed=s.seed,
+        scale=s.scale,
+        shift=s.shift,
+        left=s.left,
+        right=s.right,
+        prior=s.prior,
+        console=tuple(out["messages"]),
+    )
+    return result, notes, list(out["messages"])
+
+
+def _notes(
+    info: _core.FamilyInfo,
+    method: str,
+    out: _core.FitOutput,
+    values: npt.NDArray[np.float64],
+    s: _Settings,
+    problems: tuple[str, ...],
+) -> list[Note]:
+    """The warnings a fit raises, in the library's words."""
+    notes: list[Note] = []
+    if out["low_values"]:
+        below = int(np.sum(values < s.left))
+        notes.append((CensoringWarning, _beyond(below, f"below the left threshold {s.left:g}")))
+    if out["high_values"]:
+        above = int(np.sum(values > s.right))
+        notes.append((CensoringWarning, _beyond(above, f"above the right threshold {s.right:g}")))
+    what = f"{info.title} fit by {METHOD_TITLES[method]}"
+    if out["limit_reached"]:
+        notes.append((ConvergenceWarning, f"{what} stopped at its limit after {out['count']} "
+                      f"{COUNT_UNITS[method]}; the result may not be optimal"))  # fmt: skip
+    # A limit reached has its own warning above.
+    reasons = [problem for problem in problems if problem != LIMIT_PROBLEM]
+    if reasons:
+        notes.append((InvalidFitWarning, f"{what} is not valid: " + "; ".join(reasons)))
+    return notes
+
+
+def _beyond(count: int, where: str) -> str:
+    if count == 1:
+        return f"1 value lies {where}; the fit counts it as censored there"
+    return f"{count} values lie {where}; the fit counts them as censored there"
+
+
+def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Settings) -> Fit:
+    """nan_policy="propagate" with NaN values: no fit, NaN parameters, and why."""
+    nan = math.nan
+    width = len(info.search_start)
+    return Fit(
+        family=info.key, method=method, params=dict.fromkeys(info.transformation_names, nan),
+        mu=nan, sigma=nan, search=np.full(width, nan), loglik=nan,
+        log_posterior=nan if s.prior else None, aic=nan, bic=nan, n=series.values.size,
+        n_left=0, n_right=0, n_dropped=0, count=0, count_unit=COUNT_UNITS[method],
+        evaluations=0, converged=False, limit_reached=False, valid=False,
+        problems=(f"the data hold {series.n_nan} NaN values (nan_policy='propagate')",),
+        warnings=(), seed=s.seed, scale=s.scale, shift=s.shift, left=s.left, right=s.right,
+        prior=s.prior,
+    )  # fmt: skip

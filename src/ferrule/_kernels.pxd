@@ -1,0 +1,105 @@
+# Declarations of the stateless array functions that ferrule._core wraps (api/kernels.hpp).
+from libc.stdint cimport int8_t, uint8_t, uint32_t
+from libcpp cimport bool
+from libcpp.optional cimport optional
+from libcpp.string cimport string
+from libcpp.vector cimport vector
+
+
+cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
+    cdef enum class FamilyId:
+        YeoJohnson
+        LogSinh
+        SinhAsinh
+        JonesPewsey
+
+    cdef cppclass FamilyInfo:
+        string key
+        string title
+        string alias
+        string kestrelClass
+        string gridClass
+        vector[string] transformationNames
+        vector[double] start
+        vector[double] lower
+        vector[double] upper
+        bool modelsRawValue
+        bool hasShift
+        string defaultMethod
+
+    FamilyInfo familyInfo(FamilyId id) except +
+    FamilyId kFamilies[4]
+
+
+cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
+    cdef enum class Method:
+        NelderMead
+        DifferentialEvolution
+        ShuffledComplexEvolution
+
+    cdef cppclass FitResult:
+        int count
+        vector[double] params
+        long long evaluations
+        bool limitReached
+
+    cdef cppclass FitSettings:
+        Method method
+        bool rescale
+        double scale
+        double shift
+        bool isMap
+        double left
+        double right
+        int maxConverge
+        int maxEval
+        optional[uint32_t] seed
+
+    cdef cppclass FitReport:
+        FitResult result
+        bool lowValues
+        bool highValues
+        bool noFiniteValue
+
+
+cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
+    FamilyId familyByKey(const string& key) except +
+    size_t parameterCount(FamilyId family)
+
+    void forward(FamilyId family, const double* t, const double* x, double* out, size_t n,
+                 int threads)
+    void inverse(FamilyId family, const double* t, const double* y, double* out, size_t n,
+                 int threads)
+    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n)
+    void decode(FamilyId family, const double* q, double* natural)
+    double logLikelihood(FamilyId family, const double* q, const double* data, size_t n,
+                         double left, double right, bool isMap) except +
+    void censoring(FamilyId family, const double* q, const double* data, size_t n,
+                   double left, double right, int8_t* out)
+
+    void standardNormalCdf(const double* z, double* out, size_t n)
+    void standardNormalLogCdf(const double* z, double* out, size_t n)
+    void standardNormalQuantile(const double* p, double* out, size_t n)
+
+    cdef cppclass SeriesFit:
+        FitReport report
+        vector[string] lines
+
+    SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings) except +
+
+    cdef cppclass CellFit:
+        SeriesFit fit
+        bool skipped
+
+    cdef cppclass CellFits:
+        vector[CellFit] cells
+        size_t committed
+        bool stopped
+
+    ctypedef bool (*StopCheck)(void* context) noexcept
+
+    CellFits fitCells(FamilyId family, const double* values, size_t ncells, size_t n,
+                      const double* left, const double* right, const uint8_t* skip,
+                      const double* scale, const double* shift, const uint32_t* seeds,
+                      const FitSettings& settings, int threads, StopCheck stop,
+                      void* context) except +

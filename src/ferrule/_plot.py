@@ -1,0 +1,69 @@
+"""Diagnostic figure of a fit (matplotlib, imported only when a figure is asked for)."""
+
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import numpy.typing as npt
+
+from ferrule import _core
+
+if TYPE_CHECKING:
+    from ferrule._result import Fit
+
+__all__ = ["plot_fit"]
+
+
+def _figure_class() -> Any:
+    try:
+        from matplotlib.figure import Figure
+    except ImportError:
+        raise ImportError(
+            "Fit.plot needs matplotlib, an optional extra of ferrule: "
+            "pip install 'ferrule[plot]' (or pip install matplotlib)"
+        ) from None
+    return Figure
+
+
+def _plotting_positions(n: int) -> npt.NDArray[np.float64]:
+    # Blom's positions (i - 3/8) / (n + 1/4): close to unbiased for normal order statistics.
+    return (np.arange(1, n + 1, dtype=np.float64) - 0.375) / (n + 0.25)
+
+
+def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
+    x = np.asarray(data, dtype=np.float64).ravel()
+    x = np.sort(x[~np.isnan(x)])
+    if figure is None:
+        figure = _figure_class()(figsize=(12.0, 4.0), layout="constrained")
+    density, qq, exceedance = figure.subplots(1, 3)
+    inside = x[(fit.left < x) & (x < fit.right)]
+
+    # Density of the continuous part against a histogram of the uncensored values, both
+    # as densities of all values (the censored share is missing from both alike).
+    if inside.size:
+        counts, edges = np.histogram(inside, bins="auto")
+        density.stairs(counts / (x.size * np.diff(edges)), edges, fill=True, color="0.8",
+                       label="data")  # fmt: skip
+        grid = np.linspace(inside[0], inside[-1], 400)
+        density.plot(grid, fit.pdf(grid), color="C0", label=f"{fit.family} fit")
+    density.set(title="density", xlabel="value", ylabel="density")
+    density.legend()
+
+    # Q-Q: standardised uncensored values against the normal quantiles of their ranks
+    # among all values (the censored ones take the ranks below and above them).
+    z = fit.to_normal(inside)
+    below = int(np.sum(x <= fit.left))
+    theoretical = _core.ndtri(_plotting_positions(x.size))[below : below + inside.size]
+    qq.plot(theoretical, z, ".", color="C0", markersize=3)
+    if inside.size:
+        line = np.array([theoretical[0], theoretical[-1]])
+        qq.plot(line, line, color="0.4", linewidth=1)
+    qq.set(title="normal Q-Q (uncensored)", xlabel="normal quantile", ylabel="standardised value")
+
+    # Exceedance on a log scale: the tail is what matters for floods.
+    empirical = 1.0 - _plotting_positions(x.size)
+    exceedance.semilogy(x, empirical, ".", color="0.4", markersize=3, label="data")
+    grid = np.linspace(x[0], x[-1], 400)
+    exceedance.semilogy(grid, fit.sf(grid), color="C0", label=f"{fit.family} fit")
+    exceedance.set(title="exceedance", xlabel="value", ylabel="P(X > x)")
+    exceedance.legend()
+    return figure
