@@ -71,13 +71,14 @@ int main(int argc, char **argv) {
     // What a fit evaluates: the series prepared once, then one likelihood per point.
     const ferrule::PreparedSeries series(data, 0.0, infinity);
     const ferrule::CensoredLikelihood<ferrule::YeoJohnson> likelihood(series, false);
-    const double fitObjective =
-        ferrule::bench::secondsPerCall([&] { gSink = -likelihood.logLik(q.data()); }, minSeconds);
     ferrule::YeoJohnsonTransformation model;
-    const double evaluation =
-        ferrule::bench::secondsPerCall([&] { gSink = model.negLogLik(q, data, 0.0, infinity, false); }, minSeconds);
-    const double floorLoop = ferrule::bench::secondsPerCall([&] { uncensoredFloor(wet); }, minSeconds);
-    const double sumLoop = ferrule::bench::secondsPerCall([&] { plainSum(data); }, minSeconds);
+    using ferrule::bench::repeated;
+    const std::vector<double> seconds =
+        ferrule::bench::secondsPerCall({repeated([&] { gSink = -likelihood.logLik(q.data()); }),
+                                        repeated([&] { gSink = model.negLogLik(q, data, 0.0, infinity, false); }),
+                                        repeated([&] { uncensoredFloor(wet); }), repeated([&] { plainSum(data); })},
+                                       minSeconds);
+    const double fitObjective = seconds[0], evaluation = seconds[1], floorLoop = seconds[2], sumLoop = seconds[3];
 
     const double n = static_cast<double>(data.size());
     report("values", n);
