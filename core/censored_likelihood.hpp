@@ -73,11 +73,12 @@ private:
 // Where one value stands at one parameter point: its censoring and its likelihood term.
 template <class F> struct ValueTerm {
     typename F::Params p;
+    typename F::Terms terms; // the parts of an uncensored term fixed by p
     double left, right, tL, tR;
 
     ValueTerm(const typename F::Params &params, double leftThreshold, double rightThreshold)
-        : p(params), left(leftThreshold), right(rightThreshold), tL(F::forward(leftThreshold, params)),
-          tR(F::forward(rightThreshold, params)) {}
+        : p(params), terms(F::terms(params)), left(leftThreshold), right(rightThreshold),
+          tL(F::forward(leftThreshold, params)), tR(F::forward(rightThreshold, params)) {}
 
     Censoring side(double x) const { return classify(x, F::forward(x, p), left, right, tL, tR); }
 
@@ -87,7 +88,7 @@ template <class F> struct ValueTerm {
         const double y = F::forward(x, p);
         switch (classify(x, y, left, right, tL, tR)) {
         case Censoring::None:
-            return F::uncensoredTerm(y, x, p);
+            return F::uncensoredTerm(y, x, terms);
         case Censoring::Left:
             return leftCensoredTerm(tL, p.mu, p.sigma);
         default:

@@ -16,6 +16,20 @@ inline double normalLogDensity(double y, double mu, double sigma) {
     return -0.5 * std::log(kTwoPi * variance) - (y - mu) * (y - mu) / (2.0 * variance);
 }
 
+// The same density with its parts that depend on mu and sigma alone computed once, for a
+// likelihood that evaluates it at many y with one (mu, sigma): the same operations on the
+// same numbers, so the same results.
+struct NormalDensity {
+    double mu;
+    double constant;    // -1/2 log(2 pi sigma^2)
+    double twoVariance; // 2 sigma^2
+
+    NormalDensity(double mean, double sigma)
+        : mu(mean), constant(-0.5 * std::log(kTwoPi * (sigma * sigma))), twoVariance(2.0 * (sigma * sigma)) {}
+
+    double operator()(double y) const { return constant - (y - mu) * (y - mu) / twoVariance; }
+};
+
 // Phi(z) = (1 + erf(z / sqrt 2)) / 2 with erf from Abramowitz & Stegun 7.1.26:
 // erf(a) ~ 1 - t (a1 + t (a2 + t (a3 + t (a4 + t a5)))) exp(-a^2), t = 1 / (1 + p a),
 // accurate to about 1e-7. No tail formula: Phi is exactly 0 below about -8.3758 and

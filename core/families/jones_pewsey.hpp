@@ -15,23 +15,34 @@ struct JonesPewsey : SinhAsinh {
     static constexpr const char *title = "Jones-Pewsey";
     static constexpr bool modelsRawValue = true;
 
-    // Log Jacobian of x -> T((x - mu)/sigma) given z = (x - mu)/sigma and a = delta asinh(z) + epsilon.
-    static double jacobianTerm(double z, double a, const Params &p) {
-        return std::log(std::cosh(a)) + std::log(p.delta) - 0.5 * std::log(z * z + 1.0) - std::log(p.sigma);
+    // What an uncensored term needs at one parameter point, computed once per evaluation.
+    struct Terms {
+        Params p;
+        double logDelta;
+        double logSigma;
+        double logNormalConstant; // -1/2 log(2 pi)
+    };
+    static Terms terms(const Params &p) { return {p, std::log(p.delta), std::log(p.sigma), -0.5 * std::log(kTwoPi)}; }
+
+    // Log Jacobian of x -> T((x - mu)/sigma) given z = (x - mu)/sigma and a = delta asinh(z) + epsilon:
+    // log cosh(a) + log delta - 1/2 log(z^2 + 1) - log sigma, added in that order.
+    static double jacobianTerm(double z, double a, double logDelta, double logSigma) {
+        return std::log(std::cosh(a)) + logDelta - 0.5 * std::log(z * z + 1.0) - logSigma;
     }
 
     static double termLogJacobian(double x, const Params &p) {
         const double z = (x - p.mu) / p.sigma;
-        return jacobianTerm(z, p.delta * std::asinh(z) + p.epsilon, p);
+        return jacobianTerm(z, p.delta * std::asinh(z) + p.epsilon, std::log(p.delta), std::log(p.sigma));
     }
 
     // That Jacobian plus the standard normal log density of s = T(z); y serves only in the
     // censoring test.
-    static double uncensoredTerm(double, double x, const Params &p) {
+    static double uncensoredTerm(double, double x, const Terms &t) {
+        const Params &p = t.p;
         const double z = (x - p.mu) / p.sigma;
         const double a = p.delta * std::asinh(z) + p.epsilon;
         const double s = std::sinh(a);
-        return jacobianTerm(z, a, p) + (-0.5 * std::log(kTwoPi) - 0.5 * ((s - 0.0) * (s - 0.0)));
+        return jacobianTerm(z, a, t.logDelta, t.logSigma) + (t.logNormalConstant - 0.5 * ((s - 0.0) * (s - 0.0)));
     }
 };
 

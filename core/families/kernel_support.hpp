@@ -6,7 +6,8 @@
 //   forward(x, p), inverse(y, p) the map T and its inverse
 //   mapLogJacobian(x, p)         log T'(x)
 //   termLogJacobian(x, p)        the log Jacobian in an uncensored likelihood term
-//   uncensoredTerm(y, x, p)      the likelihood term of an uncensored value, y = T(x)
+//   terms(p)                     what an uncensored term needs at p (constants of p computed once)
+//   uncensoredTerm(y, x, terms)  the likelihood term of an uncensored value, y = T(x)
 //   outOfRange(p)                parameters the likelihood refuses (every term kOutOfRangeTerm)
 //   logPrior(p)                  log prior density of the transformation parameters
 //   start, lower, upper          start point and search box of the optimisers

@@ -27,6 +27,13 @@ struct LogSinh {
         double sigma;
     };
 
+    // What an uncensored term needs at one parameter point, computed once per evaluation.
+    struct Terms {
+        Params p;
+        NormalDensity normal;
+    };
+    static Terms terms(const Params &p) { return {p, NormalDensity(p.mu, p.sigma)}; }
+
     // Box: lambda, epsilon and sigma in [exp(-10), exp(10)], mu within ten sigma of zero.
     static constexpr std::array<double, kParams> start{-0.01, -1.01, -1.01, 1.01};
     static constexpr std::array<double, kParams> lower{-10.0, -10.0, -10.0, -10.0};
@@ -72,9 +79,7 @@ struct LogSinh {
     }
     static double termLogJacobian(double x, const Params &p) { return mapLogJacobian(x, p); }
 
-    static double uncensoredTerm(double y, double x, const Params &p) {
-        return mapLogJacobian(x, p) + normalLogDensity(y, p.mu, p.sigma);
-    }
+    static double uncensoredTerm(double y, double x, const Terms &t) { return mapLogJacobian(x, t.p) + t.normal(y); }
 
     // The box lets epsilon reach exp(10); offsets above exp(0) = 1, or below exp(-20), are
     // excluded through the likelihood instead (every term is then kOutOfRangeTerm).

@@ -27,6 +27,13 @@ struct SinhAsinh {
         double sigma;
     };
 
+    // What an uncensored term needs at one parameter point, computed once per evaluation.
+    struct Terms {
+        Params p;
+        NormalDensity normal;
+    };
+    static Terms terms(const Params &p) { return {p, NormalDensity(p.mu, p.sigma)}; }
+
     // Every search coordinate lies in (-1, 1); the first and last in (0, 1).
     static constexpr std::array<double, kParams> start{0.5, 0.5, 0.5, 0.5};
     static constexpr std::array<double, kParams> lower{0.001, -0.999, -0.999, 0.001};
@@ -55,9 +62,7 @@ struct SinhAsinh {
     }
     static double termLogJacobian(double x, const Params &p) { return mapLogJacobian(x, p); }
 
-    static double uncensoredTerm(double y, double x, const Params &p) {
-        return mapLogJacobian(x, p) + normalLogDensity(y, p.mu, p.sigma);
-    }
+    static double uncensoredTerm(double y, double x, const Terms &t) { return mapLogJacobian(x, t.p) + t.normal(y); }
 
     static bool outOfRange(const Params &) { return false; }
 

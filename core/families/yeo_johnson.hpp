@@ -25,6 +25,13 @@ struct YeoJohnson {
         double sigma;
     };
 
+    // What an uncensored term needs at one parameter point, computed once per evaluation.
+    struct Terms {
+        Params p;
+        NormalDensity normal;
+    };
+    static Terms terms(const Params &p) { return {p, NormalDensity(p.mu, p.sigma)}; }
+
     // lambda = 1 is the identity; the box bounds lambda, mu and log sigma to [-100, 100].
     static constexpr std::array<double, kParams> start{1.0, 0.01, 0.01};
     static constexpr std::array<double, kParams> lower{-100.0, -100.0, -100.0};
@@ -81,9 +88,7 @@ struct YeoJohnson {
     static double termLogJacobian(double x, const Params &p) { return mapLogJacobian(x, p); }
 
     // Normal log density of y plus the log Jacobian at x.
-    static double uncensoredTerm(double y, double x, const Params &p) {
-        return normalLogDensity(y, p.mu, p.sigma) + mapLogJacobian(x, p);
-    }
+    static double uncensoredTerm(double y, double x, const Terms &t) { return t.normal(y) + mapLogJacobian(x, t.p); }
 
     static bool outOfRange(const Params &) { return false; }
 

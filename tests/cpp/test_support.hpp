@@ -65,7 +65,7 @@ template <class T> double censoredLogDensity(const T &, const Vector &p, double 
         return kOutOfRangeTerm;
     }
     if (tL < y && y < tR) {
-        return F::uncensoredTerm(y, x, P);
+        return F::uncensoredTerm(y, x, F::terms(P));
     }
     return y <= tL ? leftCensoredTerm(tL, P.mu, P.sigma) : rightCensoredTerm(tR, P.mu, P.sigma);
 }
