@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Style checks: clang-format for C++, ruff for Python, cython-lint for Cython declarations.
+# Style checks: clang-format for C++, ruff for Python, cython-lint for Cython sources,
+# declarations, include files and the rendered templates.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -15,16 +16,26 @@ mapfile -t cython_files < <(git ls-files -co --exclude-standard -- '*.pyx')
 if [ ${#cython_files[@]} -gt 0 ]; then
     cython-lint --max-line-length 100 "${cython_files[@]}"
 fi
-# cython-lint skips (and passes) any .pxd holding a comment, as it cannot parse one;
-# a declaration file parses as .pyx, so lint a copy under that name and report the real name.
-pxd_copies="$(mktemp -d)"
-trap 'rm -rf "$pxd_copies"' EXIT
-while IFS= read -r pxd; do
-    copy="$pxd_copies/$(basename "$pxd" .pxd).pyx"
-    cp "$pxd" "$copy"
-    if ! cython-lint --max-line-length 100 "$copy" >"$copy.out" 2>&1 || grep -q "Skipping file" "$copy.out"; then
-        sed "s|$copy|$pxd|g" "$copy.out"
+# cython-lint skips (and passes) any .pxd holding a comment, as it cannot parse one, and
+# reads neither include files nor templates: a declaration or include file parses as .pyx,
+# and a template is linted as the .pyx it renders. Each is linted as a .pyx copy, its
+# problems reported under its own name.
+copies="$(mktemp -d)"
+trap 'rm -rf "$copies"' EXIT
+lint_as_pyx() { # SOURCE COPY
+    if ! cython-lint --max-line-length 100 "$2" >"$2.out" 2>&1 || grep -q "Skipping file" "$2.out"; then
+        sed "s|$2|$1|g" "$2.out"
         exit 1
     fi
-done < <(git ls-files -co --exclude-standard -- '*.pxd')
+}
+while IFS= read -r file; do
+    copy="$copies/$(basename "$file").pyx"
+    cp "$file" "$copy"
+    lint_as_pyx "$file" "$copy"
+done < <(git ls-files -co --exclude-standard -- '*.pxd' '*.pxi')
+while IFS= read -r template; do
+    copy="$copies/$(basename "$template" .tp)"
+    python src/ferrule/generate_pyx.py "$template" "$copy"
+    lint_as_pyx "$template (rendered)" "$copy"
+done < <(git ls-files -co --exclude-standard -- '*.pyx.tp')
 echo "lint: clean"

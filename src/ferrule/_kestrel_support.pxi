@@ -10,8 +10,6 @@ from openmp cimport omp_get_max_threads
 from ferrule.core cimport (
     FitSettings,
     Method,
-    SeriesMap,
-    StopBeforeLocation,
     StridedCube,
     Vector,
 )
