@@ -31,16 +31,18 @@ def apply_cells(
 
     `params` holds per-cell arrays (all of one shape S) of the transformation parameters by
     name, ``mu``, ``sigma``, ``scale``, ``shift``, ``left``, ``right`` and ``valid``;
-    `rows` has shape S + (m,). Returns an array of the shape of `rows`."""
+    `rows` has shape S + (m,) (S broadcast with the parameters' shape). Returns an array
+    of that shape."""
     if what not in MAPS:
         raise ValueError(f"unknown map {what!r}: one of {MAPS}")
     info = next(i for i in _core.FAMILIES if i.key == family)
+    names = (*info.transformation_names, "mu", "sigma", "scale", "shift", "left", "right", "valid")
+    given = {name: np.asarray(params[name]) for name in names}
     values = np.asarray(rows, dtype=np.float64)
-    shape = values.shape[:-1]
+    shape = np.broadcast_shapes(values.shape[:-1], *(v.shape for v in given.values()))
+    values = np.broadcast_to(values, (*shape, values.shape[-1]))
     flat = values.reshape(-1, values.shape[-1])
-    columns = {name: np.broadcast_to(np.asarray(params[name]), shape).reshape(-1)
-               for name in (*info.transformation_names, "mu", "sigma", "scale", "shift",
-                            "left", "right", "valid")}  # fmt: skip
+    columns = {name: np.broadcast_to(v, shape).reshape(-1) for name, v in given.items()}
     out = np.full(flat.shape, np.nan)
     for i in np.flatnonzero(columns["valid"].astype(bool)):
         model = Model(
