@@ -265,7 +265,7 @@ def summary_messages(
                         for kind, count in sorted(run.automatic.items()))  # fmt: skip
         left_out = sum(run.automatic.values())
         messages.append((f"{left_out} of {total} cells were not fitted ({why}); "
-                         "GridFit.reason says why for each", MaskedCellsWarning))  # fmt: skip
+                         "their reason field says why", MaskedCellsWarning))  # fmt: skip
     what = f"{settings.info.title} fits by {METHOD_TITLES[settings.method]}"
     if count := run.noted[CensoringWarning]:
         messages.append(
@@ -277,13 +277,13 @@ def summary_messages(
         )
     if count := run.noted[ConvergenceWarning]:
         messages.append((f"{what} stopped at their limit in {count} of {total} cells "
-                         "(GridFit.limit_reached); their results may not be optimal",
+                         "(limit_reached); their results may not be optimal",
                          ConvergenceWarning))  # fmt: skip
     if count := run.noted[InvalidFitWarning]:
         messages.append(
             (
                 f"{what} are not valid in {count} of {total} cells "
-                "(GridFit.valid; GridFit.reason says why)",
+                "(valid; their reason field says why)",
                 InvalidFitWarning,
             )
         )
