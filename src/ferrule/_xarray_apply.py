@@ -59,8 +59,9 @@ def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupb
     known = set(np.asarray(params[group_dim].values).tolist())
     pieces, order = [], []
     for label, positions in groups:
-        if (label.item() if isinstance(label, np.generic) else label) not in known:
-            raise ValueError(f"the parameters hold no fit for {group_dim} {label!r}")
+        key = label.item() if isinstance(label, np.generic) else label
+        if key not in known:
+            raise ValueError(f"the parameters hold no fit for {group_dim} {key!r}")
         part = params.sel({group_dim: label}, drop=True)
         pieces.append(_apply(what, family, part, da.isel({dim: positions}), dim))
         order.append(positions)

@@ -73,8 +73,11 @@ def test_sigint_keeps_the_finished_cells(tmp_path):
     # The interrupt still ends the script (Python exits by the signal itself only for a
     # KeyboardInterrupt of the exact class; a subclass exits with status 1).
     assert child.returncode == 1, seen
-    assert seen[0].rstrip().splitlines()[-1].startswith(
-        "ferrule._grid_errors.GridFitInterrupted: grid fit interrupted after"
+    assert (
+        seen[0]
+        .rstrip()
+        .splitlines()[-1]
+        .startswith("ferrule._grid_errors.GridFitInterrupted: grid fit interrupted after")
     )
     (line,) = [line for line in out.splitlines() if line.startswith("RESULT ")]
     result = json.loads(line[len("RESULT ") :])

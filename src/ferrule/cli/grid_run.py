@@ -75,6 +75,7 @@ def _quietly(call: Any) -> Any:
 
 
 def fit_grid_command(args: argparse.Namespace) -> int:
+    _xarray()
     import ferrule.xarray as fx
 
     with _open(args.input) as dataset:
@@ -103,6 +104,7 @@ def fit_grid_command(args: argparse.Namespace) -> int:
 
 
 def transform_command(args: argparse.Namespace) -> int:
+    _xarray()
     import ferrule.xarray as fx
 
     with _open(args.params) as params, _open(args.input) as dataset:
