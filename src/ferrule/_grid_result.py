@@ -81,7 +81,7 @@ class GridFit:
     >>> grid = ferrule.fit_grid(values, seed=1)
     >>> grid.shape, grid.params["lambda"].shape, bool(grid.valid.all())
     ((2, 3), (2, 3), True)
-    >>> grid.cell((1, 2)).sigma == grid.sigma[1, 2]
+    >>> bool(grid.cell((1, 2)).sigma == grid.sigma[1, 2])
     True
     """
 

@@ -1,6 +1,8 @@
 """GridFit: the cells' distributions applied to new arrays, one cell at a time, saving and
 loading, equality and display."""
 
+import doctest
+import importlib
 import math
 import warnings
 
@@ -126,3 +128,18 @@ def test_repr_counts_the_cells():
         f"valid={int(grid.valid.sum())}, not_valid={5 - int(grid.valid.sum())}, "
         "limit_reached=0, not_fitted=1, base_seed=1)"
     )
+
+
+@pytest.mark.parametrize(
+    "module",
+    ["ferrule._grid_fit", "ferrule._grid_result", "ferrule._grid_io", "ferrule._grid_errors",
+     "ferrule.xarray"],
+)  # fmt: skip
+def test_docstring_examples_run(module, tmp_path, monkeypatch):
+    monkeypatch.chdir(tmp_path)
+    with warnings.catch_warnings():  # the examples set warning filters of their own
+        result = doctest.testmod(
+            importlib.import_module(module),
+            optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
+        )
+    assert result.attempted > 0 and result.failed == 0
