@@ -25,22 +25,38 @@ _PUBLIC = {
     "ConvergenceWarning": "ferrule._warnings",
     "FerruleWarning": "ferrule._warnings",
     "Fit": "ferrule._result",
+    "GridFit": "ferrule._grid_result",
+    "GridFitInterrupted": "ferrule._grid_errors",
     "InvalidFitWarning": "ferrule._warnings",
+    "MaskedCellsWarning": "ferrule._grid_errors",
     "fit": "ferrule._fitting",
+    "fit_grid": "ferrule._grid_fit",
     "fit_problems": "ferrule._validity_api",
+    "load_grid": "ferrule._grid_io",
 }
+# Submodules reachable as attributes (ferrule.xarray needs the xarray package).
+_SUBMODULES = ("xarray",)
 __all__ = [
     "CensoringWarning",
     "ConvergenceWarning",
     "FerruleWarning",
     "Fit",
+    "GridFit",
+    "GridFitInterrupted",
     "InvalidFitWarning",
+    "MaskedCellsWarning",
     "fit",
+    "fit_grid",
     "fit_problems",
+    "load_grid",
 ]
 
 if TYPE_CHECKING:
     from ferrule._fitting import fit
+    from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
+    from ferrule._grid_fit import fit_grid
+    from ferrule._grid_io import load_grid
+    from ferrule._grid_result import GridFit
     from ferrule._result import Fit
     from ferrule._validity_api import fit_problems
     from ferrule._warnings import (
@@ -52,6 +68,8 @@ if TYPE_CHECKING:
 
 
 def __getattr__(name: str) -> Any:
+    if name in _SUBMODULES:
+        return importlib.import_module(f"ferrule.{name}")
     if name not in _PUBLIC:
         raise AttributeError(f"module 'ferrule' has no attribute {name!r}")
     value = getattr(importlib.import_module(_PUBLIC[name]), name)

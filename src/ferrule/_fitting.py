@@ -238,6 +238,20 @@ def _fit_one(
         scale=s.scale, shift=s.shift, prior=s.prior, seed=s.seed,
         max_converge=s.max_converge, max_eval=s.max_eval,
     )  # fmt: skip
+    result, notes = fit_from_output(info, method, series, s, out)
+    return result, notes, list(out["messages"])
+
+
+def fit_from_output(
+    info: _core.FamilyInfo,
+    method: _core.MethodKey,
+    series: Series,
+    s: _Settings,
+    out: _core.FitOutput,
+) -> tuple[Fit, list[Note]]:
+    """The Fit and the warnings of one optimiser run on `series` (grids judge their cells
+    through here too, so that a cell is judged exactly as its own fit would be)."""
+    values = series.values
     u = (values + s.shift) * s.scale
     u_left, u_right = (s.left + s.shift) * s.scale, (s.right + s.shift) * s.scale
     search = np.asarray(out["search"], dtype=np.float64)
@@ -294,7 +308,7 @@ def _fit_one(
         prior=s.prior,
         console=tuple(out["messages"]),
     )
-    return result, notes, list(out["messages"])
+    return result, notes
 
 
 def _notes(

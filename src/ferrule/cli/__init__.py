@@ -32,8 +32,8 @@ def main(argv: list[str] | None = None) -> int:
     verbose = False
     try:
         args = build_parser().parse_args(argv)
-        verbose = args.verbose
-        return _fit(args)
+        verbose = getattr(args, "verbose", False)
+        return getattr(args, "handler", _fit)(args)
     except CliError as err:
         print(f"ferrule: error: {err}", file=sys.stderr)
         return err.status

@@ -276,4 +276,7 @@ def build_parser() -> argparse.ArgumentParser:
         action="store_true",
         help="show the optimisers' own console lines (on standard error)",
     )
+    from ferrule.cli.grid_commands import add_grid_commands
+
+    add_grid_commands(commands)
     return parser

@@ -1,0 +1,175 @@
+"""Turning a grid of series into the rows the cell fitter takes: one row per cell, its valid
+values compacted to the front, per-cell thresholds and rescaling, and which cells to leave
+out and why."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+
+import numpy as np
+import numpy.typing as npt
+
+from ferrule._data import auto_scale
+from ferrule._validity import MIN_DISTINCT
+
+__all__ = ["Cells", "cell_seeds", "prepare_cells", "series_last"]
+
+Array = npt.NDArray[np.float64]
+
+MASKED = "masked"
+ALL_MISSING = "all values are missing"
+# A cell with fewer values than distinct values a valid fit needs cannot be fitted.
+TOO_FEW = "only {} values (at least {} are needed)"
+INFINITE = "{} infinite values, accepted only beyond a finite censoring threshold"
+
+
+@dataclass(frozen=True)
+class Cells:
+    """The cells of a grid, flattened in C order."""
+
+    shape: tuple[int, ...]  # the cell shape
+    rows: Array  # (ncells, n): each cell's non-NaN values first, in their order
+    lengths: npt.NDArray[np.int64]  # valid values per cell
+    n_nan: npt.NDArray[np.int64]  # NaN values per cell
+    skip: npt.NDArray[np.bool_]  # left out, by the caller's mask or because unfittable
+    reason: npt.NDArray[np.str_]  # why a cell is left out ("" for the others)
+    automatic: npt.NDArray[np.bool_]  # left out by this module rather than by the mask
+    left: Array
+    right: Array
+    scale: Array
+    shift: Array
+
+    @property
+    def size(self) -> int:
+        return self.rows.shape[0]
+
+    def series(self, i: int) -> Array:
+        return self.rows[i, : self.lengths[i]]
+
+
+def series_last(values: npt.ArrayLike, axis: int) -> Array:
+    """The grid as float64 with the series along the last axis."""
+    if isinstance(values, (str, bytes)):
+        raise TypeError("values must be an array of numbers, got a string")
+    array = np.asarray(values)
+    if array.dtype.kind not in "fiu":
+        raise TypeError(f"values must be real numbers, got an array of dtype {array.dtype}")
+    if array.ndim == 0:
+        raise ValueError("values must hold at least one series, got a single number")
+    if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
+        raise TypeError(f"axis must be an integer, got {type(axis).__name__}")
+    if not -array.ndim <= axis < array.ndim:
+        raise ValueError(f"axis {axis} is out of range for values of shape {array.shape}")
+    axis = int(axis) % array.ndim
+    if array.shape[axis] == 0:
+        raise ValueError("the series axis is empty: there are no values to fit")
+    return np.moveaxis(array.astype(np.float64, copy=False), axis, -1)
+
+
+def per_cell(value: npt.ArrayLike, shape: tuple[int, ...], name: str) -> Array:
+    """A scalar or array broadcast to the cell shape, flattened."""
+    array = np.asarray(value, dtype=np.float64)
+    try:
+        return np.broadcast_to(array, shape).reshape(-1).copy()
+    except ValueError:
+        raise ValueError(
+            f"{name} of shape {array.shape} does not broadcast to the cell shape {shape}"
+        ) from None
+
+
+def prepare_cells(
+    grid: Array,
+    *,
+    left: npt.ArrayLike,
+    right: npt.ArrayLike,
+    scale: npt.ArrayLike | str,
+    shift: npt.ArrayLike,
+    mask: npt.ArrayLike | None,
+) -> Cells:
+    """Rows, lengths, per-cell settings and the cells left out, for a grid whose series lie
+    along its last axis."""
+    shape = grid.shape[:-1]
+    rows = np.ascontiguousarray(grid.reshape(-1, grid.shape[-1]))
+    ncells = rows.shape[0]
+    lo, hi = per_cell(left, shape, "left"), per_cell(right, shape, "right")
+    if np.isnan(lo).any() or np.isnan(hi).any():
+        raise ValueError("a censoring threshold is NaN")
+    if not (lo < hi).all():
+        i = int(np.flatnonzero(~(lo < hi))[0])
+        raise ValueError(
+            f"the left threshold ({lo[i]:g}) must be below the right one ({hi[i]:g}) in every "
+            f"cell (cell {np.unravel_index(i, shape) if shape else ()})"
+        )
+    sh = per_cell(shift, shape, "shift")
+    if not np.isfinite(sh).all():
+        raise ValueError("shift must be finite in every cell")
+
+    missing = np.isnan(rows)
+    n_nan = missing.sum(axis=1)
+    if n_nan.any():
+        # A stable sort moves each row's valid values to the front in their order.
+        order = np.argsort(missing, axis=1, kind="stable")
+        rows = np.ascontiguousarray(np.take_along_axis(rows, order, axis=1))
+    lengths = rows.shape[1] - n_nan
+
+    reason = np.full(ncells, "", dtype=object)
+    infinite = _infinite_counts(rows, lengths, lo, hi)
+    for i in np.flatnonzero(infinite):
+        reason[i] = INFINITE.format(infinite[i])
+    short = lengths < MIN_DISTINCT
+    for i in np.flatnonzero(short):
+        reason[i] = TOO_FEW.format(lengths[i], MIN_DISTINCT)
+    reason[lengths == 0] = ALL_MISSING
+    automatic = reason != ""
+    skip = automatic.copy()
+    if mask is not None:
+        masked = np.broadcast_to(np.asarray(mask, dtype=bool), shape).reshape(-1)
+        reason[masked] = MASKED
+        automatic &= ~masked
+        skip |= masked
+    sc = _scales(scale, shape, rows, lengths, sh, skip)
+    return Cells(
+        shape, rows, lengths.astype(np.int64), n_nan.astype(np.int64), skip,
+        reason.astype(str), automatic, lo, hi, sc, sh,
+    )  # fmt: skip
+
+
+def _infinite_counts(
+    rows: Array, lengths: npt.NDArray[np.int64], left: Array, right: Array
+) -> npt.NDArray[np.int64]:
+    """Infinite values per cell that are not beyond a finite threshold (as ferrule.fit)."""
+    with np.errstate(invalid="ignore"):
+        bad = np.isinf(rows)
+        bad &= ~((rows == -np.inf) & (left > -np.inf)[:, None])
+        bad &= ~((rows == np.inf) & (right < np.inf)[:, None])
+    return bad.sum(axis=1)
+
+
+def _scales(
+    scale: npt.ArrayLike | str,
+    shape: tuple[int, ...],
+    rows: Array,
+    lengths: npt.NDArray[np.int64],
+    shift: Array,
+    skip: npt.NDArray[np.bool_],
+) -> Array:
+    if isinstance(scale, str):
+        if scale != "auto":
+            raise ValueError(f"scale must be positive numbers or 'auto', got {scale!r}")
+        out = np.ones(rows.shape[0])
+        for i in np.flatnonzero(lengths > 0):
+            out[i] = auto_scale(rows[i, : lengths[i]], float(shift[i]))
+        return out
+    out = per_cell(scale, shape, "scale")
+    if not ((out > 0.0) & np.isfinite(out)).all():
+        raise ValueError("scale must be a positive finite number in every cell")
+    return out
+
+
+def cell_seeds(base: int, indices: npt.NDArray[np.int64]) -> npt.NDArray[np.uint32]:
+    """Each cell's 32-bit seed from the base seed and the cell's flat index in the whole
+    grid, so that it does not depend on how the grid is split into blocks or threads."""
+    return np.array(
+        [np.random.SeedSequence(base, spawn_key=(int(i),)).generate_state(1)[0] for i in indices],
+        dtype=np.uint32,
+    )

@@ -1,0 +1,134 @@
+"""Grid fits as xarray Datasets: one variable per per-cell field, the fit settings in the
+attributes; NetCDF files through them."""
+
+from __future__ import annotations
+
+import os
+from typing import Any
+
+import numpy as np
+
+from ferrule import _core
+from ferrule._grid_result import (
+    ARRAY_FIELDS,
+    GRID_FORMAT,
+    GRID_FORMAT_VERSION,
+    TEXT_FIELDS,
+    GridFit,
+)
+
+__all__ = [
+    "SEARCH_DIM",
+    "column_names",
+    "columns_of",
+    "dataset_to_grid",
+    "grid_to_dataset",
+    "netcdf_engine",
+    "open_netcdf",
+    "require_xarray",
+    "settings_attrs",
+]
+
+SEARCH_DIM = "search_coordinate"
+PREFIX = "ferrule_"
+# Settings stored as attributes (NetCDF attributes hold numbers and strings only).
+_SETTINGS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
+
+
+def require_xarray() -> Any:
+    try:
+        import xarray
+    except ImportError:
+        raise ImportError(
+            "ferrule.xarray needs the xarray package, which is not installed: "
+            "pip install 'ferrule[xarray]'"
+        ) from None
+    return xarray
+
+
+def netcdf_engine() -> str | None:
+    """h5netcdf when installed (it comes as wheels with ferrule[xarray]); else xarray's
+    choice."""
+    try:
+        import h5netcdf  # noqa: F401
+    except ImportError:
+        return None
+    return "h5netcdf"
+
+
+def open_netcdf(path: str | os.PathLike[str]) -> Any:
+    xr = require_xarray()
+    return xr.open_dataset(path, engine=netcdf_engine())
+
+
+def column_names(family: str) -> tuple[str, ...]:
+    """The Dataset's per-cell variables of a family, in the order the fit writes them."""
+    info = next(i for i in _core.FAMILIES if i.key == family)
+    return (*info.transformation_names, *ARRAY_FIELDS)
+
+
+def columns_of(grid: GridFit) -> dict[str, np.ndarray]:
+    out = dict(grid.params)
+    out.update({name: getattr(grid, name) for name in ARRAY_FIELDS})
+    return out
+
+
+def settings_attrs(
+    family: str, method: str, prior: bool, base_seed: int, max_converge: int, max_eval: int
+) -> dict[str, Any]:
+    values = (family, method, int(prior), int(base_seed), max_converge, max_eval)
+    attrs: dict[str, Any] = {
+        PREFIX + "format": GRID_FORMAT,
+        PREFIX + "version": GRID_FORMAT_VERSION,
+    }
+    attrs.update({PREFIX + name: value for name, value in zip(_SETTINGS, values, strict=True)})
+    return attrs
+
+
+def grid_to_dataset(
+    grid: GridFit,
+    dims: tuple[str, ...] | None = None,
+    coords: Any = None,
+    attrs: dict[str, Any] | None = None,
+) -> Any:
+    """The grid as a Dataset over `dims` (default cell_0, cell_1, ...)."""
+    xr = require_xarray()
+    dims = tuple(dims) if dims is not None else tuple(f"cell_{i}" for i in range(len(grid.shape)))
+    variables = {}
+    for name, value in columns_of(grid).items():
+        value = np.asarray(value)
+        if name == "search":
+            variables[name] = ((*dims, SEARCH_DIM), value)
+        else:
+            variables[name] = (dims, value.astype(object) if name in TEXT_FIELDS else value)
+    all_attrs = dict(attrs or {})
+    all_attrs.update(settings_attrs(grid.family, grid.method, grid.prior, grid.base_seed,
+                                    grid.max_converge, grid.max_eval))  # fmt: skip
+    return xr.Dataset(variables, coords=coords, attrs=all_attrs)
+
+
+def dataset_to_grid(dataset: Any) -> GridFit:
+    """A GridFit of a Dataset written by :func:`grid_to_dataset` or ``ferrule.xarray.fit``."""
+    attrs = dataset.attrs
+    if attrs.get(PREFIX + "format") != GRID_FORMAT:
+        raise ValueError("not a ferrule grid: the dataset lacks its ferrule_format attribute")
+    cell_dims = dataset["mu"].dims
+    data: dict[str, Any] = {
+        "format": GRID_FORMAT,
+        "version": int(attrs[PREFIX + "version"]),
+        **{name: attrs[PREFIX + name] for name in _SETTINGS},
+    }
+    info = next(i for i in _core.FAMILIES if i.key == data["family"])
+    data["params"] = {name: _values(dataset[name], cell_dims)
+                      for name in info.transformation_names}  # fmt: skip
+    for name in ARRAY_FIELDS:
+        order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
+        data[name] = _values(dataset[name], order)
+    data["fitted"] = data["fitted"].astype(bool)
+    for name in ("converged", "limit_reached", "valid"):
+        data[name] = data[name].astype(bool)
+    return GridFit.from_dict(data)
+
+
+def _values(variable: Any, dims: tuple[str, ...]) -> np.ndarray:
+    return np.asarray(variable.transpose(*dims).values)

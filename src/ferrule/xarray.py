@@ -1,0 +1,239 @@
+"""Fitting and applying normalising transformations on xarray DataArrays.
+
+Needs xarray (``pip install 'ferrule[xarray]'``; NetCDF files through h5netcdf, which the
+extra installs). A DataArray is fitted along one named dimension, one model per cell (and
+per group, with ``groupby``); the result is a Dataset of parameters over the other
+dimensions, with their coordinates, which :func:`transform`, :func:`inverse`, :func:`cdf`
+and :func:`ppf` apply to new data. Chunked (dask-backed) arrays are fitted and transformed
+block by block where they lie, on dask's threads or on a ``dask.distributed`` cluster,
+with the same numbers as in memory (``pip install 'ferrule[dask]'``).
+
+Examples
+--------
+>>> import numpy as np
+>>> import xarray as xr
+>>> import ferrule.xarray as fx
+>>> rng = np.random.default_rng(0)
+>>> da = xr.DataArray(rng.gamma(2.0, size=(2, 3, 300)), dims=("lat", "lon", "time"))
+>>> params = fx.fit(da, dim="time", seed=1)
+>>> z = fx.transform(params, da, dim="time")
+>>> z.dims
+('lat', 'lon', 'time')
+"""
+
+from __future__ import annotations
+
+import math
+import os
+import warnings
+from typing import Any
+
+from ferrule._seeds import SeedLike
+from ferrule._xarray_dataset import require_xarray
+
+__all__ = ["cdf", "fit", "inverse", "ppf", "transform"]
+
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+
+require_xarray()
+
+
+def _warn(message: str, category: type[Warning]) -> None:
+    warnings.warn(message, category, stacklevel=2, skip_file_prefixes=(_PACKAGE_DIR,))
+
+
+def fit(
+    da: Any,
+    dim: str = "time",
+    family: str = "yeo_johnson",
+    *,
+    groupby: str | None = None,
+    method: str | None = None,
+    left: Any = -math.inf,
+    right: Any = math.inf,
+    scale: Any = "auto",
+    shift: Any = 0.0,
+    prior: bool = False,
+    seed: SeedLike = None,
+    mask: Any = None,
+    n_jobs: int | None = None,
+    progress: bool | None = None,
+    max_converge: int = 5,
+    max_eval: int = 100000,
+) -> Any:
+    """Fit one transformation per cell of a DataArray, along dimension `dim`.
+
+    Each cell's series is fitted as :func:`ferrule.fit_grid` fits it (NaN values are
+    missing days; all-NaN cells are left out and reported). With `groupby`, one model per
+    cell and group: ``groupby="time.month"`` fits twelve models per cell.
+
+    A chunked (dask-backed) DataArray is fitted block by block through
+    ``xarray.apply_ufunc(..., dask="parallelized")`` and the result is lazy: nothing runs
+    until it is computed or written, and no warnings are raised then (read ``valid``,
+    ``limit_reached`` and ``reason``). The numbers do not depend on the chunking, the
+    scheduler or `n_jobs`: every cell's seed comes from the base seed and its flat index
+    in the whole grid. Each block runs on one thread unless `n_jobs` says otherwise (dask
+    spreads the blocks). Models travel to workers as plain values, never as objects.
+
+    Parameters
+    ----------
+    da : xarray.DataArray
+        The data; `dim` is the series dimension, every other dimension a cell dimension.
+    dim : str, default "time"
+        The dimension along which to fit.
+    family : str, default "yeo_johnson"
+        One family, as :func:`ferrule.fit` names it.
+    groupby : str, optional
+        A coordinate along `dim` whose values group the series, such as ``"time.month"``
+        or ``"time.season"``; the result gains a dimension named after it (``month``).
+    method, prior, max_converge, max_eval
+        As in :func:`ferrule.fit`.
+    left, right, scale, shift : scalar, array or DataArray
+        As in :func:`ferrule.fit_grid`, per cell: a DataArray over (some of) the cell
+        dimensions is broadcast against them.
+    seed : None, int or numpy.random.Generator
+        The base seed; stored as the ``ferrule_base_seed`` attribute.
+    mask : bool array or DataArray, optional
+        True for cells not to fit.
+    n_jobs : int, optional
+        Threads per fit (in memory: None uses every core; chunked: per block, default 1).
+    progress : bool, optional
+        Progress bar of an in-memory fit, as in :func:`ferrule.fit_grid`.
+
+    Returns
+    -------
+    xarray.Dataset
+        One variable per per-cell field of :class:`ferrule.GridFit` (the parameters by
+        name, ``mu``, ``sigma``, ``loglik``, ``aic``, ``valid``, ``reason``, ``seed``...),
+        over the cell dimensions (and the group dimension first) with the input's
+        coordinates; the input's attributes, and the fit settings as ``ferrule_*``
+        attributes. Write it with ``to_netcdf``; read it back with ``xarray.open_dataset``.
+
+    Raises
+    ------
+    GridFitInterrupted
+        Ctrl-C during an in-memory fit; its ``partial`` is the Dataset of the cells (and
+        groups) finished before it.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import pandas as pd
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> time = pd.date_range("2001-01-01", periods=730, freq="D")
+    >>> rain = np.random.default_rng(0).gamma(0.6, 5.0, size=(2, 730))
+    >>> da = xr.DataArray(rain, dims=("station", "time"), coords={"time": time},
+    ...                   attrs={"units": "mm/day"})
+    >>> params = fx.fit(da, groupby="time.month", seed=1)
+    >>> params["lambda"].dims, params.attrs["units"]
+    (('month', 'station'), 'mm/day')
+
+    On a cluster, chunk the data and connect a client first; the call is the same:
+
+    >>> from dask.distributed import Client  # doctest: +SKIP
+    >>> client = Client("tcp://scheduler-host:8786")  # doctest: +SKIP
+    >>> data = xr.open_dataset("pr.nc", chunks={"lat": 50, "lon": 50})["pr"]  # doctest: +SKIP
+    >>> fx.fit(data, seed=1).to_netcdf("params.nc")  # doctest: +SKIP
+    """
+    from ferrule._xarray_fit import fit_dataarray
+
+    return fit_dataarray(
+        da, dim=dim, family=family, groupby=groupby, method=method,
+        options={"left": left, "right": right, "scale": scale, "shift": shift, "mask": mask},
+        prior=prior, seed=seed, n_jobs=n_jobs, progress=progress,
+        max_converge=max_converge, max_eval=max_eval, warn=_warn,
+    )  # fmt: skip
+
+
+def _apply(what: str, params: Any, da: Any, dim: str) -> Any:
+    from ferrule._xarray_apply import apply_dataarray
+
+    return apply_dataarray(what, params, da, dim)
+
+
+def transform(params: Any, da: Any, dim: str = "time") -> Any:
+    """Standard normal scores of `da`, each cell's series by its own fitted model.
+
+    With a grouped fit each value is transformed by its group's model. Cells without a
+    valid fit give NaN. Chunked input gives a lazy result, computed block by block.
+
+    Parameters
+    ----------
+    params : xarray.Dataset
+        The result of :func:`fit` (or read back from its NetCDF file).
+    da : xarray.DataArray
+        Data with the cell dimensions of `params` and the series dimension `dim`.
+    dim : str, default "time"
+        The series dimension of `da`.
+
+    Returns
+    -------
+    xarray.DataArray
+        The dimensions and coordinates of `da`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
+    ...                   dims=("station", "time"))
+    >>> z = fx.transform(fx.fit(da, seed=1), da)
+    >>> bool(abs(float(z.mean())) < 0.1)
+    True
+    """
+    return _apply("to_normal", params, da, dim)
+
+
+def inverse(params: Any, z: Any, dim: str = "time") -> Any:
+    """Data values of standard normal scores, the inverse of :func:`transform`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
+    ...                   dims=("station", "time"))
+    >>> params = fx.fit(da, seed=1)
+    >>> back = fx.inverse(params, fx.transform(params, da))
+    >>> bool(np.allclose(back, da))
+    True
+    """
+    return _apply("from_normal", params, z, dim)
+
+
+def cdf(params: Any, da: Any, dim: str = "time") -> Any:
+    """Each cell's (and group's) fitted distribution function of the values in `da`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
+    ...                   dims=("station", "time"))
+    >>> p = fx.cdf(fx.fit(da, seed=1), da)
+    >>> bool(((p > 0) & (p < 1)).all())
+    True
+    """
+    return _apply("cdf", params, da, dim)
+
+
+def ppf(params: Any, p: Any, dim: str = "time") -> Any:
+    """Each cell's (and group's) fitted quantiles of the probabilities in `p`.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
+    ...                   dims=("station", "time"))
+    >>> params = fx.fit(da, seed=1)
+    >>> q = fx.ppf(params, xr.DataArray([0.5, 0.99], dims="time"))
+    >>> q.sizes["station"], q.sizes["time"]
+    (3, 2)
+    """
+    return _apply("ppf", params, p, dim)
