@@ -4,6 +4,7 @@ import argparse
 import codecs
 import math
 import sys
+import textwrap
 from importlib import metadata
 
 from ferrule.cli.checks import FLOOR_COUNT, FLOOR_SHARE, MIN_DISTINCT_UNCENSORED
@@ -17,7 +18,7 @@ Fit normalising transformations to a data series by censored maximum likelihood 
 Without INPUT the bundled daily precipitation at Seattle 2012-2015 is fitted, left-censored at 0."""
 
 _EPILOG = f"""\
-families: {{families}}.
+{{families}}
 optimisers: simplex (Nelder-Mead from the family's start point; not held inside the search
 box), sce (shuffled complex evolution within the family's search box), de (differential
 evolution within the search box). sce and de draw from --seed: the same seed gives the same
@@ -45,13 +46,14 @@ def family_list(text: str) -> list[str]:
 
 
 def _family_titles() -> str:
-    """ "yjt (Yeo-Johnson), ..., jpt (Jones-Pewsey, of the value itself)"."""
-    return ", ".join(
+    """ "families: yjt (Yeo-Johnson), ...", wrapped, from the registry."""
+    titles = ", ".join(
         f"{key} ({family.title}"
-        + (", of the value itself" if family.models_raw_value else "")
+        + (", modelling T((x-mu)/sigma) as standard normal" if family.models_raw_value else "")
         + ")"
         for key, family in families().items()
     )
+    return textwrap.fill(f"families: {titles}.", width=95, break_on_hyphens=False)
 
 
 def threshold(text: str) -> float:
