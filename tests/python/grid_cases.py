@@ -7,19 +7,38 @@ constructor arguments, so most grid tests compare cell by cell with one.
 from dataclasses import dataclass
 
 import numpy as np
+from conftest import constructor_names
 
 import ferrule.kestrel as kestrel
+from ferrule import _core
 
 
 @dataclass(frozen=True)
 class Grid:
-    cls: type
-    single: type
-    # Constructor arguments in positional order, each with the range its cells are drawn
-    # from: ranges where every family's forward map is defined on positive values.
-    params: tuple[tuple[str, float, float], ...]
-    ntrans: int
+    # Classes and parameter names come from the registry entry; the ranges and the sample
+    # search point are the tests' own.
+    info: _core.FamilyInfo
+    # The range each constructor argument's cells are drawn from: ranges where every family's
+    # forward map is defined on positive values.
+    ranges: dict[str, tuple[float, float]]
     search_vector: tuple[float, ...]  # an interior point of the family's search box
+
+    @property
+    def cls(self) -> type:
+        return getattr(kestrel, self.info.grid_class)
+
+    @property
+    def single(self) -> type:
+        return getattr(kestrel, self.info.kestrel_class)
+
+    @property
+    def params(self) -> tuple[tuple[str, float, float], ...]:
+        """Constructor arguments in positional order, each with its range."""
+        return tuple((name, *self.ranges[name]) for name in constructor_names(self.info))
+
+    @property
+    def ntrans(self) -> int:
+        return len(self.info.transformation_names)
 
     @property
     def name(self):
@@ -49,33 +68,20 @@ class Grid:
         return base + step * np.linspace(1.0, 0.5, self.nparms)
 
 
+_SCALE_SHIFT = {"scale": (0.5, 2.0), "shift": (0.0, 2.0)}
+_TEST_DATA = {
+    "yeo_johnson": ({"trans_lambda": (0.2, 1.8)}, (0.7, 0.2, -0.3)),
+    "log_sinh": ({"trans_lambda": (0.3, 1.5), "trans_epsilon": (0.1, 1.0)}, (-0.2, -1.5, 0.4, 0.1)),
+    "sinh_asinh": (
+        {"trans_delta": (0.5, 2.0), "trans_epsilon": (-0.5, 0.5)}, (0.6, 0.2, -0.3, 0.4),
+    ),
+}  # fmt: skip
+# Every family that has a grid class.
 GRIDS = [
-    Grid(
-        kestrel.PyYJTvectorized,
-        kestrel.PyYJT,
-        (("trans_lambda", 0.2, 1.8), ("scale", 0.5, 2.0), ("shift", 0.0, 2.0)),
-        1,
-        (0.7, 0.2, -0.3),
-    ),
-    Grid(
-        kestrel.PyLogSinhvectorized,
-        kestrel.PyLogSinh,
-        (("trans_lambda", 0.3, 1.5), ("trans_epsilon", 0.1, 1.0), ("scale", 0.5, 2.0)),
-        2,
-        (-0.2, -1.5, 0.4, 0.1),
-    ),
-    Grid(
-        kestrel.PySinhAsinhvectorized,
-        kestrel.PySinhAsinh,
-        (
-            ("trans_delta", 0.5, 2.0),
-            ("trans_epsilon", -0.5, 0.5),
-            ("scale", 0.5, 2.0),
-            ("shift", 0.0, 2.0),
-        ),
-        2,
-        (0.6, 0.2, -0.3, 0.4),
-    ),
+    Grid(info, {**ranges, **_SCALE_SHIFT}, vector)
+    for info in _core.FAMILIES
+    if info.grid_class is not None
+    for ranges, vector in [_TEST_DATA[info.key]]
 ]
 
 

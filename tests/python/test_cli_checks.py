@@ -1,13 +1,14 @@
 """What is refused or warned about before fitting, and the figure of a degenerate series."""
 
 import math
+from dataclasses import replace
 
 import numpy as np
 import pytest
 
 from ferrule.cli.checks import check_enough_values, floor_warning
 from ferrule.cli.errors import CliError
-from ferrule.cli.families import FAMILIES
+from ferrule.cli.families import families
 from ferrule.cli.fitting import FitSettings, fit_family
 from ferrule.cli.readers import Series
 from ferrule.cli.table import Report
@@ -79,19 +80,27 @@ def matplotlib():
     return pytest.importorskip("matplotlib")
 
 
-def report_for(values, left, families=("yjt", "sinhasinh", "jpt")):
-    settings = FitSettings("auto", left, INF, True, 1.0, 0.0, False)
+def report_for(values, left, keys=("yjt", "sinhasinh", "jpt")):
+    settings = FitSettings(
+        optimiser="auto", left=left, right=INF, rescale=True, scale=1.0, shift=0.0, prior=False,
+        seed=1,
+    )  # fmt: skip
     data = np.array(values, dtype=np.float64)
-    outcomes = [fit_family(FAMILIES[key], data, settings) for key in families]
-    return Report(Series(data, "x.csv", None, 0, False), settings, outcomes, [], list(families))
+    outcomes = [fit_family(families()[key], data, settings) for key in keys]
+    return Report(Series(data, "x.csv", None, 0, False), settings, outcomes, [], list(keys))
+
+
+DATA_ALONE = ["no valid fit to draw: the figure shows the data alone"]
 
 
 @pytest.mark.parametrize(
     "values, left, notes",
     [
-        ([5.0], -INF, []),  # one point: the panel is widened around it
-        ([3.0] * 6, -INF, []),
-        ([0.0] * 3, 0.0, ["no valid fit to draw: the figure shows the data alone"]),
+        # Too few distinct values for a valid fit: the figure shows the data, its panel widened
+        # around the one point.
+        ([5.0], -INF, DATA_ALONE),
+        ([3.0] * 6, -INF, DATA_ALONE),
+        ([0.0] * 3, 0.0, DATA_ALONE),
     ],
     ids=["one-value", "constant", "all-censored"],
 )
@@ -108,10 +117,11 @@ def test_figure_of_a_degenerate_series_is_drawn_or_says_why(
 def test_figure_names_the_fits_it_leaves_out(tmp_path, matplotlib):
     from ferrule.cli.plot import write_plot
 
-    report = report_for([1.0, 2.0, 4.0, 8.0, 16.0], -INF, families=("yjt",))
+    report = report_for([1.0, 2.0, 4.0, 8.0, 16.0], -INF, keys=("yjt",))
     valid = report.outcomes[0]
-    broken = type(valid)(**{**vars(valid), "problems": ["sigma = -1 is not positive"]})
-    broken.family = FAMILIES["jpt"]
+    assert valid.fit.valid
+    invalid_fit = replace(valid.fit, valid=False, problems=("sigma = -1 is not positive",))
+    broken = replace(valid, family=families()["jpt"], fit=invalid_fit)
     mixed = Report(report.series, report.settings, [valid, broken], [], ["yjt", "jpt"])
     notes = write_plot(mixed, str(tmp_path / "fig.png"))
     assert notes == ["the figure leaves out jpt: not a valid fit"]

@@ -258,3 +258,19 @@ def test_many_values_at_the_minimum_bring_a_warning_suggesting_left(tmp_path):
     assert warned.stdout.startswith("input:")
     censored = run("fit", "rain.npy", "--family", "yjt", "--left", "0", cwd=tmp_path)
     assert censored.returncode == 0 and censored.stderr == ""
+
+
+def test_an_installation_without_the_kernel_module_is_one_error_line(monkeypatch, capsys):
+    import ferrule
+    from ferrule.cli.families import families
+
+    families.cache_clear()
+    monkeypatch.delattr(ferrule, "_core", raising=False)
+    monkeypatch.setitem(sys.modules, "ferrule._core", None)
+    try:
+        assert cli.main(["fit", "--family", "yjt"]) == 1
+    finally:
+        families.cache_clear()
+    err = capsys.readouterr().err
+    assert err.startswith("ferrule: error: the extension module ferrule._core cannot be loaded: ")
+    assert err.count("\n") == 1

@@ -148,3 +148,15 @@ def test_unreadable_series_is_refused(tmp_path, name, content, column, expected)
         path.write_text(content)
     with pytest.raises(CliError, match=re.escape(expected)):
         read_series(str(path), column)
+
+
+def test_family_names_on_the_command_line_are_the_registry_aliases():
+    from argparse import ArgumentTypeError
+
+    from ferrule import _core
+    from ferrule.cli.parser import family_list
+
+    aliases = [info.aliases[0] for info in _core.FAMILIES]
+    assert family_list(" , ".join(alias.upper() for alias in reversed(aliases))) == aliases[::-1]
+    with pytest.raises(ArgumentTypeError, match=f"choose from {', '.join(aliases)}"):
+        family_list("boxcox")

@@ -24,7 +24,8 @@ NO_FINITE = (
     "are NaN"
 )
 NM_LIMIT = ": Reached maximum number of allowed iterations. The result may not be optimal"
-FIRST_LOWER_BOUND = {"PyYJT": "-100", "PyLogSinh": "-10", "PySinhAsinh": "0.001", "PyJPT": "0.001"}
+# The first lower bound of each family's box, as the stream's default format (%g) prints it.
+FIRST_LOWER_BOUND = {name: f"{f.info.search_lower[0]:g}" for name, f in FAMILY.items()}
 NPARMS = {name: f.nparms for name, f in FAMILY.items()}
 
 

@@ -12,11 +12,14 @@ from pathlib import Path
 
 import numpy
 import pytest
+from conftest import constructor_names
 
 import ferrule
 import ferrule.kestrel as kestrel
+from ferrule import _core
 
-SINGLE_LOCATION = ["PyYJT", "PyLogSinh", "PySinhAsinh", "PyJPT"]
+SINGLE_LOCATION = [info.kestrel_class for info in _core.FAMILIES]
+GRID = [info.grid_class for info in _core.FAMILIES if info.grid_class is not None]
 
 
 def test_second_import_returns_the_first_module_object():
@@ -62,8 +65,7 @@ def test_isolated_interpreter_is_refused():
 
 def test_module_attributes():
     public = {name for name in vars(kestrel) if not name.startswith("__")}
-    grid = {"PyYJTvectorized", "PyLogSinhvectorized", "PySinhAsinhvectorized"}
-    assert public == set(SINGLE_LOCATION) | grid | {"np"}
+    assert public == set(SINGLE_LOCATION) | set(GRID) | {"np"}
     assert kestrel.np is numpy
     assert kestrel.__doc__ is None
 
@@ -152,3 +154,43 @@ def test_type_stub_lists_every_class_and_method_of_the_module():
     for name, methods in stub.items():
         public = {m for m in vars(getattr(kestrel, name)) if not m.startswith("_")}
         assert methods == public, name
+
+
+def _stub_constructors():
+    """Constructor parameter names per public class of the type stub, inherited ones included."""
+    tree = ast.parse((Path(kestrel.__file__).parent / "kestrel.pyi").read_text(encoding="utf-8"))
+    classes = {node.name: node for node in tree.body if isinstance(node, ast.ClassDef)}
+
+    def parameters(name):
+        node = classes[name]
+        for item in node.body:
+            if isinstance(item, ast.FunctionDef) and item.name == "__init__":
+                return tuple(arg.arg for arg in item.args.args[1:])
+        return next(parameters(base.id) for base in node.bases if base.id in classes)
+
+    return {name: parameters(name) for name in classes if not name.startswith("_")}
+
+
+@pytest.mark.parametrize("info", _core.FAMILIES, ids=lambda info: info.key)
+def test_stub_and_module_agree_with_the_registry(info):
+    names = constructor_names(info)
+    classes = [info.kestrel_class] + ([info.grid_class] if info.grid_class else [])
+    stub = _stub_constructors()
+    for name in classes:
+        assert stub[name] == names, name
+    # The module: every argument, passed by its name, lands where that name says.
+    values = {name: 0.5 + 0.25 * i for i, name in enumerate(names)}
+    ntrans = len(info.transformation_names)
+    trans = [values[name] for name in names[:ntrans]]
+    scale_shift = [values["scale"], values.get("shift", 0.0)]
+    single = getattr(kestrel, info.kestrel_class)(**values)
+    assert single.get_transformation_params() == trans
+    assert single.get_scale_shift() == scale_shift
+    if info.grid_class:
+        grid = getattr(kestrel, info.grid_class)(
+            **{name: numpy.full((1, 2), value) for name, value in values.items()}
+        )
+        assert grid.get_transformation_params().tolist() == [[trans, trans]]
+        assert grid.get_scale_shift().tolist() == [[scale_shift, scale_shift]]
+    with pytest.raises(TypeError, match="unexpected keyword argument 'offset'"):
+        getattr(kestrel, info.kestrel_class)(**values, offset=1.0)

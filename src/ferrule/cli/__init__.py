@@ -1,15 +1,16 @@
 """Command-line entry point: `ferrule fit ...` and `python -m ferrule fit ...`."""
 
-import math
 import os
 import sys
 import traceback
 
 import numpy as np
 
+from ferrule._data import auto_scale
+from ferrule._seeds import resolve_seed
 from ferrule.cli.checks import check_enough_values, floor_warning
 from ferrule.cli.errors import BROKEN_PIPE, FAILED, INTERRUPTED, USAGE, CliError, warn
-from ferrule.cli.families import FAMILIES
+from ferrule.cli.families import families
 from ferrule.cli.fitting import FitSettings, NotFitted, fit_family
 from ferrule.cli.parser import build_parser
 from ferrule.cli.readers import read_series
@@ -59,32 +60,13 @@ def main(argv: list[str] | None = None) -> int:
         return FAILED
 
 
-def auto_scale(values: np.ndarray, shift: float) -> float:
-    """The power of ten 10^-k that brings the largest |x + shift| into [1, 10).
-
-    Log-sinh in particular needs values of order one; a power of ten keeps the fitted
-    parameters easy to read back into the data's units."""
-    largest = float(np.max(np.abs(values + shift)))
-    if not largest > 0.0:
-        return 1.0
-    return 10.0 ** -math.floor(math.log10(largest))
-
-
-def _kestrel_unavailable(err: ImportError) -> str:
-    return f"the extension module ferrule.kestrel cannot be loaded: {err}"
-
-
 def _fit(args) -> int:
     if args.plot is not None:
         from ferrule.cli.plot import check_destination, check_matplotlib
 
         check_matplotlib()
         check_destination(args.plot)
-    try:
-        from ferrule import kestrel  # noqa: F401
-    except ImportError as err:
-        raise CliError(_kestrel_unavailable(err), FAILED) from None
-
+    registry = families()
     series = read_series(
         args.input,
         args.column,
@@ -110,22 +92,25 @@ def _fit(args) -> int:
         scale=scale,
         shift=args.shift,
         prior=args.prior,
+        # Drawn when not given, and reported, so that any run can be repeated.
+        seed=args.seed if args.seed is not None else resolve_seed(None),
         max_converge=args.max_converge,
         max_eval=args.max_eval,
     )
 
-    # Named families are fitted in the order given, each once; by default all four.
-    chosen = list(dict.fromkeys(args.families or FAMILIES))
+    # Named families are fitted in the order given, each once; by default every one.
+    chosen = list(dict.fromkeys(args.families or registry))
     outcomes, not_fitted = [], []
     for key in chosen:
         try:
-            outcome = fit_family(FAMILIES[key], series.values, settings)
+            outcome = fit_family(registry[key], series.values, settings)
         except NotFitted as err:
             not_fitted.append((key, str(err)))
             continue
         if args.verbose:
-            for line in outcome.console:
+            for line in outcome.fit.console:
                 print(f"[{key}] {line}", file=sys.stderr)
+            sys.stderr.flush()
         outcomes.append(outcome)
 
     report = Report(series, settings, outcomes, not_fitted, chosen)
@@ -137,7 +122,7 @@ def _fit(args) -> int:
     # only left out of the default set; asked for by name, it fails the run too.
     failed = (
         not outcomes
-        or any(outcome.problems for outcome in outcomes)
+        or any(not outcome.fit.valid for outcome in outcomes)
         or (args.families is not None and not_fitted)
     )
     return FAILED if failed else 0

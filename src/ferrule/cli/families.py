@@ -1,60 +1,75 @@
-"""The four transformation families as the command line names, builds and reads them."""
+"""The transformation families as the command line names them, read from the library's registry."""
 
 from dataclasses import dataclass
+from functools import cache
+from typing import TYPE_CHECKING
 
-import numpy as np
+from ferrule.cli.errors import FAILED, CliError
+
+if TYPE_CHECKING:
+    from ferrule._core import FamilyInfo
 
 
 @dataclass(frozen=True)
 class Family:
+    """One registry entry under its command-line name (the registry's first alias).
+
+    Examples
+    --------
+    >>> families()["yjt"].title
+    'Yeo-Johnson'
+    """
+
     key: str  # name on the command line
-    title: str
-    class_name: str  # class of ferrule.kestrel
-    param_names: tuple[str, ...]  # transformation parameters, in get_transformation_params order
-    has_shift: bool  # whether the class takes a shift argument
-    models_raw_value: bool  # Jones-Pewsey: the raw value itself follows the fitted distribution
-    # The optimiser the command line uses unless told otherwise. Yeo-Johnson's parameters are
-    # unconstrained and its start point is the identity, where the simplex does well; a box
-    # search can reach its saturating region (lambda << 0, T(x) = T(inf) in doubles). The
-    # others are bounded by their box, which only the global searches respect.
-    default_optimiser: str
+    info: "FamilyInfo"
 
-    def build(self, scale: float, shift: float):
-        from ferrule import kestrel
+    @property
+    def title(self) -> str:
+        return self.info.title
 
-        cls = getattr(kestrel, self.class_name)
-        if self.has_shift:
-            return cls(scale=scale, shift=shift)
-        return cls(scale=scale)
+    @property
+    def param_names(self) -> tuple[str, ...]:
+        """The transformation parameters, in the order of the fit's natural parameters."""
+        return self.info.transformation_names
 
-    def prepare(self, values: np.ndarray, shift: float) -> np.ndarray:
-        """The series as handed to the fit: a class without its own shift gets it added here.
-
-        (x + shift) * scale is then computed as ((x + shift) + 0) * scale, the same number."""
-        if self.has_shift or shift == 0.0:
-            return values
-        return values + shift
-
-    def standardise(self, model, values: np.ndarray) -> np.ndarray:
-        """Maps fitted-scale values to the scale on which the fit assumes a standard normal.
-
-        Normal-transform families: z = (T(x) - mu) / sigma.
-        Jones-Pewsey: z = T((x - mu) / sigma), the sinh-arcsinh map of the standardised value."""
-        *_, mu, sigma = model.get_distribution_params()
-        values = np.ascontiguousarray(values, dtype=np.float64)
-        if self.models_raw_value:
-            return np.asarray(model.transform_many((values - mu) / sigma))
-        return (np.asarray(model.transform_many(values)) - mu) / sigma
+    @property
+    def models_raw_value(self) -> bool:
+        """Jones-Pewsey: the value itself, standardised, follows the sinh-arcsinh law."""
+        return self.info.models_raw_value
 
 
-FAMILIES: dict[str, Family] = {
-    family.key: family
-    for family in (
-        Family("yjt", "Yeo-Johnson", "PyYJT", ("lambda",), True, False, "simplex"),
-        Family("logsinh", "log-sinh", "PyLogSinh", ("lambda", "epsilon"), False, False, "sce"),
-        Family(
-            "sinhasinh", "sinh-arcsinh", "PySinhAsinh", ("delta", "epsilon"), True, False, "sce"
-        ),
-        Family("jpt", "Jones-Pewsey", "PyJPT", ("delta", "epsilon"), True, True, "sce"),
-    )
-}
+def registry():
+    """The library's registry of families; a broken installation is one error line."""
+    try:
+        from ferrule import _core
+    except ImportError as err:
+        message = f"the extension module ferrule._core cannot be loaded: {err}"
+        raise CliError(message, FAILED) from None
+    return _core
+
+
+@cache
+def families() -> dict[str, Family]:
+    """Every family by its command-line name, in the registry's order.
+
+    Examples
+    --------
+    >>> list(families())
+    ['yjt', 'logsinh', 'sinhasinh', 'jpt']
+    """
+    return {info.aliases[0]: Family(info.aliases[0], info) for info in registry().FAMILIES}
+
+
+def family_named(name: str) -> Family | None:
+    """The family any of whose registry aliases is `name` (any case); None if none is.
+
+    Examples
+    --------
+    >>> family_named("JPT").key
+    'jpt'
+    """
+    wanted = name.strip().lower()
+    for family in families().values():
+        if wanted in (alias.lower() for alias in family.info.aliases):
+            return family
+    return None

@@ -4,12 +4,13 @@ import argparse
 import codecs
 import math
 import sys
+import textwrap
 from importlib import metadata
 
 from ferrule.cli.checks import FLOOR_COUNT, FLOOR_SHARE, MIN_DISTINCT_UNCENSORED
 from ferrule.cli.errors import USAGE
-from ferrule.cli.families import FAMILIES
-from ferrule.cli.fitting import AUTO, OPTIMISERS
+from ferrule.cli.families import families, family_named
+from ferrule.cli.fitting import AUTO, OPTIMISERS, default_optimisers
 from ferrule.cli.missing import DEFAULT_NA_VALUES, MissingMarkers
 
 _DESCRIPTION = """\
@@ -17,11 +18,11 @@ Fit normalising transformations to a data series by censored maximum likelihood 
 Without INPUT the bundled daily precipitation at Seattle 2012-2015 is fitted, left-censored at 0."""
 
 _EPILOG = f"""\
-families: yjt (Yeo-Johnson), logsinh (log-sinh), sinhasinh (sinh-arcsinh), jpt (Jones-Pewsey,
-the sinh-arcsinh distribution of the value itself).
+{{families}}
 optimisers: simplex (Nelder-Mead from the family's start point; not held inside the search
-box), sce (shuffled complex evolution within the family's search box; the same result on every
-run), de (differential evolution within the search box; seeded afresh on every run).
+box), sce (shuffled complex evolution within the family's search box), de (differential
+evolution within the search box). sce and de draw from --seed: the same seed gives the same
+result; without it a seed is drawn and shown in the report, so that the run can be repeated.
 The fitted parameters refer to the rescaled values (x + shift) * scale.
 A series needs at least {MIN_DISTINCT_UNCENSORED} distinct uncensored values (strictly between
 the censoring thresholds); a shorter or constant one, or one censored throughout, is refused.
@@ -33,15 +34,26 @@ _DELIMITER_NAMES = {"tab": "\t", "\\t": "\t", "comma": ",", "semicolon": ";", "s
 
 
 def family_list(text: str) -> list[str]:
-    """One family or a comma-separated list of them."""
-    names = [name.strip().lower() for name in text.split(",") if name.strip()]
-    unknown = [name for name in names if name not in FAMILIES]
+    """One family or a comma-separated list of them, by any of the registry's aliases."""
+    names = [name.strip() for name in text.split(",") if name.strip()]
+    unknown = [name for name in names if family_named(name) is None]
     if unknown or not names:
         raise argparse.ArgumentTypeError(
             f"unknown family '{unknown[0] if unknown else text}' "
-            f"(choose from {', '.join(FAMILIES)})"
+            f"(choose from {', '.join(families())})"
         )
-    return names
+    return [family_named(name).key for name in names]
+
+
+def _family_titles() -> str:
+    """ "families: yjt (Yeo-Johnson), ...", wrapped, from the registry."""
+    titles = ", ".join(
+        f"{key} ({family.title}"
+        + (", modelling T((x-mu)/sigma) as standard normal" if family.models_raw_value else "")
+        + ")"
+        for key, family in families().items()
+    )
+    return textwrap.fill(f"families: {titles}.", width=95, break_on_hyphens=False)
 
 
 def threshold(text: str) -> float:
@@ -67,6 +79,17 @@ def finite(text: str) -> float:
     value = _number(text)
     if not math.isfinite(value):
         raise argparse.ArgumentTypeError(f"expected a finite number, not '{text}'")
+    return value
+
+
+def seed(text: str) -> int:
+    """A whole number from 0 to 2^32 - 1: the seeds the optimisers' engine takes as they are."""
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"expected a whole number, not '{text}'") from None
+    if not 0 <= value <= 2**32 - 1:
+        raise argparse.ArgumentTypeError(f"a seed is a number from 0 to {2**32 - 1}, not {value}")
     return value
 
 
@@ -142,7 +165,7 @@ def build_parser() -> argparse.ArgumentParser:
         "fit",
         help="fit transformation families to a data series and compare them",
         description=_DESCRIPTION,
-        epilog=_EPILOG,
+        epilog=_EPILOG.format(families=_family_titles()),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     fit.add_argument("--version", action="version", version=version_text())
@@ -199,14 +222,21 @@ def build_parser() -> argparse.ArgumentParser:
         type=family_list,
         action="extend",
         metavar="NAME[,NAME...]",
-        help=f"family or families to fit: {', '.join(FAMILIES)} (default: all four); repeatable",
+        help=f"family or families to fit: {', '.join(families())} (default: all); repeatable",
     )
     model.add_argument(
         "--optimiser",
         "--optimizer",
         choices=(AUTO, *OPTIMISERS),
         default=AUTO,
-        help="optimiser (default: auto, simplex for yjt and sce for the other families)",
+        help=f"optimiser (default: auto, {default_optimisers()})",
+    )
+    model.add_argument(
+        "--seed",
+        type=seed,
+        metavar="N",
+        help="seed of sce and de, 0 to 2^32-1: the same seed gives the same fits (default: "
+        "drawn afresh, and shown in the report)",
     )
     model.add_argument(
         "--max-converge",
@@ -220,7 +250,8 @@ def build_parser() -> argparse.ArgumentParser:
         type=positive_int,
         default=100000,
         metavar="N",
-        help="sce: largest number of likelihood evaluations (default: 100000)",
+        help="sce: stop once more than N likelihood evaluations were made, checked after each "
+        "shuffle (default: 100000)",
     )
     model.add_argument(
         "--left",

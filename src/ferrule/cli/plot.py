@@ -7,11 +7,16 @@ from pathlib import Path
 import numpy as np
 
 from ferrule.cli.errors import FAILED, CliError
-from ferrule.cli.normality import normal_cdf, normal_quantiles, plotting_positions
+from ferrule.cli.families import Family, families
+from ferrule.cli.normality import normal_quantiles, plotting_positions
 from ferrule.cli.table import Report
 
-_COLOURS = {"yjt": "tab:blue", "logsinh": "tab:orange", "sinhasinh": "tab:green", "jpt": "tab:red"}
-_MARKERS = {"yjt": "o", "logsinh": "s", "sinhasinh": "^", "jpt": "D"}
+# Colour and marker by the family's place in the registry.
+_STYLES = (("tab:blue", "o"), ("tab:orange", "s"), ("tab:green", "^"), ("tab:red", "D"))
+
+
+def _style(family: Family) -> tuple[str, str]:
+    return _STYLES[list(families()).index(family.key) % len(_STYLES)]
 
 
 def check_matplotlib() -> None:
@@ -65,9 +70,9 @@ def write_plot(report: Report, path: str) -> list[str]:
     from matplotlib.figure import Figure
 
     notes: list[str] = []
-    shown = [outcome for outcome in report.outcomes if not outcome.problems]
+    shown = [outcome for outcome in report.outcomes if outcome.fit.valid]
     if shown and len(shown) < len(report.outcomes):
-        left_out = [o.family.key for o in report.outcomes if o.problems]
+        left_out = [o.family.key for o in report.outcomes if not o.fit.valid]
         notes.append(f"the figure leaves out {', '.join(left_out)}: not a valid fit")
     figure = Figure(figsize=(12, 5), layout="constrained")
     FigureCanvasAgg(figure)
@@ -126,8 +131,10 @@ def _draw_densities(axes, report: Report, outcomes: list, notes: list[str]) -> N
     span = high - low
     grid = np.linspace(low + 1e-3 * span, high - 1e-3 * span, 400)
     for outcome in outcomes:
+        fit = outcome.fit
         try:
-            density = _raw_density(outcome, grid, settings)
+            # Strictly between the thresholds: the fitted density in the data's units.
+            density = fit.pdf(grid)
         except (ValueError, ArithmeticError, RuntimeError) as err:
             notes.append(f"the fitted density of {outcome.family.key} cannot be drawn: {err}")
             continue
@@ -135,12 +142,10 @@ def _draw_densities(axes, report: Report, outcomes: list, notes: list[str]) -> N
             notes.append(f"the fitted density of {outcome.family.key} is not finite anywhere")
             continue
         label = outcome.family.key
-        if outcome.n_left:
-            share = float(normal_cdf(np.array([outcome.z_thresholds[0]]))[0])
-            label += (
-                f" (fitted P(x <= {settings.left:g}) {share:.3f}, data {outcome.n_left / n:.3f})"
-            )
-        axes.plot(grid, density, color=_COLOURS[outcome.family.key], label=label)
+        if fit.n_left:
+            share = float(fit.cdf(settings.left))
+            label += f" (fitted P(x <= {settings.left:g}) {share:.3f}, data {fit.n_left / n:.3f})"
+        axes.plot(grid, density, color=_style(outcome.family)[0], label=label)
     top = heights.max() if heights.size and heights.max() > 0 else 1.0
     if not outcomes:
         notes.append("no valid fit to draw: the figure shows the data alone")
@@ -153,42 +158,23 @@ def _draw_densities(axes, report: Report, outcomes: list, notes: list[str]) -> N
     axes.legend(fontsize="small")
 
 
-def _raw_density(outcome, grid: np.ndarray, settings) -> np.ndarray:
-    """Fitted density in the data's own units.
-
-    log_density gives the density of the rescaled value; the rescaling's factor |scale| turns it
-    into the density of the raw value."""
-    family, model = outcome.family, outcome.model
-    params = np.array(outcome.search, dtype=np.float64)
-    shift = settings.shift if settings.rescale else 0.0
-    x = family.prepare(grid, shift)
-    bounds = family.prepare(np.array([settings.left, settings.right]), shift)
-    factor = abs(settings.scale) if settings.rescale else 1.0
-    left, right = float(bounds[0]), float(bounds[1])
-    log_f = np.array(
-        [model.log_density(params, float(v), left, right, settings.rescale) for v in x]
-    )
-    with np.errstate(over="ignore"):
-        return np.exp(log_f) * factor
-
-
 def _draw_qq(axes, outcomes: list) -> None:
     lowest, highest = math.inf, -math.inf
     for outcome in outcomes:
         if outcome.z.size == 0:
             continue
-        positions = plotting_positions(outcome.n_left, outcome.z.size, outcome.n_right)
+        positions = plotting_positions(outcome.fit.n_left, outcome.z.size, outcome.fit.n_right)
         q = normal_quantiles(positions)
-        key = outcome.family.key
+        colour, marker = _style(outcome.family)
         axes.plot(
             q,
             outcome.z,
             linestyle="none",
-            marker=_MARKERS[key],
+            marker=marker,
             markersize=3,
             alpha=0.6,
-            color=_COLOURS[key],
-            label=f"{key} (PPCC {outcome.ppcc:.4f})",
+            color=colour,
+            label=f"{outcome.family.key} (PPCC {outcome.ppcc:.4f})",
         )
         lowest = min(lowest, q[0])
         highest = max(highest, q[-1])

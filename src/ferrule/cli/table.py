@@ -7,7 +7,15 @@ from dataclasses import dataclass
 
 import numpy as np
 
-from ferrule.cli.fitting import AUTO, OPTIMISERS, FitOutcome, FitSettings
+from ferrule.cli.families import families
+from ferrule.cli.fitting import (
+    AUTO,
+    OPTIMISERS,
+    FitOutcome,
+    FitSettings,
+    default_optimisers,
+    grouped,
+)
 from ferrule.cli.missing import EMPTY
 from ferrule.cli.readers import Series
 
@@ -37,7 +45,7 @@ def _describe_input(report: Report) -> list[str]:
     below = int(np.sum(values <= settings.left))
     above = int(np.sum(values >= settings.right))
     if settings.optimiser == AUTO:
-        optimiser = "auto (simplex for yjt, sce for the rest)"
+        optimiser = f"auto ({default_optimisers()})"
     else:
         optimiser = f"{settings.optimiser} ({OPTIMISERS[settings.optimiser][1]})"
     if settings.rescale:
@@ -50,7 +58,7 @@ def _describe_input(report: Report) -> list[str]:
         f"censoring:  {below} at or below left threshold {_g(settings.left, 6)}, "
         f"{above} at or above right threshold {_g(settings.right, 6)}",
         f"fit:        optimiser {optimiser}, rescaling {rescaling}, "
-        f"prior {'on' if settings.prior else 'off'}",
+        f"prior {'on' if settings.prior else 'off'}, seed {settings.seed}",
     ]
 
 
@@ -78,18 +86,16 @@ def render_table(report: Report) -> str:
     ]
     rows = {}
     for outcome in report.outcomes:
-        names = outcome.family.param_names
-        params = "  ".join(f"{n}={_g(v)}" for n, v in zip(names, outcome.natural, strict=False))
-        mu, sigma = outcome.natural[-2:]
-        count = "?" if outcome.count is None else str(outcome.count)
+        fit = outcome.fit
+        params = "  ".join(f"{name}={_g(value)}" for name, value in fit.params.items())
         rows[outcome.family.key] = [
             outcome.family.key,
             params,
-            _g(mu),
-            _g(sigma),
-            _fixed(outcome.log_lik, 2),
-            _fixed(outcome.aic, 2),
-            f"{outcome.optimiser} {count}",
+            _g(fit.mu),
+            _g(fit.sigma),
+            _fixed(fit.loglik, 2),
+            _fixed(fit.aic, 2),
+            f"{outcome.optimiser} {fit.count} ({_count(fit.evaluations)} ev)",
             _fixed(outcome.ppcc, 4),
             _g(outcome.anderson_darling, 3),
             _flags(outcome),
@@ -118,34 +124,58 @@ def render_table(report: Report) -> str:
     return "\n".join(out) + "\n"
 
 
+def _count(value: int) -> str:
+    return "?" if value < 0 else str(value)
+
+
 def _flags(outcome: FitOutcome) -> str:
     return (
-        ("!" if outcome.problems else "")
+        ("!" if not outcome.fit.valid else "")
         + ("#" if not outcome.comparable else "")
-        + ("*" if outcome.hit_limit else "")
+        + ("*" if outcome.fit.limit_reached else "")
     )
 
 
 def rankable(outcome: FitOutcome) -> bool:
-    return not outcome.problems and outcome.comparable and math.isfinite(outcome.aic)
+    return outcome.fit.valid and outcome.comparable and math.isfinite(outcome.fit.aic)
+
+
+def _parameter_counts() -> str:
+    """ "k = 3 (yjt) or 4 (the rest)", from the registry."""
+    counts: dict[str, list[str]] = {}
+    for family in families().values():
+        counts.setdefault(str(len(family.info.natural_names)), []).append(family.key)
+    return "k = " + grouped(counts, "{value} ({keys})", " or ")
+
+
+def _modelled_scales() -> str:
+    """ "yjt, logsinh and sinhasinh model (T(x)-mu)/sigma, jpt models T((x-mu)/sigma)"."""
+    phrases = []
+    for raw, formula in ((False, "(T(x)-mu)/sigma"), (True, "T((x-mu)/sigma)")):
+        keys = [f.key for f in families().values() if f.models_raw_value is raw]
+        if keys:
+            names = " and ".join([", ".join(keys[:-1]), keys[-1]] if len(keys) > 1 else keys)
+            phrases.append(f"{names} model{'' if len(keys) > 1 else 's'} {formula}")
+    return ", ".join(phrases)
 
 
 def _notes(report: Report) -> list[str]:
     notes = [
-        "log-lik: censored log-likelihood at the optimum (the prior not included); "
-        "AIC = 2k - 2 log-lik, k = 3 (yjt) or 4. optimiser: the search that ran and its count "
-        "(simplex iterations, de generations, sce likelihood evaluations).",
+        "log-lik: censored log-likelihood at the optimum in the data's own units (the prior "
+        "not included), so that every family and any --scale compare; AIC = 2 k - 2 log-lik, "
+        f"{_parameter_counts()}. optimiser: the search that ran and its count (simplex "
+        "iterations, de generations, sce likelihood evaluations), then the likelihood "
+        "evaluations it made.",
         "PPCC: correlation of the normal Q-Q plot of the standardised uncensored values, "
         "ranked within the whole sample (1 = straight line).",
         "AD: Anderson-Darling statistic of the uncensored values against the fitted normal "
         "between the thresholds (smaller is better).",
-        "Parameters refer to the rescaled values; yjt, logsinh and sinhasinh model "
-        "(T(x)-mu)/sigma, jpt models T((x-mu)/sigma) as standard normal.",
+        f"Parameters refer to the rescaled values; {_modelled_scales()} as standard normal.",
     ]
     for outcome in report.outcomes:
-        if outcome.problems:
+        if not outcome.fit.valid:
             notes.append(
-                f"! {outcome.family.key} is not a valid fit: {', '.join(outcome.problems)}."
+                f"! {outcome.family.key} is not a valid fit: {'; '.join(outcome.problems)}."
                 + (
                     " The simplex search is not held inside the search box; --optimiser sce or"
                     " de searches within it."
@@ -153,19 +183,21 @@ def _notes(report: Report) -> list[str]:
                     else ""
                 )
             )
-    if any(not outcome.comparable for outcome in report.outcomes):
+    raw = [o.family.key for o in report.outcomes if not o.comparable]
+    if raw:
         notes.append(
-            "# jpt: a censored value enters its likelihood as Phi((T(L)-mu)/sigma), not as the"
-            " mass Phi(T((L-mu)/sigma)) that its density leaves below the threshold; with"
-            " censored values its log-lik and AIC cannot be ranked against the other families."
+            f"# {', '.join(raw)}: a censored value enters the likelihood as Phi((T(L)-mu)/sigma),"
+            " not as the mass Phi(T((L-mu)/sigma)) that the density leaves below the threshold;"
+            " with censored values log-lik and AIC cannot be ranked against the other families."
         )
-    if any(outcome.hit_limit for outcome in report.outcomes):
+    if any(outcome.fit.limit_reached for outcome in report.outcomes):
         notes.append(
-            "* the optimiser stopped at its iteration limit: the result may not be optimal."
+            "* the optimiser stopped at its limit (the simplex's iterations, de's generations, or"
+            " more likelihood evaluations than --max-eval for sce): the result may not be optimal."
         )
     ranked = [o for o in report.outcomes if rankable(o)]
     if len(ranked) > 1:
-        best = min(ranked, key=lambda o: o.aic)
+        best = min(ranked, key=lambda o: o.fit.aic)
         notes.append(f"Lowest AIC: {best.family.key} ({best.family.title}).")
     return notes
 
@@ -183,25 +215,29 @@ def render_json(report: Report) -> str:
     series, settings = report.series, report.settings
     fits = []
     for outcome in report.outcomes:
-        names = outcome.family.param_names
+        fit = outcome.fit
         fits.append(
             {
                 "family": outcome.family.key,
                 "optimiser": outcome.optimiser,
-                "parameters": {n: _number(v) for n, v in zip(names, outcome.natural, strict=False)},
-                "mu": _number(outcome.natural[-2]),
-                "sigma": _number(outcome.natural[-1]),
-                "search_vector": [_number(v) for v in outcome.search],
-                "log_likelihood": _number(outcome.log_lik),
-                "aic": _number(outcome.aic),
-                "count": outcome.count,
-                "iteration_limit_reached": outcome.hit_limit,
-                "valid": not outcome.problems,
-                "problems": outcome.problems,
+                "parameters": {name: _number(value) for name, value in fit.params.items()},
+                "mu": _number(fit.mu),
+                "sigma": _number(fit.sigma),
+                "search_vector": [_number(v) for v in fit.search],
+                "log_likelihood": _number(fit.loglik),
+                "aic": _number(fit.aic),
+                "count": fit.count,
+                "count_unit": fit.count_unit,
+                "evaluations": fit.evaluations,
+                "limit_reached": fit.limit_reached,
+                # The earlier name of limit_reached, kept for existing readers.
+                "iteration_limit_reached": fit.limit_reached,
+                "valid": fit.valid,
+                "problems": list(fit.problems),
                 "comparable": outcome.comparable,
-                "censored_left": outcome.n_left,
-                "uncensored": int(outcome.z.size),
-                "censored_right": outcome.n_right,
+                "censored_left": fit.n_left,
+                "uncensored": fit.n_uncensored,
+                "censored_right": fit.n_right,
                 "ppcc": _number(outcome.ppcc),
                 "anderson_darling": _number(outcome.anderson_darling),
             }
@@ -222,6 +258,9 @@ def render_json(report: Report) -> str:
             "scale": settings.scale,
             "shift": settings.shift,
             "prior": settings.prior,
+            "seed": settings.seed,
+            "max_converge": settings.max_converge,
+            "max_eval": settings.max_eval,
         },
         "fits": fits,
         "not_fitted": [{"family": key, "reason": reason} for key, reason in report.not_fitted],
