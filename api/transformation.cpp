@@ -32,36 +32,35 @@ Vector Transformation::fitAndStore(Vector data, FitSettings settings) {
     return report.result.params;
 }
 
-Vector Transformation::optimParams(Vector data, bool doRescale, bool isMap, double leftCensThresh,
-                                   double rightCensThresh) {
+namespace {
+// The settings the three entry points share; the object's scale and shift come in later.
+FitSettings entrySettings(Method method, bool doRescale, bool isMap, double left, double right) {
     FitSettings settings;
-    settings.method = Method::NelderMead;
+    settings.method = method;
     settings.rescale = doRescale;
     settings.isMap = isMap;
-    settings.left = leftCensThresh;
-    settings.right = rightCensThresh;
-    return fitAndStore(std::move(data), settings);
+    settings.left = left;
+    settings.right = right;
+    return settings;
+}
+} // namespace
+
+Vector Transformation::optimParams(Vector data, bool doRescale, bool isMap, double leftCensThresh,
+                                   double rightCensThresh) {
+    return fitAndStore(std::move(data),
+                       entrySettings(Method::NelderMead, doRescale, isMap, leftCensThresh, rightCensThresh));
 }
 
 Vector Transformation::optimParamsDE(Vector data, bool doRescale, bool isMap, double leftCensThresh,
                                      double rightCensThresh) {
-    FitSettings settings;
-    settings.method = Method::DifferentialEvolution;
-    settings.rescale = doRescale;
-    settings.isMap = isMap;
-    settings.left = leftCensThresh;
-    settings.right = rightCensThresh;
-    return fitAndStore(std::move(data), settings);
+    return fitAndStore(std::move(data),
+                       entrySettings(Method::DifferentialEvolution, doRescale, isMap, leftCensThresh, rightCensThresh));
 }
 
 Vector Transformation::optimParamsSCE(Vector data, bool doRescale, bool isMap, int maxConverge, int maxEval,
                                       double leftCensThresh, double rightCensThresh) {
-    FitSettings settings;
-    settings.method = Method::ShuffledComplexEvolution;
-    settings.rescale = doRescale;
-    settings.isMap = isMap;
-    settings.left = leftCensThresh;
-    settings.right = rightCensThresh;
+    FitSettings settings =
+        entrySettings(Method::ShuffledComplexEvolution, doRescale, isMap, leftCensThresh, rightCensThresh);
     settings.maxConverge = maxConverge;
     settings.maxEval = maxEval;
     return fitAndStore(std::move(data), settings);
