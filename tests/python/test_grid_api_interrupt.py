@@ -66,7 +66,9 @@ def test_sigint_keeps_the_finished_cells(tmp_path):
         try:
             assert done_cells.wait(WAIT), "the child never reported finished cells"
             child.send_signal(signal.SIGINT)
-            out, _ = child.communicate(timeout=WAIT)
+            # Standard error belongs to the reader thread alone: wait, then read stdout.
+            child.wait(timeout=WAIT)
+            out = child.stdout.read()
         finally:
             child.kill()
             reader.join(WAIT)
