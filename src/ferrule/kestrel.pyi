@@ -271,6 +271,10 @@ class PyJPT(_SinhAsinhForm):
 #
 # Threads: the series methods and the fits release the interpreter lock while they work
 # through the locations, so separate instances can work in different threads at once.
+# They work on the OpenMP threads the runtime offers (``OMP_NUM_THREADS``; shuffled
+# complex evolution, whose draws come from one process-wide stream, on one) and commit
+# the locations in order: results and console lines are those of a serial loop, for any
+# thread count.
 # While such a call runs, its instance is busy: any method called on it from another
 # thread raises RuntimeError "<class> instance is busy: another thread is running a call
 # on it; an instance must not be used from two threads at once" and changes nothing. The
@@ -355,7 +359,8 @@ class _Grid:
         Notes
         -----
         All checks happen before the first location is fitted. The interpreter lock is
-        released while fitting; each fitted location prints its console lines in turn.
+        released while fitting, on the OpenMP threads; each fitted location prints its
+        console lines in turn, in location order.
         Read the results with `get_optimised_params` and `get_distribution_params`.
         """
     def optim_paramsDE(
