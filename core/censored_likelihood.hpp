@@ -20,6 +20,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <utility>
 #include <vector>
 
 #include "core/censoring.hpp"

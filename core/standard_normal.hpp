@@ -6,6 +6,8 @@
 #include <cmath>
 #include <limits>
 
+#include "core/normal.hpp"
+
 namespace ferrule {
 
 // Phi(z) = erfc(-z / sqrt 2) / 2: no cancellation in either tail.
@@ -19,7 +21,7 @@ inline double standardNormalLogCdf(double z) {
     }
     const double r = 1.0 / (z * z);
     const double series = 1.0 - r * (1.0 - r * (3.0 - r * (15.0 - r * 105.0)));
-    return -0.5 * z * z - std::log(-z) - 0.5 * std::log(2.0 * M_PI) + std::log(series);
+    return -0.5 * z * z - std::log(-z) - 0.5 * std::log(kTwoPi) + std::log(series);
 }
 
 // The quantile function by Wichura's algorithm AS 241 (PPND16, relative accuracy about
