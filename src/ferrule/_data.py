@@ -2,6 +2,7 @@
 
 import math
 from dataclasses import dataclass
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
@@ -22,24 +23,23 @@ def _as_float_array(data: object) -> npt.NDArray[np.float64]:
     """One conversion to a fresh, writable, contiguous float64 array."""
     if isinstance(data, (str, bytes)):
         raise TypeError("data must be an array-like of numbers, got a string")
-    to_numpy = getattr(data, "to_numpy", None)
-    if to_numpy is not None:
-        # pandas (nullable dtypes too): missing values become NaN.
-        try:
-            data = to_numpy(dtype=np.float64, na_value=np.nan)
-        except (TypeError, ValueError):
-            data = to_numpy()
+    masked = None
+    if isinstance(data, np.ma.MaskedArray):
+        # Masked entries (a NetCDF variable's fill values, as netCDF4 reads them) are missing
+        # observations: their stored values are no data.
+        masked = np.ma.getmaskarray(data)
+        data = np.ma.getdata(data)
+    if hasattr(data, "to_numpy"):
+        data = _pandas_values(data)
     try:
         array = np.asarray(data)
     except (TypeError, ValueError) as err:
         raise TypeError(f"data must be an array-like of numbers: {err}") from None
-    kind = array.dtype.kind
-    if kind in "US":
-        raise TypeError(
-            "data must be numbers, got strings; convert them first (e.g. pandas.to_numeric)"
-        )
-    if kind in "bcmMV":
-        raise TypeError(f"data must be real numbers, got values of dtype {array.dtype}")
+    _refuse_kind(array.dtype)
+    if array.dtype.kind == "O" and any(isinstance(v, (str, bytes)) for v in array.flat):
+        # NumPy would read "1.5" as a number; text in an array of objects is refused as
+        # it is in an array of strings.
+        _refuse_kind(np.dtype(str))
     if array.ndim == 0:
         raise ValueError(
             f"data must be a one-dimensional series of numbers, got a single {type(data).__name__}"
@@ -50,9 +50,37 @@ def _as_float_array(data: object) -> npt.NDArray[np.float64]:
             "fit one series at a time (select a column or use .ravel())"
         )
     try:
-        return np.array(array, dtype=np.float64, order="C", copy=True)
+        values = np.array(array, dtype=np.float64, order="C", copy=True)
     except (TypeError, ValueError) as err:
         raise TypeError(f"data must hold numbers only: {err}") from None
+    if masked is not None:
+        values[masked] = np.nan
+    return values
+
+
+def _pandas_values(data: Any) -> object:
+    """The values of a pandas (or xarray) object, its missing values as NaN."""
+    dtype = getattr(data, "dtype", None)
+    _refuse_kind(dtype)
+    if getattr(dtype, "kind", "O") in "iuf":
+        # Nullable integer and float dtypes too: pd.NA becomes NaN.
+        return data.to_numpy(dtype=np.float64, na_value=np.nan)
+    # Other dtypes (object, category, string) are converted as NumPy would, so that text
+    # is refused as it is in an array rather than read as numbers.
+    try:
+        return data.to_numpy(na_value=np.nan)
+    except (TypeError, ValueError):
+        return data.to_numpy()
+
+
+def _refuse_kind(dtype: Any) -> None:
+    kind = getattr(dtype, "kind", None)
+    if kind in ("U", "S"):
+        raise TypeError(
+            "data must be numbers, got strings; convert them first (e.g. pandas.to_numeric)"
+        )
+    if kind is not None and kind in "bcmMV":
+        raise TypeError(f"data must be real numbers, got values of dtype {dtype}")
 
 
 def as_series(data: object, nan_policy: str, left: float, right: float) -> Series:

@@ -71,12 +71,34 @@ def test_nullable_missing_values_count_as_nan():
         ([1.0, "a", 2.0], TypeError, "numbers"),
         ({"a": 1}, ValueError, "single"),
         ([], ValueError, "no values"),
+        # pandas converts these to numbers when asked for floats: days since 1970, nanoseconds,
+        # 0 and 1, parsed text.
+        (pd.Series(pd.date_range("2000-01-01", periods=9)), TypeError, "datetime64"),
+        (pd.Series(pd.to_timedelta(np.arange(9), unit="D")), TypeError, "timedelta64"),
+        (pd.Series([True, False] * 5), TypeError, "bool"),
+        (pd.Series([True, None] * 5, dtype="boolean"), TypeError, "boolean"),
+        (pd.Series([f"{v:.2f}" for v in BASE]), TypeError, "strings"),
+        (pd.Series([f"{v:.2f}" for v in BASE], dtype="string"), TypeError, "strings"),
+        ([1.0, "2.5", None], TypeError, "strings"),
     ],
-    ids=["0-d", "2-d", "str", "strings", "complex", "bool", "mixed", "dict", "empty"],
-)
+    ids=["0-d", "2-d", "str", "strings", "complex", "bool", "mixed", "dict", "empty",
+         "pandas dates", "pandas time spans", "pandas bool", "pandas boolean", "pandas text",
+         "pandas string", "text among objects"],
+)  # fmt: skip
 def test_what_is_not_a_series_is_refused_in_the_librarys_words(data, error, words):
     with pytest.raises(error, match=words):
         ferrule.fit(data)
+
+
+def test_masked_entries_are_missing_values():
+    # netCDF4 reads a variable's fill values as masked entries of the stored sentinel.
+    data = np.ma.masked_array(np.r_[BASE, -999.0, -999.0], mask=[False] * BASE.size + [True] * 2)
+    with pytest.raises(ValueError, match="2 NaN values"):
+        ferrule.fit(data)
+    omitted = ferrule.fit(data, nan_policy="omit", seed=3)
+    assert (omitted.n, omitted.n_dropped) == (BASE.size, 2)
+    assert np.array_equal(omitted.search, ferrule.fit(BASE, seed=3).search)
+    assert data.data[-1] == -999.0 and data.mask[-1]  # left as it was
 
 
 def test_nan_policy():
