@@ -113,11 +113,12 @@ def fit(
     Raises
     ------
     TypeError
-        Data that are not numbers; a seed of another kind.
+        Data that are not numbers; thresholds, shift or scale that are not numbers; a seed
+        of another kind.
     ValueError
         Data of another shape than one-dimensional, NaN values under
         ``nan_policy="raise"``, infinite values not beyond a threshold, unknown names,
-        thresholds out of order, a scale that is not positive.
+        thresholds out of order, a scale that is not positive, counts outside 1 to 2**31 - 1.
 
     Warns
     -----
@@ -142,7 +143,8 @@ def fit(
     >>> sorted(f.family for f in (best, *best.alternatives))
     ['jones_pewsey', 'log_sinh', 'sinh_asinh', 'yeo_johnson']
     """
-    left, right, shift = _threshold(left, "left"), _threshold(right, "right"), float(shift)
+    left, right = _threshold(left, "left"), _threshold(right, "right")
+    shift = _number(shift, "shift")
     if not left < right:
         raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
     if not math.isfinite(shift):
@@ -179,15 +181,30 @@ def fit(
 
 
 def _threshold(value: float, name: str) -> float:
-    value = float(value)
+    value = _number(value, f"the {name} threshold")
     if math.isnan(value):
         raise ValueError(f"the {name} threshold is NaN")
     return value
 
 
+def _number(value: object, what: str) -> float:
+    if isinstance(value, (str, bytes)):
+        raise TypeError(f"{what} must be a number, got the text {value!r}")
+    try:
+        return float(value)  # type: ignore[arg-type]
+    except (TypeError, ValueError):
+        raise TypeError(f"{what} must be a number, got {type(value).__name__}") from None
+
+
+# The optimisers count in C ints.
+_LARGEST_COUNT = 2**31 - 1
+
+
 def _positive_int(value: int, name: str) -> int:
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
+    if not 1 <= value <= _LARGEST_COUNT:
+        raise ValueError(f"{name} must be an integer from 1 to {_LARGEST_COUNT}, got {value!r}")
     return int(value)
 
 
@@ -196,7 +213,7 @@ def _scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) ->
         if scale != "auto":
             raise ValueError(f"scale must be a positive number or 'auto', got {scale!r}")
         return auto_scale(values, shift)
-    scale = float(scale)
+    scale = _number(scale, "scale")
     if not (scale > 0.0 and math.isfinite(scale)):
         raise ValueError(f"scale must be a positive finite number, got {scale}")
     return scale
