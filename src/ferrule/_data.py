@@ -109,10 +109,20 @@ def as_series(data: object, nan_policy: str, left: float, right: float) -> Serie
     return Series(values, n_nan, n_nan if nan_policy == "omit" else 0)
 
 
+# 10.0 ** 308 is the largest power of ten a double holds.
+_LARGEST_POWER = 308
+
+
 def auto_scale(values: npt.NDArray[np.float64], shift: float) -> float:
     """The power of ten 10^-k that brings the largest finite |x + shift| into [1, 10)."""
     shifted = np.abs(values[np.isfinite(values)] + shift)
     largest = float(np.max(shifted)) if shifted.size else 0.0
     if not largest > 0.0:
         return 1.0
-    return 10.0 ** -math.floor(math.log10(largest))
+    power = -math.floor(math.log10(largest))
+    if power > _LARGEST_POWER:
+        raise ValueError(
+            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power of "
+            "ten; pass scale= (or shift=)"
+        )
+    return 10.0**power

@@ -155,6 +155,7 @@ def fit(
         resolve_seed(seed), _positive_int(max_converge, "max_converge"),
         _positive_int(max_eval, "max_eval"),
     )  # fmt: skip
+    _check_rescaled(series.values, settings)
     automatic = isinstance(family, str) and family.strip().lower() == "auto"
     infos = _core.FAMILIES if automatic else (family_info(family),)
     if automatic:
@@ -217,6 +218,21 @@ def _scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) ->
     if not (scale > 0.0 and math.isfinite(scale)):
         raise ValueError(f"scale must be a positive finite number, got {scale}")
     return scale
+
+
+def _check_rescaled(values: npt.NDArray[np.float64], s: _Settings) -> None:
+    """Refuses a shift or scale that carries finite values or thresholds to infinity, where
+    the likelihood would count them as censored at an infinite threshold."""
+    finite = values[np.isfinite(values)]
+    thresholds = np.array([t for t in (s.left, s.right) if math.isfinite(t)])
+    with np.errstate(over="ignore"):
+        u = (np.r_[finite, thresholds] + s.shift) * s.scale
+    if not np.isfinite(u).all():
+        raise ValueError(
+            f"(x + shift) * scale overflows with shift {s.shift:g} and scale {s.scale:g}: "
+            f"the largest |x| is {float(np.max(np.abs(finite), initial=0.0)):g}; pass a smaller "
+            "scale= or shift="
+        )
 
 
 def _log_sinh_applies(settings: _Settings) -> bool:

@@ -3,7 +3,7 @@
 import numpy as np
 import pandas as pd
 import pytest
-from api_support import flows
+from api_support import flows, quiet_fit
 
 import ferrule
 
@@ -144,6 +144,8 @@ def test_infinite_values_only_beyond_a_threshold():
         ({"right": "10"}, "the right threshold must be a number, got the text '10'"),
         ({"shift": [1.0]}, "shift must be a number, got list"),
         ({"scale": None}, "scale must be a number"),
+        ({"scale": 1e308}, "overflows"),
+        ({"left": -1e308, "shift": -1e308}, "overflows"),
         ({"seed": -1}, "non-negative"),
         ({"seed": 1.5}, "seed must be"),
         ({"family": "log_sinh"}, "finite left threshold"),
@@ -183,3 +185,10 @@ def test_auto_scale_is_the_power_of_ten_of_the_largest_shifted_value():
     assert ferrule.fit(BASE - 100.0, shift=100.0, seed=1).scale == 10.0 ** -int(
         np.log10(BASE.max())
     )
+
+
+def test_values_too_small_for_a_power_of_ten_ask_for_a_scale():
+    tiny = BASE * 1e-320  # subnormal: 10**320 is beyond a double
+    with pytest.raises(ValueError, match="too small to be brought to 1.*pass scale="):
+        ferrule.fit(tiny)
+    assert quiet_fit(tiny, "yeo_johnson", scale=1e308, seed=1).n == BASE.size

@@ -216,6 +216,8 @@ def test_rescaling_by_one_is_the_same_as_no_rescaling(default_json):
     unit = ok_json("--scale", 1, "--family", "yjt,jpt", "--seed", SEED)
     assert raw["fits"] == unit["fits"]
     assert raw["settings"]["rescale"] is False and unit["settings"]["rescale"] is True
+    # The settings report the rescaling the fits used.
+    assert (raw["settings"]["scale"], raw["settings"]["shift"]) == (1.0, 0.0)
     # The default data-derived scale changes the fitted location.
     assert raw["fits"][0]["mu"] != pytest.approx(fits_by_family(default_json)["yjt"]["mu"])
 

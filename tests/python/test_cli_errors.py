@@ -46,6 +46,7 @@ def make_inputs(folder: Path) -> None:
     np.save(folder / "objects.npy", np.array([1, "a"], dtype=object), allow_pickle=True)
     np.save(folder / "strings.npy", np.array(["1", "2"]))
     np.save(folder / "infinite.npy", np.array([1.0, -np.inf]))
+    np.save(folder / "subnormal.npy", np.arange(1.0, 9.0) * 1e-320)
     (folder / "folder").mkdir()
 
 
@@ -71,6 +72,7 @@ ERRORS = [
     (["strings.npy"], "'strings.npy' holds non-numeric values"),
     (["infinite.npy"], "'infinite.npy' holds an infinite value at index 1"),
     (["matrix.npy", "--column", "1"], "--column applies to CSV input"),
+    (["subnormal.npy"], "too small to be brought to 1 by a power of ten; pass --scale (or"),
     # Series that cannot be fitted.
     (["one.csv"], "cannot fit 'one.csv': it holds only 1 value; a fit needs at least 5"),
     (["two.csv", "--json"], "cannot fit 'two.csv': it holds only 2 values"),
@@ -258,6 +260,13 @@ def test_many_values_at_the_minimum_bring_a_warning_suggesting_left(tmp_path):
     assert warned.stdout.startswith("input:")
     censored = run("fit", "rain.npy", "--family", "yjt", "--left", "0", cwd=tmp_path)
     assert censored.returncode == 0 and censored.stderr == ""
+
+
+@pytest.mark.parametrize("given", [["--scale", "2"], ["--shift", "0"]])
+def test_rescaling_options_without_rescaling_bring_a_warning(monkeypatch, capsys, given):
+    assert cli.main(["fit", "--family", "yjt", "--no-rescale", "--seed", "1", *given]) == 0
+    err = capsys.readouterr().err
+    assert err == "ferrule: warning: --scale and --shift have no effect with --no-rescale\n"
 
 
 def test_an_installation_without_the_kernel_module_is_one_error_line(monkeypatch, capsys):
