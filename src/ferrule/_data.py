@@ -7,7 +7,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["NAN_POLICIES", "Series", "as_series", "auto_scale"]
+__all__ = ["NAN_POLICIES", "Series", "as_float_array", "as_series", "auto_scale"]
 
 NAN_POLICIES = ("raise", "omit", "propagate")
 
@@ -19,7 +19,7 @@ class Series:
     n_dropped: int  # of which dropped
 
 
-def _as_float_array(data: object) -> npt.NDArray[np.float64]:
+def as_float_array(data: object) -> npt.NDArray[np.float64]:
     """One conversion to a fresh, writable, contiguous float64 array."""
     if isinstance(data, (str, bytes)):
         raise TypeError("data must be an array-like of numbers, got a string")
@@ -87,7 +87,7 @@ def as_series(data: object, nan_policy: str, left: float, right: float) -> Serie
     """The series to fit, after the NaN policy; infinite values only beyond a threshold."""
     if nan_policy not in NAN_POLICIES:
         raise ValueError(f"nan_policy must be one of {NAN_POLICIES}, got {nan_policy!r}")
-    values = _as_float_array(data)
+    values = as_float_array(data)
     nan = np.isnan(values)
     n_nan = int(nan.sum())
     if n_nan and nan_policy == "raise":

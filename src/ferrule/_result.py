@@ -439,13 +439,21 @@ class Fit:
         Parameters
         ----------
         data : array_like
-            The series that was fitted (NaN values are left out).
+            The series that was fitted, as :func:`ferrule.fit` takes it. NaN values are left
+            out; infinite values (beyond a threshold) keep their ranks but are not drawn.
         figure : matplotlib.figure.Figure, optional
             Figure to draw into; a new one by default.
 
         Returns
         -------
         matplotlib.figure.Figure
+
+        Raises
+        ------
+        ImportError
+            matplotlib is not installed.
+        ValueError
+            No values to plot (empty or all NaN).
 
         Examples
         --------

@@ -98,6 +98,27 @@ def test_plot_draws_density_qq_and_log_exceedance():
     assert density.lines and density.patches
 
 
+@pytest.mark.parametrize(
+    ("data", "left", "uncensored"),
+    [(np.r_[rain(), -np.inf], 0.0, int(np.sum(rain() > 0.0))),  # -inf lies below the threshold
+     (np.zeros(10), 0.0, 0)],  # censored throughout
+    ids=["infinite value", "all censored"],
+)  # fmt: skip
+def test_plot_draws_series_at_the_edges_without_warnings(data, left, uncensored):
+    pytest.importorskip("matplotlib")
+    fit = quiet_fit(data, "yeo_johnson", left=left, seed=1)
+    density, qq, exceedance = fit.plot(data).axes  # warnings are errors here
+    assert len(qq.lines[0].get_xdata()) == uncensored
+    assert exceedance.get_yscale() == "log"
+
+
+@pytest.mark.parametrize("data", [[], [np.nan, np.nan]], ids=["empty", "all NaN"])
+def test_plot_without_values_says_so(data):
+    pytest.importorskip("matplotlib")
+    with pytest.raises(ValueError, match="no values to plot"):
+        EXAMPLES["plain"].plot(data)
+
+
 def test_plot_without_matplotlib_says_how_to_get_it():
     code = (
         "import sys; sys.modules['matplotlib'] = None\n"
