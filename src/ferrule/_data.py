@@ -101,7 +101,8 @@ def as_series(data: object, nan_policy: str, left: float, right: float) -> Serie
     infinite &= ~((values == np.inf) & (right < np.inf))
     if infinite.any():
         raise ValueError(
-            f"data hold {int(infinite.sum())} infinite value(s), which are not measurements; "
+            f"data hold {int(infinite.sum())} infinite value{'s' if infinite.sum() > 1 else ''}, "
+            "which are not measurements; "
             "infinite values are accepted only beyond a finite censoring threshold"
         )
     if values.size == 0:

@@ -16,7 +16,7 @@ from ferrule._data import Series, as_series, auto_scale
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
-from ferrule._validity import LIMIT_PROBLEM, Evidence, find_problems
+from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
 __all__ = ["fit"]
@@ -372,9 +372,8 @@ def _notes(
 
 
 def _beyond(count: int, where: str) -> str:
-    if count == 1:
-        return f"1 value lies {where}; the fit counts it as censored there"
-    return f"{count} values lie {where}; the fit counts them as censored there"
+    lie, them = ("lies", "it") if count == 1 else ("lie", "them")
+    return f"{counted(count, 'value')} {lie} {where}; the fit counts {them} as censored there"
 
 
 def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Settings) -> Fit:
@@ -387,7 +386,7 @@ def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Setting
         log_posterior=nan if s.prior else None, aic=nan, bic=nan, n=series.values.size,
         n_left=0, n_right=0, n_dropped=0, count=0, count_unit=COUNT_UNITS[method],
         evaluations=0, converged=False, limit_reached=False, valid=False,
-        problems=(f"the data hold {series.n_nan} NaN values (nan_policy='propagate')",),
+        problems=(f"the data hold {counted(series.n_nan, 'NaN value')} (nan_policy='propagate')",),
         warnings=(), seed=s.seed, scale=s.scale, shift=s.shift, left=s.left, right=s.right,
         prior=s.prior,
     )  # fmt: skip

@@ -37,8 +37,8 @@ def fit_problems(
     meaningful range (``sigma <= 0``, ``delta <= 0``, log-sinh's epsilon outside
     ``[exp(-20), 1]``), the log-likelihood is not finite or is one the objective uses to
     refuse parameters, sigma is absurd for the spread of the values it scales, the transformation
-    saturates, decreases or is undefined on the uncensored values, values count as
-    censored against their place, or fewer than 5 distinct uncensored values remain.
+    saturates, decreases or is undefined on the uncensored values, the censoring of
+    values disagrees with the thresholds, or fewer than 5 distinct uncensored values remain.
 
     Parameters
     ----------

@@ -112,6 +112,8 @@ def test_nan_policy():
     assert not propagated.valid and "2 NaN values" in propagated.problems[0]
     assert np.isnan(propagated.search).all() and np.isnan(propagated.loglik)
     assert np.isnan(propagated.cdf(1.0))
+    one = ferrule.fit(np.r_[BASE, np.nan], nan_policy="propagate")
+    assert one.problems == ("the data hold 1 NaN value (nan_policy='propagate')",)
     with pytest.raises(ValueError, match="nan_policy"):
         ferrule.fit(BASE, nan_policy="drop")
 

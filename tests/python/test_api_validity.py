@@ -29,9 +29,9 @@ CASES = {
     "sigma absurd": ("yeo_johnson", "simplex", [1.0, 0.0, 30.0], SMOOTH, {}, "absurd"),
     "saturation": ("yeo_johnson", "simplex", [-60.0, 0.0, 0.0], LINE, {}, "saturates"),
     "undefined": ("log_sinh", "simplex", [0.0, math.log(0.5), 0.0, 0.0], np.r_[-1.0, LINE],
-                  {"left": -5.0}, "undefined at 1 values"),
+                  {"left": -5.0}, "undefined at 1 value between"),
     "misplaced": ("log_sinh", "simplex", [0.0, math.log(0.5), 0.0, 0.0], np.r_[-1.0, LINE],
-                  {"left": -5.0}, "against their place"),
+                  {"left": -5.0}, "the censoring of 1 value disagrees"),
     "few distinct": ("yeo_johnson", "simplex", [1.0, 2.0, 0.0], [1.0, 2.0, 2.0, 3.0, 3.0, 4.0],
                      {}, "only 4 distinct"),
 }  # fmt: skip
