@@ -348,10 +348,15 @@ class Fit:
     def from_dict(cls, data: Mapping[str, Any]) -> "Fit":
         """Rebuild a fit written by :meth:`to_dict`.
 
+        Parameters
+        ----------
+        data : mapping
+            What :meth:`to_dict` wrote (after a JSON round trip, too).
+
         Raises
         ------
         ValueError
-            Not a fit dictionary, or of a newer format version.
+            Not a fit dictionary, of another format version, or lacking a field.
 
         Examples
         --------
@@ -360,6 +365,8 @@ class Fit:
         >>> ferrule.Fit.from_dict(fit.to_dict()).params == fit.params
         True
         """
+        if not isinstance(data, Mapping):
+            raise ValueError(f"not a saved ferrule fit: a {type(data).__name__}, not a mapping")
         if data.get("format") != FORMAT:
             raise ValueError(f"not a saved ferrule fit (format {data.get('format')!r})")
         if data.get("version") != FORMAT_VERSION:
@@ -367,6 +374,9 @@ class Fit:
                 f"saved fit has format version {data.get('version')!r}; "
                 f"this ferrule reads version {FORMAT_VERSION}"
             )
+        missing = [f.name for f in fields(cls) if f.name not in data]
+        if missing:
+            raise ValueError(f"saved fit lacks the field(s) {', '.join(missing)}")
         kwargs: dict[str, Any] = {}
         for f in fields(cls):
             value = data[f.name]

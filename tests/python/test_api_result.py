@@ -61,6 +61,16 @@ def test_from_dict_refuses_other_layouts(change, words):
         ferrule.Fit.from_dict(data)
 
 
+def test_from_dict_refuses_what_is_not_a_whole_fit():
+    text = json.dumps(EXAMPLES["plain"].to_dict())
+    with pytest.raises(ValueError, match="a str, not a mapping"):
+        ferrule.Fit.from_dict(text)  # the JSON text itself rather than what it holds
+    data = EXAMPLES["plain"].to_dict()
+    del data["mu"], data["seed"]
+    with pytest.raises(ValueError, match="lacks the field.s. mu, seed"):
+        ferrule.Fit.from_dict(data)
+
+
 def test_fits_are_immutable_and_unhashable():
     fit = EXAMPLES["plain"]
     with pytest.raises(AttributeError):
