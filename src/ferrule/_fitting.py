@@ -19,7 +19,7 @@ from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["fit"]
+__all__ = ["fit", "ranks_by_likelihood"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -250,14 +250,23 @@ def _choose(fits: list[Fit]) -> int:
     """Index of the fit the "auto" rule picks: the lowest AIC among valid, comparable fits."""
 
     def comparable(f: Fit) -> bool:
-        raw = next(i for i in _core.FAMILIES if i.key == f.family).models_raw_value
-        return math.isfinite(f.aic) and not (raw and f.n_left + f.n_right > 0)
+        return math.isfinite(f.aic) and ranks_by_likelihood(f)
 
     for eligible in (lambda f: comparable(f) and f.valid, comparable):
         ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]
         if ranked:
             return min(ranked)[1]
     return 0
+
+
+def ranks_by_likelihood(fit: Fit) -> bool:
+    """Whether the fit's log-likelihood and AIC rank against other families' fits.
+
+    Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its
+    density puts below L: with censored values its likelihood is not one of a probability
+    model, and it cannot be ranked against the others.
+    """
+    return not (family_info(fit.family).models_raw_value and fit.n_left + fit.n_right > 0)
 
 
 def _fit_one(

@@ -9,8 +9,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ferrule import _core
 from ferrule._distribution import Model
+from ferrule._names import family_info
 
 __all__ = ["FORMAT", "FORMAT_VERSION", "Fit"]
 
@@ -151,7 +151,7 @@ class Fit:
 
     @property
     def _model(self) -> Model:
-        info = next(f for f in _core.FAMILIES if f.key == self.family)
+        info = family_info(self.family)
         return Model(
             info.key,
             tuple(self.params[name] for name in info.transformation_names),

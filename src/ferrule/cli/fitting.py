@@ -84,7 +84,6 @@ class FitOutcome:
     family: Family
     fit: "Fit"
     z: np.ndarray  # standardised uncensored values, sorted
-    z_thresholds: tuple[float, float]  # the thresholds on the same scale
     ppcc: float
     anderson_darling: float
 
@@ -98,13 +97,10 @@ class FitOutcome:
 
     @property
     def comparable(self) -> bool:
-        """Whether log-lik and AIC stand on the footing of the normal-transform families.
+        """Whether log-lik and AIC rank against the other families' (as for family="auto")."""
+        from ferrule._fitting import ranks_by_likelihood
 
-        Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its
-        density puts below L: with censored values its likelihood is not one of a
-        probability model, and it cannot be ranked against the others."""
-        fit = self.fit
-        return not (self.family.models_raw_value and fit.n_left + fit.n_right > 0)
+        return ranks_by_likelihood(self.fit)
 
 
 def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> FitOutcome:
@@ -134,7 +130,6 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
         family=family,
         fit=fit,
         z=z,
-        z_thresholds=(z_left, z_right),
         ppcc=probability_plot_correlation(z, fit.n_left, fit.n_right),
         anderson_darling=conditional_anderson_darling(z, z_left, z_right),
     )
