@@ -8,19 +8,10 @@ from pathlib import Path
 
 import numpy as np
 import pytest
+from cli_support import run_ferrule as run
 
 import ferrule.cli as cli
 from ferrule.cli.errors import CliError
-
-
-def run(*args, cwd=None, timeout=600):
-    return subprocess.run(
-        [sys.executable, "-m", "ferrule", *map(str, args)],
-        capture_output=True,
-        text=True,
-        cwd=cwd,
-        timeout=timeout,
-    )
 
 
 def make_inputs(folder: Path) -> None:
