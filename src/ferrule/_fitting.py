@@ -67,7 +67,9 @@ def fit(
     ----------
     data : array_like
         One-dimensional series of numbers: a list, tuple, NumPy array (any numeric dtype,
-        any strides), pandas Series (nullable dtypes too). Converted once to float64.
+        any strides), masked array (masked entries count as NaN), pandas Series (nullable
+        dtypes too). Converted once to float64. Dates, time spans, booleans and text are
+        refused rather than read as numbers.
     family : str, default "yeo_johnson"
         ``"yeo_johnson"``, ``"log_sinh"``, ``"sinh_asinh"`` or ``"jones_pewsey"``, or an
         alias (``"yjt"``, ``"logsinh"``, ``"sinhasinh"``, ``"jpt"``, ``"Yeo-Johnson"``...),
