@@ -36,6 +36,7 @@ def make_inputs(folder: Path) -> None:
     np.save(folder / "matrix.npy", np.zeros((3, 2)))
     np.save(folder / "objects.npy", np.array([1, "a"], dtype=object), allow_pickle=True)
     np.save(folder / "strings.npy", np.array(["1", "2"]))
+    np.save(folder / "booleans.npy", np.arange(8) % 2 == 0)
     np.save(folder / "infinite.npy", np.array([1.0, -np.inf]))
     np.save(folder / "subnormal.npy", np.arange(1.0, 9.0) * 1e-320)
     (folder / "folder").mkdir()
@@ -61,6 +62,7 @@ ERRORS = [
     (["matrix.npy"], "'matrix.npy' holds an array of shape (3, 2); expected one dimension"),
     (["objects.npy"], "cannot read 'objects.npy' as a NumPy .npy array"),
     (["strings.npy"], "'strings.npy' holds non-numeric values"),
+    (["booleans.npy"], "'booleans.npy' holds non-numeric values (dtype bool)"),
     (["infinite.npy"], "'infinite.npy' holds an infinite value at index 1"),
     (["matrix.npy", "--column", "1"], "--column applies to CSV input"),
     (["subnormal.npy"], "too small to be brought to 1 by a power of ten; pass --scale (or"),

@@ -118,7 +118,8 @@ def _read_npy(file: Path, markers: MissingMarkers) -> Series:
             f"'{file}' holds an array of shape {array.shape}; expected one dimension "
             "(save one series, e.g. array.ravel() or one column array[:, j])"
         )
-    if array.dtype.kind not in "biuf":
+    # Booleans are refused as the library refuses them: they are no measurements.
+    if array.dtype.kind not in "iuf":
         raise CliError(f"'{file}' holds non-numeric values (dtype {array.dtype})")
     values, dropped = markers.drop_from_array(array.astype(np.float64))
     if np.isinf(values).any():
