@@ -30,6 +30,7 @@ def make_inputs(folder: Path) -> None:
         "dry.csv": b"mm\n0\n0\n0\n0\n",
         "few.csv": b"mm\n0\n0\n0\n0\n1\n2\n2\n3\n",
         "five.csv": b"mm\n1\n2\n3\n4\n5\n",
+        "comments.csv": b"# station 42\n# units: mm\nday,mm\n1,0.5\n2,1.5\n",
     }
     for name, data in files.items():
         (folder / name).write_bytes(data)
@@ -55,6 +56,7 @@ ERRORS = [
     (["ragged.csv", "--column", "b"], "line 3 has no field 2 (column 'b'), only 1 field"),
     (["two.csv", "--column", "mm"], "it has no header line, so columns are chosen by number"),
     (["words.csv"], "'words.csv' has no numeric column: name holds 'foo' on line 2"),
+    (["comments.csv"], "lines starting with '#' look like comments, which are not read: remove"),
     (["--column", "date"], "column 'date' of 'seattle_precipitation.csv (bundled)' is not numer"),
     (["latin.csv"], "'latin.csv' is not valid UTF-8 at byte 1 (line 1, byte 0xfc); pass --enc"),
     (["binary.csv"], "'binary.csv' is not a text file"),
