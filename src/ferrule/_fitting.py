@@ -19,7 +19,7 @@ from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["fit", "ranks_by_likelihood"]
+__all__ = ["checked_scale", "checked_thresholds", "fit", "ranks_by_likelihood"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -145,15 +145,10 @@ def fit(
     >>> sorted(f.family for f in (best, *best.alternatives))
     ['jones_pewsey', 'log_sinh', 'sinh_asinh', 'yeo_johnson']
     """
-    left, right = _threshold(left, "left"), _threshold(right, "right")
-    shift = _number(shift, "shift")
-    if not left < right:
-        raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
-    if not math.isfinite(shift):
-        raise ValueError(f"shift must be a finite number, got {shift}")
+    left, right, shift = checked_thresholds(left, right, shift)
     series = as_series(data, nan_policy, left, right)
     settings = _Settings(
-        left, right, _scale(scale, series.values, shift), shift, bool(prior),
+        left, right, checked_scale(scale, series.values, shift), shift, bool(prior),
         resolve_seed(seed), _positive_int(max_converge, "max_converge"),
         _positive_int(max_eval, "max_eval"),
     )  # fmt: skip
@@ -181,6 +176,17 @@ def fit(
     if automatic:
         return fits[chosen].with_alternatives(tuple(f for i, f in enumerate(fits) if i != chosen))
     return fits[chosen]
+
+
+def checked_thresholds(left: float, right: float, shift: float) -> tuple[float, float, float]:
+    """The thresholds and shift as floats, or why they cannot be used."""
+    left, right = _threshold(left, "left"), _threshold(right, "right")
+    shift = _number(shift, "shift")
+    if not left < right:
+        raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
+    if not math.isfinite(shift):
+        raise ValueError(f"shift must be a finite number, got {shift}")
+    return left, right, shift
 
 
 def _threshold(value: float, name: str) -> float:
@@ -211,7 +217,7 @@ def _positive_int(value: int, name: str) -> int:
     return int(value)
 
 
-def _scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
+def checked_scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
     if isinstance(scale, str):
         if scale != "auto":
             raise ValueError(f"scale must be a positive number or 'auto', got {scale!r}")

@@ -9,6 +9,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._data import as_series
+from ferrule._fitting import checked_scale, checked_thresholds
 from ferrule._names import family_info, method_key
 from ferrule._validity import Evidence, find_problems
 
@@ -50,13 +51,19 @@ def fit_problems(
         The series in data units (NaN values are left out).
     left, right, scale, shift : float
         Thresholds and rescaling as the fit used them (``do_rescale=False`` is
-        ``scale=1, shift=0``).
+        ``scale=1, shift=0``); ``left < right``, scale positive.
     limit_reached : bool
         Whether the optimiser reported reaching its limit.
 
     Returns
     -------
     tuple of str
+
+    Raises
+    ------
+    ValueError
+        Unknown names, thresholds out of order, a scale that is not positive, a search
+        vector of the wrong length.
 
     Examples
     --------
@@ -73,7 +80,9 @@ def fit_problems(
     """
     info = family_info(family)
     key = method_key(method, info)
-    values = as_series(data, "omit", float(left), float(right)).values
+    left, right, shift = checked_thresholds(left, right, shift)
+    values = as_series(data, "omit", left, right).values
+    scale = checked_scale(scale, values, shift)
     vector = np.array(search, dtype=np.float64).ravel()
     if vector.size != len(info.search_start):
         raise ValueError(

@@ -67,6 +67,14 @@ def test_an_invalid_fit_warns_with_its_reasons():
     assert not fit.valid and fit.warnings[-1].endswith(fit.problems[-1])
 
 
-def test_search_vectors_of_the_wrong_length_are_refused():
-    with pytest.raises(ValueError, match="have 3 entries, got 4"):
-        ferrule.fit_problems("yjt", [1.0, 0.0, 0.0, 0.0], SMOOTH, method="simplex")
+@pytest.mark.parametrize(
+    ("search", "options", "words"),
+    [([1.0, 0.0, 0.0, 0.0], {}, "have 3 entries, got 4"),
+     ([1.0, 0.0, 0.0], {"left": 5.0, "right": 1.0}, "must be below the right one"),
+     ([1.0, 0.0, 0.0], {"scale": -0.1}, "scale must be a positive finite number"),
+     ([1.0, 0.0, 0.0], {"left": None}, "the left threshold must be a number")],
+    ids=["search length", "thresholds", "scale", "threshold type"],
+)  # fmt: skip
+def test_unusable_arguments_are_refused(search, options, words):
+    with pytest.raises((ValueError, TypeError), match=words):
+        ferrule.fit_problems("yjt", search, SMOOTH, method="simplex", **options)
