@@ -218,6 +218,7 @@ def _positive_int(value: int, name: str) -> int:
 
 
 def checked_scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
+    """A positive finite factor, or for "auto" the power of ten of the series' magnitude."""
     if isinstance(scale, str):
         if scale != "auto":
             raise ValueError(f"scale must be a positive number or 'auto', got {scale!r}")
