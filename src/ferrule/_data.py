@@ -2,11 +2,12 @@
 
 import math
 from dataclasses import dataclass
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["NAN_POLICIES", "Series", "as_series", "auto_scale"]
+__all__ = ["NAN_POLICIES", "Series", "as_float_array", "as_series", "auto_scale"]
 
 NAN_POLICIES = ("raise", "omit", "propagate")
 
@@ -18,28 +19,27 @@ class Series:
     n_dropped: int  # of which dropped
 
 
-def _as_float_array(data: object) -> npt.NDArray[np.float64]:
+def as_float_array(data: object) -> npt.NDArray[np.float64]:
     """One conversion to a fresh, writable, contiguous float64 array."""
     if isinstance(data, (str, bytes)):
         raise TypeError("data must be an array-like of numbers, got a string")
-    to_numpy = getattr(data, "to_numpy", None)
-    if to_numpy is not None:
-        # pandas (nullable dtypes too): missing values become NaN.
-        try:
-            data = to_numpy(dtype=np.float64, na_value=np.nan)
-        except (TypeError, ValueError):
-            data = to_numpy()
+    masked = None
+    if isinstance(data, np.ma.MaskedArray):
+        # Masked entries (a NetCDF variable's fill values, as netCDF4 reads them) are missing
+        # observations: their stored values are no data.
+        masked = np.ma.getmaskarray(data)
+        data = np.ma.getdata(data)
+    if hasattr(data, "to_numpy"):
+        data = _pandas_values(data)
     try:
         array = np.asarray(data)
     except (TypeError, ValueError) as err:
         raise TypeError(f"data must be an array-like of numbers: {err}") from None
-    kind = array.dtype.kind
-    if kind in "US":
-        raise TypeError(
-            "data must be numbers, got strings; convert them first (e.g. pandas.to_numeric)"
-        )
-    if kind in "bcmMV":
-        raise TypeError(f"data must be real numbers, got values of dtype {array.dtype}")
+    _refuse_kind(array.dtype)
+    if array.dtype.kind == "O" and any(isinstance(v, (str, bytes)) for v in array.flat):
+        # NumPy would read "1.5" as a number; text in an array of objects is refused as
+        # it is in an array of strings.
+        _refuse_kind(np.dtype(str))
     if array.ndim == 0:
         raise ValueError(
             f"data must be a one-dimensional series of numbers, got a single {type(data).__name__}"
@@ -50,16 +50,44 @@ def _as_float_array(data: object) -> npt.NDArray[np.float64]:
             "fit one series at a time (select a column or use .ravel())"
         )
     try:
-        return np.array(array, dtype=np.float64, order="C", copy=True)
+        values = np.array(array, dtype=np.float64, order="C", copy=True)
     except (TypeError, ValueError) as err:
         raise TypeError(f"data must hold numbers only: {err}") from None
+    if masked is not None:
+        values[masked] = np.nan
+    return values
+
+
+def _pandas_values(data: Any) -> object:
+    """The values of a pandas (or xarray) object, its missing values as NaN."""
+    dtype = getattr(data, "dtype", None)
+    _refuse_kind(dtype)
+    if getattr(dtype, "kind", "O") in "iuf":
+        # Nullable integer and float dtypes too: pd.NA becomes NaN.
+        return data.to_numpy(dtype=np.float64, na_value=np.nan)
+    # Other dtypes (object, category, string) are converted as NumPy would, so that text
+    # is refused as it is in an array rather than read as numbers.
+    try:
+        return data.to_numpy(na_value=np.nan)
+    except (TypeError, ValueError):
+        return data.to_numpy()
+
+
+def _refuse_kind(dtype: Any) -> None:
+    kind = getattr(dtype, "kind", None)
+    if kind in ("U", "S"):
+        raise TypeError(
+            "data must be numbers, got strings; convert them first (e.g. pandas.to_numeric)"
+        )
+    if kind is not None and kind in "bcmMV":
+        raise TypeError(f"data must be real numbers, got values of dtype {dtype}")
 
 
 def as_series(data: object, nan_policy: str, left: float, right: float) -> Series:
     """The series to fit, after the NaN policy; infinite values only beyond a threshold."""
     if nan_policy not in NAN_POLICIES:
         raise ValueError(f"nan_policy must be one of {NAN_POLICIES}, got {nan_policy!r}")
-    values = _as_float_array(data)
+    values = as_float_array(data)
     nan = np.isnan(values)
     n_nan = int(nan.sum())
     if n_nan and nan_policy == "raise":
@@ -73,12 +101,17 @@ def as_series(data: object, nan_policy: str, left: float, right: float) -> Serie
     infinite &= ~((values == np.inf) & (right < np.inf))
     if infinite.any():
         raise ValueError(
-            f"data hold {int(infinite.sum())} infinite value(s), which are not measurements; "
+            f"data hold {int(infinite.sum())} infinite value{'s' if infinite.sum() > 1 else ''}, "
+            "which are not measurements; "
             "infinite values are accepted only beyond a finite censoring threshold"
         )
     if values.size == 0:
         raise ValueError("no values to fit" + (" once the NaN values are omitted" if n_nan else ""))
     return Series(values, n_nan, n_nan if nan_policy == "omit" else 0)
+
+
+# 10.0 ** 308 is the largest power of ten a double holds.
+_LARGEST_POWER = 308
 
 
 def auto_scale(values: npt.NDArray[np.float64], shift: float) -> float:
@@ -87,4 +120,10 @@ def auto_scale(values: npt.NDArray[np.float64], shift: float) -> float:
     largest = float(np.max(shifted)) if shifted.size else 0.0
     if not largest > 0.0:
         return 1.0
-    return 10.0 ** -math.floor(math.log10(largest))
+    power = -math.floor(math.log10(largest))
+    if power > _LARGEST_POWER:
+        raise ValueError(
+            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power of "
+            "ten; pass scale= (or shift=)"
+        )
+    return 10.0**power

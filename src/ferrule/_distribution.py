@@ -64,15 +64,21 @@ class Model:
             z = np.where(lam * u + eps < 0.0, -np.inf, z)
         return z
 
-    def _u_of_z(self, z: Array) -> Array:
-        """The inverse map; beyond a bounded range of T the result is -inf or +inf."""
+    def _u_of_z(self, z: Array, *, strict: bool = False) -> Array:
+        """The inverse map. Where the range of T is bounded, the scores at or beyond its ends
+        give -inf or +inf (the normal's mass there lies at the ends of the line); `strict`
+        leaves the scores strictly beyond them without a value (NaN)."""
         with np.errstate(invalid="ignore", over="ignore"):
             if self.models_raw_value:
                 return self.mu + self.sigma * self._inverse(z)
             y = self.mu + self.sigma * z
             bottom, top = self._forward(np.array([-np.inf, np.inf]))
-            u = self._inverse(y)
-        return np.where(y >= top, np.inf, np.where(y <= bottom, -np.inf, u))
+            # Decided here rather than by the inverse map, which is not defined beyond the
+            # range (Yeo-Johnson with lambda < 0 maps y = +inf to u = -1).
+            u = np.where(y >= top, np.inf, np.where(y <= bottom, -np.inf, self._inverse(y)))
+            if strict:
+                u = np.where((y > top) | (y < bottom), np.nan, u)
+        return u
 
     def _u(self, x: Array) -> Array:
         return (x + self.shift) * self.scale
@@ -101,13 +107,7 @@ class Model:
         return self._z(_floats(x))
 
     def from_normal(self, z: npt.ArrayLike) -> Array:
-        z = _floats(z)
-        with np.errstate(invalid="ignore", over="ignore"):
-            if self.models_raw_value:
-                u = self.mu + self.sigma * self._inverse(z)
-            else:
-                u = self._inverse(self.mu + self.sigma * z)
-        return self._x(u)
+        return self._x(self._u_of_z(_floats(z), strict=True))
 
     # ---- the observed (clipped) variable ------------------------------------------------
     def cdf(self, x: npt.ArrayLike) -> Array:

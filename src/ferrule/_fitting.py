@@ -16,10 +16,10 @@ from ferrule._data import Series, as_series, auto_scale
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
-from ferrule._validity import LIMIT_PROBLEM, Evidence, find_problems
+from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["fit"]
+__all__ = ["checked_scale", "checked_thresholds", "fit", "ranks_by_likelihood"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -67,7 +67,9 @@ def fit(
     ----------
     data : array_like
         One-dimensional series of numbers: a list, tuple, NumPy array (any numeric dtype,
-        any strides), pandas Series (nullable dtypes too). Converted once to float64.
+        any strides), masked array (masked entries count as NaN), pandas Series (nullable
+        dtypes too). Converted once to float64. Dates, time spans, booleans and text are
+        refused rather than read as numbers.
     family : str, default "yeo_johnson"
         ``"yeo_johnson"``, ``"log_sinh"``, ``"sinh_asinh"`` or ``"jones_pewsey"``, or an
         alias (``"yjt"``, ``"logsinh"``, ``"sinhasinh"``, ``"jpt"``, ``"Yeo-Johnson"``...),
@@ -113,11 +115,12 @@ def fit(
     Raises
     ------
     TypeError
-        Data that are not numbers; a seed of another kind.
+        Data that are not numbers; thresholds, shift or scale that are not numbers; a seed
+        of another kind.
     ValueError
         Data of another shape than one-dimensional, NaN values under
         ``nan_policy="raise"``, infinite values not beyond a threshold, unknown names,
-        thresholds out of order, a scale that is not positive.
+        thresholds out of order, a scale that is not positive, counts outside 1 to 2**31 - 1.
 
     Warns
     -----
@@ -142,17 +145,14 @@ def fit(
     >>> sorted(f.family for f in (best, *best.alternatives))
     ['jones_pewsey', 'log_sinh', 'sinh_asinh', 'yeo_johnson']
     """
-    left, right, shift = _threshold(left, "left"), _threshold(right, "right"), float(shift)
-    if not left < right:
-        raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
-    if not math.isfinite(shift):
-        raise ValueError(f"shift must be a finite number, got {shift}")
+    left, right, shift = checked_thresholds(left, right, shift)
     series = as_series(data, nan_policy, left, right)
     settings = _Settings(
-        left, right, _scale(scale, series.values, shift), shift, bool(prior),
+        left, right, checked_scale(scale, series.values, shift), shift, bool(prior),
         resolve_seed(seed), _positive_int(max_converge, "max_converge"),
         _positive_int(max_eval, "max_eval"),
     )  # fmt: skip
+    _check_rescaled(series.values, settings)
     automatic = isinstance(family, str) and family.strip().lower() == "auto"
     infos = _core.FAMILIES if automatic else (family_info(family),)
     if automatic:
@@ -178,28 +178,70 @@ def fit(
     return fits[chosen]
 
 
+def checked_thresholds(left: float, right: float, shift: float) -> tuple[float, float, float]:
+    """The thresholds and shift as floats, or why they cannot be used."""
+    left, right = _threshold(left, "left"), _threshold(right, "right")
+    shift = _number(shift, "shift")
+    if not left < right:
+        raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
+    if not math.isfinite(shift):
+        raise ValueError(f"shift must be a finite number, got {shift}")
+    return left, right, shift
+
+
 def _threshold(value: float, name: str) -> float:
-    value = float(value)
+    value = _number(value, f"the {name} threshold")
     if math.isnan(value):
         raise ValueError(f"the {name} threshold is NaN")
     return value
 
 
+def _number(value: object, what: str) -> float:
+    if isinstance(value, (str, bytes)):
+        raise TypeError(f"{what} must be a number, got the text {value!r}")
+    try:
+        return float(value)  # type: ignore[arg-type]
+    except (TypeError, ValueError):
+        raise TypeError(f"{what} must be a number, got {type(value).__name__}") from None
+
+
+# The optimisers count in C ints.
+_LARGEST_COUNT = 2**31 - 1
+
+
 def _positive_int(value: int, name: str) -> int:
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
         raise ValueError(f"{name} must be a positive integer, got {value!r}")
+    if not 1 <= value <= _LARGEST_COUNT:
+        raise ValueError(f"{name} must be an integer from 1 to {_LARGEST_COUNT}, got {value!r}")
     return int(value)
 
 
-def _scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
+def checked_scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
+    """A positive finite factor, or for "auto" the power of ten of the series' magnitude."""
     if isinstance(scale, str):
         if scale != "auto":
             raise ValueError(f"scale must be a positive number or 'auto', got {scale!r}")
         return auto_scale(values, shift)
-    scale = float(scale)
+    scale = _number(scale, "scale")
     if not (scale > 0.0 and math.isfinite(scale)):
         raise ValueError(f"scale must be a positive finite number, got {scale}")
     return scale
+
+
+def _check_rescaled(values: npt.NDArray[np.float64], s: _Settings) -> None:
+    """Refuses a shift or scale that carries finite values or thresholds to infinity, where
+    the likelihood would count them as censored at an infinite threshold."""
+    finite = values[np.isfinite(values)]
+    thresholds = np.array([t for t in (s.left, s.right) if math.isfinite(t)])
+    with np.errstate(over="ignore"):
+        u = (np.r_[finite, thresholds] + s.shift) * s.scale
+    if not np.isfinite(u).all():
+        raise ValueError(
+            f"(x + shift) * scale overflows with shift {s.shift:g} and scale {s.scale:g}: "
+            f"the largest |x| is {float(np.max(np.abs(finite), initial=0.0)):g}; pass a smaller "
+            "scale= or shift="
+        )
 
 
 def _log_sinh_applies(settings: _Settings) -> bool:
@@ -217,14 +259,23 @@ def _choose(fits: list[Fit]) -> int:
     """Index of the fit the "auto" rule picks: the lowest AIC among valid, comparable fits."""
 
     def comparable(f: Fit) -> bool:
-        raw = next(i for i in _core.FAMILIES if i.key == f.family).models_raw_value
-        return math.isfinite(f.aic) and not (raw and f.n_left + f.n_right > 0)
+        return math.isfinite(f.aic) and ranks_by_likelihood(f)
 
     for eligible in (lambda f: comparable(f) and f.valid, comparable):
         ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]
         if ranked:
             return min(ranked)[1]
     return 0
+
+
+def ranks_by_likelihood(fit: Fit) -> bool:
+    """Whether the fit's log-likelihood and AIC rank against other families' fits.
+
+    Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its
+    density puts below L: with censored values its likelihood is not one of a probability
+    model, and it cannot be ranked against the others.
+    """
+    return not (family_info(fit.family).models_raw_value and fit.n_left + fit.n_right > 0)
 
 
 def _fit_one(
@@ -339,9 +390,8 @@ def _notes(
 
 
 def _beyond(count: int, where: str) -> str:
-    if count == 1:
-        return f"1 value lies {where}; the fit counts it as censored there"
-    return f"{count} values lie {where}; the fit counts them as censored there"
+    lie, them = ("lies", "it") if count == 1 else ("lie", "them")
+    return f"{counted(count, 'value')} {lie} {where}; the fit counts {them} as censored there"
 
 
 def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Settings) -> Fit:
@@ -354,7 +404,7 @@ def _propagated(info: _core.FamilyInfo, method: str, series: Series, s: _Setting
         log_posterior=nan if s.prior else None, aic=nan, bic=nan, n=series.values.size,
         n_left=0, n_right=0, n_dropped=0, count=0, count_unit=COUNT_UNITS[method],
         evaluations=0, converged=False, limit_reached=False, valid=False,
-        problems=(f"the data hold {series.n_nan} NaN values (nan_policy='propagate')",),
+        problems=(f"the data hold {counted(series.n_nan, 'NaN value')} (nan_policy='propagate')",),
         warnings=(), seed=s.seed, scale=s.scale, shift=s.shift, left=s.left, right=s.right,
         prior=s.prior,
     )  # fmt: skip

@@ -6,6 +6,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
+from ferrule._data import as_float_array
 
 if TYPE_CHECKING:
     from ferrule._result import Fit
@@ -30,8 +31,10 @@ def _plotting_positions(n: int) -> npt.NDArray[np.float64]:
 
 
 def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
-    x = np.asarray(data, dtype=np.float64).ravel()
+    x = as_float_array(data)
     x = np.sort(x[~np.isnan(x)])
+    if x.size == 0:
+        raise ValueError("no values to plot: the data are empty or all NaN")
     if figure is None:
         figure = _figure_class()(figsize=(12.0, 4.0), layout="constrained")
     density, qq, exceedance = figure.subplots(1, 3)
@@ -45,8 +48,8 @@ def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
                        label="data")  # fmt: skip
         grid = np.linspace(inside[0], inside[-1], 400)
         density.plot(grid, fit.pdf(grid), color="C0", label=f"{fit.family} fit")
+        density.legend()
     density.set(title="density", xlabel="value", ylabel="density")
-    density.legend()
 
     # Q-Q: standardised uncensored values against the normal quantiles of their ranks
     # among all values (the censored ones take the ranks below and above them).
@@ -59,11 +62,15 @@ def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
         qq.plot(line, line, color="0.4", linewidth=1)
     qq.set(title="normal Q-Q (uncensored)", xlabel="normal quantile", ylabel="standardised value")
 
-    # Exceedance on a log scale: the tail is what matters for floods.
+    # Exceedance on a log scale: the tail is what matters for floods. Infinite values (beyond
+    # a threshold) keep their ranks but have no place on the axis.
+    finite = np.isfinite(x)
     empirical = 1.0 - _plotting_positions(x.size)
-    exceedance.semilogy(x, empirical, ".", color="0.4", markersize=3, label="data")
-    grid = np.linspace(x[0], x[-1], 400)
-    exceedance.semilogy(grid, fit.sf(grid), color="C0", label=f"{fit.family} fit")
-    exceedance.set(title="exceedance", xlabel="value", ylabel="P(X > x)")
-    exceedance.legend()
+    if finite.any():
+        exceedance.plot(x[finite], empirical[finite], ".", color="0.4", markersize=3,
+                        label="data")  # fmt: skip
+        grid = np.linspace(x[finite][0], x[finite][-1], 400)
+        exceedance.plot(grid, fit.sf(grid), color="C0", label=f"{fit.family} fit")
+        exceedance.legend()
+    exceedance.set(title="exceedance", xlabel="value", ylabel="P(X > x)", yscale="log")
     return figure

@@ -9,8 +9,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-from ferrule import _core
 from ferrule._distribution import Model
+from ferrule._names import family_info
 
 __all__ = ["FORMAT", "FORMAT_VERSION", "Fit"]
 
@@ -146,12 +146,21 @@ class Fit:
     # ---- the fitted distribution -----------------------------------------------------
     @property
     def n_uncensored(self) -> int:
-        """Values strictly inside the censoring interval at the optimum."""
+        """Values the likelihood counted as uncensored at the optimum: ``n - n_left - n_right``.
+
+        Examples
+        --------
+        >>> import numpy as np, ferrule
+        >>> rain = np.maximum(np.random.default_rng(2).gamma(0.8, 4.0, 400) - 1.0, 0.0)
+        >>> fit = ferrule.fit(rain, left=0.0, seed=2)
+        >>> fit.n_uncensored == int(np.sum(rain > 0.0))
+        True
+        """
         return self.n - self.n_left - self.n_right
 
     @property
     def _model(self) -> Model:
-        info = next(f for f in _core.FAMILIES if f.key == self.family)
+        info = family_info(self.family)
         return Model(
             info.key,
             tuple(self.params[name] for name in info.transformation_names),
@@ -195,6 +204,16 @@ class Fit:
 
         Scores beyond the range of a bounded transformation give NaN.
 
+        Parameters
+        ----------
+        z : array_like
+            Standard normal scores.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Values in data units, same shape as `z`.
+
         Examples
         --------
         >>> import numpy as np, ferrule
@@ -210,6 +229,16 @@ class Fit:
         The continuous model clipped to ``[left, right]``: 0 below `left`, the mass of
         the left threshold at it, 1 at and above `right`.
 
+        Parameters
+        ----------
+        x : array_like
+            Values in data units.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Same shape as `x`; a scalar for a scalar.
+
         Examples
         --------
         >>> import numpy as np, ferrule
@@ -224,6 +253,16 @@ class Fit:
     def sf(self, x: npt.ArrayLike) -> Values:
         """Survival function ``1 - cdf(x)``, accurate where it is small (exceedances).
 
+        Parameters
+        ----------
+        x : array_like
+            Values in data units.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Same shape as `x`; a scalar for a scalar.
+
         Examples
         --------
         >>> import numpy as np, ferrule
@@ -235,6 +274,16 @@ class Fit:
 
     def logsf(self, x: npt.ArrayLike) -> Values:
         """Logarithm of :meth:`sf`, accurate far in the upper tail.
+
+        Parameters
+        ----------
+        x : array_like
+            Values in data units.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Same shape as `x`; a scalar for a scalar.
 
         Examples
         --------
@@ -252,7 +301,20 @@ class Fit:
         units (it includes ``log(scale)``). At a finite threshold: the log of the mass
         censored there, as the censored likelihood counts it. Beyond a threshold: -inf
         (the observed variable never lies there). So ``logpdf(data).sum()`` is the
-        data-unit log-likelihood of a series without values beyond the thresholds.
+        data-unit log-likelihood of a series without values beyond the thresholds. For
+        Jones-Pewsey the mass at a threshold is that of its own distribution, which its
+        censored likelihood does not use: with censored values the sum differs from
+        ``loglik``.
+
+        Parameters
+        ----------
+        x : array_like
+            Values in data units.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Same shape as `x`; a scalar for a scalar.
 
         Examples
         --------
@@ -265,6 +327,16 @@ class Fit:
 
     def pdf(self, x: npt.ArrayLike) -> Values:
         """``exp(logpdf(x))``: density inside the thresholds, point mass at them.
+
+        Parameters
+        ----------
+        x : array_like
+            Values in data units.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Same shape as `x`; a scalar for a scalar.
 
         Examples
         --------
@@ -280,6 +352,16 @@ class Fit:
 
         ``ppf(p)`` is `left` for ``p <= cdf(left)`` and `right` above ``cdf(right-)``;
         NaN for p outside [0, 1].
+
+        Parameters
+        ----------
+        p : array_like
+            Probabilities.
+
+        Returns
+        -------
+        ndarray or numpy.float64
+            Values in data units, same shape as `p`.
 
         Examples
         --------
@@ -348,10 +430,15 @@ class Fit:
     def from_dict(cls, data: Mapping[str, Any]) -> "Fit":
         """Rebuild a fit written by :meth:`to_dict`.
 
+        Parameters
+        ----------
+        data : mapping
+            What :meth:`to_dict` wrote (after a JSON round trip, too).
+
         Raises
         ------
         ValueError
-            Not a fit dictionary, or of a newer format version.
+            Not a fit dictionary, of another format version, or lacking a field.
 
         Examples
         --------
@@ -360,6 +447,8 @@ class Fit:
         >>> ferrule.Fit.from_dict(fit.to_dict()).params == fit.params
         True
         """
+        if not isinstance(data, Mapping):
+            raise ValueError(f"not a saved ferrule fit: a {type(data).__name__}, not a mapping")
         if data.get("format") != FORMAT:
             raise ValueError(f"not a saved ferrule fit (format {data.get('format')!r})")
         if data.get("version") != FORMAT_VERSION:
@@ -367,6 +456,9 @@ class Fit:
                 f"saved fit has format version {data.get('version')!r}; "
                 f"this ferrule reads version {FORMAT_VERSION}"
             )
+        missing = [f.name for f in fields(cls) if f.name not in data]
+        if missing:
+            raise ValueError(f"saved fit lacks the field(s) {', '.join(missing)}")
         kwargs: dict[str, Any] = {}
         for f in fields(cls):
             value = data[f.name]
@@ -395,6 +487,11 @@ class Fit:
 
     def with_alternatives(self, alternatives: tuple["Fit", ...]) -> "Fit":
         """This fit with `alternatives` attached (used by ``family="auto"``).
+
+        Parameters
+        ----------
+        alternatives : sequence of Fit
+            The fits of the other families.
 
         Examples
         --------
@@ -439,13 +536,21 @@ class Fit:
         Parameters
         ----------
         data : array_like
-            The series that was fitted (NaN values are left out).
+            The series that was fitted, as :func:`ferrule.fit` takes it. NaN values are left
+            out; infinite values (beyond a threshold) keep their ranks but are not drawn.
         figure : matplotlib.figure.Figure, optional
             Figure to draw into; a new one by default.
 
         Returns
         -------
         matplotlib.figure.Figure
+
+        Raises
+        ------
+        ImportError
+            matplotlib is not installed.
+        ValueError
+            No values to plot (empty or all NaN).
 
         Examples
         --------

@@ -2,8 +2,7 @@
 
 from typing import TYPE_CHECKING
 
-from ferrule import _core
-from ferrule._names import METHOD_TITLES
+from ferrule._names import METHOD_TITLES, family_info
 
 if TYPE_CHECKING:
     from ferrule._result import Fit
@@ -12,7 +11,7 @@ __all__ = ["summary_table"]
 
 
 def summary_table(fit: "Fit") -> str:
-    title = next(info.title for info in _core.FAMILIES if info.key == fit.family)
+    title = family_info(fit.family).title
     stop = "converged" if fit.converged else ("limit reached" if fit.limit_reached else "failed")
     rows = [
         ("values", f"{fit.n} ({fit.n_left} left-censored, {fit.n_right} right-censored, "

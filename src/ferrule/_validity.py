@@ -15,7 +15,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 
-__all__ = ["Evidence", "MIN_DISTINCT", "LIMIT_PROBLEM", "find_problems"]
+__all__ = ["Evidence", "MIN_DISTINCT", "LIMIT_PROBLEM", "counted", "find_problems"]
 
 LIMIT_PROBLEM = "the optimiser stopped at its limit before converging"
 MIN_DISTINCT = 5  # fewer distinct uncensored values cannot pin down four parameters
@@ -28,6 +28,17 @@ _ABSURD = 1e6
 _REFUSED = -1e10
 # Log-sinh's likelihood refuses offsets outside [exp(-20), 1].
 _LOG_SINH_EPSILON = (math.exp(-20.0), 1.0)
+
+
+def counted(count: int, noun: str) -> str:
+    """ "1 value", "3 values".
+
+    Examples
+    --------
+    >>> counted(1, "value"), counted(0, "pair")
+    ('1 value', '0 pairs')
+    """
+    return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
 
 
 @dataclass(frozen=True)
@@ -59,7 +70,8 @@ def find_problems(e: Evidence) -> tuple[str, ...]:
     distinct = np.unique(e.data[e.codes == 0]).size
     if distinct < MIN_DISTINCT:
         found.append(
-            f"only {distinct} distinct uncensored values (at least {MIN_DISTINCT} are needed)"
+            f"only {counted(distinct, 'distinct uncensored value')} (at least {MIN_DISTINCT} "
+            "are needed)"
         )
     return tuple(found)
 
@@ -137,22 +149,24 @@ def _order(e: Evidence) -> list[str]:
     undefined = int(np.isnan(_transformed(e, e.data[between])).sum())
     if undefined:
         found.append(
-            f"the transformation is undefined at {undefined} values between the thresholds"
+            f"the transformation is undefined at {counted(undefined, 'value')} between the "
+            "thresholds"
         )
     y = _transformed(e, np.unique(e.data[e.codes == 0]))
     with np.errstate(invalid="ignore"):
         step = np.diff(y[~np.isnan(y)])
-    if (step == 0.0).any():
+    saturated = int((step == 0.0).sum())
+    if saturated:
         found.append(
-            f"the transformation saturates: {int((step == 0.0).sum())} pairs of distinct "
-            "uncensored values map to one transformed value"
+            f"the transformation saturates: {counted(saturated, 'pair')} of distinct "
+            f"uncensored values {'maps' if saturated == 1 else 'map'} to one transformed value"
         )
     if (step < 0.0).any():
         found.append("the transformation decreases on the data")
     misplaced = int(np.sum(between != (e.codes == 0)))
     if misplaced:
         found.append(
-            f"{misplaced} values count as censored or uncensored against their place "
-            "relative to the thresholds"
+            f"the censoring of {counted(misplaced, 'value')} disagrees with the thresholds "
+            "(censored between them, or uncensored beyond them)"
         )
     return found

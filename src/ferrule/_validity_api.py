@@ -9,6 +9,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._data import as_series
+from ferrule._fitting import checked_scale, checked_thresholds
 from ferrule._names import family_info, method_key
 from ferrule._validity import Evidence, find_problems
 
@@ -37,8 +38,8 @@ def fit_problems(
     meaningful range (``sigma <= 0``, ``delta <= 0``, log-sinh's epsilon outside
     ``[exp(-20), 1]``), the log-likelihood is not finite or is one the objective uses to
     refuse parameters, sigma is absurd for the spread of the values it scales, the transformation
-    saturates, decreases or is undefined on the uncensored values, values count as
-    censored against their place, or fewer than 5 distinct uncensored values remain.
+    saturates, decreases or is undefined on the uncensored values, the censoring of
+    values disagrees with the thresholds, or fewer than 5 distinct uncensored values remain.
 
     Parameters
     ----------
@@ -50,13 +51,19 @@ def fit_problems(
         The series in data units (NaN values are left out).
     left, right, scale, shift : float
         Thresholds and rescaling as the fit used them (``do_rescale=False`` is
-        ``scale=1, shift=0``).
+        ``scale=1, shift=0``); ``left < right``, scale positive.
     limit_reached : bool
         Whether the optimiser reported reaching its limit.
 
     Returns
     -------
     tuple of str
+
+    Raises
+    ------
+    ValueError
+        Unknown names, thresholds out of order, a scale that is not positive, a search
+        vector of the wrong length.
 
     Examples
     --------
@@ -73,7 +80,9 @@ def fit_problems(
     """
     info = family_info(family)
     key = method_key(method, info)
-    values = as_series(data, "omit", float(left), float(right)).values
+    left, right, shift = checked_thresholds(left, right, shift)
+    values = as_series(data, "omit", left, right).values
+    scale = checked_scale(scale, values, shift)
     vector = np.array(search, dtype=np.float64).ravel()
     if vector.size != len(info.search_start):
         raise ValueError(

@@ -53,6 +53,19 @@ def test_to_normal_and_from_normal_invert_each_other(key, kind):
     np.testing.assert_allclose(fit.from_normal(fit.to_normal(x)), x, rtol=1e-9)
 
 
+@pytest.mark.parametrize("side", [1.0, -1.0], ids=["bounded above", "bounded below"])
+def test_from_normal_has_no_value_beyond_a_bounded_range(side):
+    # Yeo-Johnson with lambda < 0 (> 2) maps the line onto a half-line bounded above (below):
+    # scores beyond its end, the infinite one included, are no value's score.
+    fit = quiet_fit(side * flows(), "yeo_johnson", seed=1)
+    assert (fit.params["lambda"] < 0.0) if side > 0 else (fit.params["lambda"] > 2.0)
+    end = float(fit.to_normal(side * np.inf))
+    assert np.isfinite(end)
+    assert np.isnan(fit.from_normal([end + side, side * np.inf])).all()
+    assert fit.from_normal(-side * np.inf) == -side * np.inf
+    assert fit.ppf(1.0 if side > 0 else 0.0) == side * np.inf
+
+
 @pytest.mark.parametrize(("key", "kind"), CASES)
 def test_cdf_and_ppf_invert_each_other_inside_the_thresholds(key, kind):
     fit = fitted(key, kind)

@@ -17,17 +17,34 @@ import ferrule
 
 PUBLIC = [getattr(ferrule, name) for name in ferrule.__all__]
 FIT_METHODS = ["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "pdf", "ppf",
-               "sample", "to_dict", "from_dict", "summary", "plot"]  # fmt: skip
+               "sample", "to_dict", "from_dict", "summary", "plot", "with_alternatives",
+               "n_uncensored"]  # fmt: skip
 
 
 @pytest.mark.parametrize(
     "obj",
     [*PUBLIC, *(getattr(ferrule.Fit, m) for m in FIT_METHODS)],
-    ids=lambda o: o.__qualname__,
+    ids=lambda o: (o.fget if isinstance(o, property) else o).__qualname__,
 )
 def test_everything_public_has_a_docstring_with_examples(obj):
     doc = inspect.getdoc(obj)
     assert doc and "Examples\n--------" in doc and ">>> " in doc
+
+
+@pytest.mark.parametrize(
+    "func",
+    [ferrule.fit, ferrule.fit_problems,
+     *(getattr(ferrule.Fit, m) for m in FIT_METHODS if m != "n_uncensored")],
+    ids=lambda f: f.__qualname__,
+)  # fmt: skip
+def test_every_parameter_is_documented(func):
+    wanted = set(inspect.signature(func).parameters) - {"self", "cls"}
+    doc = inspect.getdoc(func)
+    section = doc.partition("Parameters\n----------\n")[2]
+    documented = set()
+    for header in re.findall(r"^([\w, ]+) :", section, flags=re.M):
+        documented.update(header.split(", "))
+    assert wanted <= documented
 
 
 def test_fit_signature_takes_options_by_keyword_with_their_defaults():
@@ -66,7 +83,11 @@ def test_the_package_is_marked_as_typed():
 
 @pytest.mark.parametrize(
     "module", ["ferrule", "ferrule._fitting", "ferrule._result", "ferrule._warnings",
-               "ferrule._validity_api"],
+               "ferrule._validity_api", "ferrule._validity",
+               # the command line's modules
+               "ferrule.cli", "ferrule.cli.checks", "ferrule.cli.csv_text", "ferrule.cli.errors",
+               "ferrule.cli.families", "ferrule.cli.fitting", "ferrule.cli.missing",
+               "ferrule.cli.parser", "ferrule.cli.readers"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

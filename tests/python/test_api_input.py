@@ -3,7 +3,7 @@
 import numpy as np
 import pandas as pd
 import pytest
-from api_support import flows
+from api_support import flows, quiet_fit
 
 import ferrule
 
@@ -71,12 +71,34 @@ def test_nullable_missing_values_count_as_nan():
         ([1.0, "a", 2.0], TypeError, "numbers"),
         ({"a": 1}, ValueError, "single"),
         ([], ValueError, "no values"),
+        # pandas converts these to numbers when asked for floats: days since 1970, nanoseconds,
+        # 0 and 1, parsed text.
+        (pd.Series(pd.date_range("2000-01-01", periods=9)), TypeError, "datetime64"),
+        (pd.Series(pd.to_timedelta(np.arange(9), unit="D")), TypeError, "timedelta64"),
+        (pd.Series([True, False] * 5), TypeError, "bool"),
+        (pd.Series([True, None] * 5, dtype="boolean"), TypeError, "boolean"),
+        (pd.Series([f"{v:.2f}" for v in BASE]), TypeError, "strings"),
+        (pd.Series([f"{v:.2f}" for v in BASE], dtype="string"), TypeError, "strings"),
+        ([1.0, "2.5", None], TypeError, "strings"),
     ],
-    ids=["0-d", "2-d", "str", "strings", "complex", "bool", "mixed", "dict", "empty"],
-)
+    ids=["0-d", "2-d", "str", "strings", "complex", "bool", "mixed", "dict", "empty",
+         "pandas dates", "pandas time spans", "pandas bool", "pandas boolean", "pandas text",
+         "pandas string", "text among objects"],
+)  # fmt: skip
 def test_what_is_not_a_series_is_refused_in_the_librarys_words(data, error, words):
     with pytest.raises(error, match=words):
         ferrule.fit(data)
+
+
+def test_masked_entries_are_missing_values():
+    # netCDF4 reads a variable's fill values as masked entries of the stored sentinel.
+    data = np.ma.masked_array(np.r_[BASE, -999.0, -999.0], mask=[False] * BASE.size + [True] * 2)
+    with pytest.raises(ValueError, match="2 NaN values"):
+        ferrule.fit(data)
+    omitted = ferrule.fit(data, nan_policy="omit", seed=3)
+    assert (omitted.n, omitted.n_dropped) == (BASE.size, 2)
+    assert np.array_equal(omitted.search, ferrule.fit(BASE, seed=3).search)
+    assert data.data[-1] == -999.0 and data.mask[-1]  # left as it was
 
 
 def test_nan_policy():
@@ -90,6 +112,8 @@ def test_nan_policy():
     assert not propagated.valid and "2 NaN values" in propagated.problems[0]
     assert np.isnan(propagated.search).all() and np.isnan(propagated.loglik)
     assert np.isnan(propagated.cdf(1.0))
+    one = ferrule.fit(np.r_[BASE, np.nan], nan_policy="propagate")
+    assert one.problems == ("the data hold 1 NaN value (nan_policy='propagate')",)
     with pytest.raises(ValueError, match="nan_policy"):
         ferrule.fit(BASE, nan_policy="drop")
 
@@ -116,6 +140,14 @@ def test_infinite_values_only_beyond_a_threshold():
         ({"scale": "big"}, "'auto'"),
         ({"shift": np.inf}, "shift"),
         ({"max_eval": 0}, "max_eval"),
+        ({"max_eval": 2**31}, "max_eval must be an integer from 1 to 2147483647"),
+        ({"max_converge": 2**40}, "max_converge must be an integer from 1 to 2147483647"),
+        ({"left": None}, "the left threshold must be a number, got NoneType"),
+        ({"right": "10"}, "the right threshold must be a number, got the text '10'"),
+        ({"shift": [1.0]}, "shift must be a number, got list"),
+        ({"scale": None}, "scale must be a number"),
+        ({"scale": 1e308}, "overflows"),
+        ({"left": -1e308, "shift": -1e308}, "overflows"),
         ({"seed": -1}, "non-negative"),
         ({"seed": 1.5}, "seed must be"),
         ({"family": "log_sinh"}, "finite left threshold"),
@@ -155,3 +187,10 @@ def test_auto_scale_is_the_power_of_ten_of_the_largest_shifted_value():
     assert ferrule.fit(BASE - 100.0, shift=100.0, seed=1).scale == 10.0 ** -int(
         np.log10(BASE.max())
     )
+
+
+def test_values_too_small_for_a_power_of_ten_ask_for_a_scale():
+    tiny = BASE * 1e-320  # subnormal: 10**320 is beyond a double
+    with pytest.raises(ValueError, match="too small to be brought to 1.*pass scale="):
+        ferrule.fit(tiny)
+    assert quiet_fit(tiny, "yeo_johnson", scale=1e308, seed=1).n == BASE.size

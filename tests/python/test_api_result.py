@@ -61,6 +61,16 @@ def test_from_dict_refuses_other_layouts(change, words):
         ferrule.Fit.from_dict(data)
 
 
+def test_from_dict_refuses_what_is_not_a_whole_fit():
+    text = json.dumps(EXAMPLES["plain"].to_dict())
+    with pytest.raises(ValueError, match="a str, not a mapping"):
+        ferrule.Fit.from_dict(text)  # the JSON text itself rather than what it holds
+    data = EXAMPLES["plain"].to_dict()
+    del data["mu"], data["seed"]
+    with pytest.raises(ValueError, match="lacks the field.s. mu, seed"):
+        ferrule.Fit.from_dict(data)
+
+
 def test_fits_are_immutable_and_unhashable():
     fit = EXAMPLES["plain"]
     with pytest.raises(AttributeError):
@@ -96,6 +106,27 @@ def test_plot_draws_density_qq_and_log_exceedance():
     uncensored = int(np.sum(x > 0.0))
     assert len(qq.lines[0].get_xdata()) == uncensored
     assert density.lines and density.patches
+
+
+@pytest.mark.parametrize(
+    ("data", "left", "uncensored"),
+    [(np.r_[rain(), -np.inf], 0.0, int(np.sum(rain() > 0.0))),  # -inf lies below the threshold
+     (np.zeros(10), 0.0, 0)],  # censored throughout
+    ids=["infinite value", "all censored"],
+)  # fmt: skip
+def test_plot_draws_series_at_the_edges_without_warnings(data, left, uncensored):
+    pytest.importorskip("matplotlib")
+    fit = quiet_fit(data, "yeo_johnson", left=left, seed=1)
+    density, qq, exceedance = fit.plot(data).axes  # warnings are errors here
+    assert len(qq.lines[0].get_xdata()) == uncensored
+    assert exceedance.get_yscale() == "log"
+
+
+@pytest.mark.parametrize("data", [[], [np.nan, np.nan]], ids=["empty", "all NaN"])
+def test_plot_without_values_says_so(data):
+    pytest.importorskip("matplotlib")
+    with pytest.raises(ValueError, match="no values to plot"):
+        EXAMPLES["plain"].plot(data)
 
 
 def test_plot_without_matplotlib_says_how_to_get_it():

@@ -29,9 +29,9 @@ CASES = {
     "sigma absurd": ("yeo_johnson", "simplex", [1.0, 0.0, 30.0], SMOOTH, {}, "absurd"),
     "saturation": ("yeo_johnson", "simplex", [-60.0, 0.0, 0.0], LINE, {}, "saturates"),
     "undefined": ("log_sinh", "simplex", [0.0, math.log(0.5), 0.0, 0.0], np.r_[-1.0, LINE],
-                  {"left": -5.0}, "undefined at 1 values"),
+                  {"left": -5.0}, "undefined at 1 value between"),
     "misplaced": ("log_sinh", "simplex", [0.0, math.log(0.5), 0.0, 0.0], np.r_[-1.0, LINE],
-                  {"left": -5.0}, "against their place"),
+                  {"left": -5.0}, "the censoring of 1 value disagrees"),
     "few distinct": ("yeo_johnson", "simplex", [1.0, 2.0, 0.0], [1.0, 2.0, 2.0, 3.0, 3.0, 4.0],
                      {}, "only 4 distinct"),
 }  # fmt: skip
@@ -67,6 +67,14 @@ def test_an_invalid_fit_warns_with_its_reasons():
     assert not fit.valid and fit.warnings[-1].endswith(fit.problems[-1])
 
 
-def test_search_vectors_of_the_wrong_length_are_refused():
-    with pytest.raises(ValueError, match="have 3 entries, got 4"):
-        ferrule.fit_problems("yjt", [1.0, 0.0, 0.0, 0.0], SMOOTH, method="simplex")
+@pytest.mark.parametrize(
+    ("search", "options", "words"),
+    [([1.0, 0.0, 0.0, 0.0], {}, "have 3 entries, got 4"),
+     ([1.0, 0.0, 0.0], {"left": 5.0, "right": 1.0}, "must be below the right one"),
+     ([1.0, 0.0, 0.0], {"scale": -0.1}, "scale must be a positive finite number"),
+     ([1.0, 0.0, 0.0], {"left": None}, "the left threshold must be a number")],
+    ids=["search length", "thresholds", "scale", "threshold type"],
+)  # fmt: skip
+def test_unusable_arguments_are_refused(search, options, words):
+    with pytest.raises((ValueError, TypeError), match=words):
+        ferrule.fit_problems("yjt", search, SMOOTH, method="simplex", **options)

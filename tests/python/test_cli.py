@@ -13,6 +13,7 @@ from statistics import NormalDist
 
 import numpy as np
 import pytest
+from cli_support import run_ferrule as run
 
 import ferrule
 
@@ -20,17 +21,6 @@ FAMILY_KEYS = ["yjt", "logsinh", "sinhasinh", "jpt"]
 BUNDLED = Path(ferrule.__file__).parent / "data" / "seattle_precipitation.csv"
 CHECKOUT = Path(__file__).resolve().parents[2]
 SEED = 20240601
-
-
-def run(*args, env=None, cwd=None):
-    return subprocess.run(
-        [sys.executable, "-m", "ferrule", *map(str, args)],
-        capture_output=True,
-        text=True,
-        env=env,
-        cwd=cwd,
-        timeout=600,
-    )
 
 
 def ok_json(*args):
@@ -216,6 +206,8 @@ def test_rescaling_by_one_is_the_same_as_no_rescaling(default_json):
     unit = ok_json("--scale", 1, "--family", "yjt,jpt", "--seed", SEED)
     assert raw["fits"] == unit["fits"]
     assert raw["settings"]["rescale"] is False and unit["settings"]["rescale"] is True
+    # The settings report the rescaling the fits used.
+    assert (raw["settings"]["scale"], raw["settings"]["shift"]) == (1.0, 0.0)
     # The default data-derived scale changes the fitted location.
     assert raw["fits"][0]["mu"] != pytest.approx(fits_by_family(default_json)["yjt"]["mu"])
 
@@ -378,9 +370,10 @@ def test_log_sinh_without_a_left_threshold_is_left_out_of_the_default_set(tmp_pa
         result.stdout,
         flags=re.MULTILINE,
     )
-    # Asked for by name, the family that could not be fitted fails the run.
+    # Asked for by name, the family that could not be fitted fails the run. Seeded: about one
+    # seed in forty ends the search at the edge of the box, an invalid fit.
     assert run("fit", path, "--family", "logsinh").returncode == 1
-    assert run("fit", path, "--family", "logsinh", "--left", 0).returncode == 0
+    assert run("fit", path, "--family", "logsinh", "--left", 0, "--seed", 1).returncode == 0
 
 
 def test_command_runs_the_same_from_inside_the_checkout():

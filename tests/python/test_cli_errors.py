@@ -8,19 +8,10 @@ from pathlib import Path
 
 import numpy as np
 import pytest
+from cli_support import run_ferrule as run
 
 import ferrule.cli as cli
 from ferrule.cli.errors import CliError
-
-
-def run(*args, cwd=None, timeout=600):
-    return subprocess.run(
-        [sys.executable, "-m", "ferrule", *map(str, args)],
-        capture_output=True,
-        text=True,
-        cwd=cwd,
-        timeout=timeout,
-    )
 
 
 def make_inputs(folder: Path) -> None:
@@ -39,13 +30,16 @@ def make_inputs(folder: Path) -> None:
         "dry.csv": b"mm\n0\n0\n0\n0\n",
         "few.csv": b"mm\n0\n0\n0\n0\n1\n2\n2\n3\n",
         "five.csv": b"mm\n1\n2\n3\n4\n5\n",
+        "comments.csv": b"# station 42\n# units: mm\nday,mm\n1,0.5\n2,1.5\n",
     }
     for name, data in files.items():
         (folder / name).write_bytes(data)
     np.save(folder / "matrix.npy", np.zeros((3, 2)))
     np.save(folder / "objects.npy", np.array([1, "a"], dtype=object), allow_pickle=True)
     np.save(folder / "strings.npy", np.array(["1", "2"]))
+    np.save(folder / "booleans.npy", np.arange(8) % 2 == 0)
     np.save(folder / "infinite.npy", np.array([1.0, -np.inf]))
+    np.save(folder / "subnormal.npy", np.arange(1.0, 9.0) * 1e-320)
     (folder / "folder").mkdir()
 
 
@@ -62,6 +56,7 @@ ERRORS = [
     (["ragged.csv", "--column", "b"], "line 3 has no field 2 (column 'b'), only 1 field"),
     (["two.csv", "--column", "mm"], "it has no header line, so columns are chosen by number"),
     (["words.csv"], "'words.csv' has no numeric column: name holds 'foo' on line 2"),
+    (["comments.csv"], "lines starting with '#' look like comments, which are not read: remove"),
     (["--column", "date"], "column 'date' of 'seattle_precipitation.csv (bundled)' is not numer"),
     (["latin.csv"], "'latin.csv' is not valid UTF-8 at byte 1 (line 1, byte 0xfc); pass --enc"),
     (["binary.csv"], "'binary.csv' is not a text file"),
@@ -69,8 +64,10 @@ ERRORS = [
     (["matrix.npy"], "'matrix.npy' holds an array of shape (3, 2); expected one dimension"),
     (["objects.npy"], "cannot read 'objects.npy' as a NumPy .npy array"),
     (["strings.npy"], "'strings.npy' holds non-numeric values"),
+    (["booleans.npy"], "'booleans.npy' holds non-numeric values (dtype bool)"),
     (["infinite.npy"], "'infinite.npy' holds an infinite value at index 1"),
     (["matrix.npy", "--column", "1"], "--column applies to CSV input"),
+    (["subnormal.npy"], "too small to be brought to 1 by a power of ten; pass --scale (or"),
     # Series that cannot be fitted.
     (["one.csv"], "cannot fit 'one.csv': it holds only 1 value; a fit needs at least 5"),
     (["two.csv", "--json"], "cannot fit 'two.csv': it holds only 2 values"),
@@ -258,6 +255,13 @@ def test_many_values_at_the_minimum_bring_a_warning_suggesting_left(tmp_path):
     assert warned.stdout.startswith("input:")
     censored = run("fit", "rain.npy", "--family", "yjt", "--left", "0", cwd=tmp_path)
     assert censored.returncode == 0 and censored.stderr == ""
+
+
+@pytest.mark.parametrize("given", [["--scale", "2"], ["--shift", "0"]])
+def test_rescaling_options_without_rescaling_bring_a_warning(monkeypatch, capsys, given):
+    assert cli.main(["fit", "--family", "yjt", "--no-rescale", "--seed", "1", *given]) == 0
+    err = capsys.readouterr().err
+    assert err == "ferrule: warning: --scale and --shift have no effect with --no-rescale\n"
 
 
 def test_an_installation_without_the_kernel_module_is_one_error_line(monkeypatch, capsys):

@@ -2,21 +2,14 @@
 
 import json
 import re
-import subprocess
-import sys
 
 import numpy as np
 import pytest
+from cli_support import run_ferrule
 
 
 def run(*args, cwd=None):
-    return subprocess.run(
-        [sys.executable, "-m", "ferrule", "fit", *map(str, args)],
-        capture_output=True,
-        text=True,
-        cwd=cwd,
-        timeout=600,
-    )
+    return run_ferrule("fit", *args, cwd=cwd)
 
 
 def document(*args, cwd=None, status=0):

@@ -11,7 +11,7 @@ from ferrule._seeds import resolve_seed
 from ferrule.cli.checks import check_enough_values, floor_warning
 from ferrule.cli.errors import BROKEN_PIPE, FAILED, INTERRUPTED, USAGE, CliError, warn
 from ferrule.cli.families import families
-from ferrule.cli.fitting import FitSettings, NotFitted, fit_family
+from ferrule.cli.fitting import FitSettings, NotFitted, fit_family, in_option_words
 from ferrule.cli.parser import build_parser
 from ferrule.cli.readers import read_series
 from ferrule.cli.table import Report, render_json, render_table
@@ -83,14 +83,14 @@ def _fit(args) -> int:
     check_enough_values(series.values, left, args.right, series.source)
     if args.left is None and (suggestion := floor_warning(series.values, left)):
         warn(suggestion)
-    scale = args.scale if args.scale is not None else auto_scale(series.values, args.shift)
+    scale, shift = _rescaling(args, series.values)
     settings = FitSettings(
         optimiser=args.optimiser,
         left=left,
         right=args.right,
         rescale=args.rescale,
         scale=scale,
-        shift=args.shift,
+        shift=shift,
         prior=args.prior,
         # Drawn when not given, and reported, so that any run can be repeated.
         seed=args.seed if args.seed is not None else resolve_seed(None),
@@ -126,6 +126,21 @@ def _fit(args) -> int:
         or (args.families is not None and not_fitted)
     )
     return FAILED if failed else 0
+
+
+def _rescaling(args, values: np.ndarray) -> tuple[float, float]:
+    """The scale and shift every fit uses: 1 and 0 without rescaling."""
+    if not args.rescale:
+        if args.scale is not None or args.shift is not None:
+            warn("--scale and --shift have no effect with --no-rescale")
+        return 1.0, 0.0
+    shift = 0.0 if args.shift is None else args.shift
+    if args.scale is not None:
+        return args.scale, shift
+    try:
+        return auto_scale(values, shift), shift
+    except ValueError as err:  # values too small for a power of ten
+        raise CliError(in_option_words(str(err))) from None
 
 
 def _plot(report: Report, path: str) -> None:

@@ -28,11 +28,6 @@ class Family:
         return self.info.title
 
     @property
-    def param_names(self) -> tuple[str, ...]:
-        """The transformation parameters, in the order of the fit's natural parameters."""
-        return self.info.transformation_names
-
-    @property
     def models_raw_value(self) -> bool:
         """Jones-Pewsey: the value itself, standardised, follows the sinh-arcsinh law."""
         return self.info.models_raw_value

@@ -66,6 +66,7 @@ class FitSettings:
     left: float
     right: float
     rescale: bool
+    # The rescaling every fit uses, (x + shift) * scale: 1 and 0 when rescale is off.
     scale: float
     shift: float
     prior: bool
@@ -83,7 +84,6 @@ class FitOutcome:
     family: Family
     fit: "Fit"
     z: np.ndarray  # standardised uncensored values, sorted
-    z_thresholds: tuple[float, float]  # the thresholds on the same scale
     ppcc: float
     anderson_darling: float
 
@@ -97,34 +97,29 @@ class FitOutcome:
 
     @property
     def comparable(self) -> bool:
-        """Whether log-lik and AIC stand on the footing of the normal-transform families.
+        """Whether log-lik and AIC rank against the other families' (as for family="auto")."""
+        from ferrule._fitting import ranks_by_likelihood
 
-        Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its
-        density puts below L: with censored values its likelihood is not one of a
-        probability model, and it cannot be ranked against the others."""
-        fit = self.fit
-        return not (self.family.models_raw_value and fit.n_left + fit.n_right > 0)
+        return ranks_by_likelihood(self.fit)
 
 
 def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> FitOutcome:
     import ferrule
 
     method = None if settings.optimiser == AUTO else OPTIMISERS[settings.optimiser][0]
-    # Without rescaling the likelihood sees the values themselves: (x + 0) * 1 is x.
-    scale, shift = (settings.scale, settings.shift) if settings.rescale else (1.0, 0.0)
     with warnings.catch_warnings():
         # The report states what these warnings say: the flags, the problems, the censoring.
         warnings.simplefilter("ignore", ferrule.FerruleWarning)
         try:
             fit = ferrule.fit(
                 values, family.info.key, method=method, left=settings.left,
-                right=settings.right, scale=scale, shift=shift, prior=settings.prior,
-                seed=settings.seed, max_converge=settings.max_converge,
+                right=settings.right, scale=settings.scale, shift=settings.shift,
+                prior=settings.prior, seed=settings.seed, max_converge=settings.max_converge,
                 max_eval=settings.max_eval,
             )  # fmt: skip
         except ValueError as err:
             # The library refuses the family for this series (log-sinh at left = -inf).
-            raise NotFitted(_in_option_words(str(err))) from None
+            raise NotFitted(in_option_words(str(err))) from None
     if np.isnan(fit.search).all():
         raise NotFitted(fit.problems[0])
 
@@ -135,7 +130,6 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
         family=family,
         fit=fit,
         z=z,
-        z_thresholds=(z_left, z_right),
         ppcc=probability_plot_correlation(z, fit.n_left, fit.n_right),
         anderson_darling=conditional_anderson_darling(z, z_left, z_right),
     )
@@ -151,6 +145,15 @@ def _uncensored(family: Family, fit: "Fit", values: np.ndarray) -> np.ndarray:
     return codes == 0
 
 
-def _in_option_words(message: str) -> str:
-    """The library's "(pass left=)" said as the command line says it: "(pass --left)"."""
-    return re.sub(r"pass (\w+)=", lambda m: "pass --" + m.group(1).replace("_", "-"), message)
+def in_option_words(message: str) -> str:
+    """The library's "pass left=" said as the command line says it: "pass --left".
+
+    Examples
+    --------
+    >>> in_option_words("needs a finite left threshold (pass left=)")
+    'needs a finite left threshold (pass --left)'
+    >>> in_option_words("pass a smaller scale= or shift=; nan_policy='omit'")
+    "pass a smaller --scale or --shift; nan_policy='omit'"
+    """
+    option = r"\b([a-z_]+)=(?![\w'\"])"  # a keyword, not a keyword with its value
+    return re.sub(option, lambda m: "--" + m.group(1).replace("_", "-"), message)

@@ -284,7 +284,7 @@ def build_parser() -> argparse.ArgumentParser:
     model.add_argument(
         "--shift",
         type=finite,
-        default=0.0,
+        default=None,
         metavar="X",
         help="rescaling shift, added before scaling (default: 0)",
     )

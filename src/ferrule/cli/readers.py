@@ -118,7 +118,8 @@ def _read_npy(file: Path, markers: MissingMarkers) -> Series:
             f"'{file}' holds an array of shape {array.shape}; expected one dimension "
             "(save one series, e.g. array.ravel() or one column array[:, j])"
         )
-    if array.dtype.kind not in "biuf":
+    # Booleans are refused as the library refuses them: they are no measurements.
+    if array.dtype.kind not in "iuf":
         raise CliError(f"'{file}' holds non-numeric values (dtype {array.dtype})")
     values, dropped = markers.drop_from_array(array.astype(np.float64))
     if np.isinf(values).any():
@@ -188,6 +189,8 @@ def _number_hint(cell: str, column_has_numbers: bool = True) -> str:
     """A likely reason why a cell is not a number, as "; <reason>", or nothing.
 
     A stray word is taken for a missing-value marker only in a column that holds numbers."""
+    if cell.startswith("#"):
+        return "; lines starting with '#' look like comments, which are not read: remove them"
     if re.fullmatch(r"[-+]?\d+,\d+", cell):
         return f"; '{cell}' has a decimal comma, and numbers must be written with a decimal point"
     if column_has_numbers and not any(ch.isdigit() for ch in cell):
