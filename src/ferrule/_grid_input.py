@@ -12,7 +12,7 @@ import numpy.typing as npt
 from ferrule._data import auto_scale
 from ferrule._validity import MIN_DISTINCT
 
-__all__ = ["Cells", "cell_seeds", "prepare_cells", "series_last"]
+__all__ = ["Cells", "cell_seeds", "prepare_cells", "series_axis", "series_last"]
 
 Array = npt.NDArray[np.float64]
 
@@ -49,26 +49,43 @@ class Cells:
 
 def series_last(values: npt.ArrayLike, axis: int) -> Array:
     """The grid as float64 with the series along the last axis."""
-    if isinstance(values, (str, bytes)):
-        raise TypeError("values must be an array of numbers, got a string")
-    array = np.asarray(values)
-    if array.dtype.kind not in "fiu":
-        raise TypeError(f"values must be real numbers, got an array of dtype {array.dtype}")
+    array = _numbers(values)
     if array.ndim == 0:
         raise ValueError("values must hold at least one series, got a single number")
-    if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
-        raise TypeError(f"axis must be an integer, got {type(axis).__name__}")
-    if not -array.ndim <= axis < array.ndim:
-        raise ValueError(f"axis {axis} is out of range for values of shape {array.shape}")
-    axis = int(axis) % array.ndim
+    axis = series_axis(axis, array.shape)
     if array.shape[axis] == 0:
         raise ValueError("the series axis is empty: there are no values to fit")
     return np.moveaxis(array.astype(np.float64, copy=False), axis, -1)
 
 
-def per_cell(value: npt.ArrayLike, shape: tuple[int, ...], name: str) -> Array:
+def _numbers(values: npt.ArrayLike) -> np.ndarray:
+    if isinstance(values, (str, bytes)):
+        raise TypeError("values must be an array of numbers, got a string")
+    to_numpy = getattr(values, "to_numpy", None)
+    if to_numpy is not None:
+        # pandas, nullable dtypes too: a missing value (pd.NA) is a NaN like any other.
+        try:
+            values = to_numpy(dtype=np.float64, na_value=np.nan)
+        except (TypeError, ValueError):
+            values = to_numpy()
+    array = np.asarray(values)
+    if array.dtype.kind not in "fiu":
+        raise TypeError(f"values must be real numbers, got an array of dtype {array.dtype}")
+    return array
+
+
+def series_axis(axis: int, shape: tuple[int, ...]) -> int:
+    """`axis` as a non-negative axis of an array of `shape`."""
+    if isinstance(axis, bool) or not isinstance(axis, (int, np.integer)):
+        raise TypeError(f"axis must be an integer, got {type(axis).__name__}")
+    if not -len(shape) <= axis < len(shape):
+        raise ValueError(f"axis {axis} is out of range for values of shape {shape}")
+    return int(axis) % len(shape)
+
+
+def per_cell(value: npt.ArrayLike, shape: tuple[int, ...], name: str, dtype: type = np.float64):
     """A scalar or array broadcast to the cell shape, flattened."""
-    array = np.asarray(value, dtype=np.float64)
+    array = np.asarray(value, dtype=dtype)
     try:
         return np.broadcast_to(array, shape).reshape(-1).copy()
     except ValueError:
@@ -123,7 +140,7 @@ def prepare_cells(
     automatic = reason != ""
     skip = automatic.copy()
     if mask is not None:
-        masked = np.broadcast_to(np.asarray(mask, dtype=bool), shape).reshape(-1)
+        masked = per_cell(mask, shape, "mask", dtype=bool)
         reason[masked] = MASKED
         automatic &= ~masked
         skip |= masked

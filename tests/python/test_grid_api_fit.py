@@ -6,6 +6,7 @@ import math
 import warnings
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import ferrule
@@ -182,3 +183,17 @@ def test_unusable_arguments_are_refused(kwargs, error, match):
     arguments = {"values": rain((3, 50))} | kwargs
     with pytest.raises(error, match=match):
         ferrule.fit_grid(**arguments)
+
+
+def test_a_pandas_frame_with_nullable_gaps_is_a_grid_of_stations():
+    frame = pd.DataFrame(rain((150, 3), seed=10), columns=["a", "b", "c"]).astype("Float64")
+    frame.iloc[[4, 9], 1] = pd.NA
+    grid = quiet_grid(frame, axis=0, left=0.0, seed=1)
+    plain = quiet_grid(frame.to_numpy(dtype=float, na_value=np.nan), axis=0, left=0.0, seed=1)
+    assert grid == plain
+    assert grid.n_dropped.tolist() == [0, 2, 0]
+
+
+def test_a_mask_of_the_wrong_shape_is_named_in_the_error():
+    with pytest.raises(ValueError, match=r"mask of shape \(2,\) does not broadcast to the cell"):
+        ferrule.fit_grid(rain((3, 50)), mask=[True, False], seed=1)
