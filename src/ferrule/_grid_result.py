@@ -12,8 +12,9 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._grid_model import apply_cells
-from ferrule._names import COUNT_UNITS
+from ferrule._grid_input import series_axis
+from ferrule._grid_model import apply_cells, model_fields
+from ferrule._names import COUNT_UNITS, family_info
 from ferrule._result import Fit
 
 __all__ = ["ARRAY_FIELDS", "GRID_FORMAT", "GRID_FORMAT_VERSION", "GridFit", "SETTING_FIELDS"]
@@ -125,7 +126,7 @@ class GridFit:
 
     @property
     def _info(self) -> _core.FamilyInfo:
-        return next(i for i in _core.FAMILIES if i.key == self.family)
+        return family_info(self.family)
 
     @property
     def shape(self) -> tuple[int, ...]:
@@ -274,14 +275,16 @@ class GridFit:
 
     def _apply(self, what: str, values: npt.ArrayLike, axis: int) -> np.ndarray:
         array = np.asarray(values, dtype=np.float64)
-        columns = {**self.params, **{name: getattr(self, name) for name in
-                   ("mu", "sigma", "scale", "shift", "left", "right", "valid")}}  # fmt: skip
+        columns = {name: self.params[name] if name in self.params else getattr(self, name)
+                   for name in model_fields(self.family)}  # fmt: skip
         if array.ndim == len(self.shape) + 1:
+            axis = series_axis(axis, array.shape)
             rows = np.moveaxis(array, axis, -1)
             if rows.shape[:-1] != self.shape:
                 raise ValueError(f"values of shape {array.shape} do not hold the cell shape "
                                  f"{self.shape} besides axis {axis}")  # fmt: skip
             return np.moveaxis(apply_cells(what, self.family, columns, rows), -1, axis)
+        series_axis(axis, (*self.shape, 1))  # unused for one value per cell, but not wrong
         try:
             rows = np.broadcast_to(array, self.shape)[..., np.newaxis]
         except ValueError:

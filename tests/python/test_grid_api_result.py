@@ -65,6 +65,17 @@ def test_maps_take_the_series_on_any_axis_or_one_value_per_cell(what):
         getattr(grid, what)(np.zeros((3, 3, 4)))
 
 
+@pytest.mark.parametrize(
+    ("axis", "error", "match"),
+    [(1.5, TypeError, "axis must be an integer"), (True, TypeError, "axis must be an integer"),
+     (3, ValueError, "axis 3 is out of range")],
+)  # fmt: skip
+def test_a_maps_series_axis_is_checked_like_fit_grids(axis, error, match):
+    grid, _ = make_grid()
+    with pytest.raises(error, match=match):
+        grid.to_normal(new_values("to_normal", grid.shape), axis=axis)
+
+
 def test_a_cell_is_addressed_by_its_position_or_flat_index():
     grid, _ = make_grid()
     assert grid.cell(5) == grid.cell((1, 2)) == grid.cell((-1, -1)) == grid.cell(-1)
