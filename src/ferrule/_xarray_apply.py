@@ -7,10 +7,9 @@ from typing import Any
 
 import numpy as np
 
-from ferrule import _core
-from ferrule._grid_model import apply_cells
+from ferrule._grid_model import apply_cells, model_fields
 from ferrule._grid_result import GRID_FORMAT
-from ferrule._xarray_dataset import PREFIX, require_xarray
+from ferrule._xarray_dataset import PREFIX, at_cells, require_xarray
 
 __all__ = ["apply_dataarray"]
 
@@ -35,13 +34,12 @@ def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
         raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
                          f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
     family = params.attrs[PREFIX + "family"]
-    info = next(i for i in _core.FAMILIES if i.key == family)
-    names = (*info.transformation_names, "mu", "sigma", "scale", "shift", "left", "right", "valid")
+    models = at_cells(params[list(model_fields(family))], da, "the parameters hold no fit")
     groupby = params.attrs.get(PREFIX + "groupby", "")
     if not groupby:
-        out = _apply(what, family, params[list(names)], da, dim)
+        out = _apply(what, family, models, da, dim)
     else:
-        out = _apply_groups(what, family, params[list(names)], da, dim, groupby)
+        out = _apply_groups(what, family, models, da, dim, groupby)
     out = out.transpose(*da.dims, ...)
     out.name = da.name
     if what in _DATA_UNITS:

@@ -24,6 +24,7 @@ from ferrule._names import family_info
 from ferrule._xarray_dataset import (
     PREFIX,
     SEARCH_DIM,
+    at_cells,
     column_names,
     columns_of,
     grid_to_dataset,
@@ -148,6 +149,7 @@ def _cell_option(value: Any, template: Any, name: str) -> Any:
     extra = set(value.dims) - set(template.dims)
     if extra:
         raise ValueError(f"{name} has dimensions the cells lack: {sorted(map(str, extra))}")
+    value = at_cells(value, template, f"{name} has no value")
     return value.broadcast_like(template).transpose(*template.dims)
 
 

@@ -196,3 +196,32 @@ def test_without_xarray_the_module_says_what_to_install():
     assert result.returncode == 1
     assert "ImportError: ferrule.xarray needs the xarray package" in result.stderr
     assert "pip install 'ferrule[xarray]'" in result.stderr
+
+
+def test_a_selected_station_or_region_is_transformed_by_its_own_cells():
+    da = rain_array()
+    params = quietly(fx.fit, da, left=0.0, seed=4)
+    whole = fx.transform(params, da)
+    station = fx.transform(params, da.sel(lat=10.5, lon=2.0))
+    assert station.dims == ("time",)
+    xr.testing.assert_identical(station, whole.sel(lat=10.5, lon=2.0))
+    region = da.sel(lat=[11.0, 10.5], lon=slice(1.5, 2.5))
+    xr.testing.assert_identical(
+        fx.transform(params, region), whole.sel(lat=[11.0, 10.5], lon=slice(1.5, 2.5))
+    )
+    with pytest.raises(ValueError, match=r"the parameters hold no fit for lon 1.01, 1.51"):
+        fx.transform(params, da.assign_coords(lon=da["lon"] + 0.01))
+
+
+def test_per_cell_settings_are_taken_at_the_cells_labels():
+    da = rain_array()
+    # A map of thresholds over a larger region, in another order.
+    wide = xr.DataArray([0.3, 0.2, 0.1, 0.0], dims="lat", coords={"lat": [11.5, 11.0, 10.5, 10.0]})
+    params = quietly(fx.fit, da, left=wide, seed=2)
+    np.testing.assert_array_equal(params["left"].values[:, 0], [0.0, 0.1, 0.2])
+    short = xr.DataArray([True, False], dims="lat", coords={"lat": [10.0, 10.5]})
+    with pytest.raises(ValueError, match=r"mask has no value for lat 11.0"):
+        fx.fit(da, mask=short, seed=2)
+    with pytest.raises(ValueError, match=r"mask has no value for lat 11.0"):
+        fx.fit(da.chunk({"lat": 1}), mask=short, seed=2)
+
