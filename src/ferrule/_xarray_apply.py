@@ -63,6 +63,12 @@ def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupb
         part = params.sel({group_dim: label}, drop=True)
         pieces.append(_apply(what, family, part, da.isel({dim: positions}), dim))
         order.append(positions)
+    unlabelled = np.setdiff1d(np.arange(da.sizes[dim]), np.concatenate(order))
+    if unlabelled.size:
+        # A value without a group label has no model: NaN, shaped like the others.
+        part = params.isel({group_dim: 0}, drop=True)
+        pieces.append(_apply(what, family, part, da.isel({dim: unlabelled}), dim).where(False))
+        order.append(unlabelled)
     joined = xr.concat(pieces, dim=dim, coords="minimal", compat="override")
     return joined.isel({dim: np.argsort(np.concatenate(order), kind="stable")})
 

@@ -117,7 +117,8 @@ def group_positions(
     da: Any, dim: str, groupby: str | None
 ) -> tuple[str | None, list[tuple[Any, np.ndarray | None]]]:
     """The group dimension's name and, for each group label in sorted order, the positions
-    along `dim` of its values; without grouping one group of everything."""
+    along `dim` of its values; without grouping one group of everything. A value whose
+    label is missing (NaN, NaT) belongs to no group, as in xarray's own groupby."""
     if groupby is None:
         return None, [(None, None)]
     try:
@@ -128,7 +129,11 @@ def group_positions(
         raise ValueError(f"cannot group by {groupby!r}: its labels lie along {labels.dims}, "
                          f"not along {dim!r} alone")  # fmt: skip
     values = np.asarray(labels.values)
-    return groupby.split(".")[-1], [(u, np.flatnonzero(values == u)) for u in np.unique(values)]
+    labelled = ~np.asarray(labels.isnull().values)
+    if not labelled.any():
+        raise ValueError(f"cannot group by {groupby!r}: every value of {groupby!r} is missing")
+    groups = [(u, np.flatnonzero(labelled & (values == u))) for u in np.unique(values[labelled])]
+    return groupby.split(".")[-1], groups
 
 
 def _cell_option(value: Any, template: Any, name: str) -> Any:

@@ -225,3 +225,19 @@ def test_per_cell_settings_are_taken_at_the_cells_labels():
     with pytest.raises(ValueError, match=r"mask has no value for lat 11.0"):
         fx.fit(da.chunk({"lat": 1}), mask=short, seed=2)
 
+
+def test_values_without_a_group_label_belong_to_no_group():
+    da = rain_array()
+    regime = np.where(np.arange(TIME.size) % 50 == 0, np.nan, np.arange(TIME.size) % 2)
+    labelled = da.assign_coords(regime=("time", regime))
+    params = quietly(fx.fit, labelled, groupby="regime", left=0.0, seed=4)
+    np.testing.assert_array_equal(params["regime"], [0.0, 1.0])
+    kept = ~np.isnan(regime)
+    expected = quietly(fx.fit, labelled.isel(time=kept), groupby="regime", left=0.0, seed=4)
+    xr.testing.assert_identical(params, expected)
+    z = fx.transform(params, labelled)
+    assert np.isnan(z.values[..., ~kept]).all()
+    xr.testing.assert_identical(z.isel(time=kept), fx.transform(params, labelled.isel(time=kept)))
+    with pytest.raises(ValueError, match="every value of 'regime' is missing"):
+        fx.fit(labelled.assign_coords(regime=("time", np.full(TIME.size, np.nan))),
+               groupby="regime")  # fmt: skip
