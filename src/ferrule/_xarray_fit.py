@@ -9,7 +9,7 @@ from typing import Any
 
 import numpy as np
 
-from ferrule._grid_cells import GridSettings
+from ferrule._grid_cells import BOOL_FIELDS, INT_FIELDS, GridSettings
 from ferrule._grid_errors import GridFitInterrupted
 from ferrule._grid_fit import (
     CellOptions,
@@ -197,14 +197,9 @@ def _fit_chunked(
     arrays = {name: v.chunk(chunks) for name, v in options.items() if isinstance(v, xr.DataArray)}
     scalars = {name: v for name, v in options.items() if name not in arrays}
     names = column_names(settings.info.key)
-    block = _BlockSettings(
-        settings.info.key,
-        settings.method,
-        settings.prior,
-        settings.base_seed,
-        settings.max_converge,
-        settings.max_eval,
-    )
+    block = _BlockSettings(settings.info.key, settings.method, settings.prior,
+                           settings.base_seed, settings.max_converge,
+                           settings.max_eval)  # fmt: skip
     outputs = xr.apply_ufunc(
         fit_block, part, index, *arrays.values(),
         input_core_dims=[[dim], *([[]] * (1 + len(arrays)))],
@@ -245,9 +240,9 @@ def fit_block(
 def _dtype(name: str) -> Any:
     if name in TEXT_FIELDS:
         return object
-    if name in ("n", "n_left", "n_right", "n_dropped", "count", "evaluations"):
+    if name in INT_FIELDS:
         return np.int64
-    if name in ("converged", "limit_reached", "valid", "fitted"):
+    if name in (*BOOL_FIELDS, "fitted"):
         return bool
     if name == "seed":
         return np.uint32
