@@ -104,10 +104,10 @@ def fit_dataarray(
         PREFIX + "groupby": groupby or "",
         PREFIX + "variable": "" if da.name is None else str(da.name),
     }  # fmt: skip
+    total = template.size * len(groups)
     if runs and runs[-1].interrupted:
-        raise GridFitInterrupted(dataset)
+        raise GridFitInterrupted(dataset, cells=total)
     if runs:
-        total = template.size * len(groups)
         for message, category in summary_messages(_combined(runs), settings, total):
             warn(message, category)
     return dataset

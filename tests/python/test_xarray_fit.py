@@ -1,6 +1,7 @@
 """ferrule.xarray: DataArrays fitted along a named dimension (per group too), in memory or
 chunk by chunk, applied back to DataArrays, written to NetCDF and read back."""
 
+import dataclasses
 import subprocess
 import sys
 import warnings
@@ -241,3 +242,22 @@ def test_values_without_a_group_label_belong_to_no_group():
     with pytest.raises(ValueError, match="every value of 'regime' is missing"):
         fx.fit(labelled.assign_coords(regime=("time", np.full(TIME.size, np.nan))),
                groupby="regime")  # fmt: skip
+
+
+def test_an_interrupted_grouped_fit_counts_every_groups_cells(monkeypatch):
+    from ferrule import _xarray_fit
+
+    real, calls = _xarray_fit.run_grid, []
+
+    def stopped_in_the_second_group(*args, **kwargs):
+        calls.append(1)
+        run = real(*args, **kwargs)
+        return dataclasses.replace(run, interrupted=len(calls) == 2)
+
+    monkeypatch.setattr(_xarray_fit, "run_grid", stopped_in_the_second_group)
+    da = rain_array()
+    with pytest.raises(ferrule.GridFitInterrupted) as stopped:
+        quietly(fx.fit, da, groupby="time.month", left=0.0, seed=4)
+    # Two months of twelve, the sea cell of each not fitted.
+    assert str(stopped.value).startswith("grid fit interrupted after 22 of 144 cells")
+    assert stopped.value.partial.sizes["month"] == 2
