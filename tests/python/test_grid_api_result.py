@@ -3,7 +3,9 @@ loading, equality and display."""
 
 import doctest
 import importlib
+import inspect
 import math
+import re
 import warnings
 
 import numpy as np
@@ -154,3 +156,23 @@ def test_docstring_examples_run(module, tmp_path, monkeypatch):
             optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
         )
     assert result.attempted > 0 and result.failed == 0
+
+
+@pytest.mark.parametrize(
+    "name",
+    ["fit_grid", "load_grid", "GridFit.cell", "GridFit.to_normal", "GridFit.from_normal",
+     "GridFit.cdf", "GridFit.ppf", "GridFit.from_dict", "GridFit.save", "xarray.fit",
+     "xarray.transform", "xarray.inverse", "xarray.cdf", "xarray.ppf"],
+)  # fmt: skip
+def test_every_parameter_is_documented(name):
+    function = ferrule
+    for part in name.split("."):
+        function = getattr(function, part)
+    doc = inspect.getdoc(function)
+    section = doc.split("Parameters\n----------\n", 1)[1].split("\n\n", 1)[0]
+    documented = set()
+    for header in re.findall(r"^(\w[\w, ]*?)(?: :.*)?$", section, flags=re.M):
+        documented.update(header.split(", "))
+    wanted = set(inspect.signature(function).parameters) - {"self", "cls"}
+    assert wanted <= documented, wanted - documented
+    assert "Examples\n--------\n>>> " in doc
