@@ -38,7 +38,7 @@ class GridFit:
 
     Returned by :func:`ferrule.fit_grid`; immutable (its arrays are read-only). Every
     per-cell field of :class:`ferrule.Fit` is an array here; ``cell(index)`` gives one
-    cell's :class:`~ferrule.Fit`.
+    cell's :class:`~ferrule.Fit`. It pickles, and :meth:`save` writes it to a file.
 
     Attributes
     ----------
@@ -425,6 +425,10 @@ class GridFit:
         return all(_same(a, b) for a, b in pairs)
 
     __hash__ = None  # type: ignore[assignment]
+
+    def __reduce__(self) -> tuple[Any, tuple[dict[str, Any]]]:
+        # The read-only mapping of the parameters does not pickle; the saved layout does.
+        return (type(self).from_dict, (self.to_dict(),))
 
     def __repr__(self) -> str:
         fitted = int(self.fitted.sum())

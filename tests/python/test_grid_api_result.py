@@ -1,10 +1,12 @@
 """GridFit: the cells' distributions applied to new arrays, one cell at a time, saving and
 loading, equality and display."""
 
+import copy
 import doctest
 import importlib
 import inspect
 import math
+import pickle
 import re
 import warnings
 
@@ -124,6 +126,12 @@ def test_equality_sees_a_changed_cell():
     data = grid.to_dict()
     data["reason"][1, 1] = "changed"
     assert ferrule.GridFit.from_dict(data) != grid
+
+
+def test_a_grid_pickles_and_copies():
+    grid, _ = make_grid()
+    for again in (pickle.loads(pickle.dumps(grid)), copy.deepcopy(grid), copy.copy(grid)):
+        assert again == grid and again.params["lambda"].flags.writeable is False
 
 
 def test_arrays_are_read_only():
