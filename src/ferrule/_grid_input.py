@@ -12,7 +12,7 @@ import numpy.typing as npt
 from ferrule._data import auto_scale
 from ferrule._validity import MIN_DISTINCT
 
-__all__ = ["Cells", "cell_seeds", "prepare_cells", "series_axis", "series_last"]
+__all__ = ["Cells", "cell_seeds", "check_numbers", "prepare_cells", "series_axis", "series_last"]
 
 Array = npt.NDArray[np.float64]
 
@@ -69,9 +69,14 @@ def _numbers(values: npt.ArrayLike) -> np.ndarray:
         except (TypeError, ValueError):
             values = to_numpy()
     array = np.asarray(values)
-    if array.dtype.kind not in "fiu":
-        raise TypeError(f"values must be real numbers, got an array of dtype {array.dtype}")
+    check_numbers(array.dtype)
     return array
+
+
+def check_numbers(dtype: np.dtype) -> None:
+    """Refuses booleans, dates, strings and objects: a grid holds real numbers."""
+    if dtype.kind not in "fiu":
+        raise TypeError(f"values must be real numbers, got an array of dtype {dtype}")
 
 
 def series_axis(axis: int, shape: tuple[int, ...]) -> int:

@@ -19,6 +19,7 @@ from ferrule._grid_fit import (
     run_grid,
     summary_messages,
 )
+from ferrule._grid_input import check_numbers, series_last
 from ferrule._grid_result import TEXT_FIELDS
 from ferrule._names import family_info
 from ferrule._xarray_dataset import (
@@ -76,6 +77,9 @@ def fit_dataarray(
     if dim not in da.dims:
         raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
                          f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
+    if da.sizes[dim] == 0:
+        raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
+    check_numbers(da.dtype)
     settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
     cell_dims = tuple(d for d in da.dims if d != dim)
     da = da.transpose(*cell_dims, dim)
@@ -170,7 +174,7 @@ def _fit_in_memory(
     shape = part.shape[:-1]
     indices = offset + np.arange(int(np.prod(shape)), dtype=np.int64)
     return run_grid(
-        np.asarray(part.values, dtype=np.float64), settings, CellOptions(**values),
+        series_last(part.values, -1), settings, CellOptions(**values),
         indices.reshape(shape), n_jobs=n_threads(n_jobs), progress=progress,
     )  # fmt: skip
 
@@ -230,7 +234,7 @@ def fit_block(
     options = {**scalars, **{n: np.broadcast_to(a, shape) for n, a in zip(array_names, arrays,
                                                                        strict=True)}}  # fmt: skip
     run = run_grid(
-        np.asarray(values, dtype=np.float64), block, CellOptions(**options),
+        series_last(values, -1), block, CellOptions(**options),
         np.broadcast_to(index, shape).astype(np.int64), n_jobs=n_jobs, progress=False,
     )  # fmt: skip
     columns = columns_of(run.result)

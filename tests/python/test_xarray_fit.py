@@ -172,6 +172,7 @@ def test_parameters_survive_a_netcdf_file(tmp_path):
     [
         (lambda da, p: fx.fit(da.to_dataset()), TypeError, "select one variable"),
         (lambda da, p: fx.fit(da, dim="day"), ValueError, "no dimension 'day'"),
+        (lambda da, p: fx.fit(da.isel(time=[])), ValueError, "'time' is empty"),
         (lambda da, p: fx.fit(da, groupby="time.nope"), ValueError, "cannot group"),
         (lambda da, p: fx.fit(da, groupby="height"), ValueError, "not along 'time'"),
         (lambda da, p: fx.fit(da, left=np.zeros(5)), ValueError, "does not broadcast"),
@@ -181,7 +182,7 @@ def test_parameters_survive_a_netcdf_file(tmp_path):
         (lambda da, p: fx.transform(p, da.values), TypeError, "DataArray"),
         (lambda da, p: fx.transform(p.isel(month=[0]), da), ValueError, "no fit for month 2"),
     ],
-    ids=["dataset", "dim", "group", "group-dim", "option-shape", "option-dims",
+    ids=["dataset", "dim", "empty-dim", "group", "group-dim", "option-shape", "option-dims",
          "not-params", "transform-dim", "transform-numpy", "missing-group"],
 )  # fmt: skip
 def test_unusable_calls_are_refused(call, error, match):
@@ -261,3 +262,12 @@ def test_an_interrupted_grouped_fit_counts_every_groups_cells(monkeypatch):
     # Two months of twelve, the sea cell of each not fitted.
     assert str(stopped.value).startswith("grid fit interrupted after 22 of 144 cells")
     assert stopped.value.partial.sizes["month"] == 2
+
+
+@pytest.mark.parametrize("chunks", [None, {"lat": 2}])
+def test_values_that_are_not_numbers_are_refused_before_fitting(chunks):
+    da = rain_array() > 1.0  # wet days as booleans
+    if chunks:
+        da = da.chunk(chunks)
+    with pytest.raises(TypeError, match="values must be real numbers, got an array of dtype bool"):
+        fx.fit(da, seed=1)
