@@ -6,7 +6,7 @@ from dataclasses import dataclass
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["NAN_POLICIES", "Series", "as_series", "auto_scale"]
+__all__ = ["NAN_POLICIES", "Series", "as_series", "auto_scale", "unwrap_pandas"]
 
 NAN_POLICIES = ("raise", "omit", "propagate")
 
@@ -18,17 +18,23 @@ class Series:
     n_dropped: int  # of which dropped
 
 
+def unwrap_pandas(data: object) -> object:
+    """A pandas object (nullable dtypes too) as a NumPy array, its missing values NaN;
+    anything else as it is."""
+    to_numpy = getattr(data, "to_numpy", None)
+    if to_numpy is None:
+        return data
+    try:
+        return to_numpy(dtype=np.float64, na_value=np.nan)
+    except (TypeError, ValueError):
+        return to_numpy()
+
+
 def _as_float_array(data: object) -> npt.NDArray[np.float64]:
     """One conversion to a fresh, writable, contiguous float64 array."""
     if isinstance(data, (str, bytes)):
         raise TypeError("data must be an array-like of numbers, got a string")
-    to_numpy = getattr(data, "to_numpy", None)
-    if to_numpy is not None:
-        # pandas (nullable dtypes too): missing values become NaN.
-        try:
-            data = to_numpy(dtype=np.float64, na_value=np.nan)
-        except (TypeError, ValueError):
-            data = to_numpy()
+    data = unwrap_pandas(data)
     try:
         array = np.asarray(data)
     except (TypeError, ValueError) as err:

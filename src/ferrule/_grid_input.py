@@ -9,7 +9,7 @@ from dataclasses import dataclass
 import numpy as np
 import numpy.typing as npt
 
-from ferrule._data import auto_scale
+from ferrule._data import auto_scale, unwrap_pandas
 from ferrule._validity import MIN_DISTINCT
 
 __all__ = ["Cells", "cell_seeds", "check_numbers", "prepare_cells", "series_axis", "series_last"]
@@ -61,14 +61,7 @@ def series_last(values: npt.ArrayLike, axis: int) -> Array:
 def _numbers(values: npt.ArrayLike) -> np.ndarray:
     if isinstance(values, (str, bytes)):
         raise TypeError("values must be an array of numbers, got a string")
-    to_numpy = getattr(values, "to_numpy", None)
-    if to_numpy is not None:
-        # pandas, nullable dtypes too: a missing value (pd.NA) is a NaN like any other.
-        try:
-            values = to_numpy(dtype=np.float64, na_value=np.nan)
-        except (TypeError, ValueError):
-            values = to_numpy()
-    array = np.asarray(values)
+    array = np.asarray(unwrap_pandas(values))
     check_numbers(array.dtype)
     return array
 
