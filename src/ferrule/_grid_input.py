@@ -12,7 +12,15 @@ import numpy.typing as npt
 from ferrule._data import auto_scale, unwrap_pandas
 from ferrule._validity import MIN_DISTINCT
 
-__all__ = ["Cells", "cell_seeds", "check_numbers", "prepare_cells", "series_axis", "series_last"]
+__all__ = [
+    "Cells",
+    "cell_seeds",
+    "check_numbers",
+    "left_out_kind",
+    "prepare_cells",
+    "series_axis",
+    "series_last",
+]
 
 Array = npt.NDArray[np.float64]
 
@@ -21,6 +29,16 @@ ALL_MISSING = "all values are missing"
 # A cell with fewer values than distinct values a valid fit needs cannot be fitted.
 TOO_FEW = "only {} values (at least {} are needed)"
 INFINITE = "{} infinite values, accepted only beyond a finite censoring threshold"
+
+
+def left_out_kind(reason: str) -> str:
+    """What the cells left out for `reason` have, without the numbers, so that cells alike
+    are counted together: "all values missing", "too few values" or "infinite values"."""
+    if reason == ALL_MISSING:
+        return "all values missing"
+    if reason.startswith(TOO_FEW.partition("{")[0]):
+        return "too few values"
+    return "infinite values"
 
 
 @dataclass(frozen=True)

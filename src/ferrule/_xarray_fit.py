@@ -17,7 +17,7 @@ from ferrule._grid_fit import (
     grid_settings,
     n_threads,
     run_grid,
-    summary_messages,
+    warn_summary,
 )
 from ferrule._grid_input import check_numbers, series_last
 from ferrule._grid_result import TEXT_FIELDS
@@ -68,7 +68,6 @@ def fit_dataarray(
     progress: bool | None,
     max_converge: int,
     max_eval: int,
-    warn: Any,
 ) -> Any:
     xr = require_xarray()
     if not isinstance(da, xr.DataArray):
@@ -112,8 +111,7 @@ def fit_dataarray(
     if runs and runs[-1].interrupted:
         raise GridFitInterrupted(dataset, cells=total)
     if runs:
-        for message, category in summary_messages(_combined(runs), settings, total):
-            warn(message, category)
+        warn_summary(_combined(runs), settings, total)
     return dataset
 
 

@@ -24,8 +24,6 @@ Examples
 from __future__ import annotations
 
 import math
-import os
-import warnings
 from typing import Any
 
 from ferrule._seeds import SeedLike
@@ -33,13 +31,7 @@ from ferrule._xarray_dataset import require_xarray
 
 __all__ = ["cdf", "fit", "inverse", "ppf", "transform"]
 
-_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
-
 require_xarray()
-
-
-def _warn(message: str, category: type[Warning]) -> None:
-    warnings.warn(message, category, stacklevel=2, skip_file_prefixes=(_PACKAGE_DIR,))
 
 
 def fit(
@@ -146,7 +138,7 @@ def fit(
         da, dim=dim, family=family, groupby=groupby, method=method,
         options={"left": left, "right": right, "scale": scale, "shift": shift, "mask": mask},
         prior=prior, seed=seed, n_jobs=n_jobs, progress=progress,
-        max_converge=max_converge, max_eval=max_eval, warn=_warn,
+        max_converge=max_converge, max_eval=max_eval,
     )  # fmt: skip
 
 

@@ -271,3 +271,10 @@ def test_values_that_are_not_numbers_are_refused_before_fitting(chunks):
         da = da.chunk(chunks)
     with pytest.raises(TypeError, match="values must be real numbers, got an array of dtype bool"):
         fx.fit(da, seed=1)
+
+
+def test_warnings_point_at_the_callers_line():
+    with pytest.warns(ferrule.MaskedCellsWarning) as caught:
+        fx.fit(rain_array(), groupby="time.season", left=0.0, seed=4)
+    assert len(caught) == 1 and caught[0].filename == __file__
+    assert str(caught[0].message).startswith("4 of 48 cells were not fitted (4 with all values")
