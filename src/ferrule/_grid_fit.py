@@ -93,7 +93,8 @@ def fit_grid(
         The optimiser, as :func:`ferrule.fit` names it; None: the family's default.
     left, right : float or array_like, default -inf, inf
         Censoring thresholds in data units: scalars, or arrays broadcastable to the cell
-        shape (the shape of `values` without `axis`).
+        shape (the shape of `values` without `axis`). Like `scale` and `shift`, they may
+        be NaN in cells that are masked or hold no values (the sea of a map).
     scale : float, array_like or "auto", default "auto"
         Rescaling factor per cell; "auto" chooses it for each cell by the rule of
         :func:`ferrule.fit` (the power of ten that brings the cell's largest finite

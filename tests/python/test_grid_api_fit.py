@@ -197,3 +197,21 @@ def test_a_pandas_frame_with_nullable_gaps_is_a_grid_of_stations():
 def test_a_mask_of_the_wrong_shape_is_named_in_the_error():
     with pytest.raises(ValueError, match=r"mask of shape \(2,\) does not broadcast to the cell"):
         ferrule.fit_grid(rain((3, 50)), mask=[True, False], seed=1)
+
+
+def test_settings_may_be_nan_where_there_is_nothing_to_fit():
+    # A map of thresholds and scales read from a file is NaN over the sea, like the data.
+    values = rain((4, 100), seed=11)
+    values[1] = np.nan
+    settings = {"left": [0.0, np.nan, np.nan, 0.0], "shift": [0.0, np.nan, np.nan, 0.0],
+                "scale": [0.1, np.nan, np.nan, 0.1]}  # fmt: skip
+    grid = quiet_grid(values, **settings, mask=[False, False, True, False], seed=1)
+    assert grid.fitted.tolist() == [True, False, False, True]
+    single = quiet_fit(values[3], left=0.0, scale=0.1, seed=int(grid.seed[3]))
+    assert grid.cell(3) == without_console(single)
+    # Where there are values to fit, a NaN setting is refused.
+    for name, match in [("left", r"threshold is NaN in cell \(2,\)"),
+                        ("shift", r"shift must be finite .* \(cell \(2,\)\)"),
+                        ("scale", r"scale must be a positive .* \(cell \(2,\)\)")]:  # fmt: skip
+        with pytest.raises(ValueError, match=match):
+            ferrule.fit_grid(values, **{name: settings[name]}, seed=1)
