@@ -87,7 +87,10 @@ def _numbers(values: npt.ArrayLike) -> np.ndarray:
 def check_numbers(dtype: np.dtype) -> None:
     """Refuses booleans, dates, strings and objects: a grid holds real numbers."""
     if dtype.kind not in "fiu":
-        raise TypeError(f"values must be real numbers, got an array of dtype {dtype}")
+        hint = (
+            " (text or dates among them? select the numeric columns)" if dtype.kind in "OUS" else ""
+        )
+        raise TypeError(f"values must be real numbers, got an array of dtype {dtype}{hint}")
 
 
 def series_axis(axis: int, shape: tuple[int, ...]) -> int:

@@ -161,6 +161,11 @@ def test_a_grid_prints_nothing(capfd):
     [
         ({"values": "abc"}, TypeError, "string"),
         ({"values": np.array([["a", "b"]])}, TypeError, "dtype"),
+        (
+            {"values": pd.DataFrame({"day": ["2001-01-01"] * 9, "mm": 1.0}), "axis": 0},
+            TypeError,
+            "dtype object \\(text or dates among them\\? select the numeric columns",
+        ),
         ({"values": 1.0}, ValueError, "at least one series"),
         ({"values": np.zeros((3, 0))}, ValueError, "empty"),
         ({"axis": 2}, ValueError, "out of range"),
