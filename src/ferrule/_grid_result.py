@@ -13,6 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
+from ferrule._data import unwrap_pandas
 from ferrule._grid_input import series_axis
 from ferrule._grid_model import apply_cells, model_fields
 from ferrule._names import COUNT_UNITS, family_info
@@ -312,7 +313,7 @@ class GridFit:
         return self._apply("ppf", p, axis)
 
     def _apply(self, what: str, values: npt.ArrayLike, axis: int) -> np.ndarray:
-        array = np.asarray(values, dtype=np.float64)
+        array = np.asarray(unwrap_pandas(values), dtype=np.float64)
         columns = {name: self.params[name] if name in self.params else getattr(self, name)
                    for name in model_fields(self.family)}  # fmt: skip
         if array.ndim == len(self.shape) + 1:

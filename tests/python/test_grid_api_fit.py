@@ -194,9 +194,11 @@ def test_a_pandas_frame_with_nullable_gaps_is_a_grid_of_stations():
     frame = pd.DataFrame(rain((150, 3), seed=10), columns=["a", "b", "c"]).astype("Float64")
     frame.iloc[[4, 9], 1] = pd.NA
     grid = quiet_grid(frame, axis=0, left=0.0, seed=1)
-    plain = quiet_grid(frame.to_numpy(dtype=float, na_value=np.nan), axis=0, left=0.0, seed=1)
+    plain = quiet_grid(frame.to_numpy(float, na_value=np.nan), axis=0, left=0.0, seed=1)
     assert grid == plain
     assert grid.n_dropped.tolist() == [0, 2, 0]
+    as_array = frame.to_numpy(float, na_value=np.nan)
+    np.testing.assert_array_equal(grid.to_normal(frame, axis=0), grid.to_normal(as_array, axis=0))
 
 
 def test_a_mask_of_the_wrong_shape_is_named_in_the_error():
