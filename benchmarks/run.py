@@ -1,7 +1,9 @@
 """Run the benchmark suite: every group in its own process, tables of ratios against the peers.
 
 Usage: ``python benchmarks/run.py [--quick]`` with ferrule, SciPy and spotpy installed
-(``scripts/bench.sh`` sets that up). ``--quick`` is a smoke run: tiny sizes, one repeat.
+(``scripts/bench.sh`` sets that up; the cluster run of group 5 also needs xarray and
+dask[distributed], which the development requirements bring). ``--quick`` is a smoke run:
+tiny sizes, one repeat.
 """
 
 import argparse
@@ -19,6 +21,7 @@ GROUPS = {
     "2. grid fits": "_grid_fits.py",
     "3. transform_many": "_transform_map.py",
     "4. C++ likelihood": "_likelihood_cost.py",
+    "5. grid scaling": "grid_scaling.py",
 }
 
 
@@ -44,7 +47,7 @@ def print_machine():
     load = ", ".join(f"{x:.2f}" for x in os.getloadavg())
     print(f"machine: {cpu_model()}, {os.cpu_count()} cores ({usable} usable), load average {load}")
     print(f"python {platform.python_version()} ({sys.executable}), {platform.platform()}")
-    packages = ["ferrule", "numpy", "scipy", "spotpy"]
+    packages = ["ferrule", "numpy", "scipy", "spotpy", "xarray", "dask", "distributed"]
     print("versions: " + ", ".join(f"{p} {version(p)}" for p in packages))
     blas = {k: v for k, v in os.environ.items() if k.startswith(("OPENBLAS_", "OMP_"))}
     if blas:

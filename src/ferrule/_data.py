@@ -7,7 +7,7 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
-__all__ = ["NAN_POLICIES", "Series", "as_float_array", "as_series", "auto_scale"]
+__all__ = ["NAN_POLICIES", "Series", "as_float_array", "as_series", "auto_scale", "unwrap_pandas"]
 
 NAN_POLICIES = ("raise", "omit", "propagate")
 
@@ -29,8 +29,7 @@ def as_float_array(data: object) -> npt.NDArray[np.float64]:
         # observations: their stored values are no data.
         masked = np.ma.getmaskarray(data)
         data = np.ma.getdata(data)
-    if hasattr(data, "to_numpy"):
-        data = _pandas_values(data)
+    data = unwrap_pandas(data)
     try:
         array = np.asarray(data)
     except (TypeError, ValueError) as err:
@@ -56,6 +55,20 @@ def as_float_array(data: object) -> npt.NDArray[np.float64]:
     if masked is not None:
         values[masked] = np.nan
     return values
+
+
+def unwrap_pandas(data: object) -> object:
+    """A pandas (or xarray) object's values as a NumPy array, its missing values NaN;
+    anything else as it is."""
+    if not hasattr(data, "to_numpy"):
+        return data
+    if getattr(data, "dtype", None) is None:
+        # A data frame: one dtype per column, nullable ones too.
+        try:
+            return data.to_numpy(dtype=np.float64, na_value=np.nan)  # type: ignore[attr-defined]
+        except (TypeError, ValueError):
+            return data.to_numpy()  # type: ignore[attr-defined]
+    return _pandas_values(data)
 
 
 def _pandas_values(data: Any) -> object:

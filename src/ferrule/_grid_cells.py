@@ -15,7 +15,7 @@ from ferrule._data import Series
 from ferrule._fitting import _Settings, fit_from_output
 from ferrule._grid_input import Cells
 
-__all__ = ["INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
+__all__ = ["BOOL_FIELDS", "INT_FIELDS", "INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
 
 INTERRUPTED = "not fitted: the grid fit was interrupted first"
 # Fields of a Fit kept per cell, by kind; the parameters are kept by name besides.

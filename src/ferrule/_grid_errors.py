@@ -8,6 +8,8 @@ from typing import TYPE_CHECKING
 from ferrule._warnings import FerruleWarning
 
 if TYPE_CHECKING:
+    import xarray
+
     from ferrule._grid_result import GridFit
 
 __all__ = ["GridFitInterrupted", "MaskedCellsWarning"]
@@ -19,9 +21,17 @@ class GridFitInterrupted(KeyboardInterrupt):
     A ``KeyboardInterrupt``, so that a script still stops; in a notebook, catch it to keep
     the work done. The cells not reached have ``fitted`` False and NaN parameters.
 
+    Parameters
+    ----------
+    partial : GridFit or xarray.Dataset
+        The grid result with the finished cells (of ``ferrule.xarray.fit``: its Dataset).
+    cells : int, optional
+        The cells of the whole fit, when `partial` holds fewer (a grouped
+        ``ferrule.xarray.fit`` keeps only the groups it reached); None: as many as `partial`.
+
     Attributes
     ----------
-    partial : GridFit
+    partial : GridFit or xarray.Dataset
         The grid result with the finished cells.
 
     Examples
@@ -37,10 +47,11 @@ class GridFitInterrupted(KeyboardInterrupt):
     3
     """
 
-    def __init__(self, partial: GridFit) -> None:
+    def __init__(self, partial: GridFit | xarray.Dataset, *, cells: int | None = None) -> None:
         done = int(partial.fitted.sum())
+        total = int(partial.fitted.size) if cells is None else cells
         super().__init__(
-            f"grid fit interrupted after {done} of {partial.fitted.size} cells; "
+            f"grid fit interrupted after {done} of {total} cells; "
             "the finished cells are in .partial"
         )
         self.partial = partial

@@ -16,14 +16,22 @@ from ferrule import _core
 from ferrule._fitting import _positive_int
 from ferrule._grid_cells import GridSettings, judge_cells
 from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
-from ferrule._grid_input import Cells, cell_seeds, prepare_cells, series_last
+from ferrule._grid_input import Cells, cell_seeds, left_out_kind, prepare_cells, series_last
 from ferrule._grid_progress import progress_bar
 from ferrule._grid_result import GridFit
 from ferrule._names import METHOD_TITLES, family_info, method_key
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["CellOptions", "GridRun", "fit_grid", "grid_settings", "n_threads", "run_grid"]
+__all__ = [
+    "CellOptions",
+    "GridRun",
+    "fit_grid",
+    "grid_settings",
+    "n_threads",
+    "run_grid",
+    "warn_summary",
+]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 
@@ -85,7 +93,8 @@ def fit_grid(
         The optimiser, as :func:`ferrule.fit` names it; None: the family's default.
     left, right : float or array_like, default -inf, inf
         Censoring thresholds in data units: scalars, or arrays broadcastable to the cell
-        shape (the shape of `values` without `axis`).
+        shape (the shape of `values` without `axis`). Like `scale` and `shift`, they may
+        be NaN in cells that are masked or hold no values (the sea of a map).
     scale : float, array_like or "auto", default "auto"
         Rescaling factor per cell; "auto" chooses it for each cell by the rule of
         :func:`ferrule.fit` (the power of ten that brings the cell's largest finite
@@ -225,17 +234,8 @@ def run_grid(
         base_seed=settings.base_seed, max_converge=settings.max_converge,
         max_eval=settings.max_eval,
     )  # fmt: skip
-    automatic = Counter(_kind(r) for r in cells.reason[cells.automatic])
+    automatic = Counter(left_out_kind(r) for r in cells.reason[cells.automatic])
     return GridRun(result, columns.noted, automatic, bool(out["interrupted"]))
-
-
-def _kind(reason: str) -> str:
-    """A reason without its numbers, to count cells left out for the same kind of cause."""
-    if reason.startswith("only "):
-        return "too few values"
-    if "infinite" in reason:
-        return "infinite values"
-    return reason
 
 
 def _check_log_sinh(info: _core.FamilyInfo, cells: Cells) -> None:
@@ -248,9 +248,10 @@ def _check_log_sinh(info: _core.FamilyInfo, cells: Cells) -> None:
         )
 
 
-def warn_summary(run: GridRun, settings: GridSettings) -> None:
-    """One warning per kind, with the number of cells behind it."""
-    total = run.result.size
+def warn_summary(run: GridRun, settings: GridSettings, total: int | None = None) -> None:
+    """One warning per kind, with the number of cells behind it (of `total`, by default
+    the result's); the warnings point at the user's line, outside this package."""
+    total = run.result.size if total is None else total
     for message, category in summary_messages(run, settings, total):
         warnings.warn(message, category, stacklevel=2, skip_file_prefixes=(_PACKAGE_DIR,))
 
@@ -260,9 +261,7 @@ def summary_messages(
 ) -> list[tuple[str, type[Warning]]]:
     messages = []
     if run.automatic:
-        why = ", ".join(f"{count} with {kind}" if kind != "all values are missing"
-                        else f"{count} with all values missing"
-                        for kind, count in sorted(run.automatic.items()))  # fmt: skip
+        why = ", ".join(f"{count} with {kind}" for kind, count in sorted(run.automatic.items()))
         left_out = sum(run.automatic.values())
         messages.append((f"{left_out} of {total} cells were not fitted ({why}); "
                          "their reason field says why", MaskedCellsWarning))  # fmt: skip

@@ -66,8 +66,8 @@ def load_grid(path: str | os.PathLike[str]) -> GridFit:
     >>> import numpy as np
     >>> import ferrule
     >>> grid = ferrule.fit_grid(np.random.default_rng(0).gamma(2.0, size=(2, 200)), seed=1)
-    >>> grid.save("grid.npz")  # doctest: +SKIP
-    >>> ferrule.load_grid("grid.npz") == grid  # doctest: +SKIP
+    >>> grid.save("grid.nc")
+    >>> ferrule.load_grid("grid.nc") == grid
     True
     """
     if _kind(path) == "netcdf":

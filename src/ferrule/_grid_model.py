@@ -11,14 +11,21 @@ from collections.abc import Mapping
 import numpy as np
 import numpy.typing as npt
 
-from ferrule import _core
 from ferrule._distribution import Model
+from ferrule._names import family_info
 
-__all__ = ["MAPS", "apply_cells"]
+__all__ = ["MAPS", "apply_cells", "model_fields"]
 
 Array = npt.NDArray[np.float64]
 # What can be applied, by the name of the Model method.
 MAPS = ("to_normal", "from_normal", "cdf", "ppf")
+# The per-cell fields a cell's model is built from, besides its transformation parameters.
+_MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "valid")
+
+
+def model_fields(family: str) -> tuple[str, ...]:
+    """The per-cell fields :func:`apply_cells` reads for `family`, parameters first."""
+    return (*family_info(family).transformation_names, *_MODEL_FIELDS)
 
 
 def apply_cells(
@@ -29,15 +36,14 @@ def apply_cells(
 ) -> Array:
     """`what` of every cell on its row of values.
 
-    `params` holds per-cell arrays (all of one shape S) of the transformation parameters by
-    name, ``mu``, ``sigma``, ``scale``, ``shift``, ``left``, ``right`` and ``valid``;
+    `params` holds per-cell arrays (all of one shape S) of the fields named by
+    :func:`model_fields`;
     `rows` has shape S + (m,) (S broadcast with the parameters' shape). Returns an array
     of that shape."""
     if what not in MAPS:
         raise ValueError(f"unknown map {what!r}: one of {MAPS}")
-    info = next(i for i in _core.FAMILIES if i.key == family)
-    names = (*info.transformation_names, "mu", "sigma", "scale", "shift", "left", "right", "valid")
-    given = {name: np.asarray(params[name]) for name in names}
+    info = family_info(family)
+    given = {name: np.asarray(params[name]) for name in model_fields(family)}
     values = np.asarray(rows, dtype=np.float64)
     shape = np.broadcast_shapes(values.shape[:-1], *(v.shape for v in given.values()))
     values = np.broadcast_to(values, (*shape, values.shape[-1]))

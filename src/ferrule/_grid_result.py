@@ -3,6 +3,7 @@
 from __future__ import annotations
 
 import math
+import os
 from collections.abc import Mapping
 from dataclasses import dataclass
 from types import MappingProxyType
@@ -12,8 +13,10 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._grid_model import apply_cells
-from ferrule._names import COUNT_UNITS
+from ferrule._data import unwrap_pandas
+from ferrule._grid_input import series_axis
+from ferrule._grid_model import apply_cells, model_fields
+from ferrule._names import COUNT_UNITS, family_info
 from ferrule._result import Fit
 
 __all__ = ["ARRAY_FIELDS", "GRID_FORMAT", "GRID_FORMAT_VERSION", "GridFit", "SETTING_FIELDS"]
@@ -36,7 +39,7 @@ class GridFit:
 
     Returned by :func:`ferrule.fit_grid`; immutable (its arrays are read-only). Every
     per-cell field of :class:`ferrule.Fit` is an array here; ``cell(index)`` gives one
-    cell's :class:`~ferrule.Fit`.
+    cell's :class:`~ferrule.Fit`. It pickles, and :meth:`save` writes it to a file.
 
     Attributes
     ----------
@@ -125,7 +128,7 @@ class GridFit:
 
     @property
     def _info(self) -> _core.FamilyInfo:
-        return next(i for i in _core.FAMILIES if i.key == self.family)
+        return family_info(self.family)
 
     @property
     def shape(self) -> tuple[int, ...]:
@@ -233,6 +236,18 @@ class GridFit:
     def from_normal(self, z: npt.ArrayLike, *, axis: int = -1) -> np.ndarray:
         """Data values of standard normal scores, the inverse of :meth:`to_normal`.
 
+        Parameters
+        ----------
+        z : array_like
+            Scores, shaped as the `values` of :meth:`to_normal`.
+        axis : int, default -1
+            The series axis of `z`.
+
+        Returns
+        -------
+        ndarray
+            The shape of `z`; NaN in cells without a valid fit.
+
         Examples
         --------
         >>> import numpy as np
@@ -246,6 +261,19 @@ class GridFit:
 
     def cdf(self, values: npt.ArrayLike, *, axis: int = -1) -> np.ndarray:
         """Each cell's distribution function of the observed (clipped) variable.
+
+        Parameters
+        ----------
+        values : array_like
+            Data values, shaped as for :meth:`to_normal`.
+        axis : int, default -1
+            The series axis of `values`.
+
+        Returns
+        -------
+        ndarray
+            Non-exceedance probabilities, the shape of `values`; NaN in cells without a
+            valid fit.
 
         Examples
         --------
@@ -261,6 +289,18 @@ class GridFit:
     def ppf(self, p: npt.ArrayLike, *, axis: int = -1) -> np.ndarray:
         """Each cell's quantile function, the inverse of :meth:`cdf`.
 
+        Parameters
+        ----------
+        p : array_like
+            Probabilities, shaped as the `values` of :meth:`to_normal`.
+        axis : int, default -1
+            The series axis of `p`.
+
+        Returns
+        -------
+        ndarray
+            Data values, the shape of `p`; NaN in cells without a valid fit.
+
         Examples
         --------
         >>> import numpy as np
@@ -273,15 +313,17 @@ class GridFit:
         return self._apply("ppf", p, axis)
 
     def _apply(self, what: str, values: npt.ArrayLike, axis: int) -> np.ndarray:
-        array = np.asarray(values, dtype=np.float64)
-        columns = {**self.params, **{name: getattr(self, name) for name in
-                   ("mu", "sigma", "scale", "shift", "left", "right", "valid")}}  # fmt: skip
+        array = np.asarray(unwrap_pandas(values), dtype=np.float64)
+        columns = {name: self.params[name] if name in self.params else getattr(self, name)
+                   for name in model_fields(self.family)}  # fmt: skip
         if array.ndim == len(self.shape) + 1:
+            axis = series_axis(axis, array.shape)
             rows = np.moveaxis(array, axis, -1)
             if rows.shape[:-1] != self.shape:
                 raise ValueError(f"values of shape {array.shape} do not hold the cell shape "
                                  f"{self.shape} besides axis {axis}")  # fmt: skip
             return np.moveaxis(apply_cells(what, self.family, columns, rows), -1, axis)
+        series_axis(axis, (*self.shape, 1))  # unused for one value per cell, but not wrong
         try:
             rows = np.broadcast_to(array, self.shape)[..., np.newaxis]
         except ValueError:
@@ -313,6 +355,11 @@ class GridFit:
     def from_dict(cls, data: Mapping[str, Any]) -> GridFit:
         """Rebuild a grid written by :meth:`to_dict`.
 
+        Parameters
+        ----------
+        data : mapping
+            The dictionary :meth:`to_dict` returned (its arrays may be lists).
+
         Raises
         ------
         ValueError
@@ -340,18 +387,28 @@ class GridFit:
             kwargs[name] = int(kwargs[name])
         return cls(**kwargs)
 
-    def save(self, path: str) -> None:
+    def save(self, path: str | os.PathLike[str]) -> None:
         """Write the grid to a ``.npz`` file, or a NetCDF file (``.nc``, needs xarray).
 
         :func:`ferrule.load_grid` reads either back.
+
+        Parameters
+        ----------
+        path : str or path-like
+            The file; its suffix (``.npz``, ``.nc``, ``.nc4``, ``.netcdf``) tells the format.
+
+        Raises
+        ------
+        ValueError
+            A suffix that names neither format.
 
         Examples
         --------
         >>> import numpy as np
         >>> import ferrule
         >>> grid = ferrule.fit_grid(np.random.default_rng(0).gamma(2.0, size=(2, 200)), seed=1)
-        >>> grid.save("grid.npz")  # doctest: +SKIP
-        >>> ferrule.load_grid("grid.npz") == grid  # doctest: +SKIP
+        >>> grid.save("grid.npz")
+        >>> ferrule.load_grid("grid.npz") == grid
         True
         """
         from ferrule._grid_io import save_grid
@@ -369,6 +426,10 @@ class GridFit:
         return all(_same(a, b) for a, b in pairs)
 
     __hash__ = None  # type: ignore[assignment]
+
+    def __reduce__(self) -> tuple[Any, tuple[dict[str, Any]]]:
+        # The read-only mapping of the parameters does not pickle; the saved layout does.
+        return (type(self).from_dict, (self.to_dict(),))
 
     def __repr__(self) -> str:
         fitted = int(self.fitted.sum())

@@ -7,10 +7,9 @@ from typing import Any
 
 import numpy as np
 
-from ferrule import _core
-from ferrule._grid_model import apply_cells
+from ferrule._grid_model import apply_cells, model_fields
 from ferrule._grid_result import GRID_FORMAT
-from ferrule._xarray_dataset import PREFIX, require_xarray
+from ferrule._xarray_dataset import PREFIX, at_cells, require_xarray
 
 __all__ = ["apply_dataarray"]
 
@@ -35,13 +34,12 @@ def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
         raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
                          f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
     family = params.attrs[PREFIX + "family"]
-    info = next(i for i in _core.FAMILIES if i.key == family)
-    names = (*info.transformation_names, "mu", "sigma", "scale", "shift", "left", "right", "valid")
+    models = at_cells(params[list(model_fields(family))], da, "the parameters hold no fit")
     groupby = params.attrs.get(PREFIX + "groupby", "")
     if not groupby:
-        out = _apply(what, family, params[list(names)], da, dim)
+        out = _apply(what, family, models, da, dim)
     else:
-        out = _apply_groups(what, family, params[list(names)], da, dim, groupby)
+        out = _apply_groups(what, family, models, da, dim, groupby)
     out = out.transpose(*da.dims, ...)
     out.name = da.name
     if what in _DATA_UNITS:
@@ -65,6 +63,12 @@ def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupb
         part = params.sel({group_dim: label}, drop=True)
         pieces.append(_apply(what, family, part, da.isel({dim: positions}), dim))
         order.append(positions)
+    unlabelled = np.setdiff1d(np.arange(da.sizes[dim]), np.concatenate(order))
+    if unlabelled.size:
+        # A value without a group label has no model: NaN, shaped like the others.
+        part = params.isel({group_dim: 0}, drop=True)
+        pieces.append(_apply(what, family, part, da.isel({dim: unlabelled}), dim).where(False))
+        order.append(unlabelled)
     joined = xr.concat(pieces, dim=dim, coords="minimal", compat="override")
     return joined.isel({dim: np.argsort(np.concatenate(order), kind="stable")})
 

@@ -8,17 +8,19 @@ from typing import Any
 
 import numpy as np
 
-from ferrule import _core
 from ferrule._grid_result import (
     ARRAY_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
+    SETTING_FIELDS,
     TEXT_FIELDS,
     GridFit,
 )
+from ferrule._names import family_info
 
 __all__ = [
     "SEARCH_DIM",
+    "at_cells",
     "column_names",
     "columns_of",
     "dataset_to_grid",
@@ -31,8 +33,6 @@ __all__ = [
 
 SEARCH_DIM = "search_coordinate"
 PREFIX = "ferrule_"
-# Settings stored as attributes (NetCDF attributes hold numbers and strings only).
-_SETTINGS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
 
 
 def require_xarray() -> Any:
@@ -61,10 +61,38 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
     return xr.open_dataset(path, engine=netcdf_engine())
 
 
+def at_cells(source: Any, cells: Any, lacking: str) -> Any:
+    """`source` at the labels of `cells`: along each dimension both index, the labels of
+    `cells` in their order; where `cells` holds one label of a dimension of `source` as a
+    scalar coordinate (a station chosen with ``sel``), that label. A label `source` lacks
+    is an error ("`lacking` for lat 10.25"), never a NaN: a cell must not fall back on no
+    model, or on a neighbour's."""
+    wanted = {}
+    for dim in source.dims:
+        if dim not in source.indexes or dim not in cells.coords:
+            continue
+        labels = cells[dim]
+        if dim in cells.dims and dim in cells.indexes:
+            labels = cells.indexes[dim]
+            if labels.equals(source.indexes[dim]):
+                continue
+            missing = labels[~labels.isin(source.indexes[dim])]
+        elif labels.ndim == 0:
+            labels = labels.values[()]
+            missing = [] if labels in source.indexes[dim] else [labels]
+        else:
+            continue
+        if len(missing):
+            shown = ", ".join(f"{label}" for label in list(missing)[:5])
+            more = " ..." if len(missing) > 5 else ""
+            raise ValueError(f"{lacking} for {dim} {shown}{more}")
+        wanted[dim] = labels
+    return source.sel(wanted) if wanted else source
+
+
 def column_names(family: str) -> tuple[str, ...]:
     """The Dataset's per-cell variables of a family, in the order the fit writes them."""
-    info = next(i for i in _core.FAMILIES if i.key == family)
-    return (*info.transformation_names, *ARRAY_FIELDS)
+    return (*family_info(family).transformation_names, *ARRAY_FIELDS)
 
 
 def columns_of(grid: GridFit) -> dict[str, np.ndarray]:
@@ -76,12 +104,13 @@ def columns_of(grid: GridFit) -> dict[str, np.ndarray]:
 def settings_attrs(
     family: str, method: str, prior: bool, base_seed: int, max_converge: int, max_eval: int
 ) -> dict[str, Any]:
+    # NetCDF attributes hold numbers and strings only: the flag is kept as 0 or 1.
     values = (family, method, int(prior), int(base_seed), max_converge, max_eval)
     attrs: dict[str, Any] = {
         PREFIX + "format": GRID_FORMAT,
         PREFIX + "version": GRID_FORMAT_VERSION,
     }
-    attrs.update({PREFIX + name: value for name, value in zip(_SETTINGS, values, strict=True)})
+    attrs.update({PREFIX + name: value for name, value in zip(SETTING_FIELDS, values, strict=True)})
     return attrs
 
 
@@ -116,16 +145,15 @@ def dataset_to_grid(dataset: Any) -> GridFit:
     data: dict[str, Any] = {
         "format": GRID_FORMAT,
         "version": int(attrs[PREFIX + "version"]),
-        **{name: attrs[PREFIX + name] for name in _SETTINGS},
+        **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
     }
-    info = next(i for i in _core.FAMILIES if i.key == data["family"])
+    info = family_info(data["family"])
     data["params"] = {name: _values(dataset[name], cell_dims)
                       for name in info.transformation_names}  # fmt: skip
     for name in ARRAY_FIELDS:
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
-    data["fitted"] = data["fitted"].astype(bool)
-    for name in ("converged", "limit_reached", "valid"):
+    for name in ("converged", "limit_reached", "valid", "fitted"):
         data[name] = data[name].astype(bool)
     return GridFit.from_dict(data)
 

@@ -9,7 +9,7 @@ from typing import Any
 
 import numpy as np
 
-from ferrule._grid_cells import GridSettings
+from ferrule._grid_cells import BOOL_FIELDS, INT_FIELDS, GridSettings
 from ferrule._grid_errors import GridFitInterrupted
 from ferrule._grid_fit import (
     CellOptions,
@@ -17,13 +17,15 @@ from ferrule._grid_fit import (
     grid_settings,
     n_threads,
     run_grid,
-    summary_messages,
+    warn_summary,
 )
+from ferrule._grid_input import check_numbers, series_last
 from ferrule._grid_result import TEXT_FIELDS
 from ferrule._names import family_info
 from ferrule._xarray_dataset import (
     PREFIX,
     SEARCH_DIM,
+    at_cells,
     column_names,
     columns_of,
     grid_to_dataset,
@@ -66,7 +68,6 @@ def fit_dataarray(
     progress: bool | None,
     max_converge: int,
     max_eval: int,
-    warn: Any,
 ) -> Any:
     xr = require_xarray()
     if not isinstance(da, xr.DataArray):
@@ -75,6 +76,9 @@ def fit_dataarray(
     if dim not in da.dims:
         raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
                          f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
+    if da.sizes[dim] == 0:
+        raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
+    check_numbers(da.dtype)
     settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
     cell_dims = tuple(d for d in da.dims if d != dim)
     da = da.transpose(*cell_dims, dim)
@@ -103,12 +107,11 @@ def fit_dataarray(
         PREFIX + "groupby": groupby or "",
         PREFIX + "variable": "" if da.name is None else str(da.name),
     }  # fmt: skip
+    total = template.size * len(groups)
     if runs and runs[-1].interrupted:
-        raise GridFitInterrupted(dataset)
+        raise GridFitInterrupted(dataset, cells=total)
     if runs:
-        total = template.size * len(groups)
-        for message, category in summary_messages(_combined(runs), settings, total):
-            warn(message, category)
+        warn_summary(_combined(runs), settings, total)
     return dataset
 
 
@@ -116,7 +119,8 @@ def group_positions(
     da: Any, dim: str, groupby: str | None
 ) -> tuple[str | None, list[tuple[Any, np.ndarray | None]]]:
     """The group dimension's name and, for each group label in sorted order, the positions
-    along `dim` of its values; without grouping one group of everything."""
+    along `dim` of its values; without grouping one group of everything. A value whose
+    label is missing (NaN, NaT) belongs to no group, as in xarray's own groupby."""
     if groupby is None:
         return None, [(None, None)]
     try:
@@ -127,7 +131,11 @@ def group_positions(
         raise ValueError(f"cannot group by {groupby!r}: its labels lie along {labels.dims}, "
                          f"not along {dim!r} alone")  # fmt: skip
     values = np.asarray(labels.values)
-    return groupby.split(".")[-1], [(u, np.flatnonzero(values == u)) for u in np.unique(values)]
+    labelled = ~np.asarray(labels.isnull().values)
+    if not labelled.any():
+        raise ValueError(f"cannot group by {groupby!r}: every value of {groupby!r} is missing")
+    groups = [(u, np.flatnonzero(labelled & (values == u))) for u in np.unique(values[labelled])]
+    return groupby.split(".")[-1], groups
 
 
 def _cell_option(value: Any, template: Any, name: str) -> Any:
@@ -148,6 +156,7 @@ def _cell_option(value: Any, template: Any, name: str) -> Any:
     extra = set(value.dims) - set(template.dims)
     if extra:
         raise ValueError(f"{name} has dimensions the cells lack: {sorted(map(str, extra))}")
+    value = at_cells(value, template, f"{name} has no value")
     return value.broadcast_like(template).transpose(*template.dims)
 
 
@@ -163,7 +172,7 @@ def _fit_in_memory(
     shape = part.shape[:-1]
     indices = offset + np.arange(int(np.prod(shape)), dtype=np.int64)
     return run_grid(
-        np.asarray(part.values, dtype=np.float64), settings, CellOptions(**values),
+        series_last(part.values, -1), settings, CellOptions(**values),
         indices.reshape(shape), n_jobs=n_threads(n_jobs), progress=progress,
     )  # fmt: skip
 
@@ -190,14 +199,9 @@ def _fit_chunked(
     arrays = {name: v.chunk(chunks) for name, v in options.items() if isinstance(v, xr.DataArray)}
     scalars = {name: v for name, v in options.items() if name not in arrays}
     names = column_names(settings.info.key)
-    block = _BlockSettings(
-        settings.info.key,
-        settings.method,
-        settings.prior,
-        settings.base_seed,
-        settings.max_converge,
-        settings.max_eval,
-    )
+    block = _BlockSettings(settings.info.key, settings.method, settings.prior,
+                           settings.base_seed, settings.max_converge,
+                           settings.max_eval)  # fmt: skip
     outputs = xr.apply_ufunc(
         fit_block, part, index, *arrays.values(),
         input_core_dims=[[dim], *([[]] * (1 + len(arrays)))],
@@ -228,7 +232,7 @@ def fit_block(
     options = {**scalars, **{n: np.broadcast_to(a, shape) for n, a in zip(array_names, arrays,
                                                                        strict=True)}}  # fmt: skip
     run = run_grid(
-        np.asarray(values, dtype=np.float64), block, CellOptions(**options),
+        series_last(values, -1), block, CellOptions(**options),
         np.broadcast_to(index, shape).astype(np.int64), n_jobs=n_jobs, progress=False,
     )  # fmt: skip
     columns = columns_of(run.result)
@@ -238,9 +242,9 @@ def fit_block(
 def _dtype(name: str) -> Any:
     if name in TEXT_FIELDS:
         return object
-    if name in ("n", "n_left", "n_right", "n_dropped", "count", "evaluations"):
+    if name in INT_FIELDS:
         return np.int64
-    if name in ("converged", "limit_reached", "valid", "fitted"):
+    if name in (*BOOL_FIELDS, "fitted"):
         return bool
     if name == "seed":
         return np.uint32

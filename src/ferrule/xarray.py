@@ -24,8 +24,6 @@ Examples
 from __future__ import annotations
 
 import math
-import os
-import warnings
 from typing import Any
 
 from ferrule._seeds import SeedLike
@@ -33,13 +31,7 @@ from ferrule._xarray_dataset import require_xarray
 
 __all__ = ["cdf", "fit", "inverse", "ppf", "transform"]
 
-_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
-
 require_xarray()
-
-
-def _warn(message: str, category: type[Warning]) -> None:
-    warnings.warn(message, category, stacklevel=2, skip_file_prefixes=(_PACKAGE_DIR,))
 
 
 def fit(
@@ -114,6 +106,10 @@ def fit(
     GridFitInterrupted
         Ctrl-C during an in-memory fit; its ``partial`` is the Dataset of the cells (and
         groups) finished before it.
+    TypeError, ValueError
+        `da` not a DataArray or without `dim`, a `groupby` that does not label `dim`,
+        per-cell settings over other dimensions or without a value for some cell, and the
+        refusals of :func:`ferrule.fit_grid`.
 
     Examples
     --------
@@ -142,7 +138,7 @@ def fit(
         da, dim=dim, family=family, groupby=groupby, method=method,
         options={"left": left, "right": right, "scale": scale, "shift": shift, "mask": mask},
         prior=prior, seed=seed, n_jobs=n_jobs, progress=progress,
-        max_converge=max_converge, max_eval=max_eval, warn=_warn,
+        max_converge=max_converge, max_eval=max_eval,
     )  # fmt: skip
 
 
@@ -155,15 +151,19 @@ def _apply(what: str, params: Any, da: Any, dim: str) -> Any:
 def transform(params: Any, da: Any, dim: str = "time") -> Any:
     """Standard normal scores of `da`, each cell's series by its own fitted model.
 
-    With a grouped fit each value is transformed by its group's model. Cells without a
-    valid fit give NaN. Chunked input gives a lazy result, computed block by block.
+    With a grouped fit each value is transformed by its group's model (a value without a
+    group label gives NaN). Cells without a valid fit give NaN. Chunked input gives a lazy
+    result, computed block by block.
 
     Parameters
     ----------
     params : xarray.Dataset
         The result of :func:`fit` (or read back from its NetCDF file).
     da : xarray.DataArray
-        Data with the cell dimensions of `params` and the series dimension `dim`.
+        Data over the series dimension `dim` and cell dimensions of `params`: all of its
+        cells or some (``da.sel(lat=slice(...))``), or one cell chosen with ``sel``. Each
+        cell is matched to its parameters by its coordinate labels. A cell dimension that
+        `da` lacks altogether is broadcast: every cell's model applied to the same values.
     dim : str, default "time"
         The series dimension of `da`.
 
@@ -171,6 +171,12 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
     -------
     xarray.DataArray
         The dimensions and coordinates of `da`.
+
+    Raises
+    ------
+    TypeError, ValueError
+        `params` not written by :func:`fit`, `da` not a DataArray or without `dim`, or
+        cells (or groups) of `da` for which `params` hold no fit.
 
     Examples
     --------
@@ -188,6 +194,21 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
 
 def inverse(params: Any, z: Any, dim: str = "time") -> Any:
     """Data values of standard normal scores, the inverse of :func:`transform`.
+
+    Parameters
+    ----------
+    params : xarray.Dataset
+        The result of :func:`fit`.
+    z : xarray.DataArray
+        Standard normal scores, laid out as the data of :func:`transform`.
+    dim : str, default "time"
+        The series dimension of `z`.
+
+    Returns
+    -------
+    xarray.DataArray
+        Values in the data's units (the attributes of the fitted data), the dimensions
+        and coordinates of `z`.
 
     Examples
     --------
@@ -207,6 +228,20 @@ def inverse(params: Any, z: Any, dim: str = "time") -> Any:
 def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     """Each cell's (and group's) fitted distribution function of the values in `da`.
 
+    Parameters
+    ----------
+    params : xarray.Dataset
+        The result of :func:`fit`.
+    da : xarray.DataArray
+        Data values, laid out as for :func:`transform`.
+    dim : str, default "time"
+        The series dimension of `da`.
+
+    Returns
+    -------
+    xarray.DataArray
+        Non-exceedance probabilities, the dimensions and coordinates of `da`.
+
     Examples
     --------
     >>> import numpy as np
@@ -223,6 +258,21 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
 
 def ppf(params: Any, p: Any, dim: str = "time") -> Any:
     """Each cell's (and group's) fitted quantiles of the probabilities in `p`.
+
+    Parameters
+    ----------
+    params : xarray.Dataset
+        The result of :func:`fit`.
+    p : xarray.DataArray
+        Probabilities, laid out as the data of :func:`transform`; without the cell
+        dimensions, the same probabilities for every cell.
+    dim : str, default "time"
+        The series dimension of `p`.
+
+    Returns
+    -------
+    xarray.DataArray
+        Quantiles in the data's units.
 
     Examples
     --------

@@ -70,9 +70,24 @@ def test_quick_run_prints_ratio_rows_for_every_group(quick_output):
         "2. grid fits",
         "3. transform_many",
         "4. C++ likelihood",
+        "5. grid scaling",
     ]
     for name, lines in found.items():
         assert any(RATIO_ROW.search(line) for line in lines), name
+
+
+@needs_peers
+@not_sanitized
+def test_quick_run_scales_the_public_grid_fit_with_the_same_numbers(quick_output):
+    lines = groups(quick_output)["5. grid scaling"]
+    assert "== grid scaling: 20 x 20 cells of 365 days, Nelder-Mead, left-censored at 0 ==" in lines
+    rows = [line.strip().split("  ")[0] for line in lines if re.search(r"\d\.\d+x\s", line)]
+    cluster = importlib.util.find_spec("distributed") is not None
+    assert rows == ["fit 1 thread / fit 2 threads"] + (
+        ["fit 1 thread / fit dask 2 workers"] if cluster else []
+    )
+    # The script stops with an error when a run's numbers differ from the serial fit's.
+    assert any(line.startswith("   every run gave the serial run's numbers") for line in lines)
 
 
 @needs_peers

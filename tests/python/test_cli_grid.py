@@ -81,17 +81,32 @@ def test_fit_grid_then_transform_round_trip(groupby, data_file, tmp_path):
         (["transform", "in.nc", "in.nc", "--var", "pr", "--out", "z.nc"],
          "was not written by ferrule fit-grid"),
         (["fit-grid", "notes.txt", "--var", "pr", "--out", "p.nc"], "cannot read 'notes.txt'"),
+        (["fit-grid", "in.nc", "--var", "pr", "--seed", "4294967296", "--out", "p.nc"],
+         "argument --seed: a seed is a number from 0 to 4294967295"),
+        (["fit-grid", "in.nc", "--var", "pr", "--family", "auto", "--out", "p.nc"],
+         "argument --family: unknown family 'auto' (choose from yjt, logsinh"),
+        (["fit-grid", "in.nc", "--var", "pr", "--out", "in.nc"],
+         "--out in.nc is the input file"),
+        (["transform", "in.nc", "in.nc", "--var", "pr", "--out", "./in.nc"],
+         "--out ./in.nc is the input file"),
+        (["fit-grid", "in.nc", "--var", "pr", "--out", "nowhere/p.nc"],
+         "--out nowhere/p.nc: the folder 'nowhere' does not exist"),
     ],
     ids=["which-variable", "variable", "dimension", "file", "family", "group", "log-sinh",
-         "out", "seed", "not-params", "not-netcdf"],
+         "out", "seed", "not-params", "not-netcdf", "seed-range", "family-auto", "out-is-in",
+         "transform-out-is-in", "out-folder"],
 )  # fmt: skip
 def test_unusable_input_exits_with_status_2(argv, message, data_file, tmp_path):
     (tmp_path / "notes.txt").write_text("not a NetCDF file\n")
+    before = (tmp_path / "in.nc").read_bytes()
     result = run(*argv, cwd=tmp_path)
     assert result.returncode == 2
     assert message in result.stderr
     assert "Traceback" not in result.stderr
     assert result.stderr.splitlines()[-1].startswith("ferrule: error: ")
+    # Refused before any fit, and the data left as they were.
+    assert "cells fitted" not in result.stderr
+    assert (tmp_path / "in.nc").read_bytes() == before
 
 
 def test_without_xarray_the_commands_say_what_to_install(data_file, tmp_path):

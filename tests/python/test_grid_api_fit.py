@@ -6,6 +6,7 @@ import math
 import warnings
 
 import numpy as np
+import pandas as pd
 import pytest
 
 import ferrule
@@ -160,6 +161,11 @@ def test_a_grid_prints_nothing(capfd):
     [
         ({"values": "abc"}, TypeError, "string"),
         ({"values": np.array([["a", "b"]])}, TypeError, "dtype"),
+        (
+            {"values": pd.DataFrame({"day": ["2001-01-01"] * 9, "mm": 1.0}), "axis": 0},
+            TypeError,
+            "dtype object \\(text or dates among them\\? select the numeric columns",
+        ),
         ({"values": 1.0}, ValueError, "at least one series"),
         ({"values": np.zeros((3, 0))}, ValueError, "empty"),
         ({"axis": 2}, ValueError, "out of range"),
@@ -182,3 +188,37 @@ def test_unusable_arguments_are_refused(kwargs, error, match):
     arguments = {"values": rain((3, 50))} | kwargs
     with pytest.raises(error, match=match):
         ferrule.fit_grid(**arguments)
+
+
+def test_a_pandas_frame_with_nullable_gaps_is_a_grid_of_stations():
+    frame = pd.DataFrame(rain((150, 3), seed=10), columns=["a", "b", "c"]).astype("Float64")
+    frame.iloc[[4, 9], 1] = pd.NA
+    grid = quiet_grid(frame, axis=0, left=0.0, seed=1)
+    plain = quiet_grid(frame.to_numpy(float, na_value=np.nan), axis=0, left=0.0, seed=1)
+    assert grid == plain
+    assert grid.n_dropped.tolist() == [0, 2, 0]
+    as_array = frame.to_numpy(float, na_value=np.nan)
+    np.testing.assert_array_equal(grid.to_normal(frame, axis=0), grid.to_normal(as_array, axis=0))
+
+
+def test_a_mask_of_the_wrong_shape_is_named_in_the_error():
+    with pytest.raises(ValueError, match=r"mask of shape \(2,\) does not broadcast to the cell"):
+        ferrule.fit_grid(rain((3, 50)), mask=[True, False], seed=1)
+
+
+def test_settings_may_be_nan_where_there_is_nothing_to_fit():
+    # A map of thresholds and scales read from a file is NaN over the sea, like the data.
+    values = rain((4, 100), seed=11)
+    values[1] = np.nan
+    settings = {"left": [0.0, np.nan, np.nan, 0.0], "shift": [0.0, np.nan, np.nan, 0.0],
+                "scale": [0.1, np.nan, np.nan, 0.1]}  # fmt: skip
+    grid = quiet_grid(values, **settings, mask=[False, False, True, False], seed=1)
+    assert grid.fitted.tolist() == [True, False, False, True]
+    single = quiet_fit(values[3], left=0.0, scale=0.1, seed=int(grid.seed[3]))
+    assert grid.cell(3) == without_console(single)
+    # Where there are values to fit, a NaN setting is refused.
+    for name, match in [("left", r"threshold is NaN in cell \(2,\)"),
+                        ("shift", r"shift must be finite .* \(cell \(2,\)\)"),
+                        ("scale", r"scale must be a positive .* \(cell \(2,\)\)")]:  # fmt: skip
+        with pytest.raises(ValueError, match=match):
+            ferrule.fit_grid(values, **{name: settings[name]}, seed=1)

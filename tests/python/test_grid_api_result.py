@@ -1,9 +1,13 @@
 """GridFit: the cells' distributions applied to new arrays, one cell at a time, saving and
 loading, equality and display."""
 
+import copy
 import doctest
 import importlib
+import inspect
 import math
+import pickle
+import re
 import warnings
 
 import numpy as np
@@ -65,6 +69,17 @@ def test_maps_take_the_series_on_any_axis_or_one_value_per_cell(what):
         getattr(grid, what)(np.zeros((3, 3, 4)))
 
 
+@pytest.mark.parametrize(
+    ("axis", "error", "match"),
+    [(1.5, TypeError, "axis must be an integer"), (True, TypeError, "axis must be an integer"),
+     (3, ValueError, "axis 3 is out of range")],
+)  # fmt: skip
+def test_a_maps_series_axis_is_checked_like_fit_grids(axis, error, match):
+    grid, _ = make_grid()
+    with pytest.raises(error, match=match):
+        grid.to_normal(new_values("to_normal", grid.shape), axis=axis)
+
+
 def test_a_cell_is_addressed_by_its_position_or_flat_index():
     grid, _ = make_grid()
     assert grid.cell(5) == grid.cell((1, 2)) == grid.cell((-1, -1)) == grid.cell(-1)
@@ -113,6 +128,12 @@ def test_equality_sees_a_changed_cell():
     assert ferrule.GridFit.from_dict(data) != grid
 
 
+def test_a_grid_pickles_and_copies():
+    grid, _ = make_grid()
+    for again in (pickle.loads(pickle.dumps(grid)), copy.deepcopy(grid), copy.copy(grid)):
+        assert again == grid and again.params["lambda"].flags.writeable is False
+
+
 def test_arrays_are_read_only():
     grid, _ = make_grid()
     with pytest.raises(ValueError, match="read-only"):
@@ -143,3 +164,23 @@ def test_docstring_examples_run(module, tmp_path, monkeypatch):
             optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
         )
     assert result.attempted > 0 and result.failed == 0
+
+
+@pytest.mark.parametrize(
+    "name",
+    ["fit_grid", "load_grid", "GridFit.cell", "GridFit.to_normal", "GridFit.from_normal",
+     "GridFit.cdf", "GridFit.ppf", "GridFit.from_dict", "GridFit.save", "xarray.fit",
+     "xarray.transform", "xarray.inverse", "xarray.cdf", "xarray.ppf"],
+)  # fmt: skip
+def test_every_parameter_is_documented(name):
+    function = ferrule
+    for part in name.split("."):
+        function = getattr(function, part)
+    doc = inspect.getdoc(function)
+    section = doc.split("Parameters\n----------\n", 1)[1].split("\n\n", 1)[0]
+    documented = set()
+    for header in re.findall(r"^(\w[\w, ]*?)(?: :.*)?$", section, flags=re.M):
+        documented.update(header.split(", "))
+    wanted = set(inspect.signature(function).parameters) - {"self", "cls"}
+    assert wanted <= documented, wanted - documented
+    assert "Examples\n--------\n>>> " in doc

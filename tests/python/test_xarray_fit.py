@@ -1,6 +1,7 @@
 """ferrule.xarray: DataArrays fitted along a named dimension (per group too), in memory or
 chunk by chunk, applied back to DataArrays, written to NetCDF and read back."""
 
+import dataclasses
 import subprocess
 import sys
 import warnings
@@ -171,6 +172,7 @@ def test_parameters_survive_a_netcdf_file(tmp_path):
     [
         (lambda da, p: fx.fit(da.to_dataset()), TypeError, "select one variable"),
         (lambda da, p: fx.fit(da, dim="day"), ValueError, "no dimension 'day'"),
+        (lambda da, p: fx.fit(da.isel(time=[])), ValueError, "'time' is empty"),
         (lambda da, p: fx.fit(da, groupby="time.nope"), ValueError, "cannot group"),
         (lambda da, p: fx.fit(da, groupby="height"), ValueError, "not along 'time'"),
         (lambda da, p: fx.fit(da, left=np.zeros(5)), ValueError, "does not broadcast"),
@@ -180,7 +182,7 @@ def test_parameters_survive_a_netcdf_file(tmp_path):
         (lambda da, p: fx.transform(p, da.values), TypeError, "DataArray"),
         (lambda da, p: fx.transform(p.isel(month=[0]), da), ValueError, "no fit for month 2"),
     ],
-    ids=["dataset", "dim", "group", "group-dim", "option-shape", "option-dims",
+    ids=["dataset", "dim", "empty-dim", "group", "group-dim", "option-shape", "option-dims",
          "not-params", "transform-dim", "transform-numpy", "missing-group"],
 )  # fmt: skip
 def test_unusable_calls_are_refused(call, error, match):
@@ -196,3 +198,83 @@ def test_without_xarray_the_module_says_what_to_install():
     assert result.returncode == 1
     assert "ImportError: ferrule.xarray needs the xarray package" in result.stderr
     assert "pip install 'ferrule[xarray]'" in result.stderr
+
+
+def test_a_selected_station_or_region_is_transformed_by_its_own_cells():
+    da = rain_array()
+    params = quietly(fx.fit, da, left=0.0, seed=4)
+    whole = fx.transform(params, da)
+    station = fx.transform(params, da.sel(lat=10.5, lon=2.0))
+    assert station.dims == ("time",)
+    xr.testing.assert_identical(station, whole.sel(lat=10.5, lon=2.0))
+    region = da.sel(lat=[11.0, 10.5], lon=slice(1.5, 2.5))
+    xr.testing.assert_identical(
+        fx.transform(params, region), whole.sel(lat=[11.0, 10.5], lon=slice(1.5, 2.5))
+    )
+    with pytest.raises(ValueError, match=r"the parameters hold no fit for lon 1.01, 1.51"):
+        fx.transform(params, da.assign_coords(lon=da["lon"] + 0.01))
+
+
+def test_per_cell_settings_are_taken_at_the_cells_labels():
+    da = rain_array()
+    # A map of thresholds over a larger region, in another order.
+    wide = xr.DataArray([0.3, 0.2, 0.1, 0.0], dims="lat", coords={"lat": [11.5, 11.0, 10.5, 10.0]})
+    params = quietly(fx.fit, da, left=wide, seed=2)
+    np.testing.assert_array_equal(params["left"].values[:, 0], [0.0, 0.1, 0.2])
+    short = xr.DataArray([True, False], dims="lat", coords={"lat": [10.0, 10.5]})
+    with pytest.raises(ValueError, match=r"mask has no value for lat 11.0"):
+        fx.fit(da, mask=short, seed=2)
+    with pytest.raises(ValueError, match=r"mask has no value for lat 11.0"):
+        fx.fit(da.chunk({"lat": 1}), mask=short, seed=2)
+
+
+def test_values_without_a_group_label_belong_to_no_group():
+    da = rain_array()
+    regime = np.where(np.arange(TIME.size) % 50 == 0, np.nan, np.arange(TIME.size) % 2)
+    labelled = da.assign_coords(regime=("time", regime))
+    params = quietly(fx.fit, labelled, groupby="regime", left=0.0, seed=4)
+    np.testing.assert_array_equal(params["regime"], [0.0, 1.0])
+    kept = ~np.isnan(regime)
+    expected = quietly(fx.fit, labelled.isel(time=kept), groupby="regime", left=0.0, seed=4)
+    xr.testing.assert_identical(params, expected)
+    z = fx.transform(params, labelled)
+    assert np.isnan(z.values[..., ~kept]).all()
+    xr.testing.assert_identical(z.isel(time=kept), fx.transform(params, labelled.isel(time=kept)))
+    with pytest.raises(ValueError, match="every value of 'regime' is missing"):
+        fx.fit(labelled.assign_coords(regime=("time", np.full(TIME.size, np.nan))),
+               groupby="regime")  # fmt: skip
+
+
+def test_an_interrupted_grouped_fit_counts_every_groups_cells(monkeypatch):
+    from ferrule import _xarray_fit
+
+    real, calls = _xarray_fit.run_grid, []
+
+    def stopped_in_the_second_group(*args, **kwargs):
+        calls.append(1)
+        run = real(*args, **kwargs)
+        return dataclasses.replace(run, interrupted=len(calls) == 2)
+
+    monkeypatch.setattr(_xarray_fit, "run_grid", stopped_in_the_second_group)
+    da = rain_array()
+    with pytest.raises(ferrule.GridFitInterrupted) as stopped:
+        quietly(fx.fit, da, groupby="time.month", left=0.0, seed=4)
+    # Two months of twelve, the sea cell of each not fitted.
+    assert str(stopped.value).startswith("grid fit interrupted after 22 of 144 cells")
+    assert stopped.value.partial.sizes["month"] == 2
+
+
+@pytest.mark.parametrize("chunks", [None, {"lat": 2}])
+def test_values_that_are_not_numbers_are_refused_before_fitting(chunks):
+    da = rain_array() > 1.0  # wet days as booleans
+    if chunks:
+        da = da.chunk(chunks)
+    with pytest.raises(TypeError, match="values must be real numbers, got an array of dtype bool"):
+        fx.fit(da, seed=1)
+
+
+def test_warnings_point_at_the_callers_line():
+    with pytest.warns(ferrule.MaskedCellsWarning) as caught:
+        fx.fit(rain_array(), groupby="time.season", left=0.0, seed=4)
+    assert len(caught) == 1 and caught[0].filename == __file__
+    assert str(caught[0].message).startswith("4 of 48 cells were not fitted (4 with all values")

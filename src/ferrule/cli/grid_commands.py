@@ -2,8 +2,18 @@
 
 import argparse
 import math
+import textwrap
 
-from ferrule.cli.parser import finite, positive_int, scale_value, threshold
+from ferrule.cli.families import families
+from ferrule.cli.fitting import default_optimisers
+from ferrule.cli.parser import (
+    add_optimiser_options,
+    add_scale_shift_prior,
+    add_threshold_options,
+    family,
+    family_titles,
+    positive_int,
+)
 
 __all__ = ["add_grid_commands"]
 
@@ -13,13 +23,14 @@ variable of a NetCDF file, along one dimension, and write the parameters to a Ne
 NaN values are missing days; cells with all values missing are left out. Needs xarray and
 h5netcdf: pip install 'ferrule[xarray]'."""
 
-_FIT_EPILOG = """\
-families: yjt (Yeo-Johnson, the default), logsinh (log-sinh, needs --left), sinhasinh
-(sinh-arcsinh), jpt (Jones-Pewsey). optimisers: simplex, sce, de (default: simplex for yjt,
-sce for the others). The output holds one variable per fitted quantity (the parameters, mu,
-sigma, loglik, valid, reason...) over the cell dimensions, with the input's coordinates, and
-the fit settings as attributes; `ferrule transform` applies it to new data.
-Exit status: 0 done, 1 no cell could be fitted, 2 unusable options or input, 130 interrupted."""
+_FIT_EPILOG = (
+    "optimisers: simplex, sce, de (default: {optimisers}); sce and de draw from each cell's "
+    "seed, derived from --seed and the cell's place in the grid. logsinh needs a finite --left.",
+    "The output holds one variable per fitted quantity (the parameters, mu, sigma, loglik, "
+    "valid, reason...) over the cell dimensions, with the input's coordinates, and the fit "
+    "settings as attributes; `ferrule transform` applies it to new data.",
+    "Exit status: 0 done, 1 no cell has a valid fit, 2 unusable options or input, 130 interrupted.",
+)
 
 _TRANSFORM_DESCRIPTION = """\
 Apply the parameters written by `ferrule fit-grid` to a variable of a NetCDF file: each
@@ -33,7 +44,7 @@ def add_grid_commands(commands: argparse._SubParsersAction) -> None:
         "fit-grid",
         help="fit one transformation per grid cell of a NetCDF variable",
         description=_FIT_DESCRIPTION,
-        epilog=_FIT_EPILOG,
+        epilog=_fit_epilog(),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     fit.add_argument("input", metavar="IN.nc", help="the NetCDF file holding the data")
@@ -46,63 +57,20 @@ def add_grid_commands(commands: argparse._SubParsersAction) -> None:
     )
     fit.add_argument("--out", required=True, metavar="PARAMS.nc", help="the file to write")
     model = fit.add_argument_group("model")
-    model.add_argument("--family", default="yjt", metavar="NAME",
-                       help="yjt, logsinh, sinhasinh or jpt (default: yjt)")  # fmt: skip
     model.add_argument(
-        "--optimiser", "--optimizer", dest="method", default="auto",
-        choices=("auto", "simplex", "sce", "de"),
-        help="optimiser (default: auto, simplex for yjt and sce for the other families)",
-    )  # fmt: skip
-    model.add_argument(
-        "--left",
-        type=threshold,
-        default=-math.inf,
-        metavar="X",
-        help="left censoring threshold, e.g. 0 for rain (default: -inf)",
+        "--family",
+        type=family,
+        default="yjt",
+        metavar="NAME",
+        help=f"the family to fit: {', '.join(families())} (default: yjt)",
     )
-    model.add_argument(
-        "--right",
-        type=threshold,
-        default=math.inf,
-        metavar="X",
-        help="right censoring threshold (default: inf)",
+    add_optimiser_options(
+        model,
+        seed_help="base seed of the cell seeds, 0 to 2^32-1: the same seed gives the same fits "
+        "(default: drawn afresh, and stored in the output)",
     )
-    model.add_argument(
-        "--scale",
-        type=scale_value,
-        default=None,
-        metavar="S|auto",
-        help="rescaling factor (default: auto, per cell)",
-    )
-    model.add_argument(
-        "--shift",
-        type=finite,
-        default=0.0,
-        metavar="X",
-        help="added to the values before scaling (default: 0)",
-    )
-    model.add_argument("--prior", action="store_true", help="maximise the posterior")
-    model.add_argument(
-        "--seed",
-        type=_seed,
-        default=None,
-        metavar="N",
-        help="base seed of the cell seeds (default: fresh; stored in the output)",
-    )
-    model.add_argument(
-        "--max-converge",
-        type=positive_int,
-        default=5,
-        metavar="N",
-        help="sce: stop after N shuffles without improvement (default: 5)",
-    )
-    model.add_argument(
-        "--max-eval",
-        type=positive_int,
-        default=100000,
-        metavar="N",
-        help="sce: largest number of likelihood evaluations (default: 100000)",
-    )
+    add_threshold_options(model, left_default=-math.inf, left_default_help="-inf; give 0 for rain")
+    add_scale_shift_prior(model, where=", cell by cell")
     run = fit.add_argument_group("running")
     run.add_argument(
         "--jobs", type=positive_int, default=None, metavar="N", help="threads (default: every core)"
@@ -125,6 +93,13 @@ def add_grid_commands(commands: argparse._SubParsersAction) -> None:
     transform.set_defaults(handler=_run("transform_command"))
 
 
+def _fit_epilog() -> str:
+    optimisers, output, status = _FIT_EPILOG
+    paragraphs = (family_titles(), optimisers.format(optimisers=default_optimisers()), output,
+                  status)  # fmt: skip
+    return "\n".join(textwrap.fill(p, width=95, break_on_hyphens=False) for p in paragraphs)
+
+
 def _variable_options(parser: argparse.ArgumentParser, dim_default: str | None = "time") -> None:
     parser.add_argument(
         "--var",
@@ -136,16 +111,6 @@ def _variable_options(parser: argparse.ArgumentParser, dim_default: str | None =
         help="the series dimension (default: time)" if dim_default else
         "the series dimension (default: the one the parameters were fitted along)",
     )  # fmt: skip
-
-
-def _seed(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"expected a whole number, not '{text}'") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"a seed is not negative, got {value}")
-    return value
 
 
 def _run(name: str):

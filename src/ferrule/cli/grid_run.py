@@ -4,9 +4,13 @@ import argparse
 import os
 import sys
 import warnings
+from pathlib import Path
 from typing import Any
 
+from ferrule._grid_result import GRID_FORMAT
+from ferrule._xarray_dataset import PREFIX
 from ferrule.cli.errors import FAILED, USAGE, CliError, warn
+from ferrule.cli.fitting import AUTO
 
 __all__ = ["fit_grid_command", "transform_command"]
 
@@ -55,6 +59,22 @@ def _check_dim(da: Any, dim: str, path: str) -> None:
         )
 
 
+def _check_out(path: str, *inputs: str) -> None:
+    """Fails before any work when the result could not be written where asked, or would
+    replace a file the command reads (the data would be lost, the parameters kept)."""
+    target = Path(path)
+    if target.is_dir():
+        raise CliError(f"--out {path}: that is a directory; name the file to write", USAGE)
+    folder = target.parent
+    if not folder.is_dir():
+        raise CliError(f"--out {path}: the folder '{folder}' does not exist", USAGE)
+    if not os.access(folder, os.W_OK):
+        raise CliError(f"--out {path}: the folder '{folder}' cannot be written to", USAGE)
+    for source in inputs:
+        if target.exists() and os.path.samefile(target, source):
+            raise CliError(f"--out {path} is the input file '{source}'; name another file", USAGE)
+
+
 def _write(dataset: Any, path: str) -> None:
     from ferrule._xarray_dataset import netcdf_engine
 
@@ -79,6 +99,7 @@ def fit_grid_command(args: argparse.Namespace) -> int:
     import ferrule.xarray as fx
 
     with _open(args.input) as dataset:
+        _check_out(args.out, args.input)
         da = _variable(dataset, args.var, args.input)
         _check_dim(da, args.dim, args.input)
         groupby = args.groupby
@@ -87,7 +108,7 @@ def fit_grid_command(args: argparse.Namespace) -> int:
         try:
             params = _quietly(lambda: fx.fit(
                 da, dim=args.dim, family=args.family,
-                method=None if args.method == "auto" else args.method, groupby=groupby,
+                method=None if args.optimiser == AUTO else args.optimiser, groupby=groupby,
                 left=args.left, right=args.right,
                 scale="auto" if args.scale is None else args.scale, shift=args.shift,
                 prior=args.prior, seed=args.seed, n_jobs=args.jobs, progress=args.progress,
@@ -108,10 +129,11 @@ def transform_command(args: argparse.Namespace) -> int:
     import ferrule.xarray as fx
 
     with _open(args.params) as params, _open(args.input) as dataset:
-        if params.attrs.get("ferrule_format") != "ferrule.GridFit":
+        _check_out(args.out, args.params, args.input)
+        if params.attrs.get(PREFIX + "format") != GRID_FORMAT:
             raise CliError(f"'{args.params}' was not written by ferrule fit-grid", USAGE)
         da = _variable(dataset, args.var, args.input)
-        dim = args.dim or str(params.attrs.get("ferrule_dim", "time"))
+        dim = args.dim or str(params.attrs.get(PREFIX + "dim", "time"))
         _check_dim(da, dim, args.input)
         try:
             z = fx.transform(params.load(), da, dim=dim)

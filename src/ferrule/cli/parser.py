@@ -33,19 +33,25 @@ Exit status: 0 done, 1 a fit failed, 2 unusable options or input, 130 interrupte
 _DELIMITER_NAMES = {"tab": "\t", "\\t": "\t", "comma": ",", "semicolon": ";", "space": " "}
 
 
+def family(text: str) -> str:
+    """One family by any of the registry's aliases, as its command-line name."""
+    found = family_named(text)
+    if found is None:
+        raise argparse.ArgumentTypeError(
+            f"unknown family '{text}' (choose from {', '.join(families())})"
+        )
+    return found.key
+
+
 def family_list(text: str) -> list[str]:
     """One family or a comma-separated list of them, by any of the registry's aliases."""
     names = [name.strip() for name in text.split(",") if name.strip()]
-    unknown = [name for name in names if family_named(name) is None]
-    if unknown or not names:
-        raise argparse.ArgumentTypeError(
-            f"unknown family '{unknown[0] if unknown else text}' "
-            f"(choose from {', '.join(families())})"
-        )
-    return [family_named(name).key for name in names]
+    if not names:
+        family(text)  # refused with the list of families
+    return [family(name) for name in names]
 
 
-def _family_titles() -> str:
+def family_titles() -> str:
     """ "families: yjt (Yeo-Johnson), ...", wrapped, from the registry."""
     titles = ", ".join(
         f"{key} ({family.title}"
@@ -88,7 +94,9 @@ def seed(text: str) -> int:
         value = int(text)
     except ValueError:
         raise argparse.ArgumentTypeError(f"expected a whole number, not '{text}'") from None
-    if not 0 <= value <= 2**32 - 1:
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"a seed is not negative, got {value}")
+    if value > 2**32 - 1:
         raise argparse.ArgumentTypeError(f"a seed is a number from 0 to {2**32 - 1}, not {value}")
     return value
 
@@ -154,6 +162,81 @@ def _number(text: str) -> float:
         raise argparse.ArgumentTypeError(f"expected a number, not '{text}'") from None
 
 
+def add_optimiser_options(group: argparse._ArgumentGroup, *, seed_help: str) -> None:
+    """--optimiser, --seed and the limits of shuffled complex evolution, which both fitting
+    commands take."""
+    group.add_argument(
+        "--optimiser",
+        "--optimizer",
+        choices=(AUTO, *OPTIMISERS),
+        default=AUTO,
+        help=f"optimiser (default: auto, {default_optimisers()})",
+    )
+    group.add_argument("--seed", type=seed, metavar="N", help=seed_help)
+    group.add_argument(
+        "--max-converge",
+        type=positive_int,
+        default=5,
+        metavar="N",
+        help="sce: stop after N shuffles without improvement (default: 5)",
+    )
+    group.add_argument(
+        "--max-eval",
+        type=positive_int,
+        default=100000,
+        metavar="N",
+        help="sce: stop once more than N likelihood evaluations were made, checked after each "
+        "shuffle (default: 100000)",
+    )
+
+
+def add_threshold_options(
+    group: argparse._ArgumentGroup, *, left_default: float | None, left_default_help: str
+) -> None:
+    """--left and --right, the censoring thresholds."""
+    group.add_argument(
+        "--left",
+        type=threshold,
+        default=left_default,
+        metavar="X",
+        help="left censoring threshold: values at or below it count as censored "
+        f"(default: {left_default_help})",
+    )
+    group.add_argument(
+        "--right",
+        type=threshold,
+        default=math.inf,
+        metavar="X",
+        help="right censoring threshold: values at or above it count as censored (default: inf)",
+    )
+
+
+def add_scale_shift_prior(
+    group: argparse._ArgumentGroup, *, where: str = "", shift_default: float | None = 0.0
+) -> None:
+    """--scale, --shift and --prior; `where` ends the automatic scale's description."""
+    group.add_argument(
+        "--scale",
+        type=scale_value,
+        default=None,
+        metavar="S|auto",
+        help="rescaling factor (default: auto, the power of ten that brings the largest "
+        f"absolute shifted value into [1, 10){where})",
+    )
+    group.add_argument(
+        "--shift",
+        type=finite,
+        default=shift_default,
+        metavar="X",
+        help="rescaling shift, added before scaling (default: 0)",
+    )
+    group.add_argument(
+        "--prior",
+        action="store_true",
+        help="maximise the posterior: add the family's prior on its transformation parameters",
+    )
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = Parser(
         prog="ferrule",
@@ -165,7 +248,7 @@ def build_parser() -> argparse.ArgumentParser:
         "fit",
         help="fit transformation families to a data series and compare them",
         description=_DESCRIPTION,
-        epilog=_EPILOG.format(families=_family_titles()),
+        epilog=_EPILOG.format(families=family_titles()),
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     fit.add_argument("--version", action="version", version=version_text())
@@ -224,48 +307,13 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="NAME[,NAME...]",
         help=f"family or families to fit: {', '.join(families())} (default: all); repeatable",
     )
-    model.add_argument(
-        "--optimiser",
-        "--optimizer",
-        choices=(AUTO, *OPTIMISERS),
-        default=AUTO,
-        help=f"optimiser (default: auto, {default_optimisers()})",
-    )
-    model.add_argument(
-        "--seed",
-        type=seed,
-        metavar="N",
-        help="seed of sce and de, 0 to 2^32-1: the same seed gives the same fits (default: "
+    add_optimiser_options(
+        model,
+        seed_help="seed of sce and de, 0 to 2^32-1: the same seed gives the same fits (default: "
         "drawn afresh, and shown in the report)",
     )
-    model.add_argument(
-        "--max-converge",
-        type=positive_int,
-        default=5,
-        metavar="N",
-        help="sce: stop after N shuffles without improvement (default: 5)",
-    )
-    model.add_argument(
-        "--max-eval",
-        type=positive_int,
-        default=100000,
-        metavar="N",
-        help="sce: stop once more than N likelihood evaluations were made, checked after each "
-        "shuffle (default: 100000)",
-    )
-    model.add_argument(
-        "--left",
-        type=threshold,
-        metavar="X",
-        help="left censoring threshold: values at or below it count as censored "
-        "(default: 0 for the bundled series, -inf otherwise)",
-    )
-    model.add_argument(
-        "--right",
-        type=threshold,
-        default=math.inf,
-        metavar="X",
-        help="right censoring threshold: values at or above it count as censored (default: inf)",
+    add_threshold_options(
+        model, left_default=None, left_default_help="0 for the bundled series, -inf otherwise"
     )
     model.add_argument(
         "--rescale",
@@ -273,26 +321,8 @@ def build_parser() -> argparse.ArgumentParser:
         default=True,
         help="fit the rescaled values (x + shift) * scale rather than the raw ones (default: on)",
     )
-    model.add_argument(
-        "--scale",
-        type=scale_value,
-        default=None,
-        metavar="S|auto",
-        help="rescaling factor (default: auto, the power of ten that brings the largest "
-        "absolute shifted value into [1, 10))",
-    )
-    model.add_argument(
-        "--shift",
-        type=finite,
-        default=None,
-        metavar="X",
-        help="rescaling shift, added before scaling (default: 0)",
-    )
-    model.add_argument(
-        "--prior",
-        action="store_true",
-        help="maximise the posterior: add the family's prior on its transformation parameters",
-    )
+    # No default shift: `fit` tells a --shift given with --no-rescale from none.
+    add_scale_shift_prior(model, shift_default=None)
 
     output = fit.add_argument_group("output")
     output.add_argument("--json", action="store_true", help="print the results as JSON")
