@@ -132,10 +132,17 @@ def decode(str family, search):
     return out
 
 
-ctypedef void (*_Map)(FamilyId, const double*, const double*, double*, size_t, int) noexcept nogil
+# The element maps of the family kernels and of the standard normal distribution.
+cdef enum _ElementMap:
+    _FORWARD
+    _INVERSE
+    _LOG_JACOBIAN
+    _NORMAL_CDF
+    _NORMAL_LOG_CDF
+    _NORMAL_QUANTILE
 
 
-cdef object _map_elements(str family, transformation, x, int n_threads, int which):
+cdef object _map_elements(str family, transformation, x, int n_threads, _ElementMap which):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f) - 2
     cdef const double[::1] t = _parameters(transformation, k, "the transformation parameters")
@@ -147,9 +154,9 @@ cdef object _map_elements(str family, transformation, x, int n_threads, int whic
     if n == 0:
         return out
     with nogil:
-        if which == 0:
+        if which == _FORWARD:
             cpp_forward(f, &t[0], &xin[0], &o[0], n, n_threads)
-        elif which == 1:
+        elif which == _INVERSE:
             cpp_inverse(f, &t[0], &xin[0], &o[0], n, n_threads)
         else:
             cpp_log_jacobian(f, &t[0], &xin[0], &o[0], n)
@@ -157,15 +164,15 @@ cdef object _map_elements(str family, transformation, x, int n_threads, int whic
 
 
 def forward(str family, transformation, x, int n_threads=1):
-    return _map_elements(family, transformation, x, n_threads, 0)
+    return _map_elements(family, transformation, x, n_threads, _FORWARD)
 
 
 def inverse(str family, transformation, y, int n_threads=1):
-    return _map_elements(family, transformation, y, n_threads, 1)
+    return _map_elements(family, transformation, y, n_threads, _INVERSE)
 
 
 def log_jacobian(str family, transformation, x):
-    return _map_elements(family, transformation, x, 1, 2)
+    return _map_elements(family, transformation, x, 1, _LOG_JACOBIAN)
 
 
 cdef const double[::1] _series(object data):
@@ -192,7 +199,7 @@ def censoring(str family, search, data, double left, double right):
     return out
 
 
-cdef object _normal(z, int which):
+cdef object _normal(z, _ElementMap which):
     values = _contiguous(z)
     out = np.empty_like(values)
     cdef const double[::1] v = values.reshape(-1)
@@ -201,9 +208,9 @@ cdef object _normal(z, int which):
     if n == 0:
         return out
     with nogil:
-        if which == 0:
+        if which == _NORMAL_CDF:
             standardNormalCdf(&v[0], &o[0], n)
-        elif which == 1:
+        elif which == _NORMAL_LOG_CDF:
             standardNormalLogCdf(&v[0], &o[0], n)
         else:
             standardNormalQuantile(&v[0], &o[0], n)
@@ -211,15 +218,15 @@ cdef object _normal(z, int which):
 
 
 def ndtr(z):
-    return _normal(z, 0)
+    return _normal(z, _NORMAL_CDF)
 
 
 def log_ndtr(z):
-    return _normal(z, 1)
+    return _normal(z, _NORMAL_LOG_CDF)
 
 
 def ndtri(p):
-    return _normal(p, 2)
+    return _normal(p, _NORMAL_QUANTILE)
 
 
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,

@@ -42,14 +42,19 @@ inline Vector rainSeries(int n, unsigned seed) {
     return out;
 }
 
+// A standard normal draw by Box-Muller from two canonical doubles.
+inline double normalDraw(std::mt19937 &engine) {
+    const double u1 = canonical(engine);
+    const double u2 = canonical(engine);
+    return std::sqrt(-2.0 * std::log(1.0 - u1)) * std::cos(6.283185307179586 * u2);
+}
+
 // Streamflow-like: lognormal, no ties, nothing censored.
 inline Vector flowSeries(int n, unsigned seed) {
     std::mt19937 engine(seed);
     Vector out;
     for (int i = 0; i < n; ++i) {
-        const double u1 = canonical(engine);
-        const double u2 = canonical(engine);
-        const double z = std::sqrt(-2.0 * std::log(1.0 - u1)) * std::cos(6.283185307179586 * u2);
+        const double z = normalDraw(engine);
         out.push_back(std::exp(0.8 * z + 1.0));
     }
     return out;
@@ -60,9 +65,7 @@ inline Vector twoSidedSeries(int n, unsigned seed) {
     std::mt19937 engine(seed);
     Vector out;
     for (int i = 0; i < n; ++i) {
-        const double u1 = canonical(engine);
-        const double u2 = canonical(engine);
-        const double z = std::sqrt(-2.0 * std::log(1.0 - u1)) * std::cos(6.283185307179586 * u2);
+        const double z = normalDraw(engine);
         out.push_back(z + 0.3 * z * z - 0.3);
     }
     return out;
