@@ -21,6 +21,7 @@ from typing import TYPE_CHECKING, Any
 # The public names load on first use, so that importing the package (and with it
 # ferrule.kestrel or the command line) does not load the fitting layer.
 _PUBLIC = {
+    "ArgumentError": "ferrule._errors",
     "CensoringWarning": "ferrule._warnings",
     "ConvergenceWarning": "ferrule._warnings",
     "FerruleWarning": "ferrule._warnings",
@@ -37,6 +38,7 @@ _PUBLIC = {
 # Submodules reachable as attributes (ferrule.xarray needs the xarray package).
 _SUBMODULES = ("xarray",)
 __all__ = [
+    "ArgumentError",
     "CensoringWarning",
     "ConvergenceWarning",
     "FerruleWarning",
@@ -52,6 +54,7 @@ __all__ = [
 ]
 
 if TYPE_CHECKING:
+    from ferrule._errors import ArgumentError
     from ferrule._fitting import fit
     from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
     from ferrule._grid_fit import fit_grid

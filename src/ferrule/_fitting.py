@@ -13,6 +13,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._data import Series, as_series, auto_scale
+from ferrule._errors import ArgumentError
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
@@ -221,11 +222,13 @@ def checked_scale(scale: float | str, values: npt.NDArray[np.float64], shift: fl
     """A positive finite factor, or for "auto" the power of ten of the series' magnitude."""
     if isinstance(scale, str):
         if scale != "auto":
-            raise ValueError(f"scale must be a positive number or 'auto', got {scale!r}")
+            raise ArgumentError(
+                "scale", f"scale must be a positive number or 'auto', got {scale!r}"
+            )
         return auto_scale(values, shift)
     scale = _number(scale, "scale")
     if not (scale > 0.0 and math.isfinite(scale)):
-        raise ValueError(f"scale must be a positive finite number, got {scale}")
+        raise ArgumentError("scale", f"scale must be a positive finite number, got {scale}")
     return scale
 
 
