@@ -6,7 +6,7 @@ import math
 import os
 import sys
 import warnings
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 import numpy as np
 import numpy.typing as npt
@@ -37,6 +37,10 @@ class _Settings:
     seed: int
     max_converge: int
     max_eval: int
+    fast: bool = False
+    # scale="auto": the other candidate (1.0) when the power of ten is not 1; the fit keeps
+    # whichever gives the higher likelihood in data units.
+    other_scale: float | None = None
 
 
 Note = tuple[type[Warning], str]
@@ -56,6 +60,7 @@ def fit(
     nan_policy: str = "raise",
     max_converge: int = 5,
     max_eval: int = 100000,
+    fast: bool = False,
     verbose: bool = False,
 ) -> Fit:
     """Fit a normalising transformation and a normal distribution to one series.
@@ -87,8 +92,11 @@ def fit(
     left, right : float, default -inf, inf
         Censoring thresholds in data units (``left < right``).
     scale : float or "auto", default "auto"
-        Positive rescaling factor; "auto" is the power of ten that brings the largest
-        finite ``|x + shift|`` into [1, 10).
+        Positive rescaling factor. "auto" fits at two scales, 1 and the power of ten that
+        brings the largest finite ``|x + shift|`` into [1, 10), and keeps the fit of higher
+        log-likelihood in data units (the transformations are not scale-equivariant, so
+        the scale is part of the model): never worse than ``scale=1``. ``Fit.scale`` is
+        the one kept. With ``fast=True``, "auto" is the power of ten alone.
     shift : float, default 0.0
         Added to the values before scaling.
     prior : bool, default False
@@ -103,7 +111,17 @@ def fit(
         invalid fit with NaN parameters.
     max_converge, max_eval : int
         Shuffled complex evolution: stop after `max_converge` shuffling loops without
-        change, or after `max_eval` likelihood evaluations.
+        change, or after `max_eval` likelihood evaluations (per run).
+    fast : bool, default False
+        Run the optimiser once, as the exact layer does (and let ``scale="auto"`` be the
+        power of ten without comparing it with 1). By default the fit does what it
+        takes to reach the optimum: Nelder-Mead starts from the best of a few moment
+        estimates and is restarted from its own result until a restart stops improving;
+        the stochastic searches run independently (the first with `seed`, the others with
+        seeds derived from it) until two of them agree on the best optimum, at most four;
+        and the best end points are polished by Newton steps with the analytic gradient
+        of the censored likelihood within the search box. ``Fit.runs`` and
+        ``Fit.polish_evaluations`` say what ran.
     verbose : bool, default False
         Print the optimiser's progress lines to ``sys.stdout``.
 
@@ -148,10 +166,12 @@ def fit(
     """
     left, right, shift = checked_thresholds(left, right, shift)
     series = as_series(data, nan_policy, left, right)
+    chosen_scale = checked_scale(scale, series.values, shift)
+    other = 1.0 if isinstance(scale, str) and chosen_scale != 1.0 and not fast else None
     settings = _Settings(
-        left, right, checked_scale(scale, series.values, shift), shift, bool(prior),
-        resolve_seed(seed), _positive_int(max_converge, "max_converge"),
-        _positive_int(max_eval, "max_eval"),
+        left, right, chosen_scale, shift, bool(prior), resolve_seed(seed),
+        _positive_int(max_converge, "max_converge"), _positive_int(max_eval, "max_eval"),
+        bool(fast), other,
     )  # fmt: skip
     _check_rescaled(series.values, settings)
     automatic = isinstance(family, str) and family.strip().lower() == "auto"
@@ -284,13 +304,27 @@ def ranks_by_likelihood(fit: Fit) -> bool:
 def _fit_one(
     info: _core.FamilyInfo, method: _core.MethodKey, series: Series, s: _Settings
 ) -> tuple[Fit, list[Note], list[str]]:
-    values = series.values
     if series.n_nan and series.n_dropped == 0:
         return _propagated(info, method, series, s), [], []
+    fitted = _fit_at_scale(info, method, series, s)
+    if s.other_scale is None:
+        return fitted
+    unit = _fit_at_scale(info, method, series, replace(s, scale=s.other_scale, other_scale=None))
+    return unit if _higher(unit[0].loglik, fitted[0].loglik) else fitted
+
+
+def _higher(a: float, b: float) -> bool:
+    return a > b or (math.isnan(b) and not math.isnan(a))
+
+
+def _fit_at_scale(
+    info: _core.FamilyInfo, method: _core.MethodKey, series: Series, s: _Settings
+) -> tuple[Fit, list[Note], list[str]]:
+    values = series.values
     out = _core.fit(
         info.key, values, s.left, s.right, method=method, rescale=True,
         scale=s.scale, shift=s.shift, prior=s.prior, seed=s.seed,
-        max_converge=s.max_converge, max_eval=s.max_eval,
+        max_converge=s.max_converge, max_eval=s.max_eval, fast=s.fast,
     )  # fmt: skip
     result, notes = fit_from_output(info, method, series, s, out)
     return result, notes, list(out["messages"])
@@ -349,6 +383,8 @@ def fit_from_output(
         count=int(out["count"]),
         count_unit=COUNT_UNITS[method],
         evaluations=int(out["evaluations"]),
+        runs=int(out.get("runs", 1)),
+        polish_evaluations=int(out.get("polish_evaluations", 0)),
         converged=not (out["limit_reached"] or out["no_finite_value"]),
         limit_reached=bool(out["limit_reached"]),
         valid=not problems,

@@ -2,7 +2,7 @@
 
 import math
 from collections.abc import Mapping
-from dataclasses import dataclass, field, fields, replace
+from dataclasses import MISSING, Field, dataclass, field, fields, replace
 from types import MappingProxyType
 from typing import Any
 
@@ -20,6 +20,10 @@ Array = npt.NDArray[np.float64]
 # What the distribution methods return: an array, or a NumPy float for a scalar argument.
 Values = npt.NDArray[np.float64] | np.float64
 _NON_FINITE = {"nan": math.nan, "inf": math.inf, "-inf": -math.inf}
+
+
+def _has_default(f: Field[Any]) -> bool:
+    return f.default is not MISSING or f.default_factory is not MISSING
 
 
 def _encode(value: float) -> float | str:
@@ -75,7 +79,12 @@ class Fit:
         What the optimiser counted (``"iterations"``, ``"generations"`` or
         ``"likelihood evaluations"``).
     evaluations : int
-        Likelihood evaluations made (-1 where the optimiser cannot tell).
+        Likelihood evaluations made (-1 where the optimiser cannot tell), the polish's
+        value-and-gradient calls included.
+    runs, polish_evaluations : int
+        Runs of the optimiser (Nelder-Mead restarts and independent stochastic runs
+        included; 1 for a ``fast`` fit) and value-and-gradient calls of the local polish
+        (0 for a ``fast`` fit).
     converged, limit_reached : bool
         Whether the optimiser stopped by its convergence test, or at its limit.
     valid : bool
@@ -135,6 +144,8 @@ class Fit:
     right: float
     prior: bool = False
     console: tuple[str, ...] = ()
+    runs: int = 1
+    polish_evaluations: int = 0
     alternatives: tuple["Fit", ...] = field(default=())
 
     def __post_init__(self) -> None:
@@ -456,11 +467,14 @@ class Fit:
                 f"saved fit has format version {data.get('version')!r}; "
                 f"this ferrule reads version {FORMAT_VERSION}"
             )
-        missing = [f.name for f in fields(cls) if f.name not in data]
+        # Fields with defaults came later; a fit saved before them reads with the defaults.
+        missing = [f.name for f in fields(cls) if f.name not in data and not _has_default(f)]
         if missing:
             raise ValueError(f"saved fit lacks the field(s) {', '.join(missing)}")
         kwargs: dict[str, Any] = {}
         for f in fields(cls):
+            if f.name not in data:
+                continue
             value = data[f.name]
             if f.name == "params":
                 value = {name: _decode(v) for name, v in value.items()}
