@@ -1,9 +1,10 @@
 // The public layer's default fit: what it takes to reach the optimum.
 //   Nelder-Mead: from the best moment start point, restarted from its own result (a fresh
 //     simplex of 5 % steps) until a restart gains less than kRestartGain;
-//   differential evolution / shuffled complex evolution: independent runs, the first with
-//     the fit's seed and the others with seeds derived from it, until the best optimum has
-//     been reached by two runs (at most kMaxRuns);
+//   differential evolution / shuffled complex evolution: the polished moment start, then
+//     independent runs, the first with the fit's seed and the others with seeds derived
+//     from it, until two end points agree on the best optimum and it is not on the box's
+//     edge (at most kMaxRuns runs);
 // then every end point is polished by projected Newton steps with the analytic gradient
 // (local_polish.hpp) and the best point by the likelihood itself is kept: never worse than
 // the runs' own best. Everything is a function of the series, settings and seed, so a fit
@@ -11,6 +12,7 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <optional>
@@ -60,6 +62,17 @@ inline std::vector<Vector> simplexAround(const Vector &x) {
         simplex[i][i] += std::fabs(x[i]) > 5e-3 ? 0.05 * x[i] : 0.00025;
     }
     return simplex;
+}
+
+// Whether a coordinate of q sits on the box's bound.
+template <std::size_t N>
+bool onEdge(const Vector &q, const std::array<double, N> &lower, const std::array<double, N> &upper) {
+    for (std::size_t j = 0; j < N && j < q.size(); ++j) {
+        if (q[j] <= lower[j] || q[j] >= upper[j]) {
+            return true;
+        }
+    }
+    return false;
 }
 
 inline bool better(double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
@@ -131,7 +144,14 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         bestValue = outcome.first;
         report.polished = outcome.second;
     } else {
+        // The polished moment start is one more independent end point.
         std::vector<double> ends;
+        const StartPoint start = momentStart<F>(series, objective);
+        evaluations += start.evaluations;
+        auto [startParams, startOutcome] = polishFrom(start.q, start.value);
+        if (std::isfinite(startOutcome.first)) {
+            ends.push_back(startOutcome.first);
+        }
         for (int k = 0; k < kMaxRuns; ++k) {
             std::optional<std::uint32_t> seed;
             if (settings.seed) {
@@ -142,7 +162,6 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             evaluations += run.evaluations;
             count += run.count;
             if (run.params.empty() || std::isnan(run.params[0])) {
-                ends.push_back(std::numeric_limits<double>::quiet_NaN());
                 continue;
             }
             const double runValue = objective(run.params);
@@ -158,11 +177,19 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
                 best.params = std::move(params);
                 report.polished = outcome.second;
             }
-            if (k >= 1 && std::count_if(ends.begin(), ends.end(), [&](double v) {
-                              return std::fabs(v - bestValue) <= kSameOptimum;
-                          }) >= 2) {
+            // Done when two end points agree on the best optimum, unless it lies on the box's
+            // edge (the degenerate limits of a family live there): then every run is made.
+            const bool agreed = std::count_if(ends.begin(), ends.end(), [&](double v) {
+                                    return std::fabs(v - bestValue) <= kSameOptimum;
+                                }) >= 2;
+            if (agreed && !onEdge(best.params, lower, upper)) {
                 break;
             }
+        }
+        if (better(startOutcome.first, bestValue) && !best.params.empty()) {
+            bestValue = startOutcome.first;
+            best.params = startParams;
+            report.polished = startOutcome.second;
         }
         if (best.params.empty()) {
             best.params.assign(F::kParams, std::numeric_limits<double>::quiet_NaN());
