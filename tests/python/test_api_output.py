@@ -26,7 +26,7 @@ def test_warning_classes_form_one_family():
          "2 values lie below the left threshold 0"),
         (np.r_[flows(), 50.0], {"right": 20.0, "scale": 0.1}, ferrule.CensoringWarning,
          "1 value lies above the right threshold 20"),
-        (flows(), {"family": "log_sinh", "left": 0.0, "method": "sce", "max_eval": 40},
+        (flows(), {"family": "log_sinh", "left": 0.0, "method": "sce", "max_eval": 40, "fast": True},
          ferrule.ConvergenceWarning, "stopped at its limit"),
         ([1.0, 2.0, 2.0, 3.0, 3.0, 4.0], {}, ferrule.InvalidFitWarning, "4 distinct"),
     ],
