@@ -2,11 +2,8 @@
 
 import argparse
 import math
-import os
 import re
 import sys
-import tempfile
-from pathlib import Path
 from typing import Any
 
 from ferrule.cli.errors import FAILED, USAGE, CliError
@@ -185,29 +182,11 @@ def index_command(args: argparse.Namespace) -> int:
         except (ValueError, TypeError) as err:
             raise CliError(str(err), USAGE) from None
         written = z.to_dataset()
-        _write_whole(written, args.out)
+        grid_run._write(written, args.out)
     if args.save_params and not args.params:
-        _write_whole(params, args.save_params)
+        grid_run._write(params, args.save_params)
     valid, total = int(params["valid"].sum()), int(params["valid"].size)
     print(f"{z.attrs['long_name']}: {valid} of {total} fits valid; written to {args.out}",
           file=sys.stderr)  # fmt: skip
     return 0 if valid else FAILED
 
-
-def _write_whole(dataset: Any, path: str) -> None:
-    """Writes to a temporary file beside `path`, renamed over it once complete: the target
-    holds the whole result or what it held before."""
-    from ferrule._xarray_dataset import netcdf_engine
-
-    target = Path(path)
-    handle, temporary = tempfile.mkstemp(dir=target.parent, prefix=f".{target.name}.",
-                                         suffix=".part")  # fmt: skip
-    os.close(handle)
-    try:
-        dataset.to_netcdf(temporary, engine=netcdf_engine())
-        os.replace(temporary, target)
-    except OSError as err:
-        raise CliError(f"cannot write '{path}': {err.strerror or err}", USAGE) from None
-    finally:
-        if os.path.exists(temporary):
-            os.unlink(temporary)
