@@ -189,4 +189,3 @@ def index_command(args: argparse.Namespace) -> int:
     print(f"{z.attrs['long_name']}: {valid} of {total} fits valid; written to {args.out}",
           file=sys.stderr)  # fmt: skip
     return 0 if valid else FAILED
-
