@@ -64,7 +64,11 @@ def run(quick):
             row = [family, method]
             for mode in ("default", "fast"):
                 done = fits[family, method, mode]
-                misses = [(name, f) for name, f in done if finite(f.loglik) < best[name, family] - SAME_OPTIMUM]
+                misses = [
+                    (name, f)
+                    for name, f in done
+                    if finite(f.loglik) < best[name, family] - SAME_OPTIMUM
+                ]
                 row += [f"{1 - len(misses) / len(done):.1%}", sum(f.valid for _, f in misses)]
             ratios = [
                 d.evaluations / max(f.evaluations, 1)

@@ -22,6 +22,8 @@ GROUPS = {
     "3. transform_many": "_transform_map.py",
     "4. C++ likelihood": "_likelihood_cost.py",
     "5. grid scaling": "grid_scaling.py",
+    "6. reaching the optimum": "_optimum_hits.py",
+    "7. monthly grid": "_monthly_grid.py",
 }
 
 

@@ -1,10 +1,10 @@
 // The public layer's default fit: what it takes to reach the optimum.
 //   Nelder-Mead: from the best moment start point, restarted from its own result (a fresh
 //     simplex of 5 % steps) until a restart gains less than kRestartGain;
-//   differential evolution / shuffled complex evolution: the polished moment start, then
-//     independent runs, the first with the fit's seed and the others with seeds derived
-//     from it, until two end points agree on the best optimum and it is not on the box's
-//     edge (at most kMaxRuns runs);
+//   differential evolution / shuffled complex evolution: independent runs, the first with
+//     the fit's seed and the others with seeds derived from it, until two of them agree on
+//     the best optimum and it is not on the box's edge (at most kMaxRuns runs); the polished
+//     moment start is one more candidate;
 // then every end point is polished by projected Newton steps with the analytic gradient
 // (local_polish.hpp) and the best point by the likelihood itself is kept: never worse than
 // the runs' own best. Everything is a function of the series, settings and seed, so a fit
@@ -144,14 +144,16 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         bestValue = outcome.first;
         report.polished = outcome.second;
     } else {
-        // The polished moment start is one more independent end point.
+        // The polished moment start (moved into the box) is one more candidate; the runs
+        // must agree among themselves.
         std::vector<double> ends;
-        const StartPoint start = momentStart<F>(series, objective);
-        evaluations += start.evaluations;
-        auto [startParams, startOutcome] = polishFrom(start.q, start.value);
-        if (std::isfinite(startOutcome.first)) {
-            ends.push_back(startOutcome.first);
+        StartPoint start = momentStart<F>(series, objective);
+        for (std::size_t j = 0; j < F::kParams; ++j) {
+            start.q[j] = std::clamp(start.q[j], lower[j], upper[j]);
         }
+        start.value = objective(start.q);
+        evaluations += start.evaluations + 1;
+        auto [startParams, startOutcome] = polishFrom(start.q, start.value);
         for (int k = 0; k < kMaxRuns; ++k) {
             std::optional<std::uint32_t> seed;
             if (settings.seed) {
@@ -177,8 +179,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
                 best.params = std::move(params);
                 report.polished = outcome.second;
             }
-            // Done when two end points agree on the best optimum, unless it lies on the box's
-            // edge (the degenerate limits of a family live there): then every run is made.
+            // Done when two runs agree on the best optimum, unless it lies on the box's edge
+            // (the degenerate limits of a family live there): then every run is made.
             const bool agreed = std::count_if(ends.begin(), ends.end(), [&](double v) {
                                     return std::fabs(v - bestValue) <= kSameOptimum;
                                 }) >= 2;

@@ -128,9 +128,10 @@ def fit(
     """With `fast`, fits one series exactly as the kestrel classes do (same warnings, rescaling,
     start point or box, optimiser settings and results), with the console lines returned
     instead of printed; without it, runs the thorough fit (restarts, independent runs with
-    seeds derived from `seed`, and a local polish with the analytic gradient). `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
-    alone for differential evolution and shuffled complex evolution (required for them;
-    ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL."""
+    seeds derived from `seed`, and a local polish with the analytic gradient). `seed`
+    (0 <= seed < 2**32) seeds a Mersenne Twister of this call alone for differential
+    evolution and shuffled complex evolution (required for them; ignored by Nelder-Mead).
+    Raises ValueError for an empty series. Releases the GIL."""
 
 class GridFitOutput(TypedDict):
     search: Array  # (ncells, k), NaN rows for skipped cells

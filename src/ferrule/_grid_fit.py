@@ -6,7 +6,7 @@ import math
 import os
 import warnings
 from collections import Counter
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
 
 import numpy as np
@@ -14,7 +14,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._fitting import _positive_int
-from ferrule._grid_cells import GridSettings, judge_cells
+from ferrule._grid_cells import Columns, GridSettings, judge_cells
 from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
 from ferrule._grid_input import Cells, cell_seeds, left_out_kind, prepare_cells, series_last
 from ferrule._grid_progress import progress_bar
@@ -72,6 +72,7 @@ def fit_grid(
     progress: bool | None = None,
     max_converge: int = 5,
     max_eval: int = 100000,
+    fast: bool = False,
 ) -> GridFit:
     """Fit one normalising transformation per cell of a grid of series.
 
@@ -118,6 +119,10 @@ def fit_grid(
         grid is large (more than 1000 cells or 100000 values).
     max_converge, max_eval : int
         Shuffled complex evolution limits, as in :func:`ferrule.fit`.
+    fast : bool, default False
+        One optimiser run per cell; by default each cell gets the thorough fit of
+        :func:`ferrule.fit` (restarts, independent runs with seeds derived from the cell's
+        seed, and the analytic polish), inside the parallel cell loop.
 
     Returns
     -------
@@ -156,7 +161,7 @@ def fit_grid(
     >>> z = grid.to_normal(rain)  # each cell's series by its own fit
     """
     grid = series_last(values, axis)
-    settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
+    settings = grid_settings(family, method, prior, seed, max_converge, max_eval, fast)
     run = run_grid(
         grid,
         settings,
@@ -178,6 +183,7 @@ def grid_settings(
     seed: SeedLike,
     max_converge: int,
     max_eval: int,
+    fast: bool = False,
 ) -> GridSettings:
     if isinstance(family, str) and family.strip().lower() == "auto":
         raise ValueError("a grid is fitted with one family: name it (family='auto' is for "
@@ -186,6 +192,7 @@ def grid_settings(
     return GridSettings(
         info, method_key(method, info), bool(prior), resolve_seed(seed),
         _positive_int(max_converge, "max_converge"), _positive_int(max_eval, "max_eval"),
+        bool(fast),
     )  # fmt: skip
 
 
@@ -206,22 +213,23 @@ def run_grid(
     progress: bool | None,
 ) -> GridRun:
     """Fits the cells of `grid` (series along its last axis) whose flat indices in the
-    whole grid are `indices` (they set the cell seeds), without raising warnings."""
-    cells = prepare_cells(
-        grid, left=options.left, right=options.right, scale=options.scale,
-        shift=options.shift, mask=options.mask,
-    )  # fmt: skip
-    _check_log_sinh(settings.info, cells)
+    whole grid are `indices` (they set the cell seeds), without raising warnings.
+
+    With scale="auto" (and not fast) each cell is fitted at its power of ten and at 1, and
+    keeps the fit of higher log-likelihood in data units, as :func:`ferrule.fit` does."""
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
-    with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
-        out = _core.fit_cells(
-            settings.info.key, cells.rows, cells.left, cells.right, cells.skip,
-            method=settings.method, lengths=np.maximum(cells.lengths, 1), rescale=True,
-            scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
-            max_converge=settings.max_converge, max_eval=settings.max_eval,
-            n_threads=n_jobs, on_progress=on_progress,
-        )  # fmt: skip
-    columns = judge_cells(settings, cells, out, seeds)
+    cells, out, columns = _fit_cells(grid, settings, options, seeds, n_jobs, progress)
+    rescaled = ~cells.skip & (cells.scale != 1.0)
+    compare = isinstance(options.scale, str) and not settings.fast
+    if compare and not out["interrupted"] and rescaled.any():
+        unit = replace(options, scale=1.0)
+        _, unit_out, unit_columns = _fit_cells(grid, settings, unit, seeds, n_jobs, progress)
+        if not unit_out["interrupted"]:
+            mine, theirs = columns.arrays["loglik"], unit_columns.arrays["loglik"]
+            higher = rescaled & ((theirs > mine) | (np.isnan(mine) & ~np.isnan(theirs)))
+            for name, value in columns.arrays.items():
+                value[higher] = unit_columns.arrays[name][higher]
+            cells.scale[higher] = 1.0
     arrays = {name: value.reshape(cells.shape + value.shape[1:])
               for name, value in columns.arrays.items()}  # fmt: skip
     names = settings.info.transformation_names
@@ -236,6 +244,31 @@ def run_grid(
     )  # fmt: skip
     automatic = Counter(left_out_kind(r) for r in cells.reason[cells.automatic])
     return GridRun(result, columns.noted, automatic, bool(out["interrupted"]))
+
+
+def _fit_cells(
+    grid: npt.NDArray[np.float64],
+    settings: GridSettings,
+    options: CellOptions,
+    seeds: npt.NDArray[np.uint32],
+    n_jobs: int,
+    progress: bool | None,
+) -> tuple[Cells, _core.GridFitOutput, Columns]:
+    """One pass of the cell fitter over the grid, judged cell by cell."""
+    cells = prepare_cells(
+        grid, left=options.left, right=options.right, scale=options.scale,
+        shift=options.shift, mask=options.mask,
+    )  # fmt: skip
+    _check_log_sinh(settings.info, cells)
+    with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
+        out = _core.fit_cells(
+            settings.info.key, cells.rows, cells.left, cells.right, cells.skip,
+            method=settings.method, lengths=np.maximum(cells.lengths, 1), rescale=True,
+            scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
+            max_converge=settings.max_converge, max_eval=settings.max_eval,
+            n_threads=n_jobs, on_progress=on_progress, fast=settings.fast,
+        )  # fmt: skip
+    return cells, out, judge_cells(settings, cells, out, seeds)
 
 
 def _check_log_sinh(info: _core.FamilyInfo, cells: Cells) -> None:

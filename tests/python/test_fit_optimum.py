@@ -75,3 +75,14 @@ def test_command_line_verdict_does_not_depend_on_the_seed():
         assert result.returncode == 0, result.stderr
         verdicts.add(re.search(r"Lowest AIC: .*", result.stdout).group(0))
     assert len(verdicts) == 1
+
+
+def test_grid_cells_get_the_thorough_fit_on_any_thread_count():
+    weekly = seattle()[: 52 * 7 * 4].reshape(4, 52, 7).sum(axis=2)
+    one = ferrule.fit_grid(weekly, "log_sinh", left=0.0, seed=3, n_jobs=1)
+    two = ferrule.fit_grid(weekly, "log_sinh", left=0.0, seed=3, n_jobs=2)
+    fast = ferrule.fit_grid(weekly, "log_sinh", left=0.0, seed=3, n_jobs=2, fast=True)
+    np.testing.assert_array_equal(one.search, two.search)
+    assert (one.loglik >= fast.loglik - 1e-9).all() and (one.evaluations > fast.evaluations).all()
+    cell = ferrule.fit(weekly[2], "log_sinh", left=0.0, seed=int(one.seed[2]))
+    assert (cell.loglik, cell.scale) == (one.loglik[2], one.scale[2])
