@@ -48,8 +48,7 @@ struct SeriesFit {
     FitReport report;
     std::vector<std::string> lines;
 };
-SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings,
-              Masses masses = Masses::Accurate);
+SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings, Masses masses = Masses::Accurate);
 
 // Fits of many cells (accurate masses): values is ncells x n (row-major), one row per cell, of which the
 // first lengths[i] values are cell i's series (all n when lengths is null); left, right,

@@ -67,7 +67,8 @@ Vector Transformation::optimParamsSCE(Vector data, bool doRescale, bool isMap, i
 }
 
 template <class F>
-ValueTerm<F, ExactNormalMass> FamilyTransformation<F>::decodeAt(const Vector &v, double left, double right, bool doRescale) {
+ValueTerm<F, ExactNormalMass> FamilyTransformation<F>::decodeAt(const Vector &v, double left, double right,
+                                                                bool doRescale) {
     setParams(v);
     if (doRescale) {
         left = rescaleOne(left);

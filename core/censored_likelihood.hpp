@@ -9,8 +9,9 @@
 // as classify() (censoring.hpp) decides, and every term is kOutOfRangeTerm when the family
 // refuses p. The scores zL, zR are the family's (F::thresholdScore): (tL - mu)/sigma when
 // T(x) is modelled as normal, T((L - mu)/sigma) when the raw value is (Jones-Pewsey). The
-// policy Mass (likelihood_policy.hpp) decides how Phi and its logarithm are evaluated. The sum is held in doubles and accumulated value by value in index order, so
-// one -inf term makes it -inf and one NaN term NaN.
+// policy Mass (likelihood_policy.hpp) decides how Phi and its logarithm are evaluated.
+// The sum is held in doubles and accumulated value by value in index order, so one -inf
+// term makes it -inf and one NaN term NaN.
 //
 // Speed without changing a bit: a term depends only on the value (and p), so each distinct
 // value's term is computed once per evaluation and the sum then adds the terms in index

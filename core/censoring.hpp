@@ -4,7 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-
 namespace ferrule {
 
 // -1 left-censored, 0 uncensored, +1 right-censored.

@@ -96,7 +96,6 @@ class FitOutcome:
         return self.fit.problems
 
 
-
 def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> FitOutcome:
     import ferrule
 

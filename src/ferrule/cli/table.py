@@ -129,10 +129,7 @@ def _count(value: int) -> str:
 
 
 def _flags(outcome: FitOutcome) -> str:
-    return (
-        ("!" if not outcome.fit.valid else "")
-        + ("*" if outcome.fit.limit_reached else "")
-    )
+    return ("!" if not outcome.fit.valid else "") + ("*" if outcome.fit.limit_reached else "")
 
 
 def rankable(outcome: FitOutcome) -> bool:
