@@ -7,8 +7,8 @@ import warnings
 from pathlib import Path
 from typing import Any
 
-from ferrule._grid_result import GRID_FORMAT
-from ferrule._xarray_dataset import PREFIX
+from ferrule._grid.result import GRID_FORMAT
+from ferrule.xarray._dataset import PREFIX
 from ferrule.cli.errors import FAILED, USAGE, CliError, warn
 from ferrule.cli.fitting import AUTO
 
@@ -28,7 +28,7 @@ def _xarray() -> Any:
 
 def _open(path: str) -> Any:
     _xarray()
-    from ferrule._xarray_dataset import open_netcdf
+    from ferrule.xarray._dataset import open_netcdf
 
     if not os.path.isfile(path):
         raise CliError(f"no such file: '{path}'", USAGE)
@@ -76,7 +76,7 @@ def _check_out(path: str, *inputs: str) -> None:
 
 
 def _write(dataset: Any, path: str) -> None:
-    from ferrule._xarray_dataset import netcdf_engine
+    from ferrule.xarray._dataset import netcdf_engine
 
     try:
         dataset.to_netcdf(path, engine=netcdf_engine())

@@ -27,7 +27,7 @@ import math
 from typing import Any
 
 from ferrule._seeds import SeedLike
-from ferrule._xarray_dataset import require_xarray
+from ferrule.xarray._dataset import require_xarray
 
 __all__ = ["cdf", "fit", "inverse", "ppf", "transform"]
 
@@ -132,7 +132,7 @@ def fit(
     >>> data = xr.open_dataset("pr.nc", chunks={"lat": 50, "lon": 50})["pr"]  # doctest: +SKIP
     >>> fx.fit(data, seed=1).to_netcdf("params.nc")  # doctest: +SKIP
     """
-    from ferrule._xarray_fit import fit_dataarray
+    from ferrule.xarray._fit import fit_dataarray
 
     return fit_dataarray(
         da, dim=dim, family=family, groupby=groupby, method=method,
@@ -143,7 +143,7 @@ def fit(
 
 
 def _apply(what: str, params: Any, da: Any, dim: str) -> Any:
-    from ferrule._xarray_apply import apply_dataarray
+    from ferrule.xarray._apply import apply_dataarray
 
     return apply_dataarray(what, params, da, dim)
 
