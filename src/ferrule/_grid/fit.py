@@ -33,7 +33,8 @@ __all__ = [
     "warn_summary",
 ]
 
-_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+# Warnings point at the first frame outside the package (ferrule.xarray calls in here too).
+_PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 @dataclass(frozen=True)

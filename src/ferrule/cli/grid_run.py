@@ -8,7 +8,6 @@ from pathlib import Path
 from typing import Any
 
 from ferrule._grid.result import GRID_FORMAT
-from ferrule.xarray._dataset import PREFIX
 from ferrule.cli.errors import FAILED, USAGE, CliError, warn
 from ferrule.cli.fitting import AUTO
 
@@ -127,6 +126,7 @@ def fit_grid_command(args: argparse.Namespace) -> int:
 def transform_command(args: argparse.Namespace) -> int:
     _xarray()
     import ferrule.xarray as fx
+    from ferrule.xarray._dataset import PREFIX
 
     with _open(args.params) as params, _open(args.input) as dataset:
         _check_out(args.out, args.params, args.input)

@@ -142,7 +142,7 @@ def fit(
     )  # fmt: skip
 
 
-def _apply(what: str, params: Any, da: Any, dim: str) -> Any:
+def _map(what: str, params: Any, da: Any, dim: str) -> Any:
     from ferrule.xarray._apply import apply_dataarray
 
     return apply_dataarray(what, params, da, dim)
@@ -189,7 +189,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
     >>> bool(abs(float(z.mean())) < 0.1)
     True
     """
-    return _apply("to_normal", params, da, dim)
+    return _map("to_normal", params, da, dim)
 
 
 def inverse(params: Any, z: Any, dim: str = "time") -> Any:
@@ -222,7 +222,7 @@ def inverse(params: Any, z: Any, dim: str = "time") -> Any:
     >>> bool(np.allclose(back, da))
     True
     """
-    return _apply("from_normal", params, z, dim)
+    return _map("from_normal", params, z, dim)
 
 
 def cdf(params: Any, da: Any, dim: str = "time") -> Any:
@@ -253,7 +253,7 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     >>> bool(((p > 0) & (p < 1)).all())
     True
     """
-    return _apply("cdf", params, da, dim)
+    return _map("cdf", params, da, dim)
 
 
 def ppf(params: Any, p: Any, dim: str = "time") -> Any:
@@ -286,4 +286,4 @@ def ppf(params: Any, p: Any, dim: str = "time") -> Any:
     >>> q.sizes["station"], q.sizes["time"]
     (3, 2)
     """
-    return _apply("ppf", params, p, dim)
+    return _map("ppf", params, p, dim)
