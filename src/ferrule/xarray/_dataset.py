@@ -27,6 +27,7 @@ __all__ = [
     "grid_to_dataset",
     "netcdf_engine",
     "open_netcdf",
+    "write_netcdf",
     "require_xarray",
     "settings_attrs",
 ]
@@ -54,6 +55,30 @@ def netcdf_engine() -> str | None:
     except ImportError:
         return None
     return "h5netcdf"
+
+
+# Up to this size a NetCDF file is built in memory and then written by plain file writes:
+# the HDF5 library, when a write of its own fails (a full disk, a file-size limit), leaves
+# its objects broken and crashes the process as they are freed. A larger file is written
+# by the library directly, to spare the memory.
+IN_MEMORY_BYTES = 1 << 30
+
+
+def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
+    """Writes `dataset` as NetCDF whole or not at all: a failed write leaves what `path`
+    held before."""
+    import io
+
+    from ferrule._atomic import atomic_path, write_atomic
+
+    engine = netcdf_engine()
+    if engine == "h5netcdf" and dataset.nbytes <= IN_MEMORY_BYTES:
+        image = io.BytesIO()
+        dataset.to_netcdf(image, engine=engine)
+        write_atomic(path, lambda file: file.write(image.getbuffer()))
+        return
+    with atomic_path(path) as temporary:
+        dataset.to_netcdf(temporary, engine=engine)
 
 
 def open_netcdf(path: str | os.PathLike[str]) -> Any:
