@@ -15,6 +15,7 @@ import numpy as np
 from _report import print_table
 
 import ferrule
+from ferrule import _core
 
 FAMILIES = {"yeo_johnson": 20_000, "log_sinh": 5_000, "sinh_asinh": 5_000, "jones_pewsey": 5_000}
 SHAPE = (40, 40)
@@ -38,6 +39,20 @@ def cell_months_per_second(values, family, fast):
     return values[..., 0].size / (time.perf_counter() - before)
 
 
+def cell_loop_per_second(values, family, fast):
+    """The C++ cell loop alone (what fit_grid runs before judging each cell in Python)."""
+    rows = np.ascontiguousarray(values.reshape(-1, values.shape[-1]))
+    ncells = rows.shape[0]
+    method = next(i.default_method for i in _core.FAMILIES if i.key == family)
+    before = time.perf_counter()
+    _core.fit_cells(
+        family, rows, np.zeros(ncells), np.full(ncells, np.inf), np.zeros(ncells, dtype=bool),
+        method=method, rescale=True, scale=np.full(ncells, 0.01),
+        seeds=np.arange(ncells, dtype=np.uint32), n_threads=THREADS, fast=fast,
+    )  # fmt: skip
+    return ncells / (time.perf_counter() - before)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true")
@@ -47,12 +62,15 @@ def main():
     for family, target in FAMILIES.items():
         default = cell_months_per_second(values, family, False)
         fast = cell_months_per_second(values, family, True)
+        loop = [cell_loop_per_second(values, family, f) for f in (False, True)]
         mark = "PASS" if default >= target else "MISS"
-        rows.append([family, f"{default:,.0f}", f"{fast:,.0f}", f">={target:,}", mark])
+        rows.append([family, f"{default:,.0f}", f"{fast:,.0f}", f"{loop[0]:,.0f}",
+                     f"{loop[1]:,.0f}", f">={target:,}", mark])  # fmt: skip
     peers = [name for name in ("xclim", "climate_indices") if importlib.util.find_spec(name)]
     print_table(
         f"monthly grid: {values[..., 0].size:,} cell-months of {YEARS} values, {THREADS} threads",
-        ["family", "default /s", "fast /s", "target", "mark"],
+        ["family", "default /s", "fast /s", "C++ loop default /s", "C++ loop fast /s", "target",
+         "mark"],
         rows,
         [f"gamma peers: {', '.join(peers)} installed (see the index benchmark)" if peers else
          "gamma peers: xclim and climate-indices not installed in this environment"],

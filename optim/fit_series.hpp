@@ -59,7 +59,8 @@ using namespace run_detail;
 
 } // namespace fit_detail
 
-template <class F> FitReport fitSeries(Vector data, const FitSettings &settings, MessageSink &sink) {
+// Mass: how the likelihood evaluates its censored masses (likelihood_policy.hpp).
+template <class F, class Mass> FitReport fitSeries(Vector data, const FitSettings &settings, MessageSink &sink) {
     using namespace fit_detail;
     // The threshold checks need a smallest and a largest value.
     if (data.empty()) {
@@ -88,7 +89,7 @@ template <class F> FitReport fitSeries(Vector data, const FitSettings &settings,
     }
 
     const PreparedSeries series(std::move(data), left, right);
-    const CensoredLikelihood<F> likelihood(series, settings.isMap);
+    const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
     const auto negLogLik = [&likelihood](const Vector &q) { return -likelihood.logLik(q.data()); };
 
     if (settings.thorough) {

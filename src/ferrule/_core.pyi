@@ -73,10 +73,12 @@ def log_likelihood(
     left: float,
     right: float,
     prior: bool = False,
+    exact: bool = False,
 ) -> float:
     """The censored log-likelihood the optimisers maximise, at a search vector, on data
     already in the units the likelihood sees (rescaled if the fit rescales); the prior
-    added when `prior`. Bit-identical to -negLogLik of the core."""
+    added when `prior`. Censored masses by the accurate log Phi; with `exact`, by the
+    kestrel classes' short approximation, bit-identical to -negLogLik of the core."""
 
 def censoring(
     family: FamilyKey, search: npt.ArrayLike, data: Array, left: float, right: float
@@ -123,15 +125,17 @@ def fit(
     seed: int | None = None,
     max_converge: int = 5,
     max_eval: int = 100000,
+    exact: bool = False,
     fast: bool = True,
 ) -> FitOutput:
-    """With `fast`, fits one series exactly as the kestrel classes do (same warnings, rescaling,
-    start point or box, optimiser settings and results), with the console lines returned
-    instead of printed; without it, runs the thorough fit (restarts, independent runs with
-    seeds derived from `seed`, and a local polish with the analytic gradient). `seed`
-    (0 <= seed < 2**32) seeds a Mersenne Twister of this call alone for differential
-    evolution and shuffled complex evolution (required for them; ignored by Nelder-Mead).
-    Raises ValueError for an empty series. Releases the GIL."""
+    """Fits one series as the kestrel classes do (same warnings, rescaling, start point or
+    box, optimiser settings), with the console lines returned instead of printed. The
+    censored masses use the accurate log Phi; with `exact`, the kestrel arithmetic, so the
+    results are theirs bit for bit. Without `fast`, runs the thorough fit instead (restarts,
+    independent runs with seeds derived from `seed`, and a local polish with the analytic
+    gradient). `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call alone for
+    differential evolution and shuffled complex evolution (required for them; ignored by
+    Nelder-Mead). Raises ValueError for an empty series. Releases the GIL."""
 
 class GridFitOutput(TypedDict):
     search: Array  # (ncells, k), NaN rows for skipped cells
