@@ -27,10 +27,10 @@ namespace ferrule {
 
 // What the default fit ran, beside the result.
 struct StrategyReport {
-    int runs = 1;                          // runs of the named optimiser, restarts included
-    std::int64_t polishEvaluations = 0;    // value-and-gradient calls of the polish
-    double polishGain = 0.0;               // log-likelihood the polish added to the best run
-    bool polished = false;                 // the polish ended by its convergence test
+    int runs = 1;                       // runs of the named optimiser, restarts included
+    std::int64_t polishEvaluations = 0; // value-and-gradient calls of the polish
+    double polishGain = 0.0;            // log-likelihood the polish added to the best run
+    bool polished = false;              // the polish ended by its convergence test
 };
 
 namespace strategy_detail {
@@ -47,8 +47,8 @@ inline std::uint32_t derivedSeed(std::uint32_t seed, int run) {
     if (run == 0) {
         return seed;
     }
-    std::uint64_t z = (static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(run)) +
-                      0x9E3779B97F4A7C15ULL;
+    std::uint64_t z =
+        (static_cast<std::uint64_t>(seed) << 32 | static_cast<std::uint32_t>(run)) + 0x9E3779B97F4A7C15ULL;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
     return static_cast<std::uint32_t>((z ^ (z >> 31)) >> 32);
@@ -181,9 +181,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             }
             // Done when two runs agree on the best optimum, unless it lies on the box's edge
             // (the degenerate limits of a family live there): then every run is made.
-            const bool agreed = std::count_if(ends.begin(), ends.end(), [&](double v) {
-                                    return std::fabs(v - bestValue) <= kSameOptimum;
-                                }) >= 2;
+            const bool agreed = std::count_if(ends.begin(), ends.end(),
+                                              [&](double v) { return std::fabs(v - bestValue) <= kSameOptimum; }) >= 2;
             if (agreed && !onEdge(best.params, lower, upper)) {
                 break;
             }

@@ -53,8 +53,8 @@ FitResult runMethod(const RunSettings &settings, ObjectiveRef objective, std::op
     const int maxEval = settings.maxEval;
     switch (settings.method) {
     case Method::NelderMead:
-        return nelderMead(simplex.empty() ? toVector(F::start) : simplex.back(), simplex, objective,
-                          kSimplexTolerance, kSimplexTolerance, kSimplexMaxIterations, sink);
+        return nelderMead(simplex.empty() ? toVector(F::start) : simplex.back(), simplex, objective, kSimplexTolerance,
+                          kSimplexTolerance, kSimplexMaxIterations, sink);
     case Method::DifferentialEvolution: {
         std::mt19937 engine(seed ? *seed : entropySeed());
         return differentialEvolution(toVector(F::lower), toVector(F::upper), objective, kDifferentialWeight,

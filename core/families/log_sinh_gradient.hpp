@@ -20,17 +20,17 @@ struct LogSinhGradient {
     static constexpr std::array<double, F::kParams> localUpper{10.0, 0.0, 10.0, 10.0};
     // Starts: lambda times the largest value, and epsilon.
     static constexpr std::array<std::array<double, 2>, 12> startGrid{{{0.1, 0.01},
-                                                                     {0.1, 0.1},
-                                                                     {0.1, 1.0},
-                                                                     {1.0, 0.01},
-                                                                     {1.0, 0.1},
-                                                                     {1.0, 1.0},
-                                                                     {5.0, 0.01},
-                                                                     {5.0, 0.1},
-                                                                     {5.0, 1.0},
-                                                                     {20.0, 0.01},
-                                                                     {20.0, 0.1},
-                                                                     {20.0, 1.0}}};
+                                                                      {0.1, 0.1},
+                                                                      {0.1, 1.0},
+                                                                      {1.0, 0.01},
+                                                                      {1.0, 0.1},
+                                                                      {1.0, 1.0},
+                                                                      {5.0, 0.01},
+                                                                      {5.0, 0.1},
+                                                                      {5.0, 1.0},
+                                                                      {20.0, 0.01},
+                                                                      {20.0, 0.1},
+                                                                      {20.0, 1.0}}};
     static constexpr bool startScalesWithData = true;
 
     // With u = lambda x + epsilon and y = log(sinh u)/lambda: dy/du = coth(u)/lambda, so

@@ -18,8 +18,15 @@ struct SinhAsinhGradient {
     static constexpr std::array<double, F::kParams> localLower = F::lower;
     static constexpr std::array<double, F::kParams> localUpper = F::upper;
     // Starts: (delta, epsilon).
-    static constexpr std::array<std::array<double, 2>, 9> startGrid{
-        {{0.5, -1.0}, {0.5, 0.0}, {0.5, 1.0}, {1.0, -1.0}, {1.0, 0.0}, {1.0, 1.0}, {2.0, -1.0}, {2.0, 0.0}, {2.0, 1.0}}};
+    static constexpr std::array<std::array<double, 2>, 9> startGrid{{{0.5, -1.0},
+                                                                     {0.5, 0.0},
+                                                                     {0.5, 1.0},
+                                                                     {1.0, -1.0},
+                                                                     {1.0, 0.0},
+                                                                     {1.0, 1.0},
+                                                                     {2.0, -1.0},
+                                                                     {2.0, 0.0},
+                                                                     {2.0, 1.0}}};
     static constexpr bool startScalesWithData = false;
 
     // With A = asinh x and a = delta A + epsilon: y = sinh a, dy/ddelta = A cosh a,

@@ -45,8 +45,8 @@ template <class F> void expectGradientMatches(const std::array<double, F::kParam
                 auto up = q0, down = q0;
                 up[j] += h;
                 down[j] -= h;
-                const double fd = (likelihood(up.data(), scratch.data()) - likelihood(down.data(), scratch.data())) /
-                                  (2.0 * h);
+                const double fd =
+                    (likelihood(up.data(), scratch.data()) - likelihood(down.data(), scratch.data())) / (2.0 * h);
                 EXPECT_NEAR(g[j], fd, 1e-5 * (1.0 + std::fabs(fd))) << "coordinate " << j;
             }
             // The same value as the public layer's likelihood, to rounding of the sums.
