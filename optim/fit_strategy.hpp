@@ -199,8 +199,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     report.polishGain = std::isfinite(bestRunValue) && std::isfinite(bestValue) ? bestRunValue - bestValue : 0.0;
     best.count = count;
     best.evaluations = evaluations + report.polishEvaluations;
-    // A run stopped by its limit but polished to a stationary point has reached the optimum.
-    best.limitReached = best.limitReached && !report.polished;
+    // best.limitReached stays the best run's: a run stopped by its budget is reported so,
+    // polished or not.
     return best;
 }
 
