@@ -6,7 +6,7 @@ import math
 import os
 import warnings
 from collections import Counter
-from dataclasses import dataclass, replace
+from dataclasses import dataclass
 from typing import Any
 
 import numpy as np
@@ -214,23 +214,9 @@ def run_grid(
     progress: bool | None,
 ) -> GridRun:
     """Fits the cells of `grid` (series along its last axis) whose flat indices in the
-    whole grid are `indices` (they set the cell seeds), without raising warnings.
-
-    With scale="auto" (and not fast) each cell is fitted at its power of ten and at 1, and
-    keeps the fit of higher log-likelihood in data units, as :func:`ferrule.fit` does."""
+    whole grid are `indices` (they set the cell seeds), without raising warnings."""
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
     cells, out, columns = _fit_cells(grid, settings, options, seeds, n_jobs, progress)
-    rescaled = ~cells.skip & (cells.scale != 1.0)
-    compare = isinstance(options.scale, str) and not settings.fast
-    if compare and not out["interrupted"] and rescaled.any():
-        unit = replace(options, scale=1.0)
-        _, unit_out, unit_columns = _fit_cells(grid, settings, unit, seeds, n_jobs, progress)
-        if not unit_out["interrupted"]:
-            mine, theirs = columns.arrays["loglik"], unit_columns.arrays["loglik"]
-            higher = rescaled & ((theirs > mine) | (np.isnan(mine) & ~np.isnan(theirs)))
-            for name, value in columns.arrays.items():
-                value[higher] = unit_columns.arrays[name][higher]
-            cells.scale[higher] = 1.0
     arrays = {name: value.reshape(cells.shape + value.shape[1:])
               for name, value in columns.arrays.items()}  # fmt: skip
     names = settings.info.transformation_names
