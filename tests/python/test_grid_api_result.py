@@ -170,7 +170,8 @@ def test_docstring_examples_run(module, tmp_path, monkeypatch):
     "name",
     ["fit_grid", "load_grid", "GridFit.cell", "GridFit.to_normal", "GridFit.from_normal",
      "GridFit.cdf", "GridFit.ppf", "GridFit.from_dict", "GridFit.save", "xarray.fit",
-     "xarray.transform", "xarray.inverse", "xarray.cdf", "xarray.ppf"],
+     "xarray.transform", "xarray.inverse", "xarray.cdf", "xarray.ppf",
+     "xarray.standardized_index", "xarray.standardized_index_params"],
 )  # fmt: skip
 def test_every_parameter_is_documented(name):
     function = ferrule

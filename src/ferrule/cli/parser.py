@@ -361,4 +361,7 @@ def build_parser() -> argparse.ArgumentParser:
     from ferrule.cli.grid_commands import add_grid_commands
 
     add_grid_commands(commands)
+    from ferrule.cli.index import add_index_command
+
+    add_index_command(commands)
     return parser
