@@ -70,8 +70,8 @@ def shown(cell: str) -> str:
 
     Examples
     --------
-    >>> shown("x" * 100)[-5:], shown("a\nb")
-    ('x ...', 'a\\nb')
+    >>> shown("x" * 100)[-5:], shown("a\\nb")
+    ('x ...', 'a\\\\nb')
     """
     short = cell if len(cell) <= SHOWN_CHARACTERS else cell[:SHOWN_CHARACTERS] + " ..."
     # A quoted field may hold line breaks and other control characters: written escaped.

@@ -46,8 +46,6 @@ def test_a_fit_that_is_not_valid_keeps_its_numbers():
     assert ferrule.Fit.from_dict(data).valid is False
 
 
-
-
 GRID = ferrule.fit_grid(np.random.default_rng(12).gamma(2.0, size=(3, 120)),
                         family="sinh_asinh", seed=2)  # fmt: skip
 
@@ -89,7 +87,7 @@ def test_transform_refuses_parameters_outside_their_domain(change, words):
     import ferrule.xarray as fx
 
     data = xr.DataArray(np.random.default_rng(13).gamma(2.0, size=(3, 60)), dims=("x", "time"))
-    params = fx.fit(data, family="sinh_asinh", seed=2).load()
+    params = fx.fit(data, family="sinh_asinh", seed=2).copy(deep=True)
     for name, value in change.items():
         params[name][1] = value
     with pytest.raises(ValueError, match="^parameter Dataset: " + _cell_words(words)):

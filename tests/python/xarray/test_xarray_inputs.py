@@ -61,7 +61,8 @@ def test_fit_grid_refuses_a_date_column_as_fit_does():
 def test_fit_grid_and_transform_read_netcdf3_files(tmp_path):
     pytest.importorskip("scipy")
     data = tmp_path / "rain.nc"
-    xr.Dataset({"pr": (("x", "time"), RAIN)}).to_netcdf(data, engine="scipy", format="NETCDF3_64BIT")
+    netcdf3 = {"engine": "scipy", "format": "NETCDF3_64BIT"}
+    xr.Dataset({"pr": (("x", "time"), RAIN)}).to_netcdf(data, **netcdf3)
     params, z = tmp_path / "params.nc", tmp_path / "z.nc"
     fitted = run_ferrule("fit-grid", data, "--out", params, "--seed", "1")
     assert fitted.returncode == 0, fitted.stderr
