@@ -105,8 +105,8 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
                     return xr.open_dataset(path, engine=engine)
             raise ImportError(f"reading a {kind} file needs the {package} package, which is not "
                               f"installed: pip install {package}")  # fmt: skip
-    # Neither signature: xarray's own choice, and its words for why it cannot read it.
-    return xr.open_dataset(path)
+    raise ValueError("not a NetCDF file: it starts with neither the NetCDF4 (HDF5) nor the "
+                     "NetCDF3 signature")  # fmt: skip
 
 
 def at_cells(source: Any, cells: Any, lacking: str) -> Any:
