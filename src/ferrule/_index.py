@@ -10,8 +10,8 @@ from typing import Any
 import numpy as np
 
 from ferrule import _core
-from ferrule._grid_fit import n_threads
-from ferrule._grid_input import check_numbers
+from ferrule._grid.fit import n_threads
+from ferrule._grid.input import check_numbers
 from ferrule._index_cells import (
     FIELDS,
     PARAM_NAMES,
@@ -35,7 +35,7 @@ from ferrule._index_meta import (
 )
 from ferrule._names import family_info
 from ferrule._seeds import resolve_seed
-from ferrule._xarray_dataset import PREFIX, at_cells, require_xarray
+from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
 
 __all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
 

@@ -13,8 +13,8 @@ import numpy as np
 
 from ferrule import _core
 from ferrule._distribution import Model
-from ferrule._grid_cells import GridSettings
-from ferrule._grid_fit import CellOptions, run_grid
+from ferrule._grid.cells import GridSettings
+from ferrule._grid.fit import CellOptions, run_grid
 from ferrule._names import family_info, method_key
 
 __all__ = [

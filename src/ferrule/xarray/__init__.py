@@ -27,7 +27,7 @@ import math
 from typing import Any
 
 from ferrule._seeds import SeedLike
-from ferrule._xarray_dataset import require_xarray
+from ferrule.xarray._dataset import require_xarray
 
 __all__ = [
     "cdf",
@@ -140,7 +140,7 @@ def fit(
     >>> data = xr.open_dataset("pr.nc", chunks={"lat": 50, "lon": 50})["pr"]  # doctest: +SKIP
     >>> fx.fit(data, seed=1).to_netcdf("params.nc")  # doctest: +SKIP
     """
-    from ferrule._xarray_fit import fit_dataarray
+    from ferrule.xarray._fit import fit_dataarray
 
     return fit_dataarray(
         da, dim=dim, family=family, groupby=groupby, method=method,
@@ -150,8 +150,8 @@ def fit(
     )  # fmt: skip
 
 
-def _apply(what: str, params: Any, da: Any, dim: str) -> Any:
-    from ferrule._xarray_apply import apply_dataarray
+def _map(what: str, params: Any, da: Any, dim: str) -> Any:
+    from ferrule.xarray._apply import apply_dataarray
 
     return apply_dataarray(what, params, da, dim)
 
@@ -197,7 +197,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
     >>> bool(abs(float(z.mean())) < 0.1)
     True
     """
-    return _apply("to_normal", params, da, dim)
+    return _map("to_normal", params, da, dim)
 
 
 def inverse(params: Any, z: Any, dim: str = "time") -> Any:
@@ -230,7 +230,7 @@ def inverse(params: Any, z: Any, dim: str = "time") -> Any:
     >>> bool(np.allclose(back, da))
     True
     """
-    return _apply("from_normal", params, z, dim)
+    return _map("from_normal", params, z, dim)
 
 
 def cdf(params: Any, da: Any, dim: str = "time") -> Any:
@@ -261,7 +261,7 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     >>> bool(((p > 0) & (p < 1)).all())
     True
     """
-    return _apply("cdf", params, da, dim)
+    return _map("cdf", params, da, dim)
 
 
 def ppf(params: Any, p: Any, dim: str = "time") -> Any:
@@ -294,7 +294,7 @@ def ppf(params: Any, p: Any, dim: str = "time") -> Any:
     >>> q.sizes["station"], q.sizes["time"]
     (3, 2)
     """
-    return _apply("ppf", params, p, dim)
+    return _map("ppf", params, p, dim)
 
 
 def standardized_index_params(

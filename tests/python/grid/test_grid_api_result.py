@@ -153,7 +153,7 @@ def test_repr_counts_the_cells():
 
 @pytest.mark.parametrize(
     "module",
-    ["ferrule._grid_fit", "ferrule._grid_result", "ferrule._grid_io", "ferrule._grid_errors",
+    ["ferrule._grid.fit", "ferrule._grid.result", "ferrule._grid.io", "ferrule._grid.errors",
      "ferrule.xarray"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
