@@ -380,7 +380,7 @@ def standardized_index_params(
     >>> params["mu"].dims, params.attrs["ferrule_accumulate"]
     (('month', 'station'), 3)
     """
-    from ferrule._index import IndexSettings, index_params
+    from ferrule.xarray._index import IndexSettings, index_params
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior)  # fmt: skip
@@ -469,7 +469,7 @@ def standardized_index(
     >>> bool(abs(float(spi3.mean())) < 0.1)
     True
     """
-    from ferrule._index import IndexSettings, check_matching, index_params, index_scores
+    from ferrule.xarray._index import IndexSettings, check_matching, index_params, index_scores
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior)  # fmt: skip
