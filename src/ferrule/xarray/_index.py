@@ -12,6 +12,9 @@ import numpy as np
 from ferrule import _core
 from ferrule._grid.fit import n_threads
 from ferrule._grid.input import check_numbers
+from ferrule._names import family_info
+from ferrule._seeds import resolve_seed
+from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
 from ferrule.xarray._index_cells import (
     FIELDS,
     PARAM_NAMES,
@@ -33,9 +36,6 @@ from ferrule.xarray._index_meta import (
     param_attrs,
     score_attrs,
 )
-from ferrule._names import family_info
-from ferrule._seeds import resolve_seed
-from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
 
 __all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
 
