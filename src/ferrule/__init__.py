@@ -28,8 +28,11 @@ _PUBLIC = {
     "Fit": "ferrule._result",
     "GridFit": "ferrule._grid_result",
     "GridFitInterrupted": "ferrule._grid_errors",
+    "GoodnessOfFit": "ferrule._goodness",
     "InvalidFitWarning": "ferrule._warnings",
     "MaskedCellsWarning": "ferrule._grid_errors",
+    "auto_scale": "ferrule._data",
+    "families": "ferrule._names",
     "fit": "ferrule._fitting",
     "fit_grid": "ferrule._grid_fit",
     "fit_problems": "ferrule._validity_api",
@@ -44,9 +47,12 @@ __all__ = [
     "FerruleWarning",
     "Fit",
     "GridFit",
+    "GoodnessOfFit",
     "GridFitInterrupted",
     "InvalidFitWarning",
     "MaskedCellsWarning",
+    "auto_scale",
+    "families",
     "fit",
     "fit_grid",
     "fit_problems",
@@ -54,12 +60,15 @@ __all__ = [
 ]
 
 if TYPE_CHECKING:
+    from ferrule._data import auto_scale
     from ferrule._errors import ArgumentError
     from ferrule._fitting import fit
+    from ferrule._goodness import GoodnessOfFit
     from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
     from ferrule._grid_fit import fit_grid
     from ferrule._grid_io import load_grid
     from ferrule._grid_result import GridFit
+    from ferrule._names import families
     from ferrule._result import Fit
     from ferrule._validity_api import fit_problems
     from ferrule._warnings import (

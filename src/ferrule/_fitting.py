@@ -20,7 +20,7 @@ from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["checked_scale", "checked_thresholds", "fit", "ranks_by_likelihood"]
+__all__ = ["checked_scale", "checked_thresholds", "fit"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -159,8 +159,10 @@ def fit(
     if automatic:
         infos = tuple(i for i in infos if i.key != "log_sinh" or _log_sinh_applies(settings))
     elif infos[0].key == "log_sinh" and not _log_sinh_applies(settings):
-        raise ValueError(
-            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass left=)"
+        raise ArgumentError(
+            "left",
+            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass {left})",
+            ("left",),
         )
 
     fits, notes = [], []
@@ -240,10 +242,12 @@ def _check_rescaled(values: npt.NDArray[np.float64], s: _Settings) -> None:
     with np.errstate(over="ignore"):
         u = (np.r_[finite, thresholds] + s.shift) * s.scale
     if not np.isfinite(u).all():
-        raise ValueError(
+        raise ArgumentError(
+            "scale",
             f"(x + shift) * scale overflows with shift {s.shift:g} and scale {s.scale:g}: "
             f"the largest |x| is {float(np.max(np.abs(finite), initial=0.0)):g}; pass a smaller "
-            "scale= or shift="
+            "{scale} or {shift}",
+            ("scale", "shift"),
         )
 
 
@@ -262,23 +266,13 @@ def _choose(fits: list[Fit]) -> int:
     """Index of the fit the "auto" rule picks: the lowest AIC among valid, comparable fits."""
 
     def comparable(f: Fit) -> bool:
-        return math.isfinite(f.aic) and ranks_by_likelihood(f)
+        return math.isfinite(f.aic) and f.ranks_by_likelihood
 
     for eligible in (lambda f: comparable(f) and f.valid, comparable):
         ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]
         if ranked:
             return min(ranked)[1]
     return 0
-
-
-def ranks_by_likelihood(fit: Fit) -> bool:
-    """Whether the fit's log-likelihood and AIC rank against other families' fits.
-
-    Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its
-    density puts below L: with censored values its likelihood is not one of a probability
-    model, and it cannot be ranked against the others.
-    """
-    return not (family_info(fit.family).models_raw_value and fit.n_left + fit.n_right > 0)
 
 
 def _fit_one(

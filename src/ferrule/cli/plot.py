@@ -8,7 +8,6 @@ import numpy as np
 
 from ferrule.cli.errors import FAILED, CliError
 from ferrule.cli.families import Family, families
-from ferrule.cli.normality import normal_quantiles, plotting_positions
 from ferrule.cli.table import Report
 
 # Colour and marker by the family's place in the registry.
@@ -163,8 +162,7 @@ def _draw_qq(axes, outcomes: list) -> None:
     for outcome in outcomes:
         if outcome.z.size == 0:
             continue
-        positions = plotting_positions(outcome.fit.n_left, outcome.z.size, outcome.fit.n_right)
-        q = normal_quantiles(positions)
+        q = outcome.goodness.quantiles
         colour, marker = _style(outcome.family)
         axes.plot(
             q,
