@@ -27,9 +27,18 @@ import math
 from typing import Any
 
 from ferrule._seeds import SeedLike
-from ferrule._xarray_dataset import require_xarray
+from ferrule._xarray_dataset import fit_settings, open_netcdf, require_xarray, save_netcdf
 
-__all__ = ["cdf", "fit", "inverse", "ppf", "transform"]
+__all__ = [
+    "cdf",
+    "fit",
+    "fit_settings",
+    "inverse",
+    "open_netcdf",
+    "ppf",
+    "save_netcdf",
+    "transform",
+]
 
 require_xarray()
 
@@ -76,8 +85,9 @@ def fit(
     family : str, default "yeo_johnson"
         One family, as :func:`ferrule.fit` names it.
     groupby : str, optional
-        A coordinate along `dim` whose values group the series, such as ``"time.month"``
-        or ``"time.season"``; the result gains a dimension named after it (``month``).
+        A coordinate along `dim` whose values group the series, or a part of its dates:
+        ``"month"`` (also written ``"time.month"``), ``"season"``, ``"dayofyear"``...; the
+        result gains a dimension named after it (``month``).
     method, prior, max_converge, max_eval
         As in :func:`ferrule.fit`.
     left, right, scale, shift : scalar, array or DataArray

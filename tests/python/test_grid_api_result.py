@@ -154,7 +154,7 @@ def test_repr_counts_the_cells():
 @pytest.mark.parametrize(
     "module",
     ["ferrule._grid_fit", "ferrule._grid_result", "ferrule._grid_io", "ferrule._grid_errors",
-     "ferrule.xarray"],
+     "ferrule.xarray", "ferrule._xarray_dataset"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

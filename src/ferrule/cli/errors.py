@@ -53,7 +53,7 @@ def warn(message: str) -> None:
     print(f"ferrule: warning: {message}", file=sys.stderr)
 
 
-def in_option_words(error: ValueError) -> str:
+def in_option_words(error: Exception) -> str:
     """A library refusal as the command line says it: the keywords it advises on become
     options ("pass left=" is "pass --left").
 
