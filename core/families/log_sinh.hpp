@@ -18,6 +18,8 @@ struct LogSinh {
     static constexpr std::size_t kTransParams = 2;
     static constexpr std::size_t kParams = kTransParams + 2;
     static constexpr std::array<const char *, kTransParams> transformationNames{"lambda", "epsilon"};
+    // Transformation parameters that must lie above zero: sinh(epsilon + lambda x) > 0 for x >= 0.
+    static constexpr std::array<const char *, 2> positiveNames{"lambda", "epsilon"};
     static constexpr bool modelsRawValue = false;
 
     struct Params {

@@ -18,6 +18,8 @@ struct SinhAsinh {
     static constexpr std::size_t kTransParams = 2;
     static constexpr std::size_t kParams = kTransParams + 2;
     static constexpr std::array<const char *, kTransParams> transformationNames{"delta", "epsilon"};
+    // Transformation parameters that must lie above zero: delta, the tail weight.
+    static constexpr std::array<const char *, 1> positiveNames{"delta"};
     static constexpr bool modelsRawValue = false;
 
     struct Params {

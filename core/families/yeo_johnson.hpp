@@ -17,6 +17,8 @@ struct YeoJohnson {
     static constexpr std::size_t kTransParams = 1;
     static constexpr std::size_t kParams = kTransParams + 2;
     static constexpr std::array<const char *, kTransParams> transformationNames{"lambda"};
+    // Transformation parameters that must lie above zero: none, lambda is any real number.
+    static constexpr std::array<const char *, 0> positiveNames{};
     static constexpr bool modelsRawValue = false;
 
     struct Params {

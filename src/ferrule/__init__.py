@@ -31,6 +31,7 @@ _PUBLIC = {
     "GoodnessOfFit": "ferrule._goodness",
     "InvalidFitWarning": "ferrule._warnings",
     "MaskedCellsWarning": "ferrule._grid_errors",
+    "atomic_path": "ferrule._atomic",
     "auto_scale": "ferrule._data",
     "families": "ferrule._names",
     "fit": "ferrule._fitting",
@@ -51,6 +52,7 @@ __all__ = [
     "GridFitInterrupted",
     "InvalidFitWarning",
     "MaskedCellsWarning",
+    "atomic_path",
     "auto_scale",
     "families",
     "fit",
@@ -60,6 +62,7 @@ __all__ = [
 ]
 
 if TYPE_CHECKING:
+    from ferrule._atomic import atomic_path
     from ferrule._data import auto_scale
     from ferrule._errors import ArgumentError
     from ferrule._fitting import fit

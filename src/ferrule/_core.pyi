@@ -32,6 +32,7 @@ class FamilyInfo(NamedTuple):
     transformation_names: tuple[
         str, ...
     ]  # ("lambda",), ("lambda", "epsilon"), ("delta", "epsilon")
+    positive_names: tuple[str, ...]  # transformation parameters that must be above zero
     natural_names: tuple[str, ...]  # transformation_names + ("mu", "sigma")
     search_start: tuple[float, ...]
     search_lower: tuple[float, ...]

@@ -49,6 +49,7 @@ class FamilyInfo(NamedTuple):
     kestrel_class: str
     grid_class: object
     transformation_names: tuple
+    positive_names: tuple
     natural_names: tuple
     search_start: tuple
     search_lower: tuple
@@ -68,6 +69,7 @@ cdef object _info(FamilyId family):
         kestrel_class=info.kestrelClass.decode(),
         grid_class=info.gridClass.decode() or None,
         transformation_names=names,
+        positive_names=tuple(name.decode() for name in info.positiveNames),
         natural_names=names + ("mu", "sigma"),
         search_start=tuple(info.start),
         search_lower=tuple(info.lower),

@@ -8,6 +8,7 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._atomic import write_atomic
 from ferrule._grid_result import ARRAY_FIELDS, SETTING_FIELDS, TEXT_FIELDS, GridFit
 
 __all__ = ["load_grid", "save_grid"]
@@ -29,9 +30,9 @@ def _kind(path: str | os.PathLike[str]) -> str:
 
 def save_grid(grid: GridFit, path: str | os.PathLike[str]) -> None:
     if _kind(path) == "netcdf":
-        from ferrule._xarray_dataset import grid_to_dataset, netcdf_engine
+        from ferrule._xarray_dataset import grid_to_dataset, write_netcdf
 
-        grid_to_dataset(grid).to_netcdf(path, engine=netcdf_engine())
+        write_netcdf(grid_to_dataset(grid), path)
         return
     data = grid.to_dict()
     header = {key: data.pop(key) for key in ("format", "version", *SETTING_FIELDS)}
@@ -40,8 +41,8 @@ def save_grid(grid: GridFit, path: str | os.PathLike[str]) -> None:
     header["params"] = list(data["params"])
     arrays = {f"param_{name}": value for name, value in data.pop("params").items()}
     arrays.update(data)
-    with open(path, "wb") as file:
-        np.savez_compressed(file, **{_HEADER: np.array(json.dumps(header))}, **arrays)
+    entries = {_HEADER: np.array(json.dumps(header)), **arrays}
+    write_atomic(path, lambda file: np.savez_compressed(file, **entries))
 
 
 def load_grid(path: str | os.PathLike[str]) -> GridFit:

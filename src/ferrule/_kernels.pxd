@@ -20,6 +20,7 @@ cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
         string kestrelClass
         string gridClass
         vector[string] transformationNames
+        vector[string] positiveNames
         vector[double] start
         vector[double] lower
         vector[double] upper

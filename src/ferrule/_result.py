@@ -10,6 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule._distribution import Model
+from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import family_info
 
 if TYPE_CHECKING:
@@ -469,16 +470,10 @@ class Fit:
         """
         if not isinstance(data, Mapping):
             raise ValueError(f"not a saved ferrule fit: a {type(data).__name__}, not a mapping")
-        if data.get("format") != FORMAT:
-            raise ValueError(f"not a saved ferrule fit (format {data.get('format')!r})")
-        if data.get("version") != FORMAT_VERSION:
-            raise ValueError(
-                f"saved fit has format version {data.get('version')!r}; "
-                f"this ferrule reads version {FORMAT_VERSION}"
-            )
-        missing = [f.name for f in fields(cls) if f.name not in data]
-        if missing:
-            raise ValueError(f"saved fit lacks the field(s) {', '.join(missing)}")
+        check_format("saved fit", data.get("format"), data.get("version"), FORMAT, FORMAT_VERSION)
+        check_fields("saved fit", data, (f.name for f in fields(cls)))
+        if not isinstance(data["params"], Mapping):
+            raise ValueError("saved fit: params is not a mapping of parameter names to values")
         kwargs: dict[str, Any] = {}
         for f in fields(cls):
             value = data[f.name]
@@ -493,6 +488,7 @@ class Fit:
             elif f.type in ("float", float) or f.name == "log_posterior" and value is not None:
                 value = _decode(value)
             kwargs[f.name] = value
+        check_model("saved fit", kwargs["family"], kwargs["params"], kwargs)
         return cls(**kwargs)
 
     def __reduce__(self) -> tuple[Any, ...]:

@@ -30,8 +30,8 @@ __all__ = [
     "netcdf_engine",
     "open_netcdf",
     "require_xarray",
-    "save_netcdf",
     "settings_attrs",
+    "write_netcdf",
 ]
 
 SEARCH_DIM = "search_coordinate"
@@ -59,37 +59,18 @@ def netcdf_engine() -> str | None:
     return "h5netcdf"
 
 
-def open_netcdf(path: str | os.PathLike[str]) -> Any:
-    """Open a NetCDF file as a Dataset (lazily), with the engine ferrule writes with.
-
-    Parameters
-    ----------
-    path : str or path-like
-        The file: data, or parameters written by :func:`save_netcdf`.
-
-    Returns
-    -------
-    xarray.Dataset
-        Close it (or use it in a ``with`` block) when done.
-
-    Examples
-    --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
-    >>> fx.save_netcdf(fx.fit(da, seed=1), "params.nc")
-    >>> with fx.open_netcdf("params.nc") as params:
-    ...     z = fx.transform(params.load(), da)
-    """
-    xr = require_xarray()
-    return xr.open_dataset(path, engine=netcdf_engine())
+# Up to this size a NetCDF file is built in memory and then written by plain file writes:
+# the HDF5 library, when a write of its own fails (a full disk, a file-size limit), leaves
+# its objects broken and crashes the process as they are freed. A larger file is written
+# by the library directly, to spare the memory.
+IN_MEMORY_BYTES = 1 << 30
 
 
-def save_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
-    """Write a Dataset (parameters or scores) to a NetCDF file with the engine ferrule reads
-    with: h5netcdf when installed, else xarray's choice.
+def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
+    """Write a Dataset (parameters or scores) to a NetCDF file, whole or not at all.
+
+    A failed write (a full disk) leaves what `path` held before. The engine is the one
+    :func:`open_netcdf` reads with: h5netcdf when installed, else xarray's choice.
 
     Parameters
     ----------
@@ -105,9 +86,48 @@ def save_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
     >>> import ferrule.xarray as fx
     >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
     ...                   dims=("station", "time"))
-    >>> fx.save_netcdf(fx.fit(da, seed=1), "params.nc")
+    >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
     """
-    dataset.to_netcdf(path, engine=netcdf_engine())
+    import io
+
+    from ferrule._atomic import atomic_path, write_atomic
+
+    engine = netcdf_engine()
+    if engine == "h5netcdf" and dataset.nbytes <= IN_MEMORY_BYTES:
+        image = io.BytesIO()
+        dataset.to_netcdf(image, engine=engine)
+        write_atomic(path, lambda file: file.write(image.getbuffer()))
+        return
+    with atomic_path(path) as temporary:
+        dataset.to_netcdf(temporary, engine=engine)
+
+
+def open_netcdf(path: str | os.PathLike[str]) -> Any:
+    """Open a NetCDF file as a Dataset (lazily), with the engine ferrule writes with.
+
+    Parameters
+    ----------
+    path : str or path-like
+        The file: data, or parameters written by :func:`write_netcdf`.
+
+    Returns
+    -------
+    xarray.Dataset
+        Close it (or use it in a ``with`` block) when done.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
+    >>> with fx.open_netcdf("params.nc") as params:
+    ...     z = fx.transform(params.load(), da)
+    """
+    xr = require_xarray()
+    return xr.open_dataset(path, engine=netcdf_engine())
 
 
 def fit_settings(params: Any) -> dict[str, Any]:

@@ -27,7 +27,7 @@ import math
 from typing import Any
 
 from ferrule._seeds import SeedLike
-from ferrule._xarray_dataset import fit_settings, open_netcdf, require_xarray, save_netcdf
+from ferrule._xarray_dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 
 __all__ = [
     "cdf",
@@ -36,8 +36,8 @@ __all__ = [
     "inverse",
     "open_netcdf",
     "ppf",
-    "save_netcdf",
     "transform",
+    "write_netcdf",
 ]
 
 require_xarray()

@@ -56,7 +56,7 @@ ERRORS = [
     (["ragged.csv", "--column", "b"], "line 3 has no field 2 (column 'b'), only 1 field"),
     (["two.csv", "--column", "mm"], "it has no header line, so columns are chosen by number"),
     (["words.csv"], "'words.csv' has no numeric column: name holds 'foo' on line 2"),
-    (["comments.csv"], "lines starting with '#' look like comments, which are not read: remove"),
+    (["comments.csv", "--comment", ""], "'comments.csv' has no numeric column"),
     (["--column", "date"], "column 'date' of 'seattle_precipitation.csv (bundled)' is not numer"),
     (["latin.csv"], "'latin.csv' is not valid UTF-8 at byte 1 (line 1, byte 0xfc); pass --enc"),
     (["binary.csv"], "'binary.csv' is not a text file"),

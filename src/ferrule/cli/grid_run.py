@@ -10,6 +10,7 @@ from typing import Any
 import ferrule
 from ferrule.cli.errors import FAILED, USAGE, CliError, in_option_words, warn
 from ferrule.cli.fitting import AUTO
+from ferrule.cli.outputs import refuse_inputs
 
 __all__ = ["fit_grid_command", "transform_command"]
 
@@ -69,18 +70,17 @@ def _check_out(path: str, *inputs: str) -> None:
         raise CliError(f"--out {path}: the folder '{folder}' does not exist", USAGE)
     if not os.access(folder, os.W_OK):
         raise CliError(f"--out {path}: the folder '{folder}' cannot be written to", USAGE)
-    for source in inputs:
-        if target.exists() and os.path.samefile(target, source):
-            raise CliError(f"--out {path} is the input file '{source}'; name another file", USAGE)
+    refuse_inputs("--out", path, *inputs)
 
 
 def _write(dataset: Any, path: str) -> None:
     import ferrule.xarray as fx
 
     try:
-        fx.save_netcdf(dataset, path)
+        fx.write_netcdf(dataset, path)
     except OSError as err:
-        raise CliError(f"cannot write '{path}': {err.strerror or err}", USAGE) from None
+        # The input was fine; the disk was not (full, or over a size limit).
+        raise CliError(f"cannot write '{path}': {err.strerror or err}", FAILED) from None
 
 
 def _quietly(call: Any) -> Any:
