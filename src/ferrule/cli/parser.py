@@ -37,7 +37,7 @@ Exit status: 0 done, 1 a fit failed, 2 unusable options or input, 130 interrupte
 
 # The modules that add further subcommands, each through its add_commands(commands); they
 # build on the option builders of ferrule.cli.options, never on this module.
-_COMMAND_MODULES = ("ferrule.cli.grid_commands",)
+_COMMAND_MODULES = ("ferrule.cli.grid_commands", "ferrule.cli.index")
 
 _DELIMITER_NAMES = {"tab": "\t", "\\t": "\t", "comma": ",", "semicolon": ";", "space": " "}
 

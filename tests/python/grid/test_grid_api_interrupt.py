@@ -79,7 +79,7 @@ def test_sigint_keeps_the_finished_cells(tmp_path):
         seen[0]
         .rstrip()
         .splitlines()[-1]
-        .startswith("ferrule._grid_errors.GridFitInterrupted: grid fit interrupted after")
+        .startswith("ferrule._grid.errors.GridFitInterrupted: grid fit interrupted after")
     )
     (line,) = [line for line in out.splitlines() if line.startswith("RESULT ")]
     result = json.loads(line[len("RESULT ") :])

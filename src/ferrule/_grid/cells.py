@@ -13,7 +13,7 @@ import numpy.typing as npt
 from ferrule import _core
 from ferrule._data import Series
 from ferrule._fitting import _Settings, fit_from_output
-from ferrule._grid_input import Cells
+from ferrule._grid.input import Cells
 
 __all__ = ["BOOL_FIELDS", "INT_FIELDS", "INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
 

@@ -89,7 +89,7 @@ def test_the_package_is_marked_as_typed():
                # the command line's modules
                "ferrule.cli", "ferrule.cli.checks", "ferrule.cli.csv_text", "ferrule.cli.errors",
                "ferrule.cli.families", "ferrule.cli.fitting", "ferrule.cli.missing",
-               "ferrule.cli.parser", "ferrule.cli.readers"],
+               "ferrule.cli.parser", "ferrule.cli.readers", "ferrule.cli.index"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

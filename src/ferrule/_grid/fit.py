@@ -14,11 +14,11 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._fitting import _positive_int
-from ferrule._grid_cells import GridSettings, judge_cells
-from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
-from ferrule._grid_input import Cells, cell_seeds, left_out_kind, prepare_cells, series_last
-from ferrule._grid_progress import progress_bar
-from ferrule._grid_result import GridFit
+from ferrule._grid.cells import GridSettings, judge_cells
+from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
+from ferrule._grid.input import Cells, cell_seeds, left_out_kind, prepare_cells, series_last
+from ferrule._grid.progress import progress_bar
+from ferrule._grid.result import GridFit
 from ferrule._names import METHOD_TITLES, family_info, method_key
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
@@ -33,7 +33,8 @@ __all__ = [
     "warn_summary",
 ]
 
-_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+# Warnings point at the first frame outside the package (ferrule.xarray calls in here too).
+_PACKAGE_DIR = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 @dataclass(frozen=True)

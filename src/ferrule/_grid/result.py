@@ -14,8 +14,8 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._data import unwrap_pandas
-from ferrule._grid_input import series_axis
-from ferrule._grid_model import apply_cells, model_fields
+from ferrule._grid.input import series_axis
+from ferrule._grid.model import apply_cells, model_fields
 from ferrule._names import COUNT_UNITS, family_info
 from ferrule._result import Fit
 
@@ -411,7 +411,7 @@ class GridFit:
         >>> ferrule.load_grid("grid.npz") == grid
         True
         """
-        from ferrule._grid_io import save_grid
+        from ferrule._grid.io import save_grid
 
         save_grid(self, path)
 

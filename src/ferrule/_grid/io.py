@@ -9,7 +9,7 @@ from typing import Any
 import numpy as np
 
 from ferrule._atomic import write_atomic
-from ferrule._grid_result import ARRAY_FIELDS, SETTING_FIELDS, TEXT_FIELDS, GridFit
+from ferrule._grid.result import ARRAY_FIELDS, SETTING_FIELDS, TEXT_FIELDS, GridFit
 
 __all__ = ["load_grid", "save_grid"]
 
@@ -30,7 +30,7 @@ def _kind(path: str | os.PathLike[str]) -> str:
 
 def save_grid(grid: GridFit, path: str | os.PathLike[str]) -> None:
     if _kind(path) == "netcdf":
-        from ferrule._xarray_dataset import grid_to_dataset, write_netcdf
+        from ferrule.xarray._dataset import grid_to_dataset, write_netcdf
 
         write_netcdf(grid_to_dataset(grid), path)
         return
@@ -72,7 +72,7 @@ def load_grid(path: str | os.PathLike[str]) -> GridFit:
     True
     """
     if _kind(path) == "netcdf":
-        from ferrule._xarray_dataset import dataset_to_grid, open_netcdf
+        from ferrule.xarray._dataset import dataset_to_grid, open_netcdf
 
         with open_netcdf(path) as dataset:
             return dataset_to_grid(dataset.load())

@@ -10,7 +10,7 @@ from ferrule._warnings import FerruleWarning
 if TYPE_CHECKING:
     import xarray
 
-    from ferrule._grid_result import GridFit
+    from ferrule._grid.result import GridFit
 
 __all__ = ["GridFitInterrupted", "MaskedCellsWarning"]
 

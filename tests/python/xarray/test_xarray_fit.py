@@ -13,7 +13,7 @@ import xarray as xr
 
 import ferrule
 import ferrule.xarray as fx
-from ferrule._xarray_dataset import dataset_to_grid
+from ferrule.xarray._dataset import dataset_to_grid
 
 TIME = pd.date_range("2001-01-01", periods=400, freq="D")
 
@@ -247,7 +247,7 @@ def test_values_without_a_group_label_belong_to_no_group():
 
 
 def test_an_interrupted_grouped_fit_counts_every_groups_cells(monkeypatch):
-    from ferrule import _xarray_fit
+    from ferrule.xarray import _fit as _xarray_fit
 
     real, calls = _xarray_fit.run_grid, []
 

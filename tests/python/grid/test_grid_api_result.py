@@ -153,8 +153,8 @@ def test_repr_counts_the_cells():
 
 @pytest.mark.parametrize(
     "module",
-    ["ferrule._grid_fit", "ferrule._grid_result", "ferrule._grid_io", "ferrule._grid_errors",
-     "ferrule.xarray", "ferrule._xarray_dataset"],
+    ["ferrule._grid.fit", "ferrule._grid.result", "ferrule._grid.io", "ferrule._grid.errors",
+     "ferrule.xarray", "ferrule.xarray._dataset"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
@@ -170,7 +170,8 @@ def test_docstring_examples_run(module, tmp_path, monkeypatch):
     "name",
     ["fit_grid", "load_grid", "GridFit.cell", "GridFit.to_normal", "GridFit.from_normal",
      "GridFit.cdf", "GridFit.ppf", "GridFit.from_dict", "GridFit.save", "xarray.fit",
-     "xarray.transform", "xarray.inverse", "xarray.cdf", "xarray.ppf"],
+     "xarray.transform", "xarray.inverse", "xarray.cdf", "xarray.ppf",
+     "xarray.standardized_index", "xarray.standardized_index_params"],
 )  # fmt: skip
 def test_every_parameter_is_documented(name):
     function = ferrule

@@ -27,7 +27,7 @@ import math
 from typing import Any
 
 from ferrule._seeds import SeedLike
-from ferrule._xarray_dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
+from ferrule.xarray._dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 
 __all__ = [
     "cdf",
@@ -36,6 +36,8 @@ __all__ = [
     "inverse",
     "open_netcdf",
     "ppf",
+    "standardized_index",
+    "standardized_index_params",
     "transform",
     "write_netcdf",
 ]
@@ -142,7 +144,7 @@ def fit(
     >>> data = xr.open_dataset("pr.nc", chunks={"lat": 50, "lon": 50})["pr"]  # doctest: +SKIP
     >>> fx.fit(data, seed=1).to_netcdf("params.nc")  # doctest: +SKIP
     """
-    from ferrule._xarray_fit import fit_dataarray
+    from ferrule.xarray._fit import fit_dataarray
 
     return fit_dataarray(
         da, dim=dim, family=family, groupby=groupby, method=method,
@@ -152,8 +154,8 @@ def fit(
     )  # fmt: skip
 
 
-def _apply(what: str, params: Any, da: Any, dim: str) -> Any:
-    from ferrule._xarray_apply import apply_dataarray
+def _map(what: str, params: Any, da: Any, dim: str) -> Any:
+    from ferrule.xarray._apply import apply_dataarray
 
     return apply_dataarray(what, params, da, dim)
 
@@ -199,7 +201,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
     >>> bool(abs(float(z.mean())) < 0.1)
     True
     """
-    return _apply("to_normal", params, da, dim)
+    return _map("to_normal", params, da, dim)
 
 
 def inverse(params: Any, z: Any, dim: str = "time") -> Any:
@@ -232,7 +234,7 @@ def inverse(params: Any, z: Any, dim: str = "time") -> Any:
     >>> bool(np.allclose(back, da))
     True
     """
-    return _apply("from_normal", params, z, dim)
+    return _map("from_normal", params, z, dim)
 
 
 def cdf(params: Any, da: Any, dim: str = "time") -> Any:
@@ -263,7 +265,7 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     >>> bool(((p > 0) & (p < 1)).all())
     True
     """
-    return _apply("cdf", params, da, dim)
+    return _map("cdf", params, da, dim)
 
 
 def ppf(params: Any, p: Any, dim: str = "time") -> Any:
@@ -296,4 +298,187 @@ def ppf(params: Any, p: Any, dim: str = "time") -> Any:
     >>> q.sizes["station"], q.sizes["time"]
     (3, 2)
     """
-    return _apply("ppf", params, p, dim)
+    return _map("ppf", params, p, dim)
+
+
+def standardized_index_params(
+    da: Any,
+    family: str = "auto",
+    *,
+    dim: str = "time",
+    groupby: str | None = "time.month",
+    window: int | None = None,
+    accumulate: int | str | None = None,
+    calibration: Any = None,
+    left: float = 0.0,
+    method: str | None = None,
+    prior: bool = False,
+    seed: SeedLike = None,
+    n_jobs: int | None = None,
+) -> Any:
+    """Fit the models of a standardised index (such as the SPI), per cell and group.
+
+    The values are summed over `accumulate` steps, and each cell's values of the
+    `calibration` period are fitted per group (calendar month, season or day of year)
+    by censored maximum likelihood, on all cores (chunked arrays: block by block through
+    dask, with the same numbers). :func:`standardized_index` applies the result to any
+    data of the same cells, such as a later year or a forecast.
+
+    Parameters
+    ----------
+    da : xarray.DataArray
+        The data; `dim` is the series dimension, every other dimension a cell dimension.
+        NaN values are missing; all-NaN cells (the sea) get no fit.
+    family : str, default "auto"
+        One family, as :func:`ferrule.fit` names it, or "auto": for each cell and group the
+        valid fit of lowest AIC (the rule of ``ferrule.fit(..., "auto")``); the ``family``
+        variable records which (CF flags).
+    dim : str, default "time"
+        The series dimension.
+    groupby : str or None, default "time.month"
+        "month", "season" or "dayofyear" (with or without the ``time.`` prefix), another
+        coordinate along `dim`, or None for one fit per cell.
+    window : int, optional
+        With ``groupby="dayofyear"``: each day's fit pools the days within ±`window` days
+        of it (around the year), so that 30 years give it 30 (2 `window` + 1) values.
+    accumulate : int or str, optional
+        Sum this many consecutive steps before fitting ("90D" or "3MS": the span in steps
+        of the series); a sum with a missing or absent step is NaN.
+    calibration : slice or pair, optional
+        The period whose values are fitted, such as ``slice("1991", "2020")`` or
+        ``("1991-01-01", "2020-12-31")`` of the `dim` labels; default the whole record.
+    left : float, default 0.0
+        Values at or below it (dry days) are censored there; -inf for none.
+    method, prior
+        As in :func:`ferrule.fit`.
+    seed : None, int or numpy.random.Generator
+        The base seed of the cell seeds; stored as the ``ferrule_base_seed`` attribute.
+    n_jobs : int, optional
+        Threads (in memory: None uses every core; chunked: per block, default 1).
+
+    Returns
+    -------
+    xarray.Dataset
+        Over the group dimension (``month``, ``season``, ``dayofyear``) and the cell
+        dimensions: ``family``, the parameters of every family by name (NaN where the cell
+        uses another), ``mu``, ``sigma``, ``scale``, ``shift``, ``left``, ``right``,
+        ``aic``, ``loglik``, ``n``, ``n_left`` and ``valid``; the settings as ``ferrule_*``
+        attributes. Write it with ``to_netcdf``.
+
+    Raises
+    ------
+    TypeError, ValueError
+        `da` not a DataArray or without `dim`, a grouping or span that does not fit the
+        series, a calibration that selects nothing, unknown families.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import pandas as pd
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> time = pd.date_range("1991-01-01", periods=360, freq="MS")
+    >>> rain = np.random.default_rng(0).gamma(2.0, 30.0, size=(2, 360))
+    >>> pr = xr.DataArray(rain, dims=("station", "time"), coords={"time": time}, name="pr")
+    >>> params = fx.standardized_index_params(pr, "yeo_johnson", accumulate=3, seed=1)
+    >>> params["mu"].dims, params.attrs["ferrule_accumulate"]
+    (('month', 'station'), 3)
+    """
+    from ferrule._index import IndexSettings, index_params
+
+    settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
+                             prior)  # fmt: skip
+    return index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
+
+
+def standardized_index(
+    da: Any,
+    family: str = "auto",
+    *,
+    dim: str = "time",
+    groupby: str | None = "time.month",
+    window: int | None = None,
+    accumulate: int | str | None = None,
+    calibration: Any = None,
+    zeros: str = "center",
+    p0: str = "model",
+    clip: float | None = 8.21,
+    params: Any = None,
+    left: float = 0.0,
+    method: str | None = None,
+    prior: bool = False,
+    seed: SeedLike = None,
+    n_jobs: int | None = None,
+) -> Any:
+    """Standardised index scores (such as the SPI) of every value of a DataArray.
+
+    Each value (summed over `accumulate` steps) becomes the standard normal score of its
+    cell's and group's fitted model: Phi^-1 of its non-exceedance probability. Values at or
+    below `left` (dry spells) share the probability p0 of the censored mass and are scored
+    by the `zeros` convention. Without `params` the models are fitted first, as
+    :func:`standardized_index_params` fits them; with `params` those are applied (the fit
+    settings are then theirs).
+
+    Parameters
+    ----------
+    da : xarray.DataArray
+        The data, as for :func:`standardized_index_params`.
+    family, dim, groupby, window, accumulate, calibration, left, method, prior, n_jobs
+        As in :func:`standardized_index_params`.
+    zeros : {"center", "upper", "mean", "random"}, default "center"
+        The score of a value at or below `left`: "upper" Phi^-1(p0), the top of the dry
+        mass; "center" Phi^-1(p0 / 2), its middle; "mean" -phi(Phi^-1(p0)) / p0, the
+        normal's mean below Phi^-1(p0), so that scores average 0; "random" Phi^-1(u p0)
+        with u drawn uniform in (0, 1] from the seed and the cell (the same in any chunking),
+        so that the scores are standard normal.
+    p0 : {"model", "empirical"}, default "model"
+        The dry probability: the fitted model's censored mass, or the share of values at or
+        below `left` in the fitted sample (the scores above `left` then keep their place in
+        the model's distribution of wet values).
+    clip : float or None, default 8.21
+        Scores are clipped to [-clip, clip]; None leaves them.
+    params : xarray.Dataset, optional
+        The result of :func:`standardized_index_params` (or read back from its file).
+    seed : None, int or numpy.random.Generator
+        The base seed of the fits and of the draws of ``zeros="random"``; with `params`,
+        None takes theirs, so that fitting then scoring gives the one-step numbers.
+
+    Returns
+    -------
+    xarray.DataArray
+        The scores, with the dimensions and coordinates of `da`, named ``spi`` for
+        precipitation (else ``standardized_index``); attributes ``long_name`` (what index:
+        accumulation, groups, calibration), ``units = "1"`` and the settings as
+        ``ferrule_*`` attributes.
+
+    Raises
+    ------
+    TypeError, ValueError
+        As :func:`standardized_index_params`; unknown conventions; `params` not written by
+        it, without a fit for some cell or group, or fitted with other settings than given.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import pandas as pd
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> time = pd.date_range("1991-01-01", periods=360, freq="MS")
+    >>> rain = np.random.default_rng(0).gamma(2.0, 30.0, size=(2, 360))
+    >>> pr = xr.DataArray(rain, dims=("station", "time"), coords={"time": time}, name="pr")
+    >>> spi3 = fx.standardized_index(pr, "yeo_johnson", accumulate=3, seed=1)
+    >>> print(spi3.attrs["long_name"])  # doctest: +NORMALIZE_WHITESPACE
+    standardized precipitation index (3-month accumulation, calendar-month fits,
+    1991–2020 calibration)
+    >>> bool(abs(float(spi3.mean())) < 0.1)
+    True
+    """
+    from ferrule._index import IndexSettings, check_matching, index_params, index_scores
+
+    settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
+                             prior)  # fmt: skip
+    if params is None:
+        params = index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
+    else:
+        check_matching(params, settings, da, dim)
+    return index_scores(da, params, dim=dim, zeros=zeros, p0=p0, clip=clip, seed=seed)

@@ -9,7 +9,7 @@ from typing import Any
 import numpy as np
 
 from ferrule._errors import ArgumentError
-from ferrule._grid_result import (
+from ferrule._grid.result import (
     ARRAY_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,

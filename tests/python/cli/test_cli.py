@@ -19,7 +19,7 @@ import ferrule
 
 FAMILY_KEYS = ["yjt", "logsinh", "sinhasinh", "jpt"]
 BUNDLED = Path(ferrule.__file__).parent / "data" / "seattle_precipitation.csv"
-CHECKOUT = Path(__file__).resolve().parents[2]
+CHECKOUT = Path(__file__).resolve().parents[3]
 SEED = 20240601
 
 

@@ -9,9 +9,9 @@ from typing import Any
 
 import numpy as np
 
-from ferrule._grid_cells import BOOL_FIELDS, INT_FIELDS, GridSettings
-from ferrule._grid_errors import GridFitInterrupted
-from ferrule._grid_fit import (
+from ferrule._grid.cells import BOOL_FIELDS, INT_FIELDS, GridSettings
+from ferrule._grid.errors import GridFitInterrupted
+from ferrule._grid.fit import (
     CellOptions,
     GridRun,
     grid_settings,
@@ -19,10 +19,10 @@ from ferrule._grid_fit import (
     run_grid,
     warn_summary,
 )
-from ferrule._grid_input import check_numbers, series_last
-from ferrule._grid_result import TEXT_FIELDS
+from ferrule._grid.input import check_numbers, series_last
+from ferrule._grid.result import TEXT_FIELDS
 from ferrule._names import family_info
-from ferrule._xarray_dataset import (
+from ferrule.xarray._dataset import (
     PREFIX,
     SEARCH_DIM,
     at_cells,

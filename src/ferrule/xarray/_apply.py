@@ -7,8 +7,8 @@ from typing import Any
 
 import numpy as np
 
-from ferrule._grid_model import apply_cells, model_fields
-from ferrule._xarray_dataset import PREFIX, at_cells, fit_settings, require_xarray
+from ferrule._grid.model import apply_cells, model_fields
+from ferrule.xarray._dataset import PREFIX, at_cells, fit_settings, require_xarray
 
 __all__ = ["apply_dataarray"]
 
@@ -48,7 +48,7 @@ def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
 
 def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupby: str) -> Any:
     xr = require_xarray()
-    from ferrule._xarray_fit import group_positions
+    from ferrule.xarray._fit import group_positions
 
     group_dim, groups = group_positions(da, dim, groupby)
     known = set(np.asarray(params[group_dim].values).tolist())
