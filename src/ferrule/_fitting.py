@@ -75,10 +75,9 @@ def fit(
         ``"yeo_johnson"``, ``"log_sinh"``, ``"sinh_asinh"`` or ``"jones_pewsey"``, or an
         alias (``"yjt"``, ``"logsinh"``, ``"sinhasinh"``, ``"jpt"``, ``"Yeo-Johnson"``...),
         in any case. ``"auto"`` fits every family and returns the one with the lowest AIC
-        among the valid fits; Jones-Pewsey's censored likelihood is not the mass of its own
-        distribution, so it takes part only when no value is censored, and log-sinh only
-        with a finite left threshold. The other fits are in ``Fit.alternatives``. When no
-        fit is valid, the lowest AIC among the comparable ones is returned.
+        among the valid fits (log-sinh only with a finite left threshold). The other fits
+        are in ``Fit.alternatives``. When no fit is valid, the lowest finite AIC is
+        returned.
     method : str, optional
         ``"nelder-mead"`` (``"simplex"``), ``"differential-evolution"`` (``"de"``) or
         ``"shuffled-complex-evolution"`` (``"sce"``); hyphens or underscores, any case.
@@ -263,10 +262,10 @@ def _print_progress(key: str, lines: list[str]) -> None:
 
 
 def _choose(fits: list[Fit]) -> int:
-    """Index of the fit the "auto" rule picks: the lowest AIC among valid, comparable fits."""
+    """Index of the fit the "auto" rule picks: the lowest AIC among valid fits."""
 
     def comparable(f: Fit) -> bool:
-        return math.isfinite(f.aic) and f.ranks_by_likelihood
+        return math.isfinite(f.aic)
 
     for eligible in (lambda f: comparable(f) and f.valid, comparable):
         ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]

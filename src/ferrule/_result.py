@@ -163,23 +163,6 @@ class Fit:
         return self.n - self.n_left - self.n_right
 
     @property
-    def ranks_by_likelihood(self) -> bool:
-        """Whether ``loglik`` and ``aic`` rank against other families' fits of the same data.
-
-        Jones-Pewsey's censored term is ``Phi((T(L) - mu) / sigma)`` rather than the mass its
-        density puts below L: with censored values its likelihood is not one of a probability
-        model, and it cannot be ranked against the others (``family="auto"`` leaves it out).
-
-        Examples
-        --------
-        >>> import numpy as np, ferrule
-        >>> rain = np.maximum(np.random.default_rng(2).gamma(0.8, 4.0, 400) - 1.0, 0.0)
-        >>> [ferrule.fit(rain, f, left=0.0, seed=2).ranks_by_likelihood for f in ("yjt", "jpt")]
-        [True, False]
-        """
-        return not (family_info(self.family).models_raw_value and self.n_left + self.n_right > 0)
-
-    @property
     def _model(self) -> Model:
         info = family_info(self.family)
         return Model(
@@ -322,10 +305,8 @@ class Fit:
         units (it includes ``log(scale)``). At a finite threshold: the log of the mass
         censored there, as the censored likelihood counts it. Beyond a threshold: -inf
         (the observed variable never lies there). So ``logpdf(data).sum()`` is the
-        data-unit log-likelihood of a series without values beyond the thresholds. For
-        Jones-Pewsey the mass at a threshold is that of its own distribution, which its
-        censored likelihood does not use: with censored values the sum differs from
-        ``loglik``.
+        data-unit log-likelihood of a series without values beyond the thresholds:
+        ``logpdf(data).sum() == loglik`` to rounding.
 
         Parameters
         ----------

@@ -105,11 +105,6 @@ class FitOutcome:
     def problems(self) -> tuple[str, ...]:
         return self.fit.problems
 
-    @property
-    def comparable(self) -> bool:
-        """Whether log-lik and AIC rank against the other families' (as for family="auto")."""
-        return self.fit.ranks_by_likelihood
-
 
 def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> FitOutcome:
     import ferrule

@@ -18,7 +18,7 @@ import ferrule
 PUBLIC = [getattr(ferrule, name) for name in ferrule.__all__]
 FIT_METHODS = ["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "pdf", "ppf",
                "sample", "to_dict", "from_dict", "summary", "plot", "with_alternatives",
-               "n_uncensored", "goodness_of_fit", "ranks_by_likelihood"]  # fmt: skip
+               "n_uncensored", "goodness_of_fit"]  # fmt: skip
 
 
 @pytest.mark.parametrize(
