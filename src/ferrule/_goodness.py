@@ -134,8 +134,9 @@ def goodness_of_fit(fit: Fit, data: npt.ArrayLike) -> GoodnessOfFit:
     if np.isnan(search).any():  # no optimum (NaN propagated): nothing to judge
         empty = np.empty(0)
         return GoodnessOfFit(math.nan, math.nan, empty, empty, 0, 0)
-    u = (x + fit.shift) * fit.scale
-    u_left, u_right = ((t + fit.shift) * fit.scale for t in (fit.left, fit.right))
+    model = fit._model  # its rescaling (x + shift) * scale, the one the fit used
+    u = model._u(x)
+    u_left, u_right = (float(t) for t in model._u(np.array([fit.left, fit.right])))
     codes = _core.censoring(fit.family, search, u, u_left, u_right)
     n_left, n_right = int(np.sum(codes < 0)), int(np.sum(codes > 0))
     z = np.sort(np.asarray(fit.to_normal(x[codes == 0]), dtype=np.float64))
