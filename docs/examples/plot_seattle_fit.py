@@ -11,6 +11,7 @@ transformed wet days, and the probabilities of exceeding each amount on a log sc
 
 from importlib import resources
 
+import matplotlib.pyplot as plt
 import numpy as np
 import pandas as pd
 
@@ -28,7 +29,5 @@ print(fit.summary())
 print(f"P(dry) fitted {float(fit.cdf(0.0)):.3f}, observed {np.mean(rain == 0.0):.3f}")
 
 # %%
-# The diagnostic figure.
-figure = fit.plot(rain)
-figure.set_size_inches(10, 3.6)
-figure.tight_layout()
+# The diagnostic figure, drawn into a figure of the page's width.
+fit.plot(rain, figure=plt.figure(figsize=(11, 3.8), layout="constrained"))

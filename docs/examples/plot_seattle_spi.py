@@ -2,12 +2,14 @@
 A standardised precipitation index of Seattle
 =============================================
 
-Monthly totals of the bundled daily series, summed over three months and fitted per calendar month,
-give the SPI-3 of each month of 2012-2015: :func:`ferrule.xarray.standardized_index` on a DataArray
-with one station. Four years are a short calibration period (four values per calendar month), so the
-fits are those of a demonstration, not of a climatology; the calls are the same for 30 years of a grid.
+Monthly totals of the bundled daily series, summed over three months, give the SPI-3 of each month of
+2012-2015: :func:`ferrule.xarray.standardized_index` on a DataArray with one station. Four years hold
+only four values per calendar month, too few to fit (the fits need 5 distinct values, and those cells
+are NaN), so this example fits per season, twelve values each; with 30 years of a grid the default,
+``groupby="time.month"``, is the usual choice and the call is otherwise the same.
 """
 
+import textwrap
 from importlib import resources
 
 import matplotlib.pyplot as plt
@@ -24,15 +26,16 @@ monthly = daily.resample("MS").sum()
 pr = xr.DataArray(
     monthly.to_numpy()[np.newaxis, :],
     dims=("station", "time"),
-    coords={"station": ["Seattle"], "time": monthly.index},
+    coords={"station": ["Seattle"], "time": monthly.index.to_numpy()},
     name="pr",
     attrs={"units": "mm/month"},
 )
-spi3 = fx.standardized_index(pr, "yeo_johnson", accumulate=3, groupby="time.month", seed=1)
-print(spi3.attrs["long_name"])
+spi3 = fx.standardized_index(pr, "yeo_johnson", accumulate=3, groupby="time.season", seed=1)
+print(textwrap.fill(spi3.attrs["long_name"], 80))
+print("scores:", int(spi3.notnull().sum()), "of", spi3.size)  # the first two months have no 3-month sum
 
 # %%
-# Negative scores are drier than usual for the time of year, positive ones wetter.
+# Negative scores are drier than usual for the season, positive ones wetter.
 cell = spi3.sel(station="Seattle")
 figure, (top, bottom) = plt.subplots(2, 1, figsize=(8, 5), sharex=True)
 top.bar(monthly.index, monthly.to_numpy(), width=25, color="#4a7ab5")
