@@ -42,7 +42,8 @@ def main(path: str) -> int:
         print(f"  {name}")
     if missing:
         for lib, users in sorted(missing.items()):
-            print(f"needs {lib}, which the wheel does not carry: {', '.join(users)}", file=sys.stderr)
+            users_text = ", ".join(users)
+            print(f"needs {lib}, which the wheel does not carry: {users_text}", file=sys.stderr)
         return 1
     print("libraries: the C and C++ runtime, and what the wheel carries")
     return 0

@@ -24,9 +24,9 @@ EXTRAS = {
 }
 
 
-def check(condition: bool, what: str) -> None:
+def check(condition: bool, what: str, detail: str = "") -> None:
     if not condition:
-        sys.exit(f"wheel smoke test failed: {what}")
+        sys.exit(f"wheel smoke test failed: {what}\n{detail}".rstrip())
     print(f"  ok: {what}")
 
 
@@ -60,7 +60,7 @@ def main(version: str) -> None:
     run = subprocess.run(
         ["ferrule", "fit", "--seed", "1"], capture_output=True, text=True, check=False
     )
-    check(run.returncode == 0, f"`ferrule fit` on the bundled data exits 0 ({run.stderr.strip()})")
+    check(run.returncode == 0, "`ferrule fit` on the bundled data exits 0", run.stderr)
     check("seattle_precipitation.csv" in run.stdout, "and reports the bundled series")
     shown = subprocess.run(["ferrule", "--version"], capture_output=True, text=True, check=True)
     check(shown.stdout.strip() == f"ferrule {version}", "`ferrule --version`")

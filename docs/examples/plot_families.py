@@ -16,7 +16,8 @@ import pandas as pd
 
 import ferrule
 
-with resources.as_file(resources.files("ferrule") / "data" / "seattle_precipitation.csv") as path:
+bundled = resources.files("ferrule") / "data" / "seattle_precipitation.csv"
+with resources.as_file(bundled) as path:
     rain = pd.read_csv(path)["precipitation"].to_numpy()
 wet = rain[rain > 0.0]
 

@@ -3,9 +3,9 @@ One model per calendar month
 ============================
 
 :func:`ferrule.fit_grid` fits every cell of an array along one axis; here the cells are the twelve
-calendar months of the bundled Seattle series, arranged as a (month, day) array with NaN where a month
-has fewer days in the record. Each month gets its own Yeo-Johnson model with dry days censored at 0 mm,
-and the fitted probability of a dry day follows the season.
+calendar months of the bundled Seattle series, arranged as a (month, day) array with NaN where a
+month has fewer days in the record. Each month gets its own Yeo-Johnson model with dry days
+censored at 0 mm, and the fitted probability of a dry day follows the season.
 """
 
 from importlib import resources
@@ -16,7 +16,8 @@ import pandas as pd
 
 import ferrule
 
-with resources.as_file(resources.files("ferrule") / "data" / "seattle_precipitation.csv") as path:
+bundled = resources.files("ferrule") / "data" / "seattle_precipitation.csv"
+with resources.as_file(bundled) as path:
     daily = pd.read_csv(path, parse_dates=["date"], index_col="date")["precipitation"]
 
 by_month = [daily[daily.index.month == m].to_numpy() for m in range(1, 13)]

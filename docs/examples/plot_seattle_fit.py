@@ -17,7 +17,8 @@ import pandas as pd
 
 import ferrule
 
-with resources.as_file(resources.files("ferrule") / "data" / "seattle_precipitation.csv") as path:
+bundled = resources.files("ferrule") / "data" / "seattle_precipitation.csv"
+with resources.as_file(bundled) as path:
     rain = pd.read_csv(path, parse_dates=["date"], index_col="date")["precipitation"]
 
 fit = ferrule.fit(rain, "yeo_johnson", left=0.0, seed=1)
@@ -30,4 +31,4 @@ print(f"P(dry) fitted {float(fit.cdf(0.0)):.3f}, observed {np.mean(rain == 0.0):
 
 # %%
 # The diagnostic figure, drawn into a figure of the page's width.
-fit.plot(rain, figure=plt.figure(figsize=(11, 3.8), layout="constrained"))
+figure = fit.plot(rain, figure=plt.figure(figsize=(11, 3.8), layout="constrained"))

@@ -2,11 +2,11 @@
 A standardised precipitation index of Seattle
 =============================================
 
-Monthly totals of the bundled daily series, summed over three months, give the SPI-3 of each month of
-2012-2015: :func:`ferrule.xarray.standardized_index` on a DataArray with one station. Four years hold
-only four values per calendar month, too few to fit (the fits need 5 distinct values, and those cells
-are NaN), so this example fits per season, twelve values each; with 30 years of a grid the default,
-``groupby="time.month"``, is the usual choice and the call is otherwise the same.
+Monthly totals of the bundled daily series, summed over three months, give the SPI-3 of each month
+of 2012-2015: :func:`ferrule.xarray.standardized_index` on a DataArray with one station. Four years
+hold only four values per calendar month, too few to fit (the fits need 5 distinct values, and
+those cells are NaN), so this example fits per season, twelve values each; with 30 years of a grid
+the default, ``groupby="time.month"``, is the usual choice and the call is otherwise the same.
 """
 
 import textwrap
@@ -19,7 +19,8 @@ import xarray as xr
 
 import ferrule.xarray as fx
 
-with resources.as_file(resources.files("ferrule") / "data" / "seattle_precipitation.csv") as path:
+bundled = resources.files("ferrule") / "data" / "seattle_precipitation.csv"
+with resources.as_file(bundled) as path:
     daily = pd.read_csv(path, parse_dates=["date"], index_col="date")["precipitation"]
 
 monthly = daily.resample("MS").sum()
@@ -32,7 +33,8 @@ pr = xr.DataArray(
 )
 spi3 = fx.standardized_index(pr, "yeo_johnson", accumulate=3, groupby="time.season", seed=1)
 print(textwrap.fill(spi3.attrs["long_name"], 80))
-print("scores:", int(spi3.notnull().sum()), "of", spi3.size)  # the first two months have no 3-month sum
+# The first two months have no 3-month sum.
+print("scores:", int(spi3.notnull().sum()), "of", spi3.size)
 
 # %%
 # Negative scores are drier than usual for the season, positive ones wetter.
