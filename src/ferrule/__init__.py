@@ -71,6 +71,11 @@ if TYPE_CHECKING:
 
 
 def __getattr__(name: str) -> Any:
+    if name == "__version__":
+        # One version, the build's: the installed package's metadata holds it.
+        from importlib.metadata import version
+
+        return version("ferrule")
     if name in _SUBMODULES:
         return importlib.import_module(f"ferrule.{name}")
     if name not in _PUBLIC:
@@ -81,4 +86,5 @@ def __getattr__(name: str) -> Any:
 
 
 def __dir__() -> list[str]:
-    return sorted({*globals(), *_PUBLIC})
+    # The public names only, loaded or not (the helpers of this module are not among them).
+    return sorted({*__all__, *_SUBMODULES, "__version__"})

@@ -6,7 +6,7 @@ import traceback
 
 import numpy as np
 
-from ferrule._data import auto_scale
+from ferrule._input import checked_scale
 from ferrule._seeds import resolve_seed
 from ferrule.cli.checks import check_enough_values, floor_warning
 from ferrule.cli.errors import BROKEN_PIPE, FAILED, INTERRUPTED, USAGE, CliError, warn
@@ -142,7 +142,7 @@ def _rescaling(args, values: np.ndarray) -> tuple[float, float]:
     if args.scale is not None:
         return args.scale, shift
     try:
-        return auto_scale(values, shift), shift
+        return checked_scale("auto", values, shift), shift
     except ValueError as err:  # values too small for a power of ten
         raise CliError(in_option_words(str(err))) from None
 

@@ -7,7 +7,7 @@ import warnings
 from pathlib import Path
 from typing import Any
 
-from ferrule._grid.result import GRID_FORMAT
+from ferrule._grid.schema import GRID_FORMAT, PREFIX
 from ferrule.cli.errors import FAILED, USAGE, CliError, warn
 from ferrule.cli.fitting import AUTO
 from ferrule.cli.outputs import refuse_inputs
@@ -28,7 +28,7 @@ def _xarray() -> Any:
 
 def _open(path: str) -> Any:
     _xarray()
-    from ferrule.xarray._dataset import open_netcdf
+    from ferrule._grid.dataset import open_netcdf
 
     if not os.path.isfile(path):
         raise CliError(f"no such file: '{path}'", USAGE)
@@ -74,7 +74,7 @@ def _check_out(path: str, *inputs: str) -> None:
 
 
 def _write(dataset: Any, path: str) -> None:
-    from ferrule.xarray._dataset import write_netcdf
+    from ferrule._grid.dataset import write_netcdf
 
     try:
         write_netcdf(dataset, path)
@@ -126,7 +126,6 @@ def fit_grid_command(args: argparse.Namespace) -> int:
 def transform_command(args: argparse.Namespace) -> int:
     _xarray()
     import ferrule.xarray as fx
-    from ferrule.xarray._dataset import PREFIX
 
     with _open(args.params) as params, _open(args.input) as dataset:
         _check_out(args.out, args.params, args.input)

@@ -26,8 +26,8 @@ from __future__ import annotations
 import math
 from typing import Any
 
+from ferrule._grid.dataset import require_xarray
 from ferrule._seeds import SeedLike
-from ferrule.xarray._dataset import require_xarray
 
 __all__ = [
     "cdf",
@@ -44,9 +44,9 @@ require_xarray()
 
 def fit(
     da: Any,
-    dim: str = "time",
     family: str = "yeo_johnson",
     *,
+    dim: str = "time",
     groupby: str | None = None,
     method: str | None = None,
     left: Any = -math.inf,
@@ -79,13 +79,15 @@ def fit(
     ----------
     da : xarray.DataArray
         The data; `dim` is the series dimension, every other dimension a cell dimension.
-    dim : str, default "time"
-        The dimension along which to fit.
     family : str, default "yeo_johnson"
         One family, as :func:`ferrule.fit` names it.
+    dim : str, default "time"
+        The dimension along which to fit.
     groupby : str, optional
         A coordinate along `dim` whose values group the series, such as ``"time.month"``
-        or ``"time.season"``; the result gains a dimension named after it (``month``).
+        or ``"time.season"``; a datetime component alone (``"month"``, ``"season"``,
+        ``"dayofyear"``) is one of `dim` unless the DataArray has a coordinate of that name.
+        The result gains a dimension named after it (``month``).
     method, prior, max_converge, max_eval
         As in :func:`ferrule.fit`.
     left, right, scale, shift : scalar, array or DataArray

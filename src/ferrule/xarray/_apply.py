@@ -7,9 +7,10 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._grid.dataset import require_xarray
 from ferrule._grid.model import apply_cells, model_fields
-from ferrule._grid.result import GRID_FORMAT
-from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
+from ferrule._grid.schema import GRID_FORMAT, PREFIX
+from ferrule.xarray._labels import at_cells
 
 __all__ = ["apply_dataarray"]
 
