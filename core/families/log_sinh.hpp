@@ -86,6 +86,10 @@ struct LogSinh {
 
     static double uncensoredTerm(double y, double x, const Terms &t) { return mapLogJacobian(x, t.p) + t.normal(y); }
 
+    // Where a transformed threshold t = T(threshold) stands in the fitted normal: the
+    // censored masses are Phi of this score and its complement.
+    static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
+
     // The box lets epsilon reach exp(10); offsets above exp(0) = 1, or below exp(-20), are
     // excluded through the likelihood instead (every term is then kOutOfRangeTerm).
     static inline const double kEpsilonLow = std::exp(-20.0);

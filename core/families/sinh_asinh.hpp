@@ -70,6 +70,10 @@ struct SinhAsinh {
 
     static bool outOfRange(const Params &) { return false; }
 
+    // Where a transformed threshold t = T(threshold) stands in the fitted normal: the
+    // censored masses are Phi of this score and its complement.
+    static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
+
     // Normal prior on delta/(1+delta) (mean 0.5, sd 0.05: constants 2 pi 0.05^2 and 2 0.05^2)
     // plus a standard normal prior on eps/sqrt(1+eps^2).
     static double logPrior(const Params &p) {

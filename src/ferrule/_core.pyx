@@ -22,6 +22,7 @@ from ferrule._kernels cimport (
     FamilyInfo as CppFamilyInfo,
     FitReport,
     FitSettings,
+    Masses,
     Method,
     SeriesFit,
     censoring as cpp_censoring,
@@ -188,13 +189,18 @@ cdef const double[::1] _series(object data):
     return np.ascontiguousarray(data, dtype=np.float64).reshape(-1)
 
 
-def log_likelihood(str family, search, data, double left, double right, bint prior=False):
+cdef Masses _masses(bint exact):
+    return Masses.Exact if exact else Masses.Accurate
+
+
+def log_likelihood(str family, search, data, double left, double right, bint prior=False,
+                   bint exact=False):
     cdef FamilyId f = _family(family)
     cdef const double[::1] q = _parameters(search, parameterCount(f), "a search vector")
     cdef const double[::1] x = _series(data)
     cdef double dummy = 0.0
     cdef const double* start = &x[0] if x.shape[0] > 0 else &dummy
-    return cpp_log_likelihood(f, &q[0], start, x.shape[0], left, right, prior)
+    return cpp_log_likelihood(f, &q[0], start, x.shape[0], left, right, prior, _masses(exact))
 
 
 def censoring(str family, search, data, double left, double right):
@@ -272,8 +278,9 @@ cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str 
 
 def fit(str family, data, double left, double right, *, str method, bint rescale=False,
         double scale=1.0, double shift=0.0, bint prior=False, seed=None, int max_converge=5,
-        int max_eval=100000):
+        int max_eval=100000, bint exact=False):
     cdef FamilyId f = _family(family)
+    cdef Masses masses = _masses(exact)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
     s.left = left
     s.right = right
@@ -292,7 +299,7 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
     values.assign(&x[0], &x[0] + x.shape[0])
     cdef SeriesFit result
     with nogil:
-        result = cpp_fit(f, move(values), s)
+        result = cpp_fit(f, move(values), s, masses)
     return _report(result.report, parameterCount(f), result.lines, family)
 
 

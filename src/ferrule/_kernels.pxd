@@ -68,6 +68,10 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
 
 
 cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
+    cdef enum class Masses:
+        Accurate
+        Exact
+
     FamilyId familyByKey(const string& key) except +
     size_t parameterCount(FamilyId family)
 
@@ -78,7 +82,7 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
     void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n)
     void decode(FamilyId family, const double* q, double* natural)
     double logLikelihood(FamilyId family, const double* q, const double* data, size_t n,
-                         double left, double right, bool isMap) except +
+                         double left, double right, bool isMap, Masses masses) except +
     void censoring(FamilyId family, const double* q, const double* data, size_t n,
                    double left, double right, int8_t* out)
 
@@ -90,7 +94,8 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
         FitReport report
         vector[string] lines
 
-    SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings) except +
+    SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings,
+                  Masses masses) except +
 
     cdef cppclass CellFit:
         SeriesFit fit

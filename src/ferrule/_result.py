@@ -300,10 +300,8 @@ class Fit:
         units (it includes ``log(scale)``). At a finite threshold: the log of the mass
         censored there, as the censored likelihood counts it. Beyond a threshold: -inf
         (the observed variable never lies there). So ``logpdf(data).sum()`` is the
-        data-unit log-likelihood of a series without values beyond the thresholds. For
-        Jones-Pewsey the mass at a threshold is that of its own distribution, which its
-        censored likelihood does not use: with censored values the sum differs from
-        ``loglik``.
+        data-unit log-likelihood of a series without values beyond the thresholds:
+        ``logpdf(data).sum() == loglik`` to rounding.
 
         Parameters
         ----------

@@ -87,9 +87,8 @@ def test_default_run_prints_one_row_per_family_for_the_bundled_series(default_ru
     for row in rows:
         assert math.isfinite(float(row["log-lik"])) and math.isfinite(float(row["AIC"]))
         assert 0.0 < float(row["PPCC"]) <= 1.0
-    # Only Jones-Pewsey is flagged: its censored term is not its own distribution's mass.
-    assert [row["notes"] for row in rows] == ["", "", "", "#"]
-    ranked = min(rows[:3], key=lambda row: float(row["AIC"]))["family"]
+    assert [row["notes"] for row in rows] == ["", "", "", ""]
+    ranked = min(rows, key=lambda row: float(row["AIC"]))["family"]
     assert f"Lowest AIC: {ranked} (" in out
     # The fits' own console lines stay out of the table.
     assert "iterations:" not in out
@@ -101,7 +100,6 @@ def test_fits_classify_the_dry_days_as_left_censored(default_json):
     for fit in default_json["fits"]:
         assert (fit["censored_left"], fit["uncensored"], fit["censored_right"]) == (838, 623, 0)
         assert fit["valid"] and fit["problems"] == []
-        assert fit["comparable"] is (fit["family"] != "jpt")
         assert fit["aic"] == pytest.approx(
             2 * len(fit["search_vector"]) - 2 * fit["log_likelihood"]
         )
@@ -129,8 +127,7 @@ def yeo_johnson_log_lik(x, lam, mu, sigma):
 def jones_pewsey_log_lik(x, delta, eps, mu, sigma):
     """Jones-Pewsey, left-censored at 0: uncensored values have the sinh-arcsinh density
     delta cosh(a) / (sigma sqrt(1 + z^2)) phi(sinh a), z = (x - mu)/sigma, a = delta asinh z + eps;
-    a censored value contributes log Phi((T(0) - mu) / sigma) with T(0) = sinh(eps), the
-    threshold mapped without mu and sigma as the fit's objective does."""
+    a censored value contributes the mass below 0 of that distribution, log Phi(T(-mu/sigma))."""
     wet = x[x > 0]
     z = (wet - mu) / sigma
     a = delta * np.arcsinh(z) + eps
@@ -142,7 +139,8 @@ def jones_pewsey_log_lik(x, delta, eps, mu, sigma):
         - 0.5 * np.log(2 * np.pi)
         - 0.5 * np.sinh(a) ** 2
     )
-    return float(np.sum(density)) + (x.size - wet.size) * log_phi((math.sinh(eps) - mu) / sigma)
+    below = math.sinh(delta * math.asinh(-mu / sigma) + eps)
+    return float(np.sum(density)) + (x.size - wet.size) * log_phi(below)
 
 
 def test_reported_log_likelihood_is_the_censored_likelihood_in_data_units(default_json):

@@ -62,6 +62,7 @@ def test_nelder_mead_fits_and_lines_equal_the_kestrel_classes(
         scale=scale,
         shift=shift,
         prior=prior,
+        exact=True,
     )
     assert got["search"].tolist() == model.get_optimised_params()
     assert got["natural"].tolist() == model.get_distribution_params()
@@ -82,7 +83,7 @@ def test_log_likelihood_is_the_sum_of_the_kestrel_terms(key):
         total = 0.0
         for value in x:
             total = model.log_density(q, value, 0.0, np.inf, False) + total
-        assert _core.log_likelihood(key, q, x, 0.0, np.inf) == total
+        assert _core.log_likelihood(key, q, x, 0.0, np.inf, exact=True) == total
 
 
 GRID_SCRIPT = """

@@ -69,9 +69,14 @@ def test_censored_values(family):
     trans_mu_sigma = family.decode(list(family.search_vector))
     trans, mu, sigma = trans_mu_sigma[:-2], trans_mu_sigma[-2], trans_mu_sigma[-1]
     left, right = 0.5, 1.2
-    # Mass below T(left) and above T(right), thresholds mapped with the decoded parameters.
-    below = math.log(ref.normal_cdf((family.forward(left, *trans) - mu) / sigma))
-    above = math.log(1 - ref.normal_cdf((family.forward(right, *trans) - mu) / sigma))
+    # Mass below and above the thresholds in the model: Phi((T(L) - mu)/sigma) when T(x) is
+    # normal, Phi(T((L - mu)/sigma)) for Jones-Pewsey, which models the value itself.
+    if family.name == "PyJPT":
+        z_left, z_right = (family.forward((v - mu) / sigma, *trans) for v in (left, right))
+    else:
+        z_left, z_right = ((family.forward(v, *trans) - mu) / sigma for v in (left, right))
+    below = math.log(ref.normal_cdf(z_left))
+    above = math.log(1 - ref.normal_cdf(z_right))
     assert obj.log_density(q, 0.3, left, right, False) == pytest.approx(below, rel=1e-12)
     assert obj.log_density(q, left, left, right, False) == pytest.approx(below, rel=1e-12)
     assert obj.log_density(q, 9.0, left, right, False) == pytest.approx(above, rel=1e-12)
