@@ -269,7 +269,7 @@ def checked_scale(scale: float | str, values: Array, shift: float) -> float:
     """A positive finite factor, or for "auto" the power of ten of the series' magnitude."""
     if _automatic(scale):
         low, high = extremes(values[np.newaxis])
-        return auto_scale(float(low[0]), float(high[0]), shift)
+        return _power_of_ten(float(low[0]), float(high[0]), shift)
     scale = _number(scale, "scale")
     _check_scales(np.array([scale]), np.array([True]))
     return scale
@@ -291,9 +291,11 @@ def cell_scales(
             zip(low.tolist(), high.tolist(), shift.tolist(), strict=True)
         ):
             try:
-                out[i] = auto_scale(a, b, s)
+                out[i] = _power_of_ten(a, b, s)
             except ArgumentError as error:
-                raise ArgumentError(error.argument, f"{error}{where(i)}") from None
+                raise ArgumentError(
+                    error.argument, error.template + where(i), error.mentions
+                ) from None
         return out
     out = per_cell(scale, shape, "scale")
     _check_scales(out, needed, where)
@@ -322,17 +324,55 @@ def extremes(rows: Array) -> tuple[Array, Array]:
     return low, high
 
 
-def auto_scale(low: float, high: float, shift: float) -> float:
-    """The power of ten 10^-k that brings the largest finite |x + shift| into [1, 10).
+def auto_scale(values: npt.ArrayLike, shift: float = 0.0) -> float:
+    """The scale ``scale="auto"`` chooses: the power of ten that brings the largest finite
+    ``|x + shift|`` into [1, 10).
 
-    |x + shift| is largest at the lowest or the highest value, as rounding keeps order."""
+    Parameters
+    ----------
+    values : array_like
+        The series, in data units; NaN and infinite values play no part.
+    shift : float, default 0.0
+        Added to the values before scaling.
+
+    Returns
+    -------
+    float
+        ``10**-k``; 1 when no finite value differs from ``-shift``.
+
+    Raises
+    ------
+    ArgumentError
+        The largest ``|x + shift|`` is too small for a power of ten to bring to 1
+        (``argument`` is ``"scale"``).
+
+    Examples
+    --------
+    >>> import ferrule
+    >>> ferrule.auto_scale([12.0, 250.0, 3.5])
+    0.01
+    >>> ferrule.auto_scale([0.002, 0.004], shift=1.0)
+    1.0
+    """
+    low, high = extremes(np.asarray(values, dtype=np.float64).reshape(1, -1))
+    return _power_of_ten(float(low[0]), float(high[0]), float(shift))
+
+
+def _power_of_ten(low: float, high: float, shift: float) -> float:
+    """The power of ten 10^-k that brings the largest finite |x + shift| into [1, 10),
+    from the lowest and highest finite value (NaN: none); |x + shift| is largest at one of
+    them, as rounding keeps order."""
     largest = max(abs(low + shift), abs(high + shift)) if not math.isnan(low) else 0.0
     if not largest > 0.0:
         return 1.0
     power = -math.floor(math.log10(largest))
     if power > _LARGEST_POWER:
-        raise ArgumentError("scale", f"the largest |x + shift| is {largest:g}, too small to be "
-                            "brought to 1 by a power of ten; pass scale= (or shift=)")  # fmt: skip
+        raise ArgumentError(
+            "scale",
+            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power "
+            "of ten; pass {scale} (or {shift})",
+            ("scale", "shift"),
+        )
     return 10.0**power
 
 
@@ -360,7 +400,8 @@ def check_rescaled(
         raise ArgumentError(
             argument,
             f"(x + shift) * scale overflows with shift {shift[i]:g} and scale {scale[i]:g}: "
-            f"the largest |x| is {largest:g}; pass a smaller scale= or shift={where(i)}",
+            f"the largest |x| is {largest:g}; pass a smaller {{scale}} or {{shift}}{where(i)}",
+            ("scale", "shift"),
         )
 
 
@@ -376,7 +417,7 @@ def check_finite_left(
     """A family whose map is undefined at -inf needs a finite left threshold."""
     if info.bounded_below and not finite_left(left, scale, shift)[needed].all():
         raise ArgumentError("left", f"{info.title} needs a finite left threshold: its map is "
-                            "undefined at -inf (pass left=)")  # fmt: skip
+                            "undefined at -inf (pass {left})", ("left",))  # fmt: skip
 
 
 # ---- counts -------------------------------------------------------------------------------

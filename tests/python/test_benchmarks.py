@@ -71,6 +71,7 @@ def test_quick_run_prints_ratio_rows_for_every_group(quick_output):
         "3. transform_many",
         "4. C++ likelihood",
         "5. grid scaling",
+        "6. standardised index",
     ]
     for name, lines in found.items():
         assert any(RATIO_ROW.search(line) for line in lines), name

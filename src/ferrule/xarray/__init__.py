@@ -26,17 +26,20 @@ from __future__ import annotations
 import math
 from typing import Any
 
-from ferrule._grid.dataset import require_xarray
+from ferrule._grid.dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 from ferrule._seeds import SeedLike
 
 __all__ = [
     "cdf",
     "fit",
+    "fit_settings",
     "inverse",
+    "open_netcdf",
     "ppf",
     "standardized_index",
     "standardized_index_params",
     "transform",
+    "write_netcdf",
 ]
 
 require_xarray()
@@ -84,10 +87,9 @@ def fit(
     dim : str, default "time"
         The dimension along which to fit.
     groupby : str, optional
-        A coordinate along `dim` whose values group the series, such as ``"time.month"``
-        or ``"time.season"``; a datetime component alone (``"month"``, ``"season"``,
-        ``"dayofyear"``) is one of `dim` unless the DataArray has a coordinate of that name.
-        The result gains a dimension named after it (``month``).
+        A coordinate along `dim` whose values group the series, or a part of its dates:
+        ``"month"`` (also written ``"time.month"``), ``"season"``, ``"dayofyear"``...; the
+        result gains a dimension named after it (``month``).
     method, prior, max_converge, max_eval
         As in :func:`ferrule.fit`.
     left, right, scale, shift : scalar, array or DataArray
@@ -382,7 +384,7 @@ def standardized_index_params(
     >>> params["mu"].dims, params.attrs["ferrule_accumulate"]
     (('month', 'station'), 3)
     """
-    from ferrule._index import IndexSettings, index_params
+    from ferrule.xarray._index import IndexSettings, index_params
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior)  # fmt: skip
@@ -471,7 +473,7 @@ def standardized_index(
     >>> bool(abs(float(spi3.mean())) < 0.1)
     True
     """
-    from ferrule._index import IndexSettings, check_matching, index_params, index_scores
+    from ferrule.xarray._index import IndexSettings, check_matching, index_params, index_scores
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior)  # fmt: skip

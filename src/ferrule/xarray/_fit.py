@@ -82,6 +82,7 @@ def fit_dataarray(
     da = da.transpose(*cell_dims, dim)
     template = da.isel({dim: 0}, drop=True)
     cell_options = {name: _cell_option(options[name], template, name) for name in _OPTIONS}
+    groupby = group_name(da, dim, groupby)
     group_dim, groups = group_positions(da, dim, groupby)
     chunked = da.chunks is not None
     pieces, runs = [], []
@@ -102,7 +103,7 @@ def fit_dataarray(
         **settings_attrs(settings.info.key, settings.method, settings.prior,
                          settings.base_seed, settings.max_converge, settings.max_eval),
         PREFIX + "dim": dim,
-        PREFIX + "groupby": "" if groupby is None else group_key(da, dim, groupby),
+        PREFIX + "groupby": groupby or "",
         PREFIX + "variable": "" if da.name is None else str(da.name),
     }  # fmt: skip
     total = template.size * len(groups)
@@ -113,6 +114,14 @@ def fit_dataarray(
     return dataset
 
 
+def group_name(da: Any, dim: str, groupby: str | None) -> str | None:
+    """The coordinate `groupby` names: a date part of the series dimension's labels
+    ("month" is "time.month") unless a coordinate carries that name itself."""
+    if groupby is None or "." in groupby or groupby in da.coords:
+        return groupby
+    return f"{dim}.{groupby}"
+
+
 def group_positions(
     da: Any, dim: str, groupby: str | None
 ) -> tuple[str | None, list[tuple[Any, np.ndarray | None]]]:
@@ -121,7 +130,7 @@ def group_positions(
     label is missing (NaN, NaT) belongs to no group, as in xarray's own groupby."""
     if groupby is None:
         return None, [(None, None)]
-    groupby = group_key(da, dim, groupby)
+    groupby = group_name(da, dim, groupby)
     try:
         labels = da[groupby]
     except (KeyError, AttributeError) as err:
@@ -135,17 +144,6 @@ def group_positions(
         raise ValueError(f"cannot group by {groupby!r}: every value of {groupby!r} is missing")
     groups = [(u, np.flatnonzero(labelled & (values == u))) for u in np.unique(values[labelled])]
     return groupby.split(".")[-1], groups
-
-
-def group_key(da: Any, dim: str, groupby: str) -> str:
-    """`groupby` as a coordinate name: "month" is `dim`'s month ("time.month") unless the
-    DataArray has a coordinate named "month"."""
-    if not isinstance(groupby, str):
-        raise TypeError(f"groupby must be a string such as 'time.month', got "
-                        f"{type(groupby).__name__}")  # fmt: skip
-    if "." in groupby or groupby in da.coords:
-        return groupby
-    return f"{dim}.{groupby}"
 
 
 def _cell_option(value: Any, template: Any, name: str) -> Any:
