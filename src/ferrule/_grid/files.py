@@ -12,6 +12,8 @@ import numpy as np
 from ferrule._atomic import write_atomic
 from ferrule._grid.schema import (
     ARRAY_FIELDS,
+    GRID_FORMAT,
+    GRID_FORMAT_VERSION,
     LATER_SETTINGS,
     NETCDF_SUFFIXES,
     NPZ_HEADER,
@@ -19,6 +21,7 @@ from ferrule._grid.schema import (
     SETTING_FIELDS,
     TEXT_FIELDS,
 )
+from ferrule._model_check import check_fields, check_format, family_names
 
 __all__ = ["read_grid", "write_grid"]
 
@@ -62,7 +65,15 @@ def read_grid(path: str | os.PathLike[str]) -> dict[str, Any]:
         if NPZ_HEADER not in stored:
             raise ValueError(f"{os.fspath(path)!r} is not a saved ferrule grid")
         data: dict[str, Any] = json.loads(str(stored[NPZ_HEADER]))
-        names = data.pop("params")
+        if not isinstance(data, dict):
+            raise ValueError(f"{os.fspath(path)!r} is not a saved ferrule grid")
+        check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
+                     GRID_FORMAT_VERSION)  # fmt: skip
+        names = family_names("saved grid", data.get("family"))
+        arrays = [NPZ_PARAM_PREFIX + name for name in names]
+        arrays += [name for name in ARRAY_FIELDS if name not in TEXT_FIELDS]
+        check_fields("saved grid", stored, arrays)
+        data.pop("params", None)
         data["params"] = {name: stored[NPZ_PARAM_PREFIX + name] for name in names}
         data.update({name: stored[name] for name in ARRAY_FIELDS if name not in TEXT_FIELDS})
     return data
