@@ -51,17 +51,20 @@ def decode(family: FamilyKey, search: npt.ArrayLike) -> Array:
     """Natural parameters of a search vector (the family's setParams)."""
 
 def forward(
-    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 1
+    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 0
 ) -> Array:
     """T(x) element by element, any shape; `transformation` holds the transformation
-    parameters only. No rescaling. Bit-identical to the kestrel classes' transform_many."""
+    parameters only. No rescaling. Vector kernels: within a few ulp of the kestrel classes'
+    transform_many, the same bits for any `n_threads` (0: every core) and any shape."""
 
 def inverse(
-    family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 1
+    family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 0
 ) -> Array:
     """T^-1(y) element by element, any shape."""
 
-def log_jacobian(family: FamilyKey, transformation: npt.ArrayLike, x: Array) -> Array:
+def log_jacobian(
+    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 0
+) -> Array:
     """log T'(x) element by element (for Jones-Pewsey the sinh-arcsinh map itself; the
     public layer standardises first)."""
 
@@ -83,11 +86,11 @@ def censoring(
     """How the likelihood treats each value at this search vector: -1 left-censored,
     0 uncensored, +1 right-censored (the one censoring decision of the core)."""
 
-def ndtr(z: Array) -> Array:
+def ndtr(z: Array, n_threads: int = 0) -> Array:
     """The standard normal distribution function, accurate to a few ulp (erfc based);
     not the likelihood's own approximation."""
 
-def log_ndtr(z: Array) -> Array:
+def log_ndtr(z: Array, n_threads: int = 0) -> Array:
     """log ndtr(z), accurate in the far left tail too."""
 
 def ndtri(p: Array) -> Array:

@@ -159,20 +159,20 @@ cdef object _map_elements(str family, transformation, x, int n_threads, _Element
         elif which == _INVERSE:
             cpp_inverse(f, &t[0], &xin[0], &o[0], n, n_threads)
         else:
-            cpp_log_jacobian(f, &t[0], &xin[0], &o[0], n)
+            cpp_log_jacobian(f, &t[0], &xin[0], &o[0], n, n_threads)
     return out
 
 
-def forward(str family, transformation, x, int n_threads=1):
+def forward(str family, transformation, x, int n_threads=0):
     return _map_elements(family, transformation, x, n_threads, _FORWARD)
 
 
-def inverse(str family, transformation, y, int n_threads=1):
+def inverse(str family, transformation, y, int n_threads=0):
     return _map_elements(family, transformation, y, n_threads, _INVERSE)
 
 
-def log_jacobian(str family, transformation, x):
-    return _map_elements(family, transformation, x, 1, _LOG_JACOBIAN)
+def log_jacobian(str family, transformation, x, int n_threads=0):
+    return _map_elements(family, transformation, x, n_threads, _LOG_JACOBIAN)
 
 
 cdef const double[::1] _series(object data):
@@ -199,7 +199,7 @@ def censoring(str family, search, data, double left, double right):
     return out
 
 
-cdef object _normal(z, _ElementMap which):
+cdef object _normal(z, _ElementMap which, int n_threads):
     values = _contiguous(z)
     out = np.empty_like(values)
     cdef const double[::1] v = values.reshape(-1)
@@ -209,24 +209,24 @@ cdef object _normal(z, _ElementMap which):
         return out
     with nogil:
         if which == _NORMAL_CDF:
-            standardNormalCdf(&v[0], &o[0], n)
+            standardNormalCdf(&v[0], &o[0], n, n_threads)
         elif which == _NORMAL_LOG_CDF:
-            standardNormalLogCdf(&v[0], &o[0], n)
+            standardNormalLogCdf(&v[0], &o[0], n, n_threads)
         else:
             standardNormalQuantile(&v[0], &o[0], n)
     return out
 
 
-def ndtr(z):
-    return _normal(z, _NORMAL_CDF)
+def ndtr(z, int n_threads=0):
+    return _normal(z, _NORMAL_CDF, n_threads)
 
 
-def log_ndtr(z):
-    return _normal(z, _NORMAL_LOG_CDF)
+def log_ndtr(z, int n_threads=0):
+    return _normal(z, _NORMAL_LOG_CDF, n_threads)
 
 
 def ndtri(p):
-    return _normal(p, _NORMAL_QUANTILE)
+    return _normal(p, _NORMAL_QUANTILE, 1)
 
 
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,

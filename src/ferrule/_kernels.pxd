@@ -70,15 +70,15 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                  int threads)
     void inverse(FamilyId family, const double* t, const double* y, double* out, size_t n,
                  int threads)
-    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n)
+    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n, int threads)
     void decode(FamilyId family, const double* q, double* natural)
     double logLikelihood(FamilyId family, const double* q, const double* data, size_t n,
                          double left, double right, bool isMap) except +
     void censoring(FamilyId family, const double* q, const double* data, size_t n,
                    double left, double right, int8_t* out)
 
-    void standardNormalCdf(const double* z, double* out, size_t n)
-    void standardNormalLogCdf(const double* z, double* out, size_t n)
+    void standardNormalCdf(const double* z, double* out, size_t n, int threads)
+    void standardNormalLogCdf(const double* z, double* out, size_t n, int threads)
     void standardNormalQuantile(const double* p, double* out, size_t n)
 
     cdef cppclass SeriesFit:
