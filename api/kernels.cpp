@@ -131,8 +131,12 @@ SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &sett
     return withFamily(family, [&](auto kernel) {
         using F = decltype(kernel);
         CollectingSink sink;
-        FitReport report = fitSeries<F>(std::move(data), settings, sink);
-        return SeriesFit{std::move(report), std::move(sink.lines)};
+        try {
+            FitReport report = fitSeries<F>(std::move(data), settings, sink);
+            return SeriesFit{std::move(report), std::move(sink.lines)};
+        } catch (const FitStopped &) {
+            return SeriesFit{FitReport{}, std::move(sink.lines), true};
+        }
     });
 }
 

@@ -40,10 +40,12 @@ void standardNormalCdf(const double *z, double *out, std::size_t n, int threads)
 void standardNormalLogCdf(const double *z, double *out, std::size_t n, int threads);
 void standardNormalQuantile(const double *p, double *out, std::size_t n);
 
-// One fit, its lines collected.
+// One fit, its lines collected. A fit that its monitor stopped (settings.monitor) is
+// `stopped`, its report empty.
 struct SeriesFit {
     FitReport report;
     std::vector<std::string> lines;
+    bool stopped = false;
 };
 SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings);
 

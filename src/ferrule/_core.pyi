@@ -122,12 +122,16 @@ def fit(
     seed: int | None = None,
     max_converge: int = 5,
     max_eval: int = 100000,
+    on_progress: object = None,  # callable(evaluations: int), called holding the GIL
 ) -> FitOutput:
     """Fits one series exactly as the kestrel classes do (same warnings, rescaling, start
     point or box, optimiser settings and results), with the console lines returned
     instead of printed. `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
     alone for differential evolution and shuffled complex evolution (required for them;
-    ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL."""
+    ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL; every
+    2**16 likelihood terms or so it takes it back to call `on_progress` with the number of
+    likelihood evaluations made and to run signal handlers: an exception from either
+    (KeyboardInterrupt at Ctrl-C) stops the fit and is raised."""
 
 class GridFitOutput(TypedDict):
     search: Array  # (ncells, k), NaN rows for skipped cells

@@ -261,9 +261,37 @@ cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str 
     }
 
 
+# What a single fit reports between evaluations, holding the GIL: progress, and whether a
+# signal handler (Ctrl-C) raised, which stops the fit.
+cdef class _FitControl:
+    cdef object on_progress
+    cdef object raised
+
+    def __init__(self, on_progress):
+        self.on_progress = on_progress
+        self.raised = None
+
+
+cdef cbool _poll_fit(void* context, int64_t evaluations) noexcept with gil:
+    cdef _FitControl control = <_FitControl>context
+    try:
+        if control.on_progress is not None:
+            control.on_progress(evaluations)
+        PyErr_CheckSignals()
+    except BaseException as exc:
+        control.raised = exc
+        return True
+    return False
+
+
+# A fit is polled after about this many likelihood terms: often enough that Ctrl-C and a
+# progress bar answer within milliseconds, rarely enough to cost nothing.
+cdef int64_t _TERMS_PER_POLL = 1 << 16
+
+
 def fit(str family, data, double left, double right, *, str method, bint rescale=False,
         double scale=1.0, double shift=0.0, bint prior=False, seed=None, int max_converge=5,
-        int max_eval=100000):
+        int max_eval=100000, on_progress=None):
     cdef FamilyId f = _family(family)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
     s.left = left
@@ -281,9 +309,15 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
         raise ValueError("cannot fit an empty data series: it must hold at least one value")
     cdef vector[double] values
     values.assign(&x[0], &x[0] + x.shape[0])
+    control = _FitControl(on_progress)
+    s.monitor.poll = _poll_fit
+    s.monitor.context = <void*>control
+    s.monitor.every = max(1, _TERMS_PER_POLL // x.shape[0])
     cdef SeriesFit result
     with nogil:
         result = cpp_fit(f, move(values), s)
+    if result.stopped:
+        raise control.raised
     return _report(result.report, parameterCount(f), result.lines, family)
 
 

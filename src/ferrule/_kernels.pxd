@@ -43,6 +43,13 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         long long evaluations
         bool limitReached
 
+    ctypedef bool (*MonitorPoll)(void* context, int64_t evaluations) noexcept
+
+    cdef cppclass FitMonitor:
+        MonitorPoll poll
+        void* context
+        int64_t every
+
     cdef cppclass FitSettings:
         Method method
         bool rescale
@@ -54,6 +61,7 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         int maxConverge
         int maxEval
         optional[uint32_t] seed
+        FitMonitor monitor
 
     cdef cppclass FitReport:
         FitResult result
@@ -84,6 +92,7 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
     cdef cppclass SeriesFit:
         FitReport report
         vector[string] lines
+        bool stopped
 
     SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings) except +
 
