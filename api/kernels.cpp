@@ -57,6 +57,14 @@ template <class Kernel> void mapPieces(const double *in, double *out, std::size_
     }
 }
 
+// Calls visit(Policy{}) with the likelihood policy that `masses` names.
+template <class Visit> decltype(auto) withMasses(Masses masses, Visit &&visit) {
+    if (masses == Masses::Exact) {
+        return visit(ExactNormalMass{});
+    }
+    return visit(AccurateNormalMass{});
+}
+
 } // namespace
 
 FamilyId familyByKey(const std::string &key) {
@@ -96,11 +104,13 @@ void decode(FamilyId family, const double *q, double *natural) {
 }
 
 double logLikelihood(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
-                     bool isMap) {
+                     bool isMap, Masses masses) {
     return withFamily(family, [&](auto kernel) {
-        using F = decltype(kernel);
-        const PreparedSeries series(Vector(data, data + n), left, right);
-        return CensoredLikelihood<F>(series, isMap).logLik(q);
+        return withMasses(masses, [&](auto mass) {
+            using F = decltype(kernel);
+            const PreparedSeries series(Vector(data, data + n), left, right);
+            return CensoredLikelihood<F, decltype(mass)>(series, isMap).logLik(q);
+        });
     });
 }
 
@@ -108,7 +118,7 @@ void censoring(FamilyId family, const double *q, const double *data, std::size_t
                std::int8_t *out) {
     withFamily(family, [&](auto kernel) {
         using F = decltype(kernel);
-        const ValueTerm<F> at(F::decode(q), left, right);
+        const ValueTerm<F, AccurateNormalMass> at(F::decode(q), left, right);
         for (std::size_t i = 0; i < n; ++i) {
             out[i] = static_cast<std::int8_t>(at.side(data[i]));
         }
@@ -127,16 +137,18 @@ void standardNormalQuantile(const double *p, double *out, std::size_t n) {
     mapElements(p, out, n, 1, [](double v) { return ferrule::standardNormalQuantile(v); });
 }
 
-SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings) {
+SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings, Masses masses) {
     return withFamily(family, [&](auto kernel) {
-        using F = decltype(kernel);
-        CollectingSink sink;
-        try {
-            FitReport report = fitSeries<F>(std::move(data), settings, sink);
-            return SeriesFit{std::move(report), std::move(sink.lines)};
-        } catch (const FitStopped &) {
-            return SeriesFit{FitReport{}, std::move(sink.lines), true};
-        }
+        return withMasses(masses, [&](auto mass) {
+            using F = decltype(kernel);
+            CollectingSink sink;
+            try {
+                FitReport report = fitSeries<F, decltype(mass)>(std::move(data), settings, sink);
+                return SeriesFit{std::move(report), std::move(sink.lines)};
+            } catch (const FitStopped &) {
+                return SeriesFit{FitReport{}, std::move(sink.lines), true};
+            }
+        });
     });
 }
 

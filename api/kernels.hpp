@@ -25,13 +25,17 @@ void forward(FamilyId family, const double *t, const double *x, double *out, std
 void inverse(FamilyId family, const double *t, const double *y, double *out, std::size_t n, int threads);
 void logJacobian(FamilyId family, const double *t, const double *x, double *out, std::size_t n, int threads);
 
+// How the likelihood evaluates its censored masses: Accurate (full precision in both tails,
+// the public layer's) or Exact (the kestrel classes' arithmetic, bit for bit).
+enum class Masses { Accurate, Exact };
+
 // Natural parameters (kParams of them) of the search vector q.
 void decode(FamilyId family, const double *q, double *natural);
 
 // The censored log-likelihood at q (prior added when isMap), and each value's censoring
 // (-1 left, 0 uncensored, +1 right) as the likelihood decides it.
 double logLikelihood(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
-                     bool isMap);
+                     bool isMap, Masses masses = Masses::Accurate);
 void censoring(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
                std::int8_t *out);
 
@@ -47,9 +51,9 @@ struct SeriesFit {
     std::vector<std::string> lines;
     bool stopped = false;
 };
-SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings);
+SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings, Masses masses = Masses::Accurate);
 
-// Fits of many cells: values is ncells x n (row-major), one row per cell, of which the
+// Fits of many cells (accurate masses): values is ncells x n (row-major), one row per cell, of which the
 // first lengths[i] values are cell i's series (all n when lengths is null); left, right,
 // scale, shift and seeds hold one entry per cell (scale, shift, seeds may be null: 1, 0,
 // and no seed). Skipped cells are not fitted. results[i] is filled for committed cells.

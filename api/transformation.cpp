@@ -67,18 +67,19 @@ Vector Transformation::optimParamsSCE(Vector data, bool doRescale, bool isMap, i
 }
 
 template <class F>
-ValueTerm<F> FamilyTransformation<F>::decodeAt(const Vector &v, double left, double right, bool doRescale) {
+ValueTerm<F, ExactNormalMass> FamilyTransformation<F>::decodeAt(const Vector &v, double left, double right,
+                                                                bool doRescale) {
     setParams(v);
     if (doRescale) {
         left = rescaleOne(left);
         right = rescaleOne(right);
     }
-    return ValueTerm<F>(params_, left, right);
+    return ValueTerm<F, ExactNormalMass>(params_, left, right);
 }
 
 template <class F>
 double FamilyTransformation<F>::logDensity(const Vector &v, double x, double left, double right, bool doRescale) {
-    const ValueTerm<F> at = decodeAt(v, left, right, doRescale);
+    const ValueTerm<F, ExactNormalMass> at = decodeAt(v, left, right, doRescale);
     if (F::outOfRange(params_)) {
         return kOutOfRangeTerm;
     }
@@ -87,7 +88,7 @@ double FamilyTransformation<F>::logDensity(const Vector &v, double x, double lef
 
 template <class F>
 double FamilyTransformation<F>::logJacobian(const Vector &v, double x, double left, double right, bool doRescale) {
-    const ValueTerm<F> at = decodeAt(v, left, right, doRescale);
+    const ValueTerm<F, ExactNormalMass> at = decodeAt(v, left, right, doRescale);
     return at.logJacobian(doRescale ? rescaleOne(x) : x);
 }
 
@@ -122,14 +123,14 @@ template <class F>
 double FamilyTransformation<F>::negLogLik(const Vector &v, const Vector &data, double left, double right, bool isMap) {
     setParams(v);
     const PreparedSeries series(data, left, right);
-    return -CensoredLikelihood<F>(series, isMap).logLikAt(params_);
+    return -CensoredLikelihood<F, ExactNormalMass>(series, isMap).logLikAt(params_);
 }
 
 template <class F>
 FitReport FamilyTransformation<F>::fitReport(Vector data, FitSettings settings, MessageSink &sink) const {
     settings.scale = scale;
     settings.shift = shift;
-    return fitSeries<F>(std::move(data), settings, sink);
+    return fitSeries<F, ExactNormalMass>(std::move(data), settings, sink);
 }
 
 template class FamilyTransformation<YeoJohnson>;

@@ -121,7 +121,7 @@ protected:
 
 private:
     // Decodes v into this object, then places the (optionally rescaled) thresholds.
-    ValueTerm<F> decodeAt(const Vector &v, double left, double right, bool doRescale);
+    ValueTerm<F, ExactNormalMass> decodeAt(const Vector &v, double left, double right, bool doRescale);
 
     Params params_;
 };

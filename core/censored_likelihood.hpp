@@ -1,19 +1,24 @@
 // The censored log-likelihood of one series: the hot path of every fit.
 //
-//   log L(q) = sum_i term_i + (log prior when asked),   terms added in index order,
+//   log L(q) = sum_i term_i + (log prior when asked),
 //
 // where, with the natural parameters p = decode(q), y_i = T(x_i), tL = T(L), tR = T(R):
 //   uncensored  term_i = the family's density term at (y_i, x_i)
-//   left        term_i = log Phi((tL - mu)/sigma)        (the mass below the threshold)
-//   right       term_i = log(1 - Phi((tR - mu)/sigma))   (the mass above it)
+//   left        term_i = log Phi(zL)        (the mass the model puts below L)
+//   right       term_i = log(1 - Phi(zR))   (the mass above R)
 // as classify() (censoring.hpp) decides, and every term is kOutOfRangeTerm when the family
-// refuses p. The sum is held in doubles and accumulated value by value in index order, so
-// one -inf term makes it -inf and one NaN term NaN.
+// refuses p. The scores zL, zR are the family's (F::thresholdScore): (tL - mu)/sigma when
+// T(x) is modelled as normal, T((L - mu)/sigma) when the raw value is (Jones-Pewsey). The
+// policy Mass (likelihood_policy.hpp) decides how Phi and its logarithm are evaluated, and
+// through Mass::Evaluation how the terms are computed and in which order they are added:
+// the exact layer one scalar term at a time and value by value in index order, the public
+// layer with vector kernels and pairwise (core/pairwise_sum.hpp). The sum is held in doubles,
+// so one -inf term makes it -inf and one NaN term NaN.
 //
 // Speed without changing a bit: a term depends only on the value (and p), so each distinct
-// value's term is computed once per evaluation and the sum then adds the terms in index
-// order, the same additions in the same order as one term per value. The distinct values
-// and each value's slot among them are found once, when the series is prepared.
+// value's term is computed once per evaluation and the sum then adds the terms in the order
+// of the values, the same additions in the same order as one term per value. The distinct
+// values and each value's slot among them are found once, when the series is prepared.
 #pragma once
 
 #include <algorithm>
@@ -25,6 +30,7 @@
 
 #include "core/censoring.hpp"
 #include "core/families/kernel_support.hpp"
+#include "core/likelihood_policy.hpp"
 
 namespace ferrule {
 
@@ -72,14 +78,17 @@ private:
 };
 
 // Where one value stands at one parameter point: its censoring and its likelihood term.
-template <class F> struct ValueTerm {
+template <class F, class Mass> struct ValueTerm {
     typename F::Params p;
     typename F::Terms terms; // the parts of an uncensored term fixed by p
     double left, right, tL, tR;
+    double below, above; // the censored terms, the same for every value on their side
 
     ValueTerm(const typename F::Params &params, double leftThreshold, double rightThreshold)
         : p(params), terms(F::terms(params)), left(leftThreshold), right(rightThreshold),
-          tL(F::forward(leftThreshold, params)), tR(F::forward(rightThreshold, params)) {}
+          tL(F::forward(leftThreshold, params)), tR(F::forward(rightThreshold, params)),
+          below(Mass::logBelow(F::thresholdScore(leftThreshold, tL, params))),
+          above(Mass::logAbove(F::thresholdScore(rightThreshold, tR, params))) {}
 
     Censoring side(double x) const { return classify(x, F::forward(x, p), left, right, tL, tR); }
 
@@ -91,9 +100,9 @@ template <class F> struct ValueTerm {
         case Censoring::None:
             return F::uncensoredTerm(y, x, terms);
         case Censoring::Left:
-            return leftCensoredTerm(tL, p.mu, p.sigma);
+            return below;
         default:
-            return rightCensoredTerm(tR, p.mu, p.sigma);
+            return above;
         }
     }
 
@@ -101,7 +110,7 @@ template <class F> struct ValueTerm {
     double logJacobian(double x) const { return side(x) == Censoring::None ? F::termLogJacobian(x, p) : 0.0; }
 };
 
-template <class F> class CensoredLikelihood {
+template <class F, class Mass> class CensoredLikelihood {
 public:
     CensoredLikelihood(const PreparedSeries &series, bool isMap)
         : series_(series), isMap_(isMap), terms_(series.distinct().size()) {}
@@ -118,13 +127,9 @@ public:
                 s = kOutOfRangeTerm + s;
             }
         } else {
-            const ValueTerm<F> at(p, series_.left(), series_.right());
-            for (std::size_t d = 0; d < distinct.size(); ++d) {
-                terms_[d] = at.term(distinct[d]);
-            }
-            for (std::size_t i = 0; i < slots.size(); ++i) {
-                s = terms_[slots[i]] + s;
-            }
+            const ValueTerm<F, Mass> at(p, series_.left(), series_.right());
+            Mass::Evaluation::template terms<F>(at, distinct, terms_);
+            s = Mass::Evaluation::sum(terms_, slots);
         }
         if (isMap_) {
             s = F::logPrior(p) + s;

@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdint>
 
-#include "core/normal.hpp"
-
 namespace ferrule {
 
 // -1 left-censored, 0 uncensored, +1 right-censored.
@@ -39,14 +37,6 @@ inline Censoring classify(double x, double y, double left, double right, double 
         return Censoring::None;
     }
     return y <= tL ? Censoring::Left : Censoring::Right;
-}
-
-// Log mass beyond a threshold: log Phi((tL - mu)/sigma) below the left one,
-// log(1 - Phi((tR - mu)/sigma)) above the right one. Taken directly, without a tail
-// formula, as the likelihood defines it.
-inline double leftCensoredTerm(double tL, double mu, double sigma) { return std::log(normalCdf((tL - mu) / sigma)); }
-inline double rightCensoredTerm(double tR, double mu, double sigma) {
-    return std::log(1.0 - normalCdf((tR - mu) / sigma));
 }
 
 } // namespace ferrule

@@ -1,6 +1,6 @@
 // The standard normal distribution to full double precision, for the fitted distribution
-// in data units (cdf, ppf, sampling). The likelihood keeps its own approximation
-// (normal.hpp); these are never used by a fit.
+// in data units (cdf, ppf, sampling) and for the censored masses of the public layer's
+// likelihood (likelihood_policy.hpp). The exact layer keeps its own approximation (normal.hpp).
 #pragma once
 
 #include <cmath>
@@ -13,9 +13,13 @@ namespace ferrule {
 // Phi(z) = erfc(-z / sqrt 2) / 2: no cancellation in either tail.
 inline double standardNormalCdf(double z) { return 0.5 * std::erfc(-z / std::sqrt(2.0)); }
 
-// log Phi(z). Where erfc would underflow (z < -37.5) the asymptotic series of the Mills
+// log Phi(z). Above 0, log1p(-Phi(-z)) keeps the tiny mass beyond z that log(Phi(z)) would
+// round away; where erfc would underflow (z < -37.5) the asymptotic series of the Mills
 // ratio takes over: Phi(z) = phi(z) / |z| (1 - 1/z^2 + 3/z^4 - 15/z^6 + 105/z^8 ...).
 inline double standardNormalLogCdf(double z) {
+    if (z > 0.0) {
+        return std::log1p(-standardNormalCdf(-z));
+    }
     if (z > -37.5) {
         return std::log(standardNormalCdf(z));
     }

@@ -77,7 +77,8 @@ template <std::size_t N> Vector toVector(const std::array<double, N> &a) { retur
 
 } // namespace fit_detail
 
-template <class F> FitReport fitSeries(Vector data, const FitSettings &settings, MessageSink &sink) {
+// Mass: how the likelihood evaluates its censored masses (likelihood_policy.hpp).
+template <class F, class Mass> FitReport fitSeries(Vector data, const FitSettings &settings, MessageSink &sink) {
     using namespace fit_detail;
     // The threshold checks need a smallest and a largest value.
     if (data.empty()) {
@@ -106,7 +107,7 @@ template <class F> FitReport fitSeries(Vector data, const FitSettings &settings,
     }
 
     const PreparedSeries series(std::move(data), left, right);
-    const CensoredLikelihood<F> likelihood(series, settings.isMap);
+    const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
     MonitorCounter counter(settings.monitor);
     const auto negLogLik = [&likelihood, &counter](const Vector &q) {
         counter.evaluated();

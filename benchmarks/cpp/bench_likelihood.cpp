@@ -70,7 +70,7 @@ int main(int argc, char **argv) {
     const double infinity = std::numeric_limits<double>::infinity();
     // What a fit evaluates: the series prepared once, then one likelihood per point.
     const ferrule::PreparedSeries series(data, 0.0, infinity);
-    const ferrule::CensoredLikelihood<ferrule::YeoJohnson> likelihood(series, false);
+    const ferrule::CensoredLikelihood<ferrule::YeoJohnson, ferrule::ExactNormalMass> likelihood(series, false);
     ferrule::YeoJohnsonTransformation model;
     using ferrule::bench::repeated;
     const std::vector<double> seconds =

@@ -38,7 +38,7 @@ int main(int argc, char **argv) {
     const double infinity = std::numeric_limits<double>::infinity();
 
     const ferrule::PreparedSeries series(data, 0.0, infinity);
-    const ferrule::CensoredLikelihood<ferrule::YeoJohnson> likelihood(series, false);
+    const ferrule::CensoredLikelihood<ferrule::YeoJohnson, ferrule::ExactNormalMass> likelihood(series, false);
     long evaluations = 0;
     std::set<std::vector<std::uint64_t>> points;
     const auto counting = [&](const ferrule::Vector &q) {

@@ -1,7 +1,9 @@
 // Jones-Pewsey: the sinh-arcsinh distribution of the raw value itself. With the map T of
 // sinh_asinh.hpp, z = (x - mu)/sigma and T(z) standard normal. Everything but the
-// likelihood terms is the sinh-arcsinh family's; censoring is judged on T(x) and the
-// censored terms are the shared ones, log Phi((T(L) - mu)/sigma) and its right twin.
+// likelihood terms is the sinh-arcsinh family's. Censoring is judged on T(x) (T is
+// increasing, so that is x against the threshold); a censored value contributes the mass
+// the model itself puts beyond the threshold, Phi(T((L - mu)/sigma)) below the left one and
+// 1 - Phi(T((R - mu)/sigma)) above the right one.
 #pragma once
 
 #include <cmath>
@@ -33,6 +35,11 @@ struct JonesPewsey : SinhAsinh {
     static double termLogJacobian(double x, const Params &p) {
         const double z = (x - p.mu) / p.sigma;
         return jacobianTerm(z, p.delta * std::asinh(z) + p.epsilon, std::log(p.delta), std::log(p.sigma));
+    }
+
+    // The standardised threshold mapped by T is standard normal under the model.
+    static double thresholdScore(double threshold, double, const Params &p) {
+        return forward((threshold - p.mu) / p.sigma, p);
     }
 
     // That Jacobian plus the standard normal log density of s = T(z); y serves only in the

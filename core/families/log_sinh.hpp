@@ -18,6 +18,8 @@ struct LogSinh {
     static constexpr std::size_t kTransParams = 2;
     static constexpr std::size_t kParams = kTransParams + 2;
     static constexpr std::array<const char *, kTransParams> transformationNames{"lambda", "epsilon"};
+    // Transformation parameters that must lie above zero: sinh(epsilon + lambda x) > 0 for x >= 0.
+    static constexpr std::array<const char *, 2> positiveNames{"lambda", "epsilon"};
     static constexpr bool modelsRawValue = false;
 
     struct Params {
@@ -80,6 +82,10 @@ struct LogSinh {
     static double termLogJacobian(double x, const Params &p) { return mapLogJacobian(x, p); }
 
     static double uncensoredTerm(double y, double x, const Terms &t) { return mapLogJacobian(x, t.p) + t.normal(y); }
+
+    // Where a transformed threshold t = T(threshold) stands in the fitted normal: the
+    // censored masses are Phi of this score and its complement.
+    static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
     // The box lets epsilon reach exp(10); offsets above exp(0) = 1, or below exp(-20), are
     // excluded through the likelihood instead (every term is then kOutOfRangeTerm).

@@ -41,6 +41,7 @@ struct FamilyInfo {
     std::string kestrelClass; // single-location class of ferrule.kestrel
     std::string gridClass;    // grid class of ferrule.kestrel; empty when none
     std::vector<std::string> transformationNames;
+    std::vector<std::string> positiveNames;  // transformation parameters that must be above zero
     std::vector<double> start, lower, upper; // search start point and box
     bool modelsRawValue;                     // Jones-Pewsey: T((x - mu)/sigma) is standard normal
     bool hasShift;                           // whether the kestrel classes take a shift
@@ -82,6 +83,7 @@ inline FamilyInfo familyInfo(FamilyId id) {
                           names.kestrelClass,
                           names.gridClass,
                           {F::transformationNames.begin(), F::transformationNames.end()},
+                          {F::positiveNames.begin(), F::positiveNames.end()},
                           {F::start.begin(), F::start.end()},
                           {F::lower.begin(), F::lower.end()},
                           {F::upper.begin(), F::upper.end()},

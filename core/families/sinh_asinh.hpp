@@ -18,6 +18,8 @@ struct SinhAsinh {
     static constexpr std::size_t kTransParams = 2;
     static constexpr std::size_t kParams = kTransParams + 2;
     static constexpr std::array<const char *, kTransParams> transformationNames{"delta", "epsilon"};
+    // Transformation parameters that must lie above zero: delta, the tail weight.
+    static constexpr std::array<const char *, 1> positiveNames{"delta"};
     static constexpr bool modelsRawValue = false;
 
     struct Params {
@@ -65,6 +67,10 @@ struct SinhAsinh {
     static double uncensoredTerm(double y, double x, const Terms &t) { return mapLogJacobian(x, t.p) + t.normal(y); }
 
     static bool outOfRange(const Params &) { return false; }
+
+    // Where a transformed threshold t = T(threshold) stands in the fitted normal: the
+    // censored masses are Phi of this score and its complement.
+    static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
     // Normal prior on delta/(1+delta) (mean 0.5, sd 0.05: constants 2 pi 0.05^2 and 2 0.05^2)
     // plus a standard normal prior on eps/sqrt(1+eps^2).

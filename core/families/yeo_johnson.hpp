@@ -17,6 +17,8 @@ struct YeoJohnson {
     static constexpr std::size_t kTransParams = 1;
     static constexpr std::size_t kParams = kTransParams + 2;
     static constexpr std::array<const char *, kTransParams> transformationNames{"lambda"};
+    // Transformation parameters that must lie above zero: none, lambda is any real number.
+    static constexpr std::array<const char *, 0> positiveNames{};
     static constexpr bool modelsRawValue = false;
 
     struct Params {
@@ -38,7 +40,8 @@ struct YeoJohnson {
     static constexpr std::array<double, kParams> upper{100.0, 100.0, 100.0};
 
     // Powers within this distance of 0 (x >= 0) or 2 (x < 0) take the logarithm branch;
-    // the tests are strict, so exactly 1e-7 away is already the logarithm.
+    // the tests are strict, so exactly 1e-7 away is already the logarithm. They are written
+    // as !(|d| <= tol) so that a NaN power takes the power branch and gives NaN.
     static constexpr double kPowerTol = 1e-7;
 
     static Params decode(const double *q) { return {q[0], q[1], std::exp(q[2])}; }
@@ -51,12 +54,12 @@ struct YeoJohnson {
     // for x < 0, with logarithms at the singular powers; no series near the switch points.
     static double forward(double x, double lambda) {
         if (x >= 0) {
-            if (std::fabs(lambda) > kPowerTol) {
+            if (!(std::fabs(lambda) <= kPowerTol)) {
                 return (std::pow(x + 1.0, lambda) - 1.0) / lambda;
             }
             return std::log(x + 1.0);
         }
-        if (std::fabs(lambda - 2.0) > kPowerTol) {
+        if (!(std::fabs(lambda - 2.0) <= kPowerTol)) {
             return -(std::pow(1.0 - x, 2.0 - lambda) - 1.0) / (2.0 - lambda);
         }
         return -std::log(1.0 - x);
@@ -66,20 +69,24 @@ struct YeoJohnson {
     static double inverse(double y, const Params &p) {
         const double lambda = p.lambda;
         if (y >= 0) {
-            if (std::fabs(lambda) > kPowerTol) {
+            if (!(std::fabs(lambda) <= kPowerTol)) {
                 return std::pow(lambda * y + 1.0, 1.0 / lambda) - 1.0;
             }
             return std::exp(y) - 1.0;
         }
-        if (std::fabs(lambda - 2.0) > kPowerTol) {
+        if (!(std::fabs(lambda - 2.0) <= kPowerTol)) {
             return 1.0 - std::pow(1.0 - (2.0 - lambda) * y, 1.0 / (2.0 - lambda));
         }
         return 1.0 - std::exp(-y);
     }
 
     // log T'(x): the power is formed first and then its logarithm taken, so an
-    // overflowing or underflowing power gives +inf or -inf.
+    // overflowing or underflowing power gives +inf or -inf. A NaN power gives NaN even at
+    // x = 0, where pow(1, NaN) would be 1.
     static double mapLogJacobian(double x, const Params &p) {
+        if (std::isnan(p.lambda)) {
+            return p.lambda;
+        }
         if (x >= 0) {
             return std::log(std::pow(x + 1.0, p.lambda - 1.0));
         }
@@ -91,6 +98,10 @@ struct YeoJohnson {
     static double uncensoredTerm(double y, double x, const Terms &t) { return t.normal(y) + mapLogJacobian(x, t.p); }
 
     static bool outOfRange(const Params &) { return false; }
+
+    // Where a transformed threshold t = T(threshold) stands in the fitted normal: the
+    // censored masses are Phi of this score and its complement.
+    static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.
     static double logPrior(const Params &p) {

@@ -124,15 +124,19 @@ struct StandardNormalLanes {
 
     static Pack cdf(Pack z) { return 0.5 * erfc(-z / kSqrt2); }
 
-    // log Phi(z), with the asymptotic series of the Mills ratio where erfc underflows.
+    // log Phi(z): log1p(-Phi(-z)) above 0, the asymptotic series of the Mills ratio where
+    // erfc underflows.
     static Pack logCdf(Pack z) {
         const Mask far = z <= -37.5;
+        const Mask upper = z > 0.0;
         Pack r = log(cdf(z));
+        if (any(upper)) {
+            r = select(upper, log1p(-cdf(-z)), r);
+        }
         if (any(far)) {
             const Pack rr = 1.0 / (z * z);
             const Pack series = 1.0 - rr * (1.0 - rr * (3.0 - rr * (15.0 - rr * 105.0)));
-            const Pack tail =
-                -0.5 * z * z - log(select(far, -z, splat(1.0))) - 0.5 * std::log(kTwoPi) + log(series);
+            const Pack tail = -0.5 * z * z - log(select(far, -z, splat(1.0))) - 0.5 * std::log(kTwoPi) + log(series);
             r = select(far, tail, r);
         }
         return r;

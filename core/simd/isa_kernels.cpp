@@ -67,8 +67,8 @@ void jonesPewseyTerms(const TermPoint &at, const double *x, double *out, std::si
         const Pack z = (v - at.mu) / at.sigma;
         const Pack a = at.t0 * asinh(z) + at.t1;
         const Pack s = sinh(a);
-        const Pack uncensored = log(cosh(a)) + at.logDelta - 0.5 * log(z * z + 1.0) - at.logSigma +
-                                (at.normalConstant - 0.5 * (s * s));
+        const Pack uncensored =
+            log(cosh(a)) + at.logDelta - 0.5 * log(z * z + 1.0) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }

@@ -76,6 +76,7 @@ inline Pack fabs(Pack x) { return (Pack)((Mask)x & ~(Mask)splat(-0.0)); }
 inline Pack pow(Pack x, Pack y) { return (Pack)FERRULE_SLEEF(pow, u10)((Native)x, (Native)y); }
 inline Pack exp(Pack x) { return (Pack)FERRULE_SLEEF(exp, u10)((Native)x); }
 inline Pack log(Pack x) { return (Pack)FERRULE_SLEEF(log, u10)((Native)x); }
+inline Pack log1p(Pack x) { return (Pack)FERRULE_SLEEF(log1p, u10)((Native)x); }
 inline Pack sinh(Pack x) { return (Pack)FERRULE_SLEEF(sinh, u10)((Native)x); }
 inline Pack cosh(Pack x) { return (Pack)FERRULE_SLEEF(cosh, u10)((Native)x); }
 inline Pack tanh(Pack x) { return (Pack)FERRULE_SLEEF(tanh, u10)((Native)x); }

@@ -58,8 +58,13 @@ struct VectorEvaluation {
         }
         tp.left = at.left;
         tp.right = at.right;
-        tp.tL = at.tL;
-        tp.tR = at.tR;
+        // The thresholds mapped by the same vector code as the values, so that a value equal
+        // to a threshold maps onto its transform bit for bit and counts as censored.
+        const double thresholds[2] = {at.left, at.right};
+        double mapped[2];
+        simd::activeKernels().forward[familyIndex<F>()](t.data(), thresholds, mapped, 2);
+        tp.tL = mapped[0];
+        tp.tR = mapped[1];
         tp.below = at.below;
         tp.above = at.above;
         return tp;

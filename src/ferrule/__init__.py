@@ -26,14 +26,14 @@ _PUBLIC = {
     "ConvergenceWarning": "ferrule._warnings",
     "FerruleWarning": "ferrule._warnings",
     "Fit": "ferrule._result",
-    "GridFit": "ferrule._grid_result",
-    "GridFitInterrupted": "ferrule._grid_errors",
+    "GridFit": "ferrule._grid.result",
+    "GridFitInterrupted": "ferrule._grid.errors",
     "InvalidFitWarning": "ferrule._warnings",
-    "MaskedCellsWarning": "ferrule._grid_errors",
+    "MaskedCellsWarning": "ferrule._grid.errors",
     "fit": "ferrule._fitting",
-    "fit_grid": "ferrule._grid_fit",
+    "fit_grid": "ferrule._grid.fit",
     "fit_problems": "ferrule._validity_api",
-    "load_grid": "ferrule._grid_io",
+    "load_grid": "ferrule._grid.io",
 }
 # Submodules reachable as attributes (ferrule.xarray needs the xarray package).
 _SUBMODULES = ("xarray",)
@@ -56,10 +56,10 @@ __all__ = [
 if TYPE_CHECKING:
     from ferrule._errors import ArgumentError
     from ferrule._fitting import fit
-    from ferrule._grid_errors import GridFitInterrupted, MaskedCellsWarning
-    from ferrule._grid_fit import fit_grid
-    from ferrule._grid_io import load_grid
-    from ferrule._grid_result import GridFit
+    from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
+    from ferrule._grid.fit import fit_grid
+    from ferrule._grid.io import load_grid
+    from ferrule._grid.result import GridFit
     from ferrule._result import Fit
     from ferrule._validity_api import fit_problems
     from ferrule._warnings import (

@@ -32,6 +32,7 @@ class FamilyInfo(NamedTuple):
     transformation_names: tuple[
         str, ...
     ]  # ("lambda",), ("lambda", "epsilon"), ("delta", "epsilon")
+    positive_names: tuple[str, ...]  # transformation parameters that must be above zero
     natural_names: tuple[str, ...]  # transformation_names + ("mu", "sigma")
     search_start: tuple[float, ...]
     search_lower: tuple[float, ...]
@@ -75,10 +76,12 @@ def log_likelihood(
     left: float,
     right: float,
     prior: bool = False,
+    exact: bool = False,
 ) -> float:
     """The censored log-likelihood the optimisers maximise, at a search vector, on data
     already in the units the likelihood sees (rescaled if the fit rescales); the prior
-    added when `prior`. Bit-identical to -negLogLik of the core."""
+    added when `prior`. Censored masses by the accurate log Phi; with `exact`, by the
+    kestrel classes' short approximation, bit-identical to -negLogLik of the core."""
 
 def censoring(
     family: FamilyKey, search: npt.ArrayLike, data: Array, left: float, right: float
@@ -122,11 +125,13 @@ def fit(
     seed: int | None = None,
     max_converge: int = 5,
     max_eval: int = 100000,
+    exact: bool = False,
     on_progress: object = None,  # callable(evaluations: int), called holding the GIL
 ) -> FitOutput:
-    """Fits one series exactly as the kestrel classes do (same warnings, rescaling, start
-    point or box, optimiser settings and results), with the console lines returned
-    instead of printed. `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
+    """Fits one series as the kestrel classes do (same warnings, rescaling, start point or
+    box, optimiser settings), with the console lines returned instead of printed. The
+    censored masses use the accurate log Phi; with `exact`, the kestrel arithmetic, so the
+    results are theirs bit for bit. `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
     alone for differential evolution and shuffled complex evolution (required for them;
     ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL; every
     2**16 likelihood terms or so it takes it back to call `on_progress` with the number of

@@ -22,6 +22,7 @@ from ferrule._kernels cimport (
     FamilyInfo as CppFamilyInfo,
     FitReport,
     FitSettings,
+    Masses,
     Method,
     SeriesFit,
     censoring as cpp_censoring,
@@ -49,6 +50,7 @@ class FamilyInfo(NamedTuple):
     kestrel_class: str
     grid_class: object
     transformation_names: tuple
+    positive_names: tuple
     natural_names: tuple
     search_start: tuple
     search_lower: tuple
@@ -68,6 +70,7 @@ cdef object _info(FamilyId family):
         kestrel_class=info.kestrelClass.decode(),
         grid_class=info.gridClass.decode() or None,
         transformation_names=names,
+        positive_names=tuple(name.decode() for name in info.positiveNames),
         natural_names=names + ("mu", "sigma"),
         search_start=tuple(info.start),
         search_lower=tuple(info.lower),
@@ -179,13 +182,18 @@ cdef const double[::1] _series(object data):
     return np.ascontiguousarray(data, dtype=np.float64).reshape(-1)
 
 
-def log_likelihood(str family, search, data, double left, double right, bint prior=False):
+cdef Masses _masses(bint exact):
+    return Masses.Exact if exact else Masses.Accurate
+
+
+def log_likelihood(str family, search, data, double left, double right, bint prior=False,
+                   bint exact=False):
     cdef FamilyId f = _family(family)
     cdef const double[::1] q = _parameters(search, parameterCount(f), "a search vector")
     cdef const double[::1] x = _series(data)
     cdef double dummy = 0.0
     cdef const double* start = &x[0] if x.shape[0] > 0 else &dummy
-    return cpp_log_likelihood(f, &q[0], start, x.shape[0], left, right, prior)
+    return cpp_log_likelihood(f, &q[0], start, x.shape[0], left, right, prior, _masses(exact))
 
 
 def censoring(str family, search, data, double left, double right):
@@ -291,8 +299,9 @@ cdef int64_t _TERMS_PER_POLL = 1 << 16
 
 def fit(str family, data, double left, double right, *, str method, bint rescale=False,
         double scale=1.0, double shift=0.0, bint prior=False, seed=None, int max_converge=5,
-        int max_eval=100000, on_progress=None):
+        int max_eval=100000, bint exact=False, on_progress=None):
     cdef FamilyId f = _family(family)
+    cdef Masses masses = _masses(exact)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
     s.left = left
     s.right = right
@@ -315,7 +324,7 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
     s.monitor.every = max(1, _TERMS_PER_POLL // x.shape[0])
     cdef SeriesFit result
     with nogil:
-        result = cpp_fit(f, move(values), s)
+        result = cpp_fit(f, move(values), s, masses)
     if result.stopped:
         raise control.raised
     return _report(result.report, parameterCount(f), result.lines, family)

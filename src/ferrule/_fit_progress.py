@@ -7,7 +7,7 @@ import sys
 from collections.abc import Callable, Iterator
 from contextlib import contextmanager
 
-from ferrule._grid_progress import _tqdm, _wanted
+from ferrule._grid.progress import _tqdm, _wanted
 
 __all__ = ["FitProgress", "checked_progress", "fit_progress"]
 

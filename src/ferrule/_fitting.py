@@ -22,7 +22,7 @@ from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["checked_scale", "checked_thresholds", "fit", "ranks_by_likelihood"]
+__all__ = ["checked_scale", "checked_thresholds", "fit"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -78,10 +78,9 @@ def fit(
         ``"yeo_johnson"``, ``"log_sinh"``, ``"sinh_asinh"`` or ``"jones_pewsey"``, or an
         alias (``"yjt"``, ``"logsinh"``, ``"sinhasinh"``, ``"jpt"``, ``"Yeo-Johnson"``...),
         in any case. ``"auto"`` fits every family and returns the one with the lowest AIC
-        among the valid fits; Jones-Pewsey's censored likelihood is not the mass of its own
-        distribution, so it takes part only when no value is censored, and log-sinh only
-        with a finite left threshold. The other fits are in ``Fit.alternatives``. When no
-        fit is valid, the lowest AIC among the comparable ones is returned.
+        among the valid fits (log-sinh only with a finite left threshold). The other fits
+        are in ``Fit.alternatives``. When no fit is valid, the lowest finite AIC is
+        returned.
     method : str, optional
         ``"nelder-mead"`` (``"simplex"``), ``"differential-evolution"`` (``"de"``) or
         ``"shuffled-complex-evolution"`` (``"sce"``); hyphens or underscores, any case.
@@ -274,26 +273,16 @@ def _print_progress(key: str, lines: list[str]) -> None:
 
 
 def _choose(fits: list[Fit]) -> int:
-    """Index of the fit the "auto" rule picks: the lowest AIC among valid, comparable fits."""
+    """Index of the fit the "auto" rule picks: the lowest AIC among valid fits."""
 
     def comparable(f: Fit) -> bool:
-        return math.isfinite(f.aic) and ranks_by_likelihood(f)
+        return math.isfinite(f.aic)
 
     for eligible in (lambda f: comparable(f) and f.valid, comparable):
         ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]
         if ranked:
             return min(ranked)[1]
     return 0
-
-
-def ranks_by_likelihood(fit: Fit) -> bool:
-    """Whether the fit's log-likelihood and AIC rank against other families' fits.
-
-    Jones-Pewsey's censored term is Phi((T(L) - mu) / sigma) rather than the mass its
-    density puts below L: with censored values its likelihood is not one of a probability
-    model, and it cannot be ranked against the others.
-    """
-    return not (family_info(fit.family).models_raw_value and fit.n_left + fit.n_right > 0)
 
 
 def _fit_one(

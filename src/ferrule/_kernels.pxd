@@ -20,6 +20,7 @@ cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
         string kestrelClass
         string gridClass
         vector[string] transformationNames
+        vector[string] positiveNames
         vector[double] start
         vector[double] lower
         vector[double] upper
@@ -71,6 +72,10 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
 
 
 cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
+    cdef enum class Masses:
+        Accurate
+        Exact
+
     FamilyId familyByKey(const string& key) except +
     size_t parameterCount(FamilyId family)
 
@@ -78,10 +83,11 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                  int threads)
     void inverse(FamilyId family, const double* t, const double* y, double* out, size_t n,
                  int threads)
-    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n, int threads)
+    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n,
+                     int threads)
     void decode(FamilyId family, const double* q, double* natural)
     double logLikelihood(FamilyId family, const double* q, const double* data, size_t n,
-                         double left, double right, bool isMap) except +
+                         double left, double right, bool isMap, Masses masses) except +
     void censoring(FamilyId family, const double* q, const double* data, size_t n,
                    double left, double right, int8_t* out)
 
@@ -94,7 +100,8 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
         vector[string] lines
         bool stopped
 
-    SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings) except +
+    SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings,
+                  Masses masses) except +
 
     cdef cppclass CellFit:
         SeriesFit fit

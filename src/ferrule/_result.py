@@ -10,6 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule._distribution import Model
+from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import family_info
 
 __all__ = ["FORMAT", "FORMAT_VERSION", "Fit"]
@@ -301,10 +302,8 @@ class Fit:
         units (it includes ``log(scale)``). At a finite threshold: the log of the mass
         censored there, as the censored likelihood counts it. Beyond a threshold: -inf
         (the observed variable never lies there). So ``logpdf(data).sum()`` is the
-        data-unit log-likelihood of a series without values beyond the thresholds. For
-        Jones-Pewsey the mass at a threshold is that of its own distribution, which its
-        censored likelihood does not use: with censored values the sum differs from
-        ``loglik``.
+        data-unit log-likelihood of a series without values beyond the thresholds:
+        ``logpdf(data).sum() == loglik`` to rounding.
 
         Parameters
         ----------
@@ -449,16 +448,10 @@ class Fit:
         """
         if not isinstance(data, Mapping):
             raise ValueError(f"not a saved ferrule fit: a {type(data).__name__}, not a mapping")
-        if data.get("format") != FORMAT:
-            raise ValueError(f"not a saved ferrule fit (format {data.get('format')!r})")
-        if data.get("version") != FORMAT_VERSION:
-            raise ValueError(
-                f"saved fit has format version {data.get('version')!r}; "
-                f"this ferrule reads version {FORMAT_VERSION}"
-            )
-        missing = [f.name for f in fields(cls) if f.name not in data]
-        if missing:
-            raise ValueError(f"saved fit lacks the field(s) {', '.join(missing)}")
+        check_format("saved fit", data.get("format"), data.get("version"), FORMAT, FORMAT_VERSION)
+        check_fields("saved fit", data, (f.name for f in fields(cls)))
+        if not isinstance(data["params"], Mapping):
+            raise ValueError("saved fit: params is not a mapping of parameter names to values")
         kwargs: dict[str, Any] = {}
         for f in fields(cls):
             value = data[f.name]
@@ -473,6 +466,7 @@ class Fit:
             elif f.type in ("float", float) or f.name == "log_posterior" and value is not None:
                 value = _decode(value)
             kwargs[f.name] = value
+        check_model("saved fit", kwargs["family"], kwargs["params"], kwargs)
         return cls(**kwargs)
 
     def __reduce__(self) -> tuple[Any, ...]:

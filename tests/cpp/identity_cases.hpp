@@ -154,7 +154,7 @@ template <class T> void familyRecords(std::vector<std::string> &out, const Famil
                     const double left = rescale ? evolution.rescaleOne(series.left) : series.left;
                     const double right = rescale ? evolution.rescaleOne(series.right) : series.right;
                     const PreparedSeries prepared(data, left, right);
-                    const CensoredLikelihood<typename T::Kernel> likelihood(prepared, prior);
+                    const CensoredLikelihood<typename T::Kernel, ExactNormalMass> likelihood(prepared, prior);
                     const auto objective = [&](const Vector &q) { return -likelihood.logLik(q.data()); };
                     CollectingSink sink;
                     std::mt19937 engine(++deSeed);

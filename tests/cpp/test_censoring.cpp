@@ -88,10 +88,10 @@ TEST(CensoredLikelihood, EqualsThePlainSumOfTermsInIndexOrder) {
     const Vector values = {0.0, 0.3, 0.0, 2.5, 0.3, 7.1, 0.0, 12.0, 2.5, 0.3, 40.0};
     const PreparedSeries series(values, 0.0, 30.0);
     for (const bool isMap : {false, true}) {
-        const CensoredLikelihood<YeoJohnson> likelihood(series, isMap);
+        const CensoredLikelihood<YeoJohnson, ExactNormalMass> likelihood(series, isMap);
         for (const Vector &q : {Vector{0.3, 0.8, -0.4}, Vector{-1.5, 0.2, 0.1}, Vector{1.0, 0.01, 0.01}}) {
             const YeoJohnson::Params p = YeoJohnson::decode(q.data());
-            const ValueTerm<YeoJohnson> at(p, 0.0, 30.0);
+            const ValueTerm<YeoJohnson, ExactNormalMass> at(p, 0.0, 30.0);
             double s = 0.0;
             for (const double x : values) {
                 s = at.term(x) + s;

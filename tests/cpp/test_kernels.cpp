@@ -50,19 +50,19 @@ TEST(Kernels, FitsEqualTheTransformationsAndTheSeededOptimiser) {
     settings.scale = 0.25;
     settings.shift = 0.5;
     settings.left = 0.0;
-    const kernels::SeriesFit simplex = kernels::fit(FamilyId::YeoJohnson, data, settings);
+    const kernels::SeriesFit simplex = kernels::fit(FamilyId::YeoJohnson, data, settings, kernels::Masses::Exact);
     EXPECT_TRUE(sameVectorBits(simplex.report.result.params, model.optimisedParams));
     EXPECT_EQ(simplex.lines, out.lines());
 
     settings.method = Method::DifferentialEvolution;
     settings.seed = 77u;
-    const kernels::SeriesFit evolution = kernels::fit(FamilyId::YeoJohnson, data, settings);
+    const kernels::SeriesFit evolution = kernels::fit(FamilyId::YeoJohnson, data, settings, kernels::Masses::Exact);
     Vector rescaled = data;
     for (double &x : rescaled) {
         x = (x + 0.5) * 0.25;
     }
     const PreparedSeries series(rescaled, (0.0 + 0.5) * 0.25, kInf);
-    const CensoredLikelihood<YeoJohnson> likelihood(series, false);
+    const CensoredLikelihood<YeoJohnson, ExactNormalMass> likelihood(series, false);
     const auto negLogLik = [&](const Vector &q) { return -likelihood.logLik(q.data()); };
     CollectingSink sink;
     std::mt19937 engine(77u);

@@ -86,12 +86,8 @@ TYPED_TEST(LikelihoodTest, ThresholdValuesAreCensoredWithTheirTailMass) {
     const double R = TestFixture::kRight;
     for (const Vector &q : Family<TypeParam>::searchPoints()) {
         const Vector p = this->t.setParams(q);
-        const double mu = p[p.size() - 2];
-        const double sigma = p[p.size() - 1];
-        const double tL = this->t.transformOne(L);
-        const double tR = this->t.transformOne(R);
-        const double leftMass = std::log(normalCdf((tL - mu) / sigma));
-        const double rightMass = std::log(1.0 - normalCdf((tR - mu) / sigma));
+        const double leftMass = std::log(normalCdf(thresholdScore(this->t, p, L)));
+        const double rightMass = std::log(1.0 - normalCdf(thresholdScore(this->t, p, R)));
 
         for (double x : {L, 0.25 * L}) {
             EXPECT_TRUE(sameBits(this->t.logDensity(q, x, L, R, false), leftMass)) << "x = " << x;
@@ -102,8 +98,8 @@ TYPED_TEST(LikelihoodTest, ThresholdValuesAreCensoredWithTheirTailMass) {
             EXPECT_TRUE(sameBits(this->t.logJacobian(q, x, L, R, false), 0.0)) << "x = " << x;
         }
         // A NaN value fails both comparisons and falls to the right-censored branch.
-        EXPECT_TRUE(sameBits(censoredLogDensity(this->t, p, kNaN, 1.0, tL, tR), rightMass));
-        EXPECT_TRUE(sameBits(censoredLogJacobian(this->t, p, kNaN, 1.0, tL, tR), 0.0));
+        EXPECT_TRUE(sameBits(this->t.logDensity(q, kNaN, L, R, false), rightMass));
+        EXPECT_TRUE(sameBits(this->t.logJacobian(q, kNaN, L, R, false), 0.0));
         // Strictly inside: a density, not a tail mass, and the Jacobian of the family.
         const double inside = 2.0;
         EXPECT_NE(this->t.logDensity(q, inside, L, R, false), leftMass);
@@ -166,16 +162,20 @@ TYPED_TEST(LikelihoodTest, ObjectiveLeavesDecodedParamsAndKeepsOptimised) {
     }
 }
 
-// Thresholds 50 sigma away from mu have exactly zero tail mass: the censored terms are
-// -inf, nothing is clipped.
+// Thresholds 50 standard deviations out in the model have exactly zero tail mass: the
+// censored terms are -inf, nothing is clipped.
 TYPED_TEST(LikelihoodTest, ZeroTailMassGivesMinusInfinity) {
     using F = Family<TypeParam>;
     const Vector q = F::searchPoints().front();
     const Vector p = this->t.setParams(q);
     const double mu = p[p.size() - 2];
     const double sigma = p[p.size() - 1];
-    const double tL = mu - 50.0 * sigma;
-    const double tR = mu + 50.0 * sigma;
+    double tL = mu - 50.0 * sigma;
+    double tR = mu + 50.0 * sigma;
+    if (TypeParam::Kernel::modelsRawValue) { // T((L - mu)/sigma) = -50 and its right twin
+        tL = this->t.transformOne(mu + sigma * this->t.invTransformOne(-50.0));
+        tR = this->t.transformOne(mu + sigma * this->t.invTransformOne(50.0));
+    }
     EXPECT_EQ(censoredLogDensity(this->t, p, tL, 1.0, tL, tR), -kInf);
     EXPECT_EQ(censoredLogDensity(this->t, p, tR, 1.0, tL, tR), -kInf);
 }

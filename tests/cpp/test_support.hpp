@@ -55,9 +55,22 @@ inline std::vector<double> linspace(double from, double to, int n) {
     return out;
 }
 
+// Where a raw threshold stands in the model's standard normal, with the natural parameters
+// p set in t: (T(L) - mu)/sigma when T(x) is modelled as normal, T((L - mu)/sigma) when the
+// raw value is (Jones-Pewsey).
+template <class T> double thresholdScore(const T &t, const Vector &p, double threshold) {
+    const double mu = p[p.size() - 2];
+    const double sigma = p[p.size() - 1];
+    if (T::Kernel::modelsRawValue) {
+        return t.transformOne((threshold - mu) / sigma);
+    }
+    return (t.transformOne(threshold) - mu) / sigma;
+}
+
 // A family's likelihood term for a value x with transform y, judged against the transformed
 // thresholds tL and tR alone, with the natural parameters p: the shape every family shares
-// (the refusal of out-of-range parameters, then the density term, then the censored masses).
+// (the refusal of out-of-range parameters, then the density term, then the censored masses
+// of the exact layer). Jones-Pewsey's masses read the raw threshold, recovered as T^-1(tL).
 template <class T> double censoredLogDensity(const T &, const Vector &p, double y, double x, double tL, double tR) {
     using F = typename T::Kernel;
     const typename F::Params P = F::fromNatural(p.data());
@@ -67,7 +80,8 @@ template <class T> double censoredLogDensity(const T &, const Vector &p, double 
     if (tL < y && y < tR) {
         return F::uncensoredTerm(y, x, F::terms(P));
     }
-    return y <= tL ? leftCensoredTerm(tL, P.mu, P.sigma) : rightCensoredTerm(tR, P.mu, P.sigma);
+    return y <= tL ? ExactNormalMass::logBelow(F::thresholdScore(F::inverse(tL, P), tL, P))
+                   : ExactNormalMass::logAbove(F::thresholdScore(F::inverse(tR, P), tR, P));
 }
 
 // The log Jacobian of the same term; 0 for a censored value.

@@ -29,6 +29,26 @@ TYPED_TEST(TransformationTest, FreshObjectHoldsConstructorValuesAndUnsetDistribu
     EXPECT_EQ(static_cast<std::size_t>(t.numTransParams()), trans.size());
 }
 
+// A NaN transformation parameter makes every map NaN at every value, 0 included (where
+// Yeo-Johnson's pow(1, NaN) = 1 and a NaN power failing |lambda| > tol once gave finite values).
+TYPED_TEST(TransformationTest, NaNParameterGivesNaNMaps) {
+    using F = Family<TypeParam>;
+    const Vector good = F::transParams();
+    for (std::size_t k = 0; k < good.size(); ++k) {
+        Vector trans = good;
+        trans[k] = std::nan("");
+        const TypeParam t = F::make(trans);
+        for (double x : {0.0, 1.0, 3.5}) {
+            EXPECT_TRUE(std::isnan(t.transformOne(x))) << "parameter " << k << ", x = " << x;
+            EXPECT_TRUE(std::isnan(t.invTransformOne(x))) << "parameter " << k << ", y = " << x;
+            EXPECT_TRUE(std::isnan(F::forward(x, trans))) << "parameter " << k << ", x = " << x;
+            using K = typename TypeParam::Kernel;
+            EXPECT_TRUE(std::isnan(K::mapLogJacobian(x, K::withTransformation(trans.data()))))
+                << "parameter " << k << ", x = " << x;
+        }
+    }
+}
+
 TYPED_TEST(TransformationTest, SearchBoxHasFamilyLengthAndContainsStart) {
     const TypeParam t = Family<TypeParam>::make(Family<TypeParam>::transParams());
     const Vector start = t.startParams();

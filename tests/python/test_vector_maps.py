@@ -29,7 +29,9 @@ def test_array_maps_repeat_on_any_thread_count(family):
     with np.errstate(all="ignore"):
         for name in ("forward", "inverse", "log_jacobian"):
             one = getattr(_core, name)(family, t, x, n_threads=1)
-            assert np.array_equal(one, getattr(_core, name)(family, t, x, n_threads=2), equal_nan=True)
+            assert np.array_equal(
+                one, getattr(_core, name)(family, t, x, n_threads=2), equal_nan=True
+            )
 
 
 def test_a_fits_maps_repeat_for_any_split_of_the_values():
@@ -45,4 +47,6 @@ def test_the_map_is_close_to_the_exact_classes():
     x = values()
     x = x[np.isfinite(x)]
     exact = kestrel.PyYJT(0.37).transform_many(x)
-    np.testing.assert_allclose(_core.forward("yeo_johnson", [0.37], x), exact, rtol=4e-15, atol=1e-15)
+    np.testing.assert_allclose(
+        _core.forward("yeo_johnson", [0.37], x), exact, rtol=4e-15, atol=1e-15
+    )

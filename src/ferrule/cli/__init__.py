@@ -12,6 +12,7 @@ from ferrule.cli.checks import check_enough_values, floor_warning
 from ferrule.cli.errors import BROKEN_PIPE, FAILED, INTERRUPTED, USAGE, CliError, warn
 from ferrule.cli.families import families
 from ferrule.cli.fitting import FitSettings, NotFitted, fit_family, in_option_words
+from ferrule.cli.outputs import refuse_inputs
 from ferrule.cli.parser import build_parser
 from ferrule.cli.readers import read_series
 from ferrule.cli.table import Report, render_json, render_table
@@ -66,6 +67,7 @@ def _fit(args) -> int:
 
         check_matplotlib()
         check_destination(args.plot)
+        refuse_inputs("--plot", args.plot, args.input)
     registry = families()
     series = read_series(
         args.input,
@@ -74,6 +76,8 @@ def _fit(args) -> int:
         args.delimiter,
         encoding=args.encoding,
         na_values=args.na_values,
+        decimal=args.decimal,
+        comment=args.comment,
     )
     left = args.left if args.left is not None else (0.0 if series.bundled else -np.inf)
     if not left < args.right:

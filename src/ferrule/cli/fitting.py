@@ -95,13 +95,6 @@ class FitOutcome:
     def problems(self) -> tuple[str, ...]:
         return self.fit.problems
 
-    @property
-    def comparable(self) -> bool:
-        """Whether log-lik and AIC rank against the other families' (as for family="auto")."""
-        from ferrule._fitting import ranks_by_likelihood
-
-        return ranks_by_likelihood(self.fit)
-
 
 def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> FitOutcome:
     import ferrule

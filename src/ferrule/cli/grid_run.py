@@ -7,10 +7,10 @@ import warnings
 from pathlib import Path
 from typing import Any
 
-from ferrule._grid_result import GRID_FORMAT
-from ferrule._xarray_dataset import PREFIX
+from ferrule._grid.result import GRID_FORMAT
 from ferrule.cli.errors import FAILED, USAGE, CliError, warn
 from ferrule.cli.fitting import AUTO
+from ferrule.cli.outputs import refuse_inputs
 
 __all__ = ["fit_grid_command", "transform_command"]
 
@@ -28,7 +28,7 @@ def _xarray() -> Any:
 
 def _open(path: str) -> Any:
     _xarray()
-    from ferrule._xarray_dataset import open_netcdf
+    from ferrule.xarray._dataset import open_netcdf
 
     if not os.path.isfile(path):
         raise CliError(f"no such file: '{path}'", USAGE)
@@ -70,18 +70,17 @@ def _check_out(path: str, *inputs: str) -> None:
         raise CliError(f"--out {path}: the folder '{folder}' does not exist", USAGE)
     if not os.access(folder, os.W_OK):
         raise CliError(f"--out {path}: the folder '{folder}' cannot be written to", USAGE)
-    for source in inputs:
-        if target.exists() and os.path.samefile(target, source):
-            raise CliError(f"--out {path} is the input file '{source}'; name another file", USAGE)
+    refuse_inputs("--out", path, *inputs)
 
 
 def _write(dataset: Any, path: str) -> None:
-    from ferrule._xarray_dataset import netcdf_engine
+    from ferrule.xarray._dataset import write_netcdf
 
     try:
-        dataset.to_netcdf(path, engine=netcdf_engine())
+        write_netcdf(dataset, path)
     except OSError as err:
-        raise CliError(f"cannot write '{path}': {err.strerror or err}", USAGE) from None
+        # The input was fine; the disk was not (full, or over a size limit).
+        raise CliError(f"cannot write '{path}': {err.strerror or err}", FAILED) from None
 
 
 def _quietly(call: Any) -> Any:
@@ -127,6 +126,7 @@ def fit_grid_command(args: argparse.Namespace) -> int:
 def transform_command(args: argparse.Namespace) -> int:
     _xarray()
     import ferrule.xarray as fx
+    from ferrule.xarray._dataset import PREFIX
 
     with _open(args.params) as params, _open(args.input) as dataset:
         _check_out(args.out, args.params, args.input)

@@ -127,6 +127,13 @@ def delimiter(text: str) -> str:
     return value
 
 
+def comment(text: str) -> str:
+    """One character, or '' for none."""
+    if len(text) > 1:
+        raise argparse.ArgumentTypeError(f"a comment marker is one character, not '{text}'")
+    return text
+
+
 def encoding(text: str) -> str:
     try:
         return codecs.lookup(text).name
@@ -258,8 +265,8 @@ def build_parser() -> argparse.ArgumentParser:
         "input",
         nargs="?",
         metavar="INPUT",
-        help="a CSV file or a NumPy .npy file holding a one-dimensional array "
-        "(default: the bundled Seattle precipitation series)",
+        help="a CSV file, '-' for CSV text on standard input, or a NumPy .npy file holding a "
+        "one-dimensional array (default: the bundled Seattle precipitation series)",
     )
     source.add_argument(
         "--column",
@@ -280,6 +287,20 @@ def build_parser() -> argparse.ArgumentParser:
         metavar="CHAR",
         help="CSV field delimiter: one character, or tab (also written \\t) (default: "
         "detected among ',', ';' and tab)",
+    )
+    source.add_argument(
+        "--decimal",
+        choices=(".", ","),
+        help="decimal mark of the CSV numbers (default: '.'; ',' when the delimiter is ';' "
+        "and the numbers are written with a comma)",
+    )
+    source.add_argument(
+        "--comment",
+        type=comment,
+        default="#",
+        metavar="CHAR",
+        help="lines starting with this character are comments and skipped; '' reads every "
+        "line (default: #)",
     )
     source.add_argument(
         "--encoding",
@@ -340,4 +361,7 @@ def build_parser() -> argparse.ArgumentParser:
     from ferrule.cli.grid_commands import add_grid_commands
 
     add_grid_commands(commands)
+    from ferrule.cli.index import add_index_command
+
+    add_index_command(commands)
     return parser

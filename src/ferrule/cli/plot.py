@@ -6,6 +6,7 @@ from pathlib import Path
 
 import numpy as np
 
+from ferrule._atomic import atomic_path
 from ferrule.cli.errors import FAILED, CliError
 from ferrule.cli.families import Family, families
 from ferrule.cli.normality import normal_quantiles, plotting_positions
@@ -88,9 +89,11 @@ def write_plot(report: Report, path: str) -> list[str]:
             raise FigureNotDrawn(f"{type(err).__name__}: {err}") from None
         figure.suptitle(f"ferrule fit: {report.series.source}")
         try:
-            # Without a suffix matplotlib would add ".png" to the name; the file is named as asked.
-            kind = None if Path(path).suffix else "png"
-            figure.savefig(path, dpi=100, format=kind)
+            # The kind comes from the name asked for (PNG without a suffix), not from the
+            # temporary file's.
+            kind = Path(path).suffix.lower().lstrip(".") or "png"
+            with atomic_path(path) as temporary:
+                figure.savefig(temporary, dpi=100, format=kind)
         except (OSError, ValueError) as err:
             raise CliError(f"cannot write the figure to '{path}': {err}", FAILED) from None
     return notes

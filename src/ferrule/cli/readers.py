@@ -1,20 +1,40 @@
-"""Reading one data series from a CSV column, a .npy array or the bundled precipitation table."""
+"""Reading one data series from a CSV column (a file or standard input), a .npy array or the
+bundled precipitation table."""
 
 import math
 import re
+import sys
 from collections import Counter
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from importlib import resources
 from pathlib import Path
 
 import numpy as np
 
-from ferrule.cli.csv_text import decode, first_row_is_header, is_number, read_rows, sniff_delimiter
+from ferrule.cli.csv_text import (
+    Underflow,
+    check_marks,
+    decode,
+    detect_decimal,
+    drop_comments,
+    first_row_is_header,
+    is_number,
+    looks_like_decimal_commas,
+    parse_number,
+    read_rows,
+    shown,
+    sniff_delimiter,
+)
 from ferrule.cli.errors import FAILED, CliError
 from ferrule.cli.missing import MissingMarkers
 
 BUNDLED_FILE = "seattle_precipitation.csv"
 BUNDLED_COLUMN = "precipitation"
+STDIN = "-"  # the input name that reads standard input
+# The most a pipe, a device or standard input may send: their size is unknown beforehand,
+# and /dev/zero never ends. A regular file's size is known, and read whole.
+STREAM_LIMIT = 256 * 2**20
+_SHOWN_COLUMNS = 5  # how many columns a message about the columns lists
 
 
 @dataclass(frozen=True)
@@ -45,11 +65,16 @@ def read_series(
     *,
     encoding: str = "utf-8",
     na_values: MissingMarkers | None = None,
+    decimal: str | None = None,
+    comment: str = "#",
 ) -> Series:
-    """Reads the series to fit; without a path, the bundled daily precipitation.
+    """Reads the series to fit; without a path, the bundled daily precipitation; "-" reads
+    standard input.
 
-    `header` None detects a header line, `delimiter` None detects ',', ';' or tab, and
-    `na_values` None takes the default missing-value markers.
+    `header` None detects a header line, `delimiter` None detects ',', ';' or tab, `decimal`
+    None takes '.' (',' when the delimiter is ';' and the cells hold decimal commas), lines
+    starting with `comment` are skipped ('' skips none), and `na_values` None takes the
+    default missing-value markers.
 
     Examples
     --------
@@ -57,8 +82,14 @@ def read_series(
     array([0. , 1.5, 0.2])
     """
     markers = na_values if na_values is not None else MissingMarkers.parse(None)
+    check_marks(delimiter, decimal, comment)
+    text_options = _TextOptions(column, header, delimiter, decimal, comment, markers)
     if path is None:
-        return _read_bundled(column, header, delimiter, markers)
+        return _read_bundled(text_options)
+    if path == STDIN:
+        data = _read_stream(sys.stdin.buffer, "standard input")
+        return _read_csv(decode(data, "standard input", encoding), "standard input",
+                         text_options, bundled=False)  # fmt: skip
     file = Path(path)
     if file.suffix.lower() == ".npy":
         if column is not None:
@@ -66,12 +97,20 @@ def read_series(
         return _read_npy(file, markers)
     data = _read_bytes(file)
     text = decode(data, path, encoding)
-    return _read_csv(text, path, column, header, delimiter, markers, bundled=False)
+    return _read_csv(text, path, text_options, bundled=False)
 
 
-def _read_bundled(
-    column: str | None, header: bool | None, delimiter: str | None, markers: MissingMarkers
-) -> Series:
+@dataclass(frozen=True)
+class _TextOptions:
+    column: str | None
+    header: bool | None
+    delimiter: str | None
+    decimal: str | None
+    comment: str
+    markers: MissingMarkers
+
+
+def _read_bundled(options: _TextOptions) -> Series:
     resource = resources.files("ferrule").joinpath("data", BUNDLED_FILE)
     with resources.as_file(resource) as file:
         if not file.is_file():
@@ -79,15 +118,9 @@ def _read_bundled(
                 f"the bundled data file {BUNDLED_FILE} is missing from this installation", FAILED
             )
         text = decode(file.read_bytes(), BUNDLED_FILE, "utf-8")
-    return _read_csv(
-        text,
-        f"{BUNDLED_FILE} (bundled)",
-        BUNDLED_COLUMN if column is None else column,
-        header,
-        delimiter,
-        markers,
-        bundled=True,
-    )
+    if options.column is None:
+        options = replace(options, column=BUNDLED_COLUMN)
+    return _read_csv(text, f"{BUNDLED_FILE} (bundled)", options, bundled=True)
 
 
 def _check_file(file: Path) -> None:
@@ -100,9 +133,23 @@ def _check_file(file: Path) -> None:
 def _read_bytes(file: Path) -> bytes:
     _check_file(file)
     try:
-        return file.read_bytes()
+        if file.is_file():
+            return file.read_bytes()
+        with open(file, "rb") as stream:
+            return _read_stream(stream, str(file))
     except OSError as err:
         raise CliError(f"cannot read '{file}': {err.strerror or err}") from None
+
+
+def _read_stream(stream, source: str) -> bytes:
+    """All of a stream of unknown length, up to STREAM_LIMIT bytes."""
+    data = stream.read(STREAM_LIMIT + 1)
+    if len(data) > STREAM_LIMIT:
+        raise CliError(
+            f"'{source}' sends more than {STREAM_LIMIT // 2**20} MiB, the most read from a "
+            "pipe or device; save the data to a file and read that"
+        )
+    return data
 
 
 def _read_npy(file: Path, markers: MissingMarkers) -> Series:
@@ -128,26 +175,28 @@ def _read_npy(file: Path, markers: MissingMarkers) -> Series:
     return _finish(values, str(file), None, dropped, bundled=False)
 
 
-def _read_csv(
-    text: str,
-    source: str,
-    column: str | None,
-    header: bool | None,
-    delimiter: str | None,
-    markers: MissingMarkers,
-    bundled: bool,
-) -> Series:
-    rows = read_rows(text, source, delimiter or sniff_delimiter(text))
+def _read_csv(text: str, source: str, options: _TextOptions, bundled: bool) -> Series:
+    markers = options.markers
+    text = drop_comments(text, options.comment)
+    delimiter = options.delimiter or sniff_delimiter(text, options.decimal)
+    rows = read_rows(text, source, delimiter)
+    decimal = options.decimal or (detect_decimal(rows) if delimiter == ";" else ".")
+    header = options.header
     if header is None:
-        header = first_row_is_header(rows, markers)
+        header = first_row_is_header(rows, markers, decimal)
     names: list[str] = []
     if header and rows:
         names = [cell.strip() for cell in rows[0][1]]
         rows = rows[1:]
+        # A tab-separated USGS RDB file has a line of field widths and kinds under its
+        # header ("5s  15s  20d  14n"): it describes the columns and holds no data.
+        if rows and all(re.fullmatch(r"[0-9]+[sdn]", cell.strip()) for cell in rows[0][1]):
+            rows = rows[1:]
+    _check_decimal_comma(source, names, rows, options, decimal)
     width = max([len(names)] + [len(row) for _, row in rows])
-    index = _choose_column(source, column, names, width, rows, markers)
+    index = _choose_column(source, options.column, names, width, rows, markers, decimal)
     name = names[index] if index < len(names) else ""
-    label = f"column '{name}'" if name else f"column {index + 1}"
+    label = f"column '{shown(name)}'" if name else f"column {index + 1}"
 
     values = []
     dropped = Counter()
@@ -162,17 +211,23 @@ def _read_csv(
         if marker is not None:
             dropped[marker] += 1
             continue
-        value = _parse_number(cell)
+        try:
+            value = parse_number(cell, decimal)
+        except Underflow:
+            raise CliError(
+                f"{label} of '{source}' holds '{shown(cell)}' on line {number}, too small for "
+                "a double: it would be read as 0"
+            ) from None
         if value is None:
             raise CliError(
-                f"{label} of '{source}' is not numeric: line {number} holds '{cell}'"
-                + _number_hint(cell)
+                f"{label} of '{source}' is not numeric: line {number} holds '{shown(cell)}'"
+                + _number_hint(cell, decimal)
             )
         if math.isinf(value):
             raise CliError(f"{label} of '{source}' holds an infinite value on line {number}")
         if math.isnan(value):
             raise CliError(
-                f"{label} of '{source}' holds '{cell}' on line {number}; "
+                f"{label} of '{source}' holds '{shown(cell)}' on line {number}; "
                 f"add it to --na-values to drop it as missing"
             )
         values.append(value)
@@ -181,21 +236,57 @@ def _read_csv(
     )
 
 
+def _check_decimal_comma(
+    source: str, names: list[str], rows: list, options: _TextOptions, decimal: str
+) -> None:
+    """Fails where ',' splits the rows but may be a decimal comma: 1,5 must not become 1."""
+    if options.delimiter is not None or decimal == ",":
+        return
+    for number, row in rows:
+        # A row one field wider than its header, "1,5" under "mm", split at the last one.
+        split = len(names) - 1
+        if (names and len(row) == len(names) + 1
+                and looks_like_decimal_commas([(number, row[split : split + 2])])):  # fmt: skip
+            raise CliError(
+                f"'{source}' line {number} has {_fields(len(row))} under a header of "
+                f"{len(names)}; if ',' is a decimal comma there, pass --decimal , "
+                "(and --delimiter for the fields)"
+            )
+    if not names and looks_like_decimal_commas(rows):
+        raise CliError(
+            f"'{source}' could be two columns of whole numbers or one of numbers with a "
+            "decimal comma; pass --decimal , or --delimiter ,"
+        )
+
+
 def _fields(count: int) -> str:
     return f"{count} field" if count == 1 else f"{count} fields"
 
 
-def _number_hint(cell: str, column_has_numbers: bool = True) -> str:
+def _number_hint(cell: str, decimal: str, column_has_numbers: bool = True) -> str:
     """A likely reason why a cell is not a number, as "; <reason>", or nothing.
 
     A stray word is taken for a missing-value marker only in a column that holds numbers."""
-    if cell.startswith("#"):
-        return "; lines starting with '#' look like comments, which are not read: remove them"
-    if re.fullmatch(r"[-+]?\d+,\d+", cell):
-        return f"; '{cell}' has a decimal comma, and numbers must be written with a decimal point"
+    if decimal == "." and re.fullmatch(r"[-+]?[0-9]+,[0-9]+", cell):
+        return f"; '{cell}' has a decimal comma: pass --decimal ,"
+    if decimal == "," and is_number(cell):
+        return "; with --decimal , a number is written with a comma"
+    if "_" in cell and is_number(cell.replace("_", "")):
+        return "; numbers are written without '_' between digits"
+    if any(ch.isdigit() and not ch.isascii() for ch in cell):
+        return "; numbers are written with the digits 0 to 9"
     if column_has_numbers and not any(ch.isdigit() for ch in cell):
-        return f"; if '{cell}' marks a missing value, list it in --na-values"
+        return f"; if '{shown(cell)}' marks a missing value, list it in --na-values"
     return ""
+
+
+def _listed(names: list[str], width: int) -> str:
+    if not names:
+        return f"{width} unnamed"
+    more = len(names) - _SHOWN_COLUMNS
+    return ", ".join(shown(name) for name in names[:_SHOWN_COLUMNS]) + (
+        f" and {more} more" if more > 0 else ""
+    )
 
 
 def _choose_column(
@@ -205,32 +296,34 @@ def _choose_column(
     width: int,
     rows: list,
     markers: MissingMarkers,
+    decimal: str,
 ) -> int:
-    listed = ", ".join(names) if names else f"{width} unnamed"
+    listed = _listed(names, width)
     if column is not None:
         if column in names:
             return names.index(column)
         folded = [i for i, name in enumerate(names) if name.lower() == column.lower()]
         if len(folded) == 1:
             return folded[0]
-        if column.strip().isdigit() and 1 <= int(column) <= max(width, 1):
-            return int(column) - 1
-        if column.strip().lstrip("+-").isdigit():
+        number = column.strip()
+        if number.isascii() and number.isdigit() and 1 <= int(number) <= max(width, 1):
+            return int(number) - 1
+        if number.lstrip("+-").isascii() and number.lstrip("+-").isdigit():
             raise CliError(
-                f"no column '{column}' in '{source}': columns are numbered from 1 to "
+                f"no column '{shown(column)}' in '{source}': columns are numbered from 1 to "
                 f"{max(width, 1)} (columns: {listed})"
             )
         if not names:
             raise CliError(
-                f"no column '{column}' in '{source}': it has no header line, so columns are "
-                f"chosen by number from 1 to {width}"
+                f"no column '{shown(column)}' in '{source}': it has no header line, so columns "
+                f"are chosen by number from 1 to {width}"
             )
-        raise CliError(f"no column '{column}' in '{source}' (columns: {listed})")
+        raise CliError(f"no column '{shown(column)}' in '{source}' (columns: {listed})")
     if width <= 1:
         return 0
     # With several columns and none named, take the first one that holds only numbers
     # (a date or station column is skipped this way).
-    offending = []
+    offending, hints = [], []
     for index in range(width):
         first_text = next(
             (
@@ -238,31 +331,28 @@ def _choose_column(
                 for number, row in rows
                 if index < len(row)
                 and markers.marker_of(row[index]) is None
-                and not is_number(row[index])
+                and not is_number(row[index], decimal)
             ),
             None,
         )
         if first_text is None and any(index < len(row) for _, row in rows):
             return index
         if first_text is not None:
+            offending.append(index)
+            if len(offending) > _SHOWN_COLUMNS:
+                continue
             name = names[index] if index < len(names) and names[index] else f"column {index + 1}"
             number, cell = first_text
             # A hint about a stray cell helps only in a column that otherwise holds numbers.
-            has_numbers = any(index < len(row) and is_number(row[index]) for _, row in rows)
-            hint = _number_hint(cell, has_numbers)
-            offending.append((f"{name} holds '{cell}' on line {number}", hint))
-    hints = [hint for _, hint in offending if hint][:1]
-    raise CliError(
-        f"'{source}' has no numeric column: {', '.join(text for text, _ in offending)}"
-        + (hints[0] if hints else "; choose a column with --column")
-    )
-
-
-def _parse_number(cell: str) -> float | None:
-    try:
-        return float(cell)
-    except ValueError:
-        return None
+            has_numbers = any(
+                index < len(row) and is_number(row[index], decimal) for _, row in rows
+            )
+            hints.append(_number_hint(cell, decimal, has_numbers))
+            offending[-1] = f"{shown(name)} holds '{shown(cell)}' on line {number}"
+    more = len(offending) - _SHOWN_COLUMNS
+    said = ", ".join(offending[:_SHOWN_COLUMNS]) + (f" and {more} more" if more > 0 else "")
+    hint = next((hint for hint in hints if hint), "; choose a column with --column")
+    raise CliError(f"'{source}' has no numeric column: {said}{hint}")
 
 
 def _finish(

@@ -129,15 +129,11 @@ def _count(value: int) -> str:
 
 
 def _flags(outcome: FitOutcome) -> str:
-    return (
-        ("!" if not outcome.fit.valid else "")
-        + ("#" if not outcome.comparable else "")
-        + ("*" if outcome.fit.limit_reached else "")
-    )
+    return ("!" if not outcome.fit.valid else "") + ("*" if outcome.fit.limit_reached else "")
 
 
 def rankable(outcome: FitOutcome) -> bool:
-    return outcome.fit.valid and outcome.comparable and math.isfinite(outcome.fit.aic)
+    return outcome.fit.valid and math.isfinite(outcome.fit.aic)
 
 
 def _parameter_counts() -> str:
@@ -183,13 +179,6 @@ def _notes(report: Report) -> list[str]:
                     else ""
                 )
             )
-    raw = [o.family.key for o in report.outcomes if not o.comparable]
-    if raw:
-        notes.append(
-            f"# {', '.join(raw)}: a censored value enters the likelihood as Phi((T(L)-mu)/sigma),"
-            " not as the mass Phi(T((L-mu)/sigma)) that the density leaves below the threshold;"
-            " with censored values log-lik and AIC cannot be ranked against the other families."
-        )
     if any(outcome.fit.limit_reached for outcome in report.outcomes):
         notes.append(
             "* the optimiser stopped at its limit (the simplex's iterations, de's generations, or"
@@ -234,7 +223,6 @@ def render_json(report: Report) -> str:
                 "iteration_limit_reached": fit.limit_reached,
                 "valid": fit.valid,
                 "problems": list(fit.problems),
-                "comparable": outcome.comparable,
                 "censored_left": fit.n_left,
                 "uncensored": fit.n_uncensored,
                 "censored_right": fit.n_right,

@@ -1,0 +1,99 @@
+"""One standardised-index run in its own process, so that its peak memory is its own:
+``python _index_peers.py PEER CASE.nc SCORES.npy`` reads the case (the data and its
+settings in the attributes), runs PEER on it, saves the scores (cells x time) and prints
+one JSON line: the seconds taken and the peak resident memory the run added."""
+
+import json
+import sys
+import time
+import warnings
+from pathlib import Path
+
+import numpy as np
+import xarray as xr
+
+
+def _status(field):
+    for line in Path("/proc/self/status").read_text().splitlines():
+        if line.startswith(field + ":"):
+            return int(line.split()[1]) * 1024
+    return 0
+
+
+def _reset_peak():
+    """Sets the peak resident size to the present one (Linux: 5 to clear_refs)."""
+    try:
+        Path("/proc/self/clear_refs").write_text("5")
+    except OSError:
+        pass
+
+
+def ferrule_run(da, case):
+    import ferrule.xarray as fx
+
+    groupby = "dayofyear" if case["groups"] == "dayofyear" else "month"
+    return fx.standardized_index(
+        da, "auto", groupby=groupby, window=case["window"] or None,
+        calibration=(case["start"], case["end"]), zeros="center", seed=1,
+    ).values  # fmt: skip
+
+
+def xclim_run(da, case, method="ML"):
+    """Gamma with the location fixed at 0, zeros by their empirical share ("upper"); daily
+    data are fitted per day of year without pooling (xclim has no window of days)."""
+    from xclim.indices import standardized_precipitation_index
+
+    daily = case["groups"] == "dayofyear"
+    da = da.assign_attrs(units="mm/d" if daily else "mm/month")
+    return standardized_precipitation_index(
+        da, freq="D" if daily else None, window=1, dist="gamma", method=method,
+        fitkwargs={"floc": 0}, cal_start=f"{case['start']}-01-01", cal_end=f"{case['end']}-12-31",
+    ).transpose(*da.dims).values  # fmt: skip
+
+
+def climate_indices_run(da, case):
+    from climate_indices import compute, indices
+
+    if case["groups"] == "dayofyear":
+        raise SystemExit("climate-indices: its daily SPI needs 366-day years; not run")
+    values = da.values.reshape(-1, da.sizes["time"])
+    out = np.full(values.shape, np.nan)
+    first = int(str(da["time"].values[0])[:4])
+    for i, row in enumerate(values):
+        if np.isnan(row).all():
+            continue
+        out[i] = indices.spi(
+            row, 1, indices.Distribution.gamma, first, int(case["start"][:4]),
+            int(case["end"][:4]), compute.Periodicity.monthly,
+        )  # fmt: skip
+    return out.reshape(da.shape)
+
+
+PEERS = {
+    "ferrule": ferrule_run,
+    "xclim ML": xclim_run,
+    "xclim APP": lambda da, case: xclim_run(da, case, "APP"),
+    "climate-indices": climate_indices_run,
+}
+
+
+def main():
+    peer, case_path, out_path = sys.argv[1:4]
+    with xr.open_dataset(case_path) as dataset:
+        da = dataset["pr"].load()
+        case = dict(dataset.attrs)
+    run = PEERS[peer]
+    _reset_peak()
+    before = _status("VmRSS")
+    started = time.perf_counter()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        scores = run(da, case)
+    seconds = time.perf_counter() - started
+    peak = max(_status("VmHWM") - before, 0)
+    np.save(out_path, np.asarray(scores, dtype=np.float64))
+    print(json.dumps({"seconds": seconds, "peak_bytes": peak}))
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,1 @@
+"""Fitting a grid of series: cells, settings, results, files and progress."""

@@ -1,0 +1,109 @@
+"""Judging the cells of a grid fit: each fitted cell goes through the same assembly as
+``ferrule.fit`` (data-unit log-likelihood, censoring counts, validity, warnings), and its
+fields are gathered into arrays of the cell shape."""
+
+from __future__ import annotations
+
+from collections import Counter
+from dataclasses import dataclass
+
+import numpy as np
+import numpy.typing as npt
+
+from ferrule import _core
+from ferrule._data import Series
+from ferrule._fitting import _Settings, fit_from_output
+from ferrule._grid.input import Cells
+
+__all__ = ["BOOL_FIELDS", "INT_FIELDS", "INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
+
+INTERRUPTED = "not fitted: the grid fit was interrupted first"
+# Fields of a Fit kept per cell, by kind; the parameters are kept by name besides.
+FLOAT_FIELDS = ("mu", "sigma", "loglik", "log_posterior", "aic", "bic")
+INT_FIELDS = ("n", "n_left", "n_right", "n_dropped", "count", "evaluations")
+BOOL_FIELDS = ("converged", "limit_reached", "valid")
+
+
+@dataclass(frozen=True)
+class GridSettings:
+    info: _core.FamilyInfo
+    method: _core.MethodKey
+    prior: bool
+    base_seed: int
+    max_converge: int
+    max_eval: int
+
+
+@dataclass
+class Columns:
+    """Per-cell results, flat (ncells,) arrays, and how many cells raised each warning."""
+
+    arrays: dict[str, np.ndarray]
+    noted: Counter[type[Warning]]
+
+
+def empty_columns(settings: GridSettings, ncells: int) -> dict[str, np.ndarray]:
+    info = settings.info
+    arrays: dict[str, np.ndarray] = {
+        name: np.full(ncells, np.nan) for name in (*info.transformation_names, *FLOAT_FIELDS)
+    }
+    arrays["search"] = np.full((ncells, len(info.search_start)), np.nan)
+    arrays.update({name: np.zeros(ncells, dtype=np.int64) for name in INT_FIELDS})
+    arrays["count"][:] = -1
+    arrays.update({name: np.zeros(ncells, dtype=bool) for name in (*BOOL_FIELDS, "fitted")})
+    arrays["reason"] = np.full(ncells, "", dtype=object)
+    arrays["warnings"] = np.full(ncells, "", dtype=object)
+    return arrays
+
+
+def judge_cells(
+    settings: GridSettings,
+    cells: Cells,
+    out: _core.GridFitOutput,
+    seeds: npt.NDArray[np.uint32],
+) -> Columns:
+    """The per-cell fields of every committed, fitted cell; the others stay empty with
+    their reason (left out, or not reached before an interrupt)."""
+    info, method = settings.info, settings.method
+    arrays = empty_columns(settings, cells.size)
+    arrays["reason"][:] = cells.reason
+    arrays["n_dropped"][:] = cells.n_nan
+    arrays["reason"][out["completed"] :][~cells.skip[out["completed"] :]] = INTERRUPTED
+    noted: Counter[type[Warning]] = Counter()
+    for i in np.flatnonzero(~cells.skip[: out["completed"]]):
+        fit, notes = fit_from_output(
+            info, method,
+            Series(cells.series(i), int(cells.n_nan[i]), int(cells.n_nan[i])),
+            _Settings(float(cells.left[i]), float(cells.right[i]), float(cells.scale[i]),
+                      float(cells.shift[i]), settings.prior, int(seeds[i]),
+                      settings.max_converge, settings.max_eval),
+            _cell_output(info, out, i),
+        )  # fmt: skip
+        for name, value in fit.params.items():
+            arrays[name][i] = value
+        for name in (*FLOAT_FIELDS, *INT_FIELDS, *BOOL_FIELDS):
+            value = getattr(fit, name)
+            arrays[name][i] = np.nan if value is None else value
+        arrays["search"][i] = fit.search
+        arrays["fitted"][i] = True
+        arrays["reason"][i] = "; ".join(fit.problems)
+        arrays["warnings"][i] = "\n".join(fit.warnings)
+        noted.update({category for category, _ in notes})
+    return Columns(arrays, noted)
+
+
+def _cell_output(info: _core.FamilyInfo, out: _core.GridFitOutput, i: int) -> _core.FitOutput:
+    """One cell of the cell fitter's output in the form of a single fit's output."""
+    search = out["search"][i]
+    return {
+        "search": search,
+        "natural": _core.decode(info.key, search),
+        "count": int(out["count"][i]),
+        "evaluations": int(out["evaluations"][i]),
+        "limit_reached": bool(out["limit_reached"][i]),
+        "low_values": bool(out["low_values"][i]),
+        "high_values": bool(out["high_values"][i]),
+        "no_finite_value": bool(out["no_finite_value"][i]),
+        # A grid is quiet: the optimiser's console lines are not kept per cell.
+        "messages": [],
+    }

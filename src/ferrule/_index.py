@@ -1,0 +1,286 @@
+"""Standardised indices of DataArrays: the fits per cell and group as a Dataset, and the
+scores they give, in memory or block by block through dask (the same numbers either way)."""
+
+from __future__ import annotations
+
+import math
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+
+from ferrule import _core
+from ferrule._grid.fit import n_threads
+from ferrule._grid.input import check_numbers
+from ferrule._index_cells import (
+    FIELDS,
+    PARAM_NAMES,
+    ZEROS,
+    accumulated,
+    fit_groups,
+    score_cells,
+)
+from ferrule._index_groups import (
+    Groups,
+    accumulation_steps,
+    calibration_positions,
+    groups_of,
+)
+from ferrule._index_meta import (
+    INDEX_FORMAT,
+    INDEX_FORMAT_VERSION,
+    index_name,
+    param_attrs,
+    score_attrs,
+)
+from ferrule._names import family_info
+from ferrule._seeds import resolve_seed
+from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
+
+__all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
+
+_VARIABLES = ("family", *PARAM_NAMES, *FIELDS)
+
+
+@dataclass(frozen=True)
+class IndexSettings:
+    """How the fits of an index are made; kept in the parameters' attributes."""
+
+    family: str  # a family key or "auto"
+    groupby: str | None
+    window: int | None
+    accumulate: Any
+    calibration: Any
+    left: float
+    method: str | None
+    prior: bool
+
+
+def _checked(da: Any, dim: str) -> Any:
+    xr = require_xarray()
+    if not isinstance(da, xr.DataArray):
+        raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__} "
+                        "(select one variable of a Dataset: ds['pr'])")  # fmt: skip
+    if dim not in da.dims:
+        raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
+                         f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
+    if da.sizes[dim] == 0:
+        raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
+    check_numbers(da.dtype)
+    return da.transpose(*(d for d in da.dims if d != dim), dim)
+
+
+def _families(family: str, left: float) -> tuple[str, ...]:
+    if isinstance(family, str) and family.strip().lower() == "auto":
+        # log-sinh is defined above a finite left threshold only.
+        return tuple(i.key for i in _core.FAMILIES if i.key != "log_sinh" or math.isfinite(left))
+    info = family_info(family)
+    if info.key == "log_sinh" and not math.isfinite(left):
+        raise ValueError("log-sinh needs a finite left threshold: its map is undefined at -inf")
+    return (info.key,)
+
+
+def _series_index(da: Any, dim: str) -> Any:
+    import pandas as pd
+
+    return da.indexes[dim] if dim in da.indexes else pd.RangeIndex(da.sizes[dim])
+
+
+def _cell_index(template: Any) -> Any:
+    """Each cell's flat index in the whole grid, laid out (and chunked) as the cells."""
+    xr = require_xarray()
+    index = xr.DataArray(np.arange(template.size, dtype=np.int64).reshape(template.shape),
+                         dims=template.dims, coords=template.coords)  # fmt: skip
+    if template.chunks is not None:
+        index = index.chunk(dict(zip(template.dims, template.chunks, strict=True)))
+    return index
+
+
+def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_jobs: Any) -> Any:
+    xr = require_xarray()
+    da = _checked(da, dim)
+    left = float(settings.left)
+    if math.isnan(left):
+        raise ValueError("the left threshold is NaN")
+    families = _families(settings.family, left)
+    groups = groups_of(da, dim, settings.groupby, settings.window)
+    series = _series_index(da, dim)
+    steps = accumulation_steps(settings.accumulate, series)
+    positions, period = calibration_positions(series, settings.calibration)
+    pools = groups.pooled(positions)
+    base_seed = resolve_seed(seed)
+    template = da.isel({dim: 0}, drop=True)
+    group_dim = groups.name or "group"
+    kwargs = {
+        "pools": pools, "families": families, "steps": steps, "method": settings.method,
+        "prior": bool(settings.prior), "base_seed": base_seed, "left": left,
+        "total": template.size,
+    }  # fmt: skip
+    if da.chunks is None:
+        kwargs["n_jobs"] = n_threads(n_jobs)
+        columns = _params_block(da.values, _cell_index(template).values, **kwargs)
+        variables = {name: ((*template.dims, group_dim), column)
+                     for name, column in zip(_VARIABLES, columns, strict=True)}  # fmt: skip
+        dataset = xr.Dataset(variables, coords=template.coords)
+    else:
+        kwargs["n_jobs"] = 1 if n_jobs is None else n_threads(n_jobs)
+        outputs = xr.apply_ufunc(
+            _params_block, da.chunk({dim: -1}), _cell_index(template),
+            input_core_dims=[[dim], []], output_core_dims=[[group_dim]] * len(_VARIABLES),
+            dask="parallelized", keep_attrs=False,
+            output_dtypes=[_dtype(name) for name in _VARIABLES],
+            dask_gufunc_kwargs={"output_sizes": {group_dim: len(pools)}}, kwargs=kwargs,
+        )  # fmt: skip
+        dataset = xr.Dataset(dict(zip(_VARIABLES, outputs, strict=True)))
+    dataset = dataset.transpose(group_dim, *template.dims)
+    if groups.name is None:
+        dataset = dataset.isel({group_dim: 0}, drop=True)
+    else:
+        dataset = dataset.assign_coords({group_dim: groups.labels})
+    for name in _VARIABLES:
+        dataset[name].attrs = param_attrs(name)
+    dataset.attrs = {
+        PREFIX + "format": INDEX_FORMAT,
+        PREFIX + "version": INDEX_FORMAT_VERSION,
+        PREFIX + "family": settings.family if len(families) > 1 else families[0],
+        PREFIX + "groupby": groups.name or "",
+        PREFIX + "window": groups.window,
+        PREFIX + "accumulate": steps,
+        PREFIX + "calibration": np.array(period, dtype=object).tolist(),
+        PREFIX + "left": left,
+        PREFIX + "method": settings.method or "",
+        PREFIX + "prior": int(bool(settings.prior)),
+        PREFIX + "base_seed": base_seed,
+        PREFIX + "dim": dim,
+        PREFIX + "variable": "" if da.name is None else str(da.name),
+    }  # fmt: skip
+    return dataset
+
+
+def _params_block(
+    values: np.ndarray, index: np.ndarray, *, steps: int, **kwargs: Any
+) -> tuple[np.ndarray, ...]:
+    """One block's fits: the per-cell variables with the group axis last."""
+    fitted = fit_groups(accumulated(values, steps), index=index, **kwargs)
+    return tuple(np.moveaxis(fitted[name], 0, -1) for name in _VARIABLES)
+
+
+def _dtype(name: str) -> Any:
+    return {"family": np.int8, "valid": bool}.get(name, np.float64)
+
+
+def check_params(params: Any) -> None:
+    xr = require_xarray()
+    if not isinstance(params, xr.Dataset) or params.attrs.get(PREFIX + "format") != INDEX_FORMAT:
+        raise ValueError("params must be the Dataset of ferrule.xarray.standardized_index_params "
+                         "(or one read back from its NetCDF file)")  # fmt: skip
+
+
+def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> None:
+    """Refuses fit settings given beside `params` that differ from theirs (a setting left
+    at its default takes the parameters' value)."""
+    check_params(params)
+    attrs = params.attrs
+    given = []
+    if settings.family != "auto" and family_info(settings.family).key != attrs[PREFIX + "family"]:
+        given.append(f"family {settings.family!r}")
+    if settings.accumulate is not None and accumulation_steps(
+        settings.accumulate, _series_index(_checked(da, dim), dim)
+    ) != int(attrs[PREFIX + "accumulate"]):
+        given.append(f"accumulate {settings.accumulate!r}")
+    if settings.window is not None and settings.window != int(attrs[PREFIX + "window"]):
+        given.append(f"window {settings.window!r}")
+    if settings.calibration is not None:
+        given.append("a calibration period")
+    if settings.left != 0.0 and settings.left != float(attrs[PREFIX + "left"]):
+        given.append(f"left {settings.left!r}")
+    if given:
+        raise ValueError(f"the parameters were fitted with their own settings; {', '.join(given)} "
+                         "cannot change them (fit again, or leave these out)")  # fmt: skip
+
+
+def index_scores(
+    da: Any,
+    params: Any,
+    *,
+    dim: str,
+    zeros: str,
+    p0: str,
+    clip: float | None,
+    seed: Any,
+) -> Any:
+    xr = require_xarray()
+    check_params(params)
+    if zeros not in ZEROS:
+        raise ValueError(f"zeros must be one of {', '.join(map(repr, ZEROS))}, got {zeros!r}")
+    if p0 not in ("model", "empirical"):
+        raise ValueError(f"p0 must be 'model' or 'empirical', got {p0!r}")
+    if clip is not None and not (isinstance(clip, (int, float)) and clip > 0):
+        raise ValueError(f"clip must be a positive number or None, got {clip!r}")
+    original = da
+    da = _checked(da, dim)
+    attrs = params.attrs
+    groupby = str(attrs[PREFIX + "groupby"]) or None
+    window = int(attrs[PREFIX + "window"]) or None
+    groups = groups_of(da, dim, groupby, window)
+    steps = int(attrs[PREFIX + "accumulate"])
+    base_seed = int(attrs[PREFIX + "base_seed"]) if seed is None else resolve_seed(seed)
+    template = da.isel({dim: 0}, drop=True)
+    fits = at_cells(params[list(_VARIABLES)], template, "the parameters hold no fit")
+    of_value = _param_groups(groups, fits)
+    group_dim = groups.name or "group"
+    if groups.name is None:
+        fits = fits.expand_dims(group_dim)
+    kwargs = {
+        "steps": steps, "of_value": of_value, "zeros": zeros, "empirical": p0 == "empirical",
+        "clip": None if clip is None else float(clip), "base_seed": base_seed,
+    }  # fmt: skip
+    names = list(_VARIABLES)
+    if da.chunks is None:
+        columns = (fits[n].broadcast_like(template).transpose(*template.dims, group_dim).values
+                   for n in names)  # fmt: skip
+        values = _scores_block(da.values, _cell_index(template).values, *columns, names=names,
+                               **kwargs)  # fmt: skip
+        out = xr.DataArray(values, dims=da.dims, coords=da.coords)
+    else:
+        out = xr.apply_ufunc(
+            _scores_block, da.chunk({dim: -1}), _cell_index(template),
+            *(fits[n] for n in names),
+            input_core_dims=[[dim], [], *([[group_dim]] * len(names))],
+            output_core_dims=[[dim]], dask="parallelized", keep_attrs=False,
+            output_dtypes=[np.float64], kwargs={"names": names, **kwargs},
+        )  # fmt: skip
+    out = out.transpose(*original.dims)
+    out.name = index_name(original)
+    out.attrs = score_attrs(original, attrs, zeros=zeros, p0=p0, clip=clip, seed=base_seed)
+    return out
+
+
+def _param_groups(groups: Groups, fits: Any) -> np.ndarray:
+    """The group of each value as a position along the parameters' group dimension."""
+    if groups.name is None:
+        return groups.of_value
+    if groups.name not in fits.dims:
+        raise ValueError(f"the parameters were fitted without groups, not by {groups.name!r}")
+    known = list(np.asarray(fits[groups.name].values).tolist())
+    where = []
+    for label in groups.labels.tolist():
+        if label not in known:
+            raise ValueError(f"the parameters hold no fit for {groups.name} {label!r}")
+        where.append(known.index(label))
+    mapped = np.asarray(where, dtype=np.int64)[np.maximum(groups.of_value, 0)]
+    return np.where(groups.of_value >= 0, mapped, -1)
+
+
+def _scores_block(
+    values: np.ndarray,
+    index: np.ndarray,
+    *columns: np.ndarray,
+    names: list[str],
+    steps: int,
+    **kwargs: Any,
+) -> np.ndarray:
+    """One block's scores; the parameters arrive with the group axis last."""
+    fits = {name: np.moveaxis(np.asarray(c), -1, 0) for name, c in zip(names, columns,
+                                                                       strict=True)}  # fmt: skip
+    return score_cells(accumulated(values, steps), fits, index=index, **kwargs)

@@ -1,0 +1,191 @@
+"""`ferrule index`: standardised index scores (such as the SPI-3) of a NetCDF variable."""
+
+import argparse
+import math
+import re
+import sys
+from typing import Any
+
+from ferrule.cli.errors import FAILED, USAGE, CliError
+from ferrule.cli.parser import family, positive_int, seed, threshold
+
+__all__ = ["add_index_command", "calibration_period"]
+
+_DESCRIPTION = """\
+Standardised index scores (such as the SPI) of a variable of a NetCDF file: the values,
+summed over --accumulate steps, are fitted per grid cell and group over the calibration
+period, and every value becomes the standard normal score of its cell's and group's model.
+Values at or below --left (dry spells) are scored by the --zeros convention. Needs xarray
+and h5netcdf: pip install 'ferrule[xarray]'."""
+
+_EPILOG = """\
+zeros: upper (the top of the dry probability p0), center (its middle, the default), mean
+(the normal's mean below the top, so scores average 0), random (a seeded draw within it,
+so scores are standard normal). Exit status: 0 done, 1 no cell has a valid fit, 2 unusable
+options or input, 130 interrupted."""
+
+
+def calibration_period(text: str) -> Any:
+    """ "1991-2020" (years) or "1991-01-01:2020-12-31" (first and last label).
+
+    Examples
+    --------
+    >>> calibration_period("1991-2020")
+    slice('1991', '2020', None)
+    >>> calibration_period("1991-03-01:2020-02-29")
+    ('1991-03-01', '2020-02-29')
+    """
+    years = re.fullmatch(r"\s*(\d{4})\s*-\s*(\d{4})\s*", text)
+    if years:
+        return slice(years.group(1), years.group(2))
+    start, colon, stop = text.partition(":")
+    if not colon or not start.strip() or not stop.strip():
+        raise argparse.ArgumentTypeError(
+            f"expected years such as 1991-2020 or dates such as 1991-01-01:2020-12-31, not '{text}'"
+        )
+    return (start.strip(), stop.strip())
+
+
+def _accumulation(text: str) -> int | str:
+    return int(text) if text.strip().isdigit() else text.strip()
+
+
+def _clip(text: str) -> float | None:
+    if text.strip().lower() == "none":
+        return None
+    value = threshold(text)
+    if not (value > 0 and math.isfinite(value)):
+        raise argparse.ArgumentTypeError(f"--clip takes a positive number or none, not '{text}'")
+    return value
+
+
+def add_index_command(commands: argparse._SubParsersAction) -> None:
+    """Adds `index` to the command line's subcommands."""
+    index = commands.add_parser(
+        "index",
+        help="standardised index scores (SPI-like) of a NetCDF variable",
+        description=_DESCRIPTION,
+        epilog=_EPILOG,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    index.add_argument("input", metavar="IN.nc", help="the NetCDF file holding the data")
+    index.add_argument(
+        "--var",
+        metavar="NAME",
+        help="the variable to read (default: the file's only data variable)",
+    )
+    index.add_argument(
+        "--dim", default="time", metavar="NAME", help="the series dimension (default: time)"
+    )
+    index.add_argument("--out", required=True, metavar="INDEX.nc", help="the file to write")
+    fits = index.add_argument_group("fits (ignored with --params, which holds its own)")
+    fits.add_argument("--family", type=lambda t: "auto" if t.lower() == "auto" else family(t),
+                      default="auto", metavar="NAME",
+                      help="a family, or auto: the best valid fit by AIC per cell and group "
+                      "(default)")  # fmt: skip
+    fits.add_argument(
+        "--accumulate",
+        type=_accumulation,
+        default=None,
+        metavar="N|SPAN",
+        help="sum N steps (or a span such as 90D or 3MS) before fitting",
+    )
+    fits.add_argument(
+        "--groupby",
+        default="month",
+        metavar="GROUP",
+        help="month (default), season, dayofyear, or none",
+    )
+    fits.add_argument(
+        "--window",
+        type=int,
+        default=None,
+        metavar="DAYS",
+        help="with --groupby dayofyear: pool the days within +-DAYS of each day",
+    )
+    fits.add_argument("--calibration", type=calibration_period, default=None, metavar="PERIOD",
+                      help="the period fitted: 1991-2020, or 1991-01-01:2020-12-31 "
+                      "(default: the whole record)")  # fmt: skip
+    fits.add_argument(
+        "--left",
+        type=threshold,
+        default=0.0,
+        metavar="X",
+        help="values at or below X are dry, censored there (default: 0)",
+    )
+    fits.add_argument("--seed", type=seed, default=None, metavar="N",
+                      help="base seed of the fits and of --zeros random (default: drawn, and "
+                      "stored in the output)")  # fmt: skip
+    fits.add_argument(
+        "--save-params",
+        metavar="PARAMS.nc",
+        help="also write the fitted parameters, for --params later",
+    )
+    scores = index.add_argument_group("scores")
+    scores.add_argument(
+        "--params",
+        metavar="PARAMS.nc",
+        help="apply parameters saved by --save-params instead of fitting",
+    )
+    scores.add_argument(
+        "--zeros",
+        choices=("upper", "center", "mean", "random"),
+        default="center",
+        help="the score of dry values (default: center)",
+    )
+    scores.add_argument(
+        "--p0",
+        choices=("model", "empirical"),
+        default="model",
+        help="the dry probability: the model's (default) or the share fitted",
+    )
+    scores.add_argument(
+        "--clip",
+        type=_clip,
+        default=8.21,
+        metavar="Z",
+        help="clip scores to +-Z, or none (default: 8.21)",
+    )
+    scores.add_argument(
+        "--jobs", type=positive_int, default=None, metavar="N", help="threads (default: every core)"
+    )
+    index.set_defaults(handler=index_command)
+
+
+def index_command(args: argparse.Namespace) -> int:
+    from ferrule.cli import grid_run
+
+    grid_run._xarray()
+    import ferrule.xarray as fx
+
+    inputs = [args.input] + ([args.params] if args.params else [])
+    with grid_run._open(args.input) as dataset:
+        grid_run._check_out(args.out, *inputs)
+        if args.save_params:
+            grid_run._check_out(args.save_params, *inputs)
+        da = grid_run._variable(dataset, args.var, args.input)
+        grid_run._check_dim(da, args.dim, args.input)
+        groupby = None if args.groupby.lower() == "none" else args.groupby
+        try:
+            if args.params:
+                with grid_run._open(args.params) as saved:
+                    params = saved.load()
+            else:
+                params = grid_run._quietly(lambda: fx.standardized_index_params(
+                    da, args.family, dim=args.dim, groupby=groupby, window=args.window,
+                    accumulate=args.accumulate, calibration=args.calibration, left=args.left,
+                    seed=args.seed, n_jobs=args.jobs,
+                ))  # fmt: skip
+            z = grid_run._quietly(lambda: fx.standardized_index(
+                da, dim=args.dim, params=params, zeros=args.zeros, p0=args.p0, clip=args.clip,
+            ))  # fmt: skip
+        except (ValueError, TypeError) as err:
+            raise CliError(str(err), USAGE) from None
+        written = z.to_dataset()
+        grid_run._write(written, args.out)
+    if args.save_params and not args.params:
+        grid_run._write(params, args.save_params)
+    valid, total = int(params["valid"].sum()), int(params["valid"].size)
+    print(f"{z.attrs['long_name']}: {valid} of {total} fits valid; written to {args.out}",
+          file=sys.stderr)  # fmt: skip
+    return 0 if valid else FAILED

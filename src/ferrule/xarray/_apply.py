@@ -1,0 +1,96 @@
+"""Applying fitted grids to DataArrays: each cell's series by its own fit, and with
+groups, each value by its group's fit; in memory or block by block through dask."""
+
+from __future__ import annotations
+
+from typing import Any
+
+import numpy as np
+
+from ferrule._grid.model import apply_cells, model_fields
+from ferrule._grid.result import GRID_FORMAT
+from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
+
+__all__ = ["apply_dataarray"]
+
+# Maps whose results are in data units keep the data's attributes; the others are unitless.
+_DATA_UNITS = ("from_normal", "ppf")
+_TITLES = {
+    "to_normal": "standard normal score",
+    "from_normal": "value",
+    "cdf": "non-exceedance probability",
+    "ppf": "quantile",
+}
+
+
+def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
+    xr = require_xarray()
+    if not isinstance(params, xr.Dataset) or params.attrs.get(PREFIX + "format") != GRID_FORMAT:
+        raise ValueError("params must be the Dataset of ferrule.xarray.fit (or one read back "
+                         "from its NetCDF file)")  # fmt: skip
+    if not isinstance(da, xr.DataArray):
+        raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__}")
+    if dim not in da.dims:
+        raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
+                         f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
+    family = params.attrs[PREFIX + "family"]
+    models = at_cells(params[list(model_fields(family))], da, "the parameters hold no fit")
+    groupby = params.attrs.get(PREFIX + "groupby", "")
+    if not groupby:
+        out = _apply(what, family, models, da, dim)
+    else:
+        out = _apply_groups(what, family, models, da, dim, groupby)
+    out = out.transpose(*da.dims, ...)
+    out.name = da.name
+    if what in _DATA_UNITS:
+        out.attrs = {k: v for k, v in params.attrs.items() if not k.startswith(PREFIX)}
+    else:
+        out.attrs = {"long_name": _TITLES[what], "units": "1"}
+    return out
+
+
+def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupby: str) -> Any:
+    xr = require_xarray()
+    from ferrule.xarray._fit import group_positions
+
+    group_dim, groups = group_positions(da, dim, groupby)
+    known = set(np.asarray(params[group_dim].values).tolist())
+    pieces, order = [], []
+    for label, positions in groups:
+        key = label.item() if isinstance(label, np.generic) else label
+        if key not in known:
+            raise ValueError(f"the parameters hold no fit for {group_dim} {key!r}")
+        part = params.sel({group_dim: label}, drop=True)
+        pieces.append(_apply(what, family, part, da.isel({dim: positions}), dim))
+        order.append(positions)
+    unlabelled = np.setdiff1d(np.arange(da.sizes[dim]), np.concatenate(order))
+    if unlabelled.size:
+        # A value without a group label has no model: NaN, shaped like the others.
+        part = params.isel({group_dim: 0}, drop=True)
+        pieces.append(_apply(what, family, part, da.isel({dim: unlabelled}), dim).where(False))
+        order.append(unlabelled)
+    joined = xr.concat(pieces, dim=dim, coords="minimal", compat="override")
+    return joined.isel({dim: np.argsort(np.concatenate(order), kind="stable")})
+
+
+def _apply(what: str, family: str, params: Any, da: Any, dim: str) -> Any:
+    xr = require_xarray()
+    if da.chunks is not None:
+        da = da.chunk({dim: -1})
+    names = tuple(params.data_vars)
+    return xr.apply_ufunc(
+        apply_block, da, *(params[name] for name in names),
+        input_core_dims=[[dim], *([[]] * len(names))],
+        output_core_dims=[[dim]],
+        dask="parallelized",
+        keep_attrs=False,
+        output_dtypes=[np.float64],
+        kwargs={"what": what, "family": family, "names": names},
+    )  # fmt: skip
+
+
+def apply_block(
+    values: np.ndarray, *params: np.ndarray, what: str, family: str, names: tuple[str, ...]
+) -> np.ndarray:
+    """One block: the cells' series along the last axis, their parameters besides."""
+    return apply_cells(what, family, dict(zip(names, params, strict=True)), values)

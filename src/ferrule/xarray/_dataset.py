@@ -1,0 +1,187 @@
+"""Grid fits as xarray Datasets: one variable per per-cell field, the fit settings in the
+attributes; NetCDF files through them."""
+
+from __future__ import annotations
+
+import os
+from typing import Any
+
+import numpy as np
+
+from ferrule._grid.result import (
+    ARRAY_FIELDS,
+    GRID_FORMAT,
+    GRID_FORMAT_VERSION,
+    SETTING_FIELDS,
+    TEXT_FIELDS,
+    GridFit,
+)
+from ferrule._names import family_info
+
+__all__ = [
+    "SEARCH_DIM",
+    "at_cells",
+    "column_names",
+    "columns_of",
+    "dataset_to_grid",
+    "grid_to_dataset",
+    "netcdf_engine",
+    "open_netcdf",
+    "write_netcdf",
+    "require_xarray",
+    "settings_attrs",
+]
+
+SEARCH_DIM = "search_coordinate"
+PREFIX = "ferrule_"
+
+
+def require_xarray() -> Any:
+    try:
+        import xarray
+    except ImportError:
+        raise ImportError(
+            "ferrule.xarray needs the xarray package, which is not installed: "
+            "pip install 'ferrule[xarray]'"
+        ) from None
+    return xarray
+
+
+def netcdf_engine() -> str | None:
+    """h5netcdf when installed (it comes as wheels with ferrule[xarray]); else xarray's
+    choice."""
+    try:
+        import h5netcdf  # noqa: F401
+    except ImportError:
+        return None
+    return "h5netcdf"
+
+
+# Up to this size a NetCDF file is built in memory and then written by plain file writes:
+# the HDF5 library, when a write of its own fails (a full disk, a file-size limit), leaves
+# its objects broken and crashes the process as they are freed. A larger file is written
+# by the library directly, to spare the memory.
+IN_MEMORY_BYTES = 1 << 30
+
+
+def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
+    """Writes `dataset` as NetCDF whole or not at all: a failed write leaves what `path`
+    held before."""
+    import io
+
+    from ferrule._atomic import atomic_path, write_atomic
+
+    engine = netcdf_engine()
+    if engine == "h5netcdf" and dataset.nbytes <= IN_MEMORY_BYTES:
+        image = io.BytesIO()
+        dataset.to_netcdf(image, engine=engine)
+        write_atomic(path, lambda file: file.write(image.getbuffer()))
+        return
+    with atomic_path(path) as temporary:
+        dataset.to_netcdf(temporary, engine=engine)
+
+
+def open_netcdf(path: str | os.PathLike[str]) -> Any:
+    xr = require_xarray()
+    return xr.open_dataset(path, engine=netcdf_engine())
+
+
+def at_cells(source: Any, cells: Any, lacking: str) -> Any:
+    """`source` at the labels of `cells`: along each dimension both index, the labels of
+    `cells` in their order; where `cells` holds one label of a dimension of `source` as a
+    scalar coordinate (a station chosen with ``sel``), that label. A label `source` lacks
+    is an error ("`lacking` for lat 10.25"), never a NaN: a cell must not fall back on no
+    model, or on a neighbour's."""
+    wanted = {}
+    for dim in source.dims:
+        if dim not in source.indexes or dim not in cells.coords:
+            continue
+        labels = cells[dim]
+        if dim in cells.dims and dim in cells.indexes:
+            labels = cells.indexes[dim]
+            if labels.equals(source.indexes[dim]):
+                continue
+            missing = labels[~labels.isin(source.indexes[dim])]
+        elif labels.ndim == 0:
+            labels = labels.values[()]
+            missing = [] if labels in source.indexes[dim] else [labels]
+        else:
+            continue
+        if len(missing):
+            shown = ", ".join(f"{label}" for label in list(missing)[:5])
+            more = " ..." if len(missing) > 5 else ""
+            raise ValueError(f"{lacking} for {dim} {shown}{more}")
+        wanted[dim] = labels
+    return source.sel(wanted) if wanted else source
+
+
+def column_names(family: str) -> tuple[str, ...]:
+    """The Dataset's per-cell variables of a family, in the order the fit writes them."""
+    return (*family_info(family).transformation_names, *ARRAY_FIELDS)
+
+
+def columns_of(grid: GridFit) -> dict[str, np.ndarray]:
+    out = dict(grid.params)
+    out.update({name: getattr(grid, name) for name in ARRAY_FIELDS})
+    return out
+
+
+def settings_attrs(
+    family: str, method: str, prior: bool, base_seed: int, max_converge: int, max_eval: int
+) -> dict[str, Any]:
+    # NetCDF attributes hold numbers and strings only: the flag is kept as 0 or 1.
+    values = (family, method, int(prior), int(base_seed), max_converge, max_eval)
+    attrs: dict[str, Any] = {
+        PREFIX + "format": GRID_FORMAT,
+        PREFIX + "version": GRID_FORMAT_VERSION,
+    }
+    attrs.update({PREFIX + name: value for name, value in zip(SETTING_FIELDS, values, strict=True)})
+    return attrs
+
+
+def grid_to_dataset(
+    grid: GridFit,
+    dims: tuple[str, ...] | None = None,
+    coords: Any = None,
+    attrs: dict[str, Any] | None = None,
+) -> Any:
+    """The grid as a Dataset over `dims` (default cell_0, cell_1, ...)."""
+    xr = require_xarray()
+    dims = tuple(dims) if dims is not None else tuple(f"cell_{i}" for i in range(len(grid.shape)))
+    variables = {}
+    for name, value in columns_of(grid).items():
+        value = np.asarray(value)
+        if name == "search":
+            variables[name] = ((*dims, SEARCH_DIM), value)
+        else:
+            variables[name] = (dims, value.astype(object) if name in TEXT_FIELDS else value)
+    all_attrs = dict(attrs or {})
+    all_attrs.update(settings_attrs(grid.family, grid.method, grid.prior, grid.base_seed,
+                                    grid.max_converge, grid.max_eval))  # fmt: skip
+    return xr.Dataset(variables, coords=coords, attrs=all_attrs)
+
+
+def dataset_to_grid(dataset: Any) -> GridFit:
+    """A GridFit of a Dataset written by :func:`grid_to_dataset` or ``ferrule.xarray.fit``."""
+    attrs = dataset.attrs
+    if attrs.get(PREFIX + "format") != GRID_FORMAT:
+        raise ValueError("not a ferrule grid: the dataset lacks its ferrule_format attribute")
+    cell_dims = dataset["mu"].dims
+    data: dict[str, Any] = {
+        "format": GRID_FORMAT,
+        "version": int(attrs[PREFIX + "version"]),
+        **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
+    }
+    info = family_info(data["family"])
+    data["params"] = {name: _values(dataset[name], cell_dims)
+                      for name in info.transformation_names}  # fmt: skip
+    for name in ARRAY_FIELDS:
+        order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
+        data[name] = _values(dataset[name], order)
+    for name in ("converged", "limit_reached", "valid", "fitted"):
+        data[name] = data[name].astype(bool)
+    return GridFit.from_dict(data)
+
+
+def _values(variable: Any, dims: tuple[str, ...]) -> np.ndarray:
+    return np.asarray(variable.transpose(*dims).values)

@@ -1,0 +1,267 @@
+"""Fitting a DataArray along a named dimension, optionally per group, in memory or chunk by
+chunk through dask."""
+
+from __future__ import annotations
+
+from collections import Counter
+from dataclasses import asdict, dataclass
+from typing import Any
+
+import numpy as np
+
+from ferrule._grid.cells import BOOL_FIELDS, INT_FIELDS, GridSettings
+from ferrule._grid.errors import GridFitInterrupted
+from ferrule._grid.fit import (
+    CellOptions,
+    GridRun,
+    grid_settings,
+    n_threads,
+    run_grid,
+    warn_summary,
+)
+from ferrule._grid.input import check_numbers, series_last
+from ferrule._grid.result import TEXT_FIELDS
+from ferrule._names import family_info
+from ferrule.xarray._dataset import (
+    PREFIX,
+    SEARCH_DIM,
+    at_cells,
+    column_names,
+    columns_of,
+    grid_to_dataset,
+    require_xarray,
+    settings_attrs,
+)
+
+__all__ = ["fit_dataarray", "group_positions"]
+
+_OPTIONS = ("left", "right", "scale", "shift", "mask")
+
+
+@dataclass(frozen=True)
+class _BlockSettings:
+    """What a block needs to fit its cells, in plain values: it travels to dask workers."""
+
+    family: str
+    method: str
+    prior: bool
+    base_seed: int
+    max_converge: int
+    max_eval: int
+
+    def grid_settings(self) -> GridSettings:
+        return GridSettings(family_info(self.family), self.method, self.prior,  # type: ignore[arg-type]
+                            self.base_seed, self.max_converge, self.max_eval)  # fmt: skip
+
+
+def fit_dataarray(
+    da: Any,
+    *,
+    dim: str,
+    family: str,
+    groupby: str | None,
+    method: str | None,
+    options: dict[str, Any],
+    prior: bool,
+    seed: Any,
+    n_jobs: int | None,
+    progress: bool | None,
+    max_converge: int,
+    max_eval: int,
+) -> Any:
+    xr = require_xarray()
+    if not isinstance(da, xr.DataArray):
+        raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__} "
+                        "(select one variable of a Dataset: ds['pr'])")  # fmt: skip
+    if dim not in da.dims:
+        raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
+                         f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
+    if da.sizes[dim] == 0:
+        raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
+    check_numbers(da.dtype)
+    settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
+    cell_dims = tuple(d for d in da.dims if d != dim)
+    da = da.transpose(*cell_dims, dim)
+    template = da.isel({dim: 0}, drop=True)
+    cell_options = {name: _cell_option(options[name], template, name) for name in _OPTIONS}
+    group_dim, groups = group_positions(da, dim, groupby)
+    chunked = da.chunks is not None
+    pieces, runs = [], []
+    for position, (_, indices) in enumerate(groups):
+        part = da if indices is None else da.isel({dim: indices})
+        offset = position * template.size
+        if chunked:
+            pieces.append(_fit_chunked(part, template, settings, cell_options, offset, n_jobs))
+            continue
+        run = _fit_in_memory(part, settings, cell_options, offset, n_jobs, progress)
+        runs.append(run)
+        pieces.append(grid_to_dataset(run.result, cell_dims, template.coords))
+        if run.interrupted:
+            break
+    dataset = pieces[0] if group_dim is None else _stack(xr, pieces, group_dim, groups)
+    dataset.attrs = {
+        **da.attrs,
+        **settings_attrs(settings.info.key, settings.method, settings.prior,
+                         settings.base_seed, settings.max_converge, settings.max_eval),
+        PREFIX + "dim": dim,
+        PREFIX + "groupby": groupby or "",
+        PREFIX + "variable": "" if da.name is None else str(da.name),
+    }  # fmt: skip
+    total = template.size * len(groups)
+    if runs and runs[-1].interrupted:
+        raise GridFitInterrupted(dataset, cells=total)
+    if runs:
+        warn_summary(_combined(runs), settings, total)
+    return dataset
+
+
+def group_positions(
+    da: Any, dim: str, groupby: str | None
+) -> tuple[str | None, list[tuple[Any, np.ndarray | None]]]:
+    """The group dimension's name and, for each group label in sorted order, the positions
+    along `dim` of its values; without grouping one group of everything. A value whose
+    label is missing (NaN, NaT) belongs to no group, as in xarray's own groupby."""
+    if groupby is None:
+        return None, [(None, None)]
+    try:
+        labels = da[groupby]
+    except (KeyError, AttributeError) as err:
+        raise ValueError(f"cannot group by {groupby!r}: {err}") from None
+    if labels.dims != (dim,):
+        raise ValueError(f"cannot group by {groupby!r}: its labels lie along {labels.dims}, "
+                         f"not along {dim!r} alone")  # fmt: skip
+    values = np.asarray(labels.values)
+    labelled = ~np.asarray(labels.isnull().values)
+    if not labelled.any():
+        raise ValueError(f"cannot group by {groupby!r}: every value of {groupby!r} is missing")
+    groups = [(u, np.flatnonzero(labelled & (values == u))) for u in np.unique(values[labelled])]
+    return groupby.split(".")[-1], groups
+
+
+def _cell_option(value: Any, template: Any, name: str) -> Any:
+    """Scalars as they are; arrays as DataArrays over the cell dimensions."""
+    xr = require_xarray()
+    if isinstance(value, str) or np.ndim(value) == 0 and not isinstance(value, xr.DataArray):
+        return value
+    if value is None:
+        return None
+    if not isinstance(value, xr.DataArray):
+        array = np.asarray(value)
+        try:
+            array = np.broadcast_to(array, template.shape)
+        except ValueError:
+            raise ValueError(f"{name} of shape {array.shape} does not broadcast to the cells "
+                             f"{dict(template.sizes)}") from None  # fmt: skip
+        value = xr.DataArray(array, dims=template.dims, coords=template.coords)
+    extra = set(value.dims) - set(template.dims)
+    if extra:
+        raise ValueError(f"{name} has dimensions the cells lack: {sorted(map(str, extra))}")
+    value = at_cells(value, template, f"{name} has no value")
+    return value.broadcast_like(template).transpose(*template.dims)
+
+
+def _fit_in_memory(
+    part: Any,
+    settings: GridSettings,
+    options: dict[str, Any],
+    offset: int,
+    n_jobs: int | None,
+    progress: bool | None,
+) -> GridRun:
+    values = {name: getattr(v, "values", v) for name, v in options.items()}
+    shape = part.shape[:-1]
+    indices = offset + np.arange(int(np.prod(shape)), dtype=np.int64)
+    return run_grid(
+        series_last(part.values, -1), settings, CellOptions(**values),
+        indices.reshape(shape), n_jobs=n_threads(n_jobs), progress=progress,
+    )  # fmt: skip
+
+
+def _fit_chunked(
+    part: Any,
+    template: Any,
+    settings: GridSettings,
+    options: dict[str, Any],
+    offset: int,
+    n_jobs: int | None,
+) -> Any:
+    """Each block fitted where it lies, by `xarray.apply_ufunc(dask="parallelized")`; a
+    block's cells take their seeds from their flat indices in the whole grid, which travel
+    alongside the values as a chunked array of their own."""
+    xr = require_xarray()
+    dim = part.dims[-1]
+    part = part.chunk({dim: -1})
+    chunks = {d: part.chunksizes[d] for d in template.dims}
+    index = xr.DataArray(
+        offset + np.arange(template.size, dtype=np.int64).reshape(template.shape),
+        dims=template.dims, coords=template.coords,
+    ).chunk(chunks)  # fmt: skip
+    arrays = {name: v.chunk(chunks) for name, v in options.items() if isinstance(v, xr.DataArray)}
+    scalars = {name: v for name, v in options.items() if name not in arrays}
+    names = column_names(settings.info.key)
+    block = _BlockSettings(settings.info.key, settings.method, settings.prior,
+                           settings.base_seed, settings.max_converge,
+                           settings.max_eval)  # fmt: skip
+    outputs = xr.apply_ufunc(
+        fit_block, part, index, *arrays.values(),
+        input_core_dims=[[dim], *([[]] * (1 + len(arrays)))],
+        output_core_dims=[[SEARCH_DIM] if name == "search" else [] for name in names],
+        dask="parallelized",
+        keep_attrs=False,
+        output_dtypes=[_dtype(name) for name in names],
+        dask_gufunc_kwargs={"output_sizes": {SEARCH_DIM: len(settings.info.search_start)}},
+        kwargs={"settings": asdict(block), "array_names": tuple(arrays), "scalars": scalars,
+                "n_jobs": 1 if n_jobs is None else n_threads(n_jobs)},
+    )  # fmt: skip
+    return xr.Dataset(dict(zip(names, outputs, strict=True)))
+
+
+def fit_block(
+    values: np.ndarray,
+    index: np.ndarray,
+    *arrays: np.ndarray,
+    settings: dict[str, Any],
+    array_names: tuple[str, ...],
+    scalars: dict[str, Any],
+    n_jobs: int,
+) -> tuple[np.ndarray, ...]:
+    """Fits one block of cells (series along the last axis) quietly; the per-cell columns
+    in the order of ``column_names``."""
+    block = _BlockSettings(**settings).grid_settings()
+    shape = values.shape[:-1]
+    options = {**scalars, **{n: np.broadcast_to(a, shape) for n, a in zip(array_names, arrays,
+                                                                       strict=True)}}  # fmt: skip
+    run = run_grid(
+        series_last(values, -1), block, CellOptions(**options),
+        np.broadcast_to(index, shape).astype(np.int64), n_jobs=n_jobs, progress=False,
+    )  # fmt: skip
+    columns = columns_of(run.result)
+    return tuple(np.asarray(columns[name]) for name in column_names(block.info.key))
+
+
+def _dtype(name: str) -> Any:
+    if name in TEXT_FIELDS:
+        return object
+    if name in INT_FIELDS:
+        return np.int64
+    if name in (*BOOL_FIELDS, "fitted"):
+        return bool
+    if name == "seed":
+        return np.uint32
+    return np.float64
+
+
+def _stack(xr: Any, pieces: list[Any], group_dim: str, groups: list[Any]) -> Any:
+    import pandas as pd
+
+    labels = pd.Index([label for label, _ in groups[: len(pieces)]], name=group_dim)
+    return xr.concat(pieces, dim=labels, combine_attrs="drop_conflicts")
+
+
+def _combined(runs: list[GridRun]) -> GridRun:
+    noted: Counter[type[Warning]] = Counter()
+    automatic: Counter[str] = Counter()
+    for run in runs:
+        noted += run.noted
+        automatic += run.automatic
+    return GridRun(runs[-1].result, noted, automatic, runs[-1].interrupted)
