@@ -22,6 +22,7 @@ GROUPS = {
     "3. maps of a long series": "_transform_map.py",
     "4. C++ likelihood": "_likelihood_cost.py",
     "5. grid scaling": "grid_scaling.py",
+    "6. continuous series": "_continuous_fits.py",
 }
 
 

@@ -16,7 +16,8 @@ struct YeoJohnsonLanes {
     static constexpr double kPowerTol = 1e-7;
 
     // x >= 0: ((x + 1)^l - 1)/l, or log(x + 1) at |l| <= tol; x < 0: the mirror image with
-    // 2 - l. Both sides are one power of a base and an exponent chosen lane by lane.
+    // 2 - l. Both sides are one power of a base and an exponent chosen lane by lane. A NaN
+    // power fails the tolerance test and gives NaN, here and in the inverse.
     static Pack forward(Pack x, double lambda) {
         const Mask pos = x >= 0.0;
         const Pack base = select(pos, x + 1.0, 1.0 - x);
@@ -44,6 +45,9 @@ struct YeoJohnsonLanes {
 
     // log((x + 1)^(l - 1)) or log((1 - x)^(1 - l)): the power first, then its logarithm.
     static Pack logJacobian(Pack x, double lambda) {
+        if (lambda != lambda) {
+            return splat(lambda); // NaN even at x = 0, where pow(1, NaN) would be 1
+        }
         const Mask pos = x >= 0.0;
         const Pack base = select(pos, x + 1.0, 1.0 - x);
         return log(pow(base, select(pos, splat(lambda - 1.0), splat(1.0 - lambda))));

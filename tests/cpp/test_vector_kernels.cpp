@@ -61,13 +61,13 @@ struct MapCase {
 // Yeo-Johnson at the identity, at and just outside the logarithm switches, negative and
 // large powers; log-sinh across its overflow switch; sinh-arcsinh heavy and light tails.
 const std::vector<MapCase> kMapCases{
-    {FamilyId::YeoJohnson, {1.0}, 1.0},       {FamilyId::YeoJohnson, {0.0}, 1.0},
-    {FamilyId::YeoJohnson, {2.0}, 1.0},       {FamilyId::YeoJohnson, {5e-8}, 1.0},
-    {FamilyId::YeoJohnson, {0.37}, 3.0},      {FamilyId::YeoJohnson, {-1.5}, 1.0},
-    {FamilyId::YeoJohnson, {3.2}, 1.0},       {FamilyId::LogSinh, {1.0, 0.5}, 2.0},
-    {FamilyId::LogSinh, {0.03, 0.01}, 40},    {FamilyId::LogSinh, {2.0, 1e-4}, 1.0},
-    {FamilyId::SinhAsinh, {1.0, 0.0}, 1.0},   {FamilyId::SinhAsinh, {0.4, -0.8}, 1.0},
-    {FamilyId::JonesPewsey, {2.5, 1.2}, 1.0},
+    {FamilyId::YeoJohnson, {1.0}, 1.0},      {FamilyId::YeoJohnson, {0.0}, 1.0},
+    {FamilyId::YeoJohnson, {2.0}, 1.0},      {FamilyId::YeoJohnson, {5e-8}, 1.0},
+    {FamilyId::YeoJohnson, {0.37}, 3.0},     {FamilyId::YeoJohnson, {-1.5}, 1.0},
+    {FamilyId::YeoJohnson, {3.2}, 1.0},      {FamilyId::YeoJohnson, {kNaN}, 1.0},
+    {FamilyId::LogSinh, {1.0, 0.5}, 2.0},    {FamilyId::LogSinh, {0.03, 0.01}, 40},
+    {FamilyId::LogSinh, {2.0, 1e-4}, 1.0},   {FamilyId::SinhAsinh, {1.0, 0.0}, 1.0},
+    {FamilyId::SinhAsinh, {0.4, -0.8}, 1.0}, {FamilyId::JonesPewsey, {2.5, 1.2}, 1.0},
 };
 
 template <class Scalar>
