@@ -7,6 +7,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from ferrule._errors import ArgumentError
+
 __all__ = ["NAN_POLICIES", "Series", "as_float_array", "as_series", "auto_scale", "unwrap_pandas"]
 
 NAN_POLICIES = ("raise", "omit", "propagate")
@@ -127,16 +129,47 @@ def as_series(data: object, nan_policy: str, left: float, right: float) -> Serie
 _LARGEST_POWER = 308
 
 
-def auto_scale(values: npt.NDArray[np.float64], shift: float) -> float:
-    """The power of ten 10^-k that brings the largest finite |x + shift| into [1, 10)."""
-    shifted = np.abs(values[np.isfinite(values)] + shift)
+def auto_scale(values: npt.ArrayLike, shift: float = 0.0) -> float:
+    """The scale ``scale="auto"`` chooses: the power of ten that brings the largest finite
+    ``|x + shift|`` into [1, 10).
+
+    Parameters
+    ----------
+    values : array_like
+        The series, in data units; NaN and infinite values play no part.
+    shift : float, default 0.0
+        Added to the values before scaling.
+
+    Returns
+    -------
+    float
+        ``10**-k``; 1 when no finite value differs from ``-shift``.
+
+    Raises
+    ------
+    ArgumentError
+        The largest ``|x + shift|`` is too small for a power of ten to bring to 1
+        (``argument`` is ``"scale"``).
+
+    Examples
+    --------
+    >>> import ferrule
+    >>> ferrule.auto_scale([12.0, 250.0, 3.5])
+    0.01
+    >>> ferrule.auto_scale([0.002, 0.004], shift=1.0)
+    1.0
+    """
+    array = np.asarray(values, dtype=np.float64)
+    shifted = np.abs(array[np.isfinite(array)] + shift)
     largest = float(np.max(shifted)) if shifted.size else 0.0
     if not largest > 0.0:
         return 1.0
     power = -math.floor(math.log10(largest))
     if power > _LARGEST_POWER:
-        raise ValueError(
-            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power of "
-            "ten; pass scale= (or shift=)"
+        raise ArgumentError(
+            "scale",
+            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power "
+            "of ten; pass {scale} (or {shift})",
+            ("scale", "shift"),
         )
     return 10.0**power

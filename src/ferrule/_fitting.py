@@ -170,8 +170,10 @@ def fit(
     if automatic:
         infos = tuple(i for i in infos if i.key != "log_sinh" or _log_sinh_applies(settings))
     elif infos[0].key == "log_sinh" and not _log_sinh_applies(settings):
-        raise ValueError(
-            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass left=)"
+        raise ArgumentError(
+            "left",
+            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass {left})",
+            ("left",),
         )
 
     fits, notes = [], []
@@ -254,10 +256,12 @@ def _check_rescaled(values: npt.NDArray[np.float64], s: _Settings) -> None:
     with np.errstate(over="ignore"):
         u = (np.r_[finite, thresholds] + s.shift) * s.scale
     if not np.isfinite(u).all():
-        raise ValueError(
+        raise ArgumentError(
+            "scale",
             f"(x + shift) * scale overflows with shift {s.shift:g} and scale {s.scale:g}: "
             f"the largest |x| is {float(np.max(np.abs(finite), initial=0.0)):g}; pass a smaller "
-            "scale= or shift="
+            "{scale} or {shift}",
+            ("scale", "shift"),
         )
 
 

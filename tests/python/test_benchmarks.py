@@ -71,7 +71,8 @@ def test_quick_run_prints_ratio_rows_for_every_group(quick_output):
         "3. maps of a long series",
         "4. C++ likelihood",
         "5. grid scaling",
-        "6. continuous series",
+        "6. standardised index",
+        "7. continuous series",
     ]
     for name, lines in found.items():
         assert any(RATIO_ROW.search(line) for line in lines), name

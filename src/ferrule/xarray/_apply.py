@@ -8,8 +8,7 @@ from typing import Any
 import numpy as np
 
 from ferrule._grid.model import apply_cells, model_fields
-from ferrule._grid.result import GRID_FORMAT
-from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
+from ferrule.xarray._dataset import PREFIX, at_cells, fit_settings, require_xarray
 
 __all__ = ["apply_dataarray"]
 
@@ -25,9 +24,7 @@ _TITLES = {
 
 def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
     xr = require_xarray()
-    if not isinstance(params, xr.Dataset) or params.attrs.get(PREFIX + "format") != GRID_FORMAT:
-        raise ValueError("params must be the Dataset of ferrule.xarray.fit (or one read back "
-                         "from its NetCDF file)")  # fmt: skip
+    fit_settings(params)  # refuses any other Dataset
     if not isinstance(da, xr.DataArray):
         raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__}")
     if dim not in da.dims:

@@ -8,6 +8,7 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._errors import ArgumentError
 from ferrule._grid.result import (
     ARRAY_FIELDS,
     GRID_FORMAT,
@@ -24,12 +25,13 @@ __all__ = [
     "column_names",
     "columns_of",
     "dataset_to_grid",
+    "fit_settings",
     "grid_to_dataset",
     "netcdf_engine",
     "open_netcdf",
-    "write_netcdf",
     "require_xarray",
     "settings_attrs",
+    "write_netcdf",
 ]
 
 SEARCH_DIM = "search_coordinate"
@@ -65,8 +67,27 @@ IN_MEMORY_BYTES = 1 << 30
 
 
 def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
-    """Writes `dataset` as NetCDF whole or not at all: a failed write leaves what `path`
-    held before."""
+    """Write a Dataset (parameters or scores) to a NetCDF file, whole or not at all.
+
+    A failed write (a full disk) leaves what `path` held before. The engine is the one
+    :func:`open_netcdf` reads with: h5netcdf when installed, else xarray's choice.
+
+    Parameters
+    ----------
+    dataset : xarray.Dataset
+        What to write.
+    path : str or path-like
+        The file to write.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
+    """
     import io
 
     from ferrule._atomic import atomic_path, write_atomic
@@ -82,8 +103,69 @@ def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
 
 
 def open_netcdf(path: str | os.PathLike[str]) -> Any:
+    """Open a NetCDF file as a Dataset (lazily), with the engine ferrule writes with.
+
+    Parameters
+    ----------
+    path : str or path-like
+        The file: data, or parameters written by :func:`write_netcdf`.
+
+    Returns
+    -------
+    xarray.Dataset
+        Close it (or use it in a ``with`` block) when done.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
+    >>> with fx.open_netcdf("params.nc") as params:
+    ...     z = fx.transform(params.load(), da)
+    """
     xr = require_xarray()
     return xr.open_dataset(path, engine=netcdf_engine())
+
+
+def fit_settings(params: Any) -> dict[str, Any]:
+    """The settings a parameter Dataset of :func:`ferrule.xarray.fit` was fitted with.
+
+    Parameters
+    ----------
+    params : xarray.Dataset
+        The result of :func:`ferrule.xarray.fit`, or one read back from its NetCDF file.
+
+    Returns
+    -------
+    dict
+        The fit's settings by name (``family``, ``method``, ``dim``, ``groupby``, ``left``,
+        ``right``, ``base_seed``...), as the Dataset's attributes hold them.
+
+    Raises
+    ------
+    ArgumentError
+        `params` is not such a Dataset (``argument`` is ``"params"``).
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> settings = fx.fit_settings(fx.fit(da, seed=1))
+    >>> settings["family"], settings["dim"], int(settings["base_seed"])
+    ('yeo_johnson', 'time', 1)
+    """
+    xr = require_xarray()
+    attrs = params.attrs if isinstance(params, xr.Dataset) else {}
+    if attrs.get(PREFIX + "format") != GRID_FORMAT:
+        raise ArgumentError("params", "params must be the Dataset of ferrule.xarray.fit (or one "
+                            "read back from its NetCDF file)")  # fmt: skip
+    return {name[len(PREFIX) :]: value for name, value in attrs.items() if name.startswith(PREFIX)}
 
 
 def at_cells(source: Any, cells: Any, lacking: str) -> Any:
@@ -163,9 +245,8 @@ def grid_to_dataset(
 
 def dataset_to_grid(dataset: Any) -> GridFit:
     """A GridFit of a Dataset written by :func:`grid_to_dataset` or ``ferrule.xarray.fit``."""
+    fit_settings(dataset)  # refuses any other Dataset
     attrs = dataset.attrs
-    if attrs.get(PREFIX + "format") != GRID_FORMAT:
-        raise ValueError("not a ferrule grid: the dataset lacks its ferrule_format attribute")
     cell_dims = dataset["mu"].dims
     data: dict[str, Any] = {
         "format": GRID_FORMAT,
