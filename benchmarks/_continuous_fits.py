@@ -46,7 +46,9 @@ def measure(family, n, quick):
     else:
         # SciPy has no shuffled complex evolution: the peer is credited with the NumPy
         # likelihood's time for as many evaluations as ferrule made, and no optimiser cost.
-        ours = median_time(lambda: ferrule_fit(family, x), max_repeats=repeats, budget_seconds=budget)
+        ours = median_time(
+            lambda: ferrule_fit(family, x), max_repeats=repeats, budget_seconds=budget
+        )
         one = median_time(
             lambda: nll(ours.result.search, x), max_repeats=max(repeats, 3), budget_seconds=2.0
         )

@@ -4,10 +4,10 @@ that no threshold censors (continuous series): the same search vectors as the li
 Yeo-Johnson is _peer_likelihood's (its censored form). The others, with the decoding of the
 library's search vectors:
 
-* log-sinh: q = (log lambda, log epsilon, mu/sigma, log sigma), y = log(sinh(lambda x + eps))/lambda,
-  log T'(x) = -log(tanh(lambda x + eps));
-* sinh-arcsinh: q = (d/(1+d), e/sqrt(1+e^2), m/sqrt(1+m^2), s/(s+d)), y = sinh(d asinh(x) + e),
-  log T'(x) = log(d cosh(d asinh(x) + e) / sqrt(x^2 + 1));
+* log-sinh: q = (log lambda, log epsilon, mu/sigma, log sigma),
+  y = log(sinh(lambda x + eps))/lambda, log T'(x) = -log(tanh(lambda x + eps));
+* sinh-arcsinh: q = (d/(1+d), e/sqrt(1+e^2), m/sqrt(1+m^2), s/(s+d)),
+  y = sinh(d asinh(x) + e), log T'(x) = log(d cosh(d asinh(x) + e) / sqrt(x^2 + 1));
 * Jones-Pewsey: the same decoding, z = (x - mu)/sigma, the density of T(z) standard normal.
 """
 
