@@ -180,14 +180,17 @@ def auto_scale(values: npt.ArrayLike, shift: float = 0.0) -> float:
     1.0
     """
     array = np.asarray(values, dtype=np.float64)
-    shifted = np.abs(array[np.isfinite(array)] + shift)
+    with np.errstate(over="ignore"):  # an overflow is refused below, in words
+        shifted = np.abs(array[np.isfinite(array)] + shift)
     largest = float(np.max(shifted)) if shifted.size else 0.0
     if not largest > 0.0:
         return 1.0
     if math.isinf(largest):
-        raise ValueError(
-            "x + shift overflows to infinity for the largest value: pass a smaller shift "
-            "(or scale=)"
+        raise ArgumentError(
+            "shift",
+            "x + shift overflows to infinity for the largest value: pass a smaller {shift} "
+            "(or {scale})",
+            ("shift", "scale"),
         )
     power = -math.floor(math.log10(largest))
     if power > _LARGEST_POWER:
