@@ -83,6 +83,11 @@ if TYPE_CHECKING:
 
 
 def __getattr__(name: str) -> Any:
+    if name == "__version__":
+        # One version, the build's: the installed package's metadata holds it.
+        from importlib.metadata import version
+
+        return version("ferrule")
     if name in _SUBMODULES:
         return importlib.import_module(f"ferrule.{name}")
     if name not in _PUBLIC:

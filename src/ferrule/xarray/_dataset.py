@@ -17,6 +17,7 @@ from ferrule._grid.result import (
     TEXT_FIELDS,
     GridFit,
 )
+from ferrule._model_check import check_fields, check_format, family_names
 from ferrule._names import family_info
 
 __all__ = [
@@ -102,8 +103,17 @@ def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
         dataset.to_netcdf(temporary, engine=engine)
 
 
+# The first bytes of each NetCDF format, and the engines that read it, preferred first.
+_FORMATS = (
+    (b"\x89HDF\r\n\x1a\n", "NetCDF4", ("h5netcdf", "netcdf4"), "h5netcdf"),
+    (b"CDF", "NetCDF3", ("scipy", "netcdf4"), "scipy"),
+)
+_ENGINE_MODULES = {"h5netcdf": "h5netcdf", "netcdf4": "netCDF4", "scipy": "scipy"}
+
+
 def open_netcdf(path: str | os.PathLike[str]) -> Any:
-    """Open a NetCDF file as a Dataset (lazily), with the engine ferrule writes with.
+    """Open a NetCDF file as a Dataset (lazily), through an installed engine that reads its
+    format: NetCDF4 by h5netcdf or netCDF4, NetCDF3 by scipy or netCDF4.
 
     Parameters
     ----------
@@ -114,6 +124,13 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
     -------
     xarray.Dataset
         Close it (or use it in a ``with`` block) when done.
+
+    Raises
+    ------
+    ValueError
+        The file is not NetCDF.
+    ImportError
+        No installed engine reads its format.
 
     Examples
     --------
@@ -126,8 +143,20 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
     >>> with fx.open_netcdf("params.nc") as params:
     ...     z = fx.transform(params.load(), da)
     """
+    import importlib.util
+
     xr = require_xarray()
-    return xr.open_dataset(path, engine=netcdf_engine())
+    with open(path, "rb") as file:
+        start = file.read(8)
+    for signature, kind, engines, package in _FORMATS:
+        if start.startswith(signature):
+            for engine in engines:
+                if importlib.util.find_spec(_ENGINE_MODULES[engine]) is not None:
+                    return xr.open_dataset(path, engine=engine)
+            raise ImportError(f"reading a {kind} file needs the {package} package, which is not "
+                              f"installed: pip install {package}")  # fmt: skip
+    raise ValueError("not a NetCDF file: it starts with neither the NetCDF4 (HDF5) nor the "
+                     "NetCDF3 signature")  # fmt: skip
 
 
 def fit_settings(params: Any) -> dict[str, Any]:
@@ -247,15 +276,18 @@ def dataset_to_grid(dataset: Any) -> GridFit:
     """A GridFit of a Dataset written by :func:`grid_to_dataset` or ``ferrule.xarray.fit``."""
     fit_settings(dataset)  # refuses any other Dataset
     attrs = dataset.attrs
-    cell_dims = dataset["mu"].dims
+    check_format("saved grid", GRID_FORMAT, attrs.get(PREFIX + "version"), GRID_FORMAT,
+                 GRID_FORMAT_VERSION)  # fmt: skip
+    check_fields("saved grid attribute", attrs, [PREFIX + name for name in SETTING_FIELDS])
     data: dict[str, Any] = {
         "format": GRID_FORMAT,
-        "version": int(attrs[PREFIX + "version"]),
+        "version": GRID_FORMAT_VERSION,
         **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
     }
-    info = family_info(data["family"])
-    data["params"] = {name: _values(dataset[name], cell_dims)
-                      for name in info.transformation_names}  # fmt: skip
+    names = family_names("saved grid", data["family"])
+    check_fields("saved grid", dataset.data_vars, (*names, *ARRAY_FIELDS))
+    cell_dims = dataset["mu"].dims
+    data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
     for name in ARRAY_FIELDS:
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)

@@ -244,6 +244,10 @@ def fit_block(
         series_last(values, -1), block, CellOptions(**options),
         np.broadcast_to(index, shape).astype(np.int64), n_jobs=n_jobs, progress=False,
     )  # fmt: skip
+    if run.interrupted:
+        # The cell loop took Ctrl-C as its signal to stop; the scheduler must stop too, as
+        # an in-memory fit does, rather than return a block of unfitted cells.
+        raise KeyboardInterrupt("grid fit interrupted")
     columns = columns_of(run.result)
     return tuple(np.asarray(columns[name]) for name in column_names(block.info.key))
 
