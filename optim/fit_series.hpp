@@ -15,6 +15,7 @@
 
 #include "core/censored_likelihood.hpp"
 #include "optim/differential_evolution.hpp"
+#include "optim/fit_monitor.hpp"
 #include "optim/message_sink.hpp"
 #include "optim/nelder_mead.hpp"
 #include "optim/random.hpp"
@@ -38,6 +39,7 @@ struct FitSettings {
     // without one, differential evolution seeds a fresh engine from the platform's entropy
     // and shuffled complex evolution draws from the process-wide stream.
     std::optional<std::uint32_t> seed;
+    FitMonitor monitor; // polled between evaluations; none by default
 };
 
 struct FitReport {
@@ -106,7 +108,11 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
 
     const PreparedSeries series(std::move(data), left, right);
     const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
-    const auto negLogLik = [&likelihood](const Vector &q) { return -likelihood.logLik(q.data()); };
+    MonitorCounter counter(settings.monitor);
+    const auto negLogLik = [&likelihood, &counter](const Vector &q) {
+        counter.evaluated();
+        return -likelihood.logLik(q.data());
+    };
 
     switch (settings.method) {
     case Method::NelderMead:
