@@ -1,4 +1,4 @@
-"""Group 8: the standardised-index job, cell-months per second on 2 threads.
+"""Group 9: the standardised-index job, cell-months per second on 2 threads.
 
 A 40 x 40 grid of monthly totals over 30 years (synthetic gamma totals with dry months,
 censored at 0), each calendar month of each cell one series of 30 values: 19 200

@@ -1,4 +1,4 @@
-"""Group 7: how often fits reach the optimum on real series, and what it costs.
+"""Group 8: how often fits reach the optimum on real series, and what it costs.
 
 For each family and optimiser, every series of ``_real_series`` is fitted with several
 seeds by the default fit and by ``fast=True`` (one run, as before). The best optimum of a

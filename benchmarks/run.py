@@ -19,12 +19,13 @@ HERE = Path(__file__).resolve().parent
 GROUPS = {
     "1. single fits": "_single_fits.py",
     "2. grid fits": "_grid_fits.py",
-    "3. transform_many": "_transform_map.py",
+    "3. maps of a long series": "_transform_map.py",
     "4. C++ likelihood": "_likelihood_cost.py",
     "5. grid scaling": "grid_scaling.py",
     "6. standardised index": "standardized_index.py",
-    "7. reaching the optimum": "_optimum_hits.py",
-    "8. monthly grid": "_monthly_grid.py",
+    "7. continuous series": "_continuous_fits.py",
+    "8. reaching the optimum": "_optimum_hits.py",
+    "9. monthly grid": "_monthly_grid.py",
 }
 
 

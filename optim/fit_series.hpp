@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "core/censored_likelihood.hpp"
+#include "optim/fit_monitor.hpp"
 #include "optim/fit_strategy.hpp"
 #include "optim/message_sink.hpp"
 #include "optim/run_method.hpp"
@@ -30,6 +31,7 @@ struct FitSettings : RunSettings {
     // Restarts and a polish until the optimum is reached (fit_strategy.hpp) rather than
     // one run of the optimiser.
     bool thorough = false;
+    FitMonitor monitor; // polled between evaluations; none by default
 };
 
 struct FitReport {
@@ -90,7 +92,11 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
 
     const PreparedSeries series(std::move(data), left, right);
     const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
-    const auto negLogLik = [&likelihood](const Vector &q) { return -likelihood.logLik(q.data()); };
+    MonitorCounter counter(settings.monitor);
+    const auto negLogLik = [&likelihood, &counter](const Vector &q) {
+        counter.evaluated();
+        return -likelihood.logLik(q.data());
+    };
 
     if (settings.thorough) {
         report.result = thoroughFit<F>(series, settings.isMap, settings, negLogLik, sink, report.strategy);

@@ -25,6 +25,10 @@ cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
         vector[double] lower
         vector[double] upper
         bool modelsRawValue
+        bool boundedBelow
+        string acceptedName
+        double acceptedLow
+        double acceptedHigh
         bool hasShift
         string defaultMethod
 
@@ -44,6 +48,13 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         long long evaluations
         bool limitReached
 
+    ctypedef bool (*MonitorPoll)(void* context, int64_t evaluations) noexcept
+
+    cdef cppclass FitMonitor:
+        MonitorPoll poll
+        void* context
+        int64_t every
+
     cdef cppclass FitSettings:
         Method method
         bool rescale
@@ -56,6 +67,7 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         int maxEval
         optional[uint32_t] seed
         bool thorough
+        FitMonitor monitor
 
     cdef cppclass StrategyReport:
         int runs
@@ -83,20 +95,22 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                  int threads)
     void inverse(FamilyId family, const double* t, const double* y, double* out, size_t n,
                  int threads)
-    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n)
+    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n,
+                     int threads)
     void decode(FamilyId family, const double* q, double* natural)
     double logLikelihood(FamilyId family, const double* q, const double* data, size_t n,
                          double left, double right, bool isMap, Masses masses) except +
     void censoring(FamilyId family, const double* q, const double* data, size_t n,
                    double left, double right, int8_t* out)
 
-    void standardNormalCdf(const double* z, double* out, size_t n)
-    void standardNormalLogCdf(const double* z, double* out, size_t n)
+    void standardNormalCdf(const double* z, double* out, size_t n, int threads)
+    void standardNormalLogCdf(const double* z, double* out, size_t n, int threads)
     void standardNormalQuantile(const double* p, double* out, size_t n)
 
     cdef cppclass SeriesFit:
         FitReport report
         vector[string] lines
+        bool stopped
 
     SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings,
                   Masses masses) except +

@@ -10,6 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule._distribution import Model
+from ferrule._kinds import like
 from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import family_info
 
@@ -35,10 +36,6 @@ def _encode(value: float) -> float | str:
     if math.isfinite(value):
         return value
     return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
-
-
-def _values(result: Array) -> Values:
-    return result[()] if result.ndim == 0 else result
 
 
 def _decode(value: float | str) -> float:
@@ -203,7 +200,8 @@ class Fit:
         Returns
         -------
         ndarray
-            Same shape as `x`.
+            Same shape as `x`; a pandas Series with the index of a Series, a DataArray with
+            the coordinates of a DataArray.
 
         Examples
         --------
@@ -212,7 +210,7 @@ class Fit:
         >>> fit.to_normal([0.5, 2.0, 8.0]).shape
         (3,)
         """
-        return _values(self._model.to_normal(x))
+        return like(x, self._model.to_normal(x))
 
     def from_normal(self, z: npt.ArrayLike) -> Values:
         """Data values of standard normal scores: the inverse of :meth:`to_normal`.
@@ -236,7 +234,7 @@ class Fit:
         >>> bool(np.allclose(fit.to_normal(fit.from_normal([-1.0, 0.0, 1.5])), [-1, 0, 1.5]))
         True
         """
-        return _values(self._model.from_normal(z))
+        return like(z, self._model.from_normal(z))
 
     def cdf(self, x: npt.ArrayLike) -> Values:
         """Distribution function of the observed (clipped) variable.
@@ -263,7 +261,7 @@ class Fit:
         >>> 0.3 < p_dry < 0.6
         True
         """
-        return _values(self._model.cdf(x))
+        return like(x, self._model.cdf(x))
 
     def sf(self, x: npt.ArrayLike) -> Values:
         """Survival function ``1 - cdf(x)``, accurate where it is small (exceedances).
@@ -285,7 +283,7 @@ class Fit:
         >>> bool(fit.sf(10.0) < 0.01)
         True
         """
-        return _values(self._model.sf(x))
+        return like(x, self._model.sf(x))
 
     def logsf(self, x: npt.ArrayLike) -> Values:
         """Logarithm of :meth:`sf`, accurate far in the upper tail.
@@ -307,7 +305,7 @@ class Fit:
         >>> bool(np.isfinite(fit.logsf(1e3)))
         True
         """
-        return _values(self._model.logsf(x))
+        return like(x, self._model.logsf(x))
 
     def logpdf(self, x: npt.ArrayLike) -> Values:
         """Log density in data units, with the censored point masses at the thresholds.
@@ -336,7 +334,7 @@ class Fit:
         >>> fit.logpdf([1.0, 2.0]).shape
         (2,)
         """
-        return _values(self._model.logpdf(x))
+        return like(x, self._model.logpdf(x))
 
     def pdf(self, x: npt.ArrayLike) -> Values:
         """``exp(logpdf(x))``: density inside the thresholds, point mass at them.
@@ -358,7 +356,7 @@ class Fit:
         >>> bool(fit.pdf(1.0) > 0)
         True
         """
-        return _values(self._model.pdf(x))
+        return like(x, self._model.pdf(x))
 
     def ppf(self, p: npt.ArrayLike) -> Values:
         """Quantile function of the observed variable, the inverse of :meth:`cdf`.
@@ -384,7 +382,7 @@ class Fit:
         >>> bool(median < q99)
         True
         """
-        return _values(self._model.ppf(p))
+        return like(p, self._model.ppf(p))
 
     def sample(
         self, size: int | tuple[int, ...], rng: np.random.Generator | int | None = None

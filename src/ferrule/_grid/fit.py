@@ -6,19 +6,21 @@ import math
 import os
 import warnings
 from collections import Counter
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._fitting import _positive_int
-from ferrule._grid.cells import Columns, GridSettings, judge_cells
+from ferrule._errors import ArgumentError
+from ferrule._fitting import is_automatic
+from ferrule._grid.cells import GridSettings, judge_cells
 from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
-from ferrule._grid.input import Cells, cell_seeds, left_out_kind, prepare_cells, series_last
+from ferrule._grid.input import cell_seeds, left_out_kind, prepare_cells
 from ferrule._grid.progress import progress_bar
 from ferrule._grid.result import GridFit
+from ferrule._input import check_finite_left, grid_array, positive_int
 from ferrule._names import METHOD_TITLES, family_info, method_key
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
@@ -161,7 +163,7 @@ def fit_grid(
     ((3, 4), 11, 'all values are missing')
     >>> z = grid.to_normal(rain)  # each cell's series by its own fit
     """
-    grid = series_last(values, axis)
+    grid = grid_array(values, axis)
     settings = grid_settings(family, method, prior, seed, max_converge, max_eval, fast)
     run = run_grid(
         grid,
@@ -171,10 +173,11 @@ def fit_grid(
         n_jobs=n_threads(n_jobs),
         progress=progress,
     )
+    result = replace(run.result, axis=int(axis))
     if run.interrupted:
-        raise GridFitInterrupted(run.result)
+        raise GridFitInterrupted(result)
     warn_summary(run, settings)
-    return run.result
+    return result
 
 
 def grid_settings(
@@ -186,13 +189,13 @@ def grid_settings(
     max_eval: int,
     fast: bool = False,
 ) -> GridSettings:
-    if isinstance(family, str) and family.strip().lower() == "auto":
-        raise ValueError("a grid is fitted with one family: name it (family='auto' is for "
-                         "one series at a time)")  # fmt: skip
+    if is_automatic(family):
+        raise ArgumentError("family", "a grid is fitted with one family: name it "
+                            "(family='auto' is for one series at a time)")  # fmt: skip
     info = family_info(family)
     return GridSettings(
         info, method_key(method, info), bool(prior), resolve_seed(seed),
-        _positive_int(max_converge, "max_converge"), _positive_int(max_eval, "max_eval"),
+        positive_int(max_converge, "max_converge"), positive_int(max_eval, "max_eval"),
         bool(fast),
     )  # fmt: skip
 
@@ -201,7 +204,7 @@ def n_threads(n_jobs: int | None) -> int:
     """Threads for `n_jobs`: None or -1 means every core this process may use."""
     if n_jobs is None or (not isinstance(n_jobs, bool) and n_jobs == -1):
         return os.process_cpu_count() or 1
-    return _positive_int(n_jobs, "n_jobs")
+    return positive_int(n_jobs, "n_jobs")
 
 
 def run_grid(
@@ -215,8 +218,21 @@ def run_grid(
 ) -> GridRun:
     """Fits the cells of `grid` (series along its last axis) whose flat indices in the
     whole grid are `indices` (they set the cell seeds), without raising warnings."""
+    cells = prepare_cells(
+        grid, left=options.left, right=options.right, scale=options.scale,
+        shift=options.shift, mask=options.mask,
+    )  # fmt: skip
+    check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
-    cells, out, columns = _fit_cells(grid, settings, options, seeds, n_jobs, progress)
+    with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
+        out = _core.fit_cells(
+            settings.info.key, cells.rows, cells.left, cells.right, cells.skip,
+            method=settings.method, lengths=np.maximum(cells.lengths, 1), rescale=True,
+            scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
+            max_converge=settings.max_converge, max_eval=settings.max_eval,
+            n_threads=n_jobs, on_progress=on_progress, fast=settings.fast,
+        )  # fmt: skip
+    columns = judge_cells(settings, cells, out, seeds)
     arrays = {name: value.reshape(cells.shape + value.shape[1:])
               for name, value in columns.arrays.items()}  # fmt: skip
     names = settings.info.transformation_names
@@ -231,41 +247,6 @@ def run_grid(
     )  # fmt: skip
     automatic = Counter(left_out_kind(r) for r in cells.reason[cells.automatic])
     return GridRun(result, columns.noted, automatic, bool(out["interrupted"]))
-
-
-def _fit_cells(
-    grid: npt.NDArray[np.float64],
-    settings: GridSettings,
-    options: CellOptions,
-    seeds: npt.NDArray[np.uint32],
-    n_jobs: int,
-    progress: bool | None,
-) -> tuple[Cells, _core.GridFitOutput, Columns]:
-    """One pass of the cell fitter over the grid, judged cell by cell."""
-    cells = prepare_cells(
-        grid, left=options.left, right=options.right, scale=options.scale,
-        shift=options.shift, mask=options.mask,
-    )  # fmt: skip
-    _check_log_sinh(settings.info, cells)
-    with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
-        out = _core.fit_cells(
-            settings.info.key, cells.rows, cells.left, cells.right, cells.skip,
-            method=settings.method, lengths=np.maximum(cells.lengths, 1), rescale=True,
-            scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
-            max_converge=settings.max_converge, max_eval=settings.max_eval,
-            n_threads=n_jobs, on_progress=on_progress, fast=settings.fast,
-        )  # fmt: skip
-    return cells, out, judge_cells(settings, cells, out, seeds)
-
-
-def _check_log_sinh(info: _core.FamilyInfo, cells: Cells) -> None:
-    if info.key != "log_sinh":
-        return
-    fitted = ~cells.skip
-    if not np.isfinite((cells.left[fitted] + cells.shift[fitted]) * cells.scale[fitted]).all():
-        raise ValueError(
-            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass left=)"
-        )
 
 
 def warn_summary(run: GridRun, settings: GridSettings, total: int | None = None) -> None:
