@@ -1,6 +1,7 @@
 """The README's examples run as written: every ```python block, in a fresh interpreter."""
 
 import re
+import shlex
 import subprocess
 import sys
 from pathlib import Path
@@ -43,21 +44,33 @@ def test_readme_commands_exist():
 def _cli_lines():
     text = README.read_text(encoding="utf-8")
     block = re.search(r"## The main job.*?```sh\n(.*?)```", text, flags=re.S).group(1)
-    return [line.split("#")[0].split() for line in block.splitlines() if line.strip()]
+    return [shlex.split(line, comments=True) for line in block.splitlines() if line.strip()]
+
+
+def _write_inputs(folder, rain, flows):
+    """The files the README's commands name, and the CSV text a piped command reads."""
+    (folder / "rain.csv").write_text("day,mm\n" + "".join(f"{i},{x}\n" for i, x in enumerate(rain)))
+    (folder / "regen.csv").write_text(
+        "day;mm\n" + "".join(f"{i};{x:.2f}\n".replace(".", ",") for i, x in enumerate(rain))
+    )
+    np.save(folder / "flows.npy", flows)
+    return "day,flow\n" + "".join(f"{i},{x}\n" for i, x in enumerate(flows))
 
 
 @pytest.mark.parametrize("argv", _cli_lines(), ids=lambda argv: " ".join(argv[:3]))
 def test_readme_command_line_examples_run(argv, tmp_path):
     rng = np.random.default_rng(3)
     rain = np.maximum(rng.gamma(0.7, 5.0, size=300) - 1.0, 0.0)
-    (tmp_path / "rain.csv").write_text(
-        "day,mm\n" + "".join(f"{i},{x}\n" for i, x in enumerate(rain))
-    )
-    np.save(tmp_path / "flows.npy", rng.lognormal(1.0, 0.8, size=300))
+    piped = _write_inputs(tmp_path, rain, rng.lognormal(1.0, 0.8, size=300))
+    # "producer | ferrule ...": the producer stands for any program writing CSV text.
+    stdin = None
+    if "|" in argv:
+        argv, stdin = argv[argv.index("|") + 1 :], piped
     assert argv[0] == "ferrule"
     result = subprocess.run(
         [sys.executable, "-m", "ferrule", *argv[1:]],
         cwd=tmp_path,
+        input=stdin,
         capture_output=True,
         text=True,
         timeout=600,
