@@ -15,6 +15,7 @@
 
 #include "core/censored_likelihood.hpp"
 #include "optim/differential_evolution.hpp"
+#include "optim/interrupt.hpp"
 #include "optim/message_sink.hpp"
 #include "optim/nelder_mead.hpp"
 #include "optim/random.hpp"
@@ -38,6 +39,10 @@ struct FitSettings {
     // without one, differential evolution seeds a fresh engine from the platform's entropy
     // and shuffled complex evolution draws from the process-wide stream.
     std::optional<std::uint32_t> seed;
+    // Asked between evaluations (optim/interrupt.hpp); a true answer ends the fit with
+    // FitInterrupted. None: the fit runs to its end.
+    InterruptCheck interrupted = nullptr;
+    void *interruptContext = nullptr;
 };
 
 struct FitReport {
@@ -106,7 +111,11 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
 
     const PreparedSeries series(std::move(data), left, right);
     const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
-    const auto negLogLik = [&likelihood](const Vector &q) { return -likelihood.logLik(q.data()); };
+    InterruptPoll poll(settings.interrupted, settings.interruptContext, series.values().size());
+    const auto negLogLik = [&likelihood, &poll](const Vector &q) {
+        poll();
+        return -likelihood.logLik(q.data());
+    };
 
     switch (settings.method) {
     case Method::NelderMead:

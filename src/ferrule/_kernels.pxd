@@ -55,6 +55,8 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         int maxConverge
         int maxEval
         optional[uint32_t] seed
+        bool (*interrupted)(void* context) noexcept
+        void* interruptContext
 
     cdef cppclass FitReport:
         FitResult result
