@@ -1,9 +1,13 @@
 #include "api/kernels.hpp"
 
+#include <omp.h>
+
+#include <algorithm>
 #include <stdexcept>
 #include <utility>
 
 #include "core/censored_likelihood.hpp"
+#include "core/simd/vector_kernels.hpp"
 #include "core/standard_normal.hpp"
 #include "optim/ordered_cells.hpp"
 
@@ -13,6 +17,8 @@ namespace {
 
 // Below this many elements a map runs on one thread: starting the others costs more.
 constexpr std::size_t kParallelFrom = 1 << 15;
+// Pieces handed to the threads; each is mapped by the vector kernels on its own.
+constexpr std::size_t kPiece = 1 << 12;
 
 template <class Map> void mapElements(const double *in, double *out, std::size_t n, int threads, Map map) {
     const auto count = static_cast<long long>(n);
@@ -24,6 +30,29 @@ template <class Map> void mapElements(const double *in, double *out, std::size_t
     } else {
         for (long long i = 0; i < count; ++i) {
             out[i] = map(in[i]);
+        }
+    }
+}
+
+// The same with a vector kernel over pieces: a value's result does not depend on the
+// piece it falls in, so any split and thread count give the same bits.
+template <class Kernel> void mapPieces(const double *in, double *out, std::size_t n, int threads, Kernel kernel) {
+    if (threads < 1) {
+        threads = omp_get_max_threads();
+    }
+    const auto pieces = static_cast<long long>((n + kPiece - 1) / kPiece);
+    const auto piece = [&](long long k) {
+        const std::size_t from = static_cast<std::size_t>(k) * kPiece;
+        kernel(in + from, out + from, std::min(kPiece, n - from));
+    };
+    if (threads > 1 && n >= kParallelFrom) {
+#pragma omp parallel for schedule(static) num_threads(threads)
+        for (long long k = 0; k < pieces; ++k) {
+            piece(k);
+        }
+    } else {
+        for (long long k = 0; k < pieces; ++k) {
+            piece(k);
         }
     }
 }
@@ -52,27 +81,18 @@ std::size_t parameterCount(FamilyId family) {
 }
 
 void forward(FamilyId family, const double *t, const double *x, double *out, std::size_t n, int threads) {
-    withFamily(family, [&](auto kernel) {
-        using F = decltype(kernel);
-        const typename F::Params p = F::withTransformation(t);
-        mapElements(x, out, n, threads, [&p](double v) { return F::forward(v, p); });
-    });
+    const simd::ParamMap map = simd::activeKernels().forward[static_cast<int>(family)];
+    mapPieces(x, out, n, threads, [&](const double *in, double *o, std::size_t m) { map(t, in, o, m); });
 }
 
 void inverse(FamilyId family, const double *t, const double *y, double *out, std::size_t n, int threads) {
-    withFamily(family, [&](auto kernel) {
-        using F = decltype(kernel);
-        const typename F::Params p = F::withTransformation(t);
-        mapElements(y, out, n, threads, [&p](double v) { return F::inverse(v, p); });
-    });
+    const simd::ParamMap map = simd::activeKernels().inverse[static_cast<int>(family)];
+    mapPieces(y, out, n, threads, [&](const double *in, double *o, std::size_t m) { map(t, in, o, m); });
 }
 
-void logJacobian(FamilyId family, const double *t, const double *x, double *out, std::size_t n) {
-    withFamily(family, [&](auto kernel) {
-        using F = decltype(kernel);
-        const typename F::Params p = F::withTransformation(t);
-        mapElements(x, out, n, 1, [&p](double v) { return F::mapLogJacobian(v, p); });
-    });
+void logJacobian(FamilyId family, const double *t, const double *x, double *out, std::size_t n, int threads) {
+    const simd::ParamMap map = simd::activeKernels().logJacobian[static_cast<int>(family)];
+    mapPieces(x, out, n, threads, [&](const double *in, double *o, std::size_t m) { map(t, in, o, m); });
 }
 
 void decode(FamilyId family, const double *q, double *natural) {
@@ -105,12 +125,12 @@ void censoring(FamilyId family, const double *q, const double *data, std::size_t
     });
 }
 
-void standardNormalCdf(const double *z, double *out, std::size_t n) {
-    mapElements(z, out, n, 1, [](double v) { return ferrule::standardNormalCdf(v); });
+void standardNormalCdf(const double *z, double *out, std::size_t n, int threads) {
+    mapPieces(z, out, n, threads, simd::activeKernels().normalCdf);
 }
 
-void standardNormalLogCdf(const double *z, double *out, std::size_t n) {
-    mapElements(z, out, n, 1, [](double v) { return ferrule::standardNormalLogCdf(v); });
+void standardNormalLogCdf(const double *z, double *out, std::size_t n, int threads) {
+    mapPieces(z, out, n, threads, simd::activeKernels().normalLogCdf);
 }
 
 void standardNormalQuantile(const double *p, double *out, std::size_t n) {
@@ -122,8 +142,12 @@ SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &sett
         return withMasses(masses, [&](auto mass) {
             using F = decltype(kernel);
             CollectingSink sink;
-            FitReport report = fitSeries<F, decltype(mass)>(std::move(data), settings, sink);
-            return SeriesFit{std::move(report), std::move(sink.lines)};
+            try {
+                FitReport report = fitSeries<F, decltype(mass)>(std::move(data), settings, sink);
+                return SeriesFit{std::move(report), std::move(sink.lines)};
+            } catch (const FitStopped &) {
+                return SeriesFit{FitReport{}, std::move(sink.lines), true};
+            }
         });
     });
 }

@@ -18,11 +18,12 @@ FamilyId familyByKey(const std::string &key);
 std::size_t parameterCount(FamilyId family);
 
 // out[i] = T(x[i]) (or its inverse, or log T'(x[i])) with the transformation parameters
-// t; the arrays may be the same. Large arrays are split across `threads` threads; every
-// element is independent, so the result is the same for any thread count.
+// t; the arrays may be the same. Computed by the vector kernels (core/simd), within a few
+// ulp of the scalar family kernels. Large arrays are split across `threads` threads (every core when
+// threads < 1); every element is independent, so the result is the same for any thread count.
 void forward(FamilyId family, const double *t, const double *x, double *out, std::size_t n, int threads);
 void inverse(FamilyId family, const double *t, const double *y, double *out, std::size_t n, int threads);
-void logJacobian(FamilyId family, const double *t, const double *x, double *out, std::size_t n);
+void logJacobian(FamilyId family, const double *t, const double *x, double *out, std::size_t n, int threads);
 
 // How the likelihood evaluates its censored masses: Accurate (full precision in both tails,
 // the public layer's) or Exact (the kestrel classes' arithmetic, bit for bit).
@@ -39,14 +40,16 @@ void censoring(FamilyId family, const double *q, const double *data, std::size_t
                std::int8_t *out);
 
 // The standard normal distribution to full precision, element by element.
-void standardNormalCdf(const double *z, double *out, std::size_t n);
-void standardNormalLogCdf(const double *z, double *out, std::size_t n);
+void standardNormalCdf(const double *z, double *out, std::size_t n, int threads);
+void standardNormalLogCdf(const double *z, double *out, std::size_t n, int threads);
 void standardNormalQuantile(const double *p, double *out, std::size_t n);
 
-// One fit, its lines collected.
+// One fit, its lines collected. A fit that its monitor stopped (settings.monitor) is
+// `stopped`, its report empty.
 struct SeriesFit {
     FitReport report;
     std::vector<std::string> lines;
+    bool stopped = false;
 };
 SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings, Masses masses = Masses::Accurate);
 

@@ -67,20 +67,3 @@ def fit_grid_nelder_mead(values, left, right):
     with native_stdout_silenced():
         grid.optim_params(values, left, right, False, False, False)
     return np.asarray(grid.get_optimised_params())
-
-
-def make_transformer(lam):
-    """Return a callable mapping a 1-D array by Yeo-Johnson with power ``lam``: the low-level
-    class's transform_many (its result is built as a list of Python floats handed to
-    np.fromiter, as that interface defines it)."""
-    model = kestrel.PyYJT(lam)
-    return model.transform_many
-
-
-def make_array_transformer(lam):
-    """The same map on the array path of the public layer (ferrule._core.forward, which
-    Fit.to_normal and the grid results use), on the OpenMP threads of OMP_NUM_THREADS."""
-    from ferrule import _core
-
-    threads = int(os.environ.get("OMP_NUM_THREADS", "1"))
-    return lambda x: _core.forward("yeo_johnson", [lam], x, n_threads=threads)

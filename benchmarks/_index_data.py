@@ -15,7 +15,7 @@ def daily_grid(side, years, seed, sea=True):
     """A side x side grid of daily rain over `years` from 1991. Each cell has its own wet
     chance, a season whose driest months are almost rainless, and wet amounts from a
     mixture of two exponentials (the usual weather-generator choice, heavier-tailed than a
-    gamma), rounded to 0.1 mm; a corner of the grid is sea (NaN)."""
+    gamma), unrounded so that goodness-of-fit tests see no ties; a corner is sea (NaN)."""
     rng = np.random.default_rng(seed)
     time = pd.date_range("1991-01-01", f"{1990 + years}-12-31", freq="D")
     season = np.cos(2.0 * np.pi * (time.day_of_year.values - 30) / 365.25)
@@ -25,7 +25,7 @@ def daily_grid(side, years, seed, sea=True):
     heavy = rng.random(wet.shape) < rng.uniform(0.15, 0.35, size=(side, side, 1))
     means = np.where(heavy, rng.uniform(8.0, 16.0, size=(side, side, 1)),
                      rng.uniform(1.0, 3.0, size=(side, side, 1)))  # fmt: skip
-    amounts = np.maximum(np.round(rng.exponential(1.0, size=wet.shape) * means, 1), 0.1)
+    amounts = rng.exponential(1.0, size=wet.shape) * means
     values = np.where(wet, amounts, 0.0)
     if sea:
         rows, cols = np.indices((side, side))

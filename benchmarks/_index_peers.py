@@ -28,12 +28,12 @@ def _reset_peak():
         pass
 
 
-def ferrule_run(da, case):
+def ferrule_run(da, case, family="auto"):
     import ferrule.xarray as fx
 
     groupby = "dayofyear" if case["groups"] == "dayofyear" else "month"
     return fx.standardized_index(
-        da, "auto", groupby=groupby, window=case["window"] or None,
+        da, family, groupby=groupby, window=case["window"] or None,
         calibration=(case["start"], case["end"]), zeros="center", seed=1,
     ).values  # fmt: skip
 
@@ -70,7 +70,8 @@ def climate_indices_run(da, case):
 
 
 PEERS = {
-    "ferrule": ferrule_run,
+    "ferrule auto": ferrule_run,
+    "ferrule yjt": lambda da, case: ferrule_run(da, case, "yeo_johnson"),
     "xclim ML": xclim_run,
     "xclim APP": lambda da, case: xclim_run(da, case, "APP"),
     "climate-indices": climate_indices_run,

@@ -19,9 +19,11 @@ HERE = Path(__file__).resolve().parent
 GROUPS = {
     "1. single fits": "_single_fits.py",
     "2. grid fits": "_grid_fits.py",
-    "3. transform_many": "_transform_map.py",
+    "3. maps of a long series": "_transform_map.py",
     "4. C++ likelihood": "_likelihood_cost.py",
     "5. grid scaling": "grid_scaling.py",
+    "6. standardised index": "standardized_index.py",
+    "7. continuous series": "_continuous_fits.py",
 }
 
 
@@ -47,7 +49,8 @@ def print_machine():
     load = ", ".join(f"{x:.2f}" for x in os.getloadavg())
     print(f"machine: {cpu_model()}, {os.cpu_count()} cores ({usable} usable), load average {load}")
     print(f"python {platform.python_version()} ({sys.executable}), {platform.platform()}")
-    packages = ["ferrule", "numpy", "scipy", "spotpy", "xarray", "dask", "distributed"]
+    packages = ["ferrule", "numpy", "scipy", "spotpy", "xarray", "dask", "distributed", "xclim",
+                "climate-indices"]  # fmt: skip
     print("versions: " + ", ".join(f"{p} {version(p)}" for p in packages))
     blas = {k: v for k, v in os.environ.items() if k.startswith(("OPENBLAS_", "OMP_"))}
     if blas:

@@ -1,6 +1,6 @@
 // The censored log-likelihood of one series: the hot path of every fit.
 //
-//   log L(q) = sum_i term_i + (log prior when asked),   terms added in index order,
+//   log L(q) = sum_i term_i + (log prior when asked),
 //
 // where, with the natural parameters p = decode(q), y_i = T(x_i), tL = T(L), tR = T(R):
 //   uncensored  term_i = the family's density term at (y_i, x_i)
@@ -10,16 +10,23 @@
 // refuses p. The scores zL, zR are the family's (F::thresholdScore): (tL - mu)/sigma when
 // T(x) is modelled as normal, T((L - mu)/sigma) when the raw value is (Jones-Pewsey). The
 // policy Mass (likelihood_policy.hpp) decides how Phi and its logarithm are evaluated, and
+<<<<<<< HEAD
 // whether the normal is renormalised to the transform's range (every uncensored term then
 // has log M subtracted, M the normal's mass inside the range, and the censored masses are
 // those inside the range over M).
 // The sum is held in doubles and accumulated value by value in index order, so one -inf
 // term makes it -inf and one NaN term NaN.
+=======
+// through Mass::Evaluation how the terms are computed and in which order they are added:
+// the exact layer one scalar term at a time and value by value in index order, the public
+// layer with vector kernels and pairwise (core/pairwise_sum.hpp). The sum is held in doubles,
+// so one -inf term makes it -inf and one NaN term NaN.
+>>>>>>> main
 //
 // Speed without changing a bit: a term depends only on the value (and p), so each distinct
-// value's term is computed once per evaluation and the sum then adds the terms in index
-// order, the same additions in the same order as one term per value. The distinct values
-// and each value's slot among them are found once, when the series is prepared.
+// value's term is computed once per evaluation and the sum then adds the terms in the order
+// of the values, the same additions in the same order as one term per value. The distinct
+// values and each value's slot among them are found once, when the series is prepared.
 #pragma once
 
 #include <algorithm>
@@ -148,12 +155,8 @@ public:
             }
         } else {
             const ValueTerm<F, Mass> at(p, series_.left(), series_.right());
-            for (std::size_t d = 0; d < distinct.size(); ++d) {
-                terms_[d] = at.term(distinct[d]);
-            }
-            for (std::size_t i = 0; i < slots.size(); ++i) {
-                s = terms_[slots[i]] + s;
-            }
+            Mass::Evaluation::template terms<F>(at, distinct, terms_);
+            s = Mass::Evaluation::sum(terms_, slots);
         }
         if (isMap_) {
             s = F::logPrior(p) + s;

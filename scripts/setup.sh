@@ -6,7 +6,7 @@ set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 VENV="$ROOT/.venv"
-APT_PACKAGES=(g++ pkg-config libeigen3-dev libgtest-dev clang-format)
+APT_PACKAGES=(g++ pkg-config libeigen3-dev libgtest-dev libsleef-dev clang-format)
 
 say() { printf '[setup] %s\n' "$*"; }
 die() { printf '[setup] error: %s\n' "$*" >&2; exit 1; }

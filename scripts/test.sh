@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Runs every check: set-up (idempotent), linters, the C++ core tests, the Python tests.
+# Runs every check: set-up (idempotent), linters, the C++ core tests, the Python tests,
+# the documentation build (its examples run).
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$ROOT"
@@ -17,5 +18,8 @@ meson test -C build/cpp --print-errorlogs
 echo "== Python tests"
 python -m pytest tests/python -q
 python -m mypy.stubtest ferrule.kestrel --allowlist tests/stubtest_allowlist.txt
+
+echo "== documentation"
+"$ROOT/scripts/docs.sh" --no-setup
 
 "$ROOT/scripts/test_sanitized.sh"

@@ -26,10 +26,14 @@ _PUBLIC = {
     "ConvergenceWarning": "ferrule._warnings",
     "FerruleWarning": "ferrule._warnings",
     "Fit": "ferrule._result",
+    "GoodnessOfFit": "ferrule._goodness",
     "GridFit": "ferrule._grid.result",
     "GridFitInterrupted": "ferrule._grid.errors",
     "InvalidFitWarning": "ferrule._warnings",
     "MaskedCellsWarning": "ferrule._grid.errors",
+    "atomic_path": "ferrule._atomic",
+    "auto_scale": "ferrule._data",
+    "families": "ferrule._names",
     "fit": "ferrule._fitting",
     "fit_grid": "ferrule._grid.fit",
     "fit_problems": "ferrule._validity_api",
@@ -44,9 +48,13 @@ __all__ = [
     "FerruleWarning",
     "Fit",
     "GridFit",
+    "GoodnessOfFit",
     "GridFitInterrupted",
     "InvalidFitWarning",
     "MaskedCellsWarning",
+    "atomic_path",
+    "auto_scale",
+    "families",
     "fit",
     "fit_grid",
     "fit_problems",
@@ -54,12 +62,16 @@ __all__ = [
 ]
 
 if TYPE_CHECKING:
+    from ferrule._atomic import atomic_path
+    from ferrule._data import auto_scale
     from ferrule._errors import ArgumentError
     from ferrule._fitting import fit
+    from ferrule._goodness import GoodnessOfFit
     from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
     from ferrule._grid.fit import fit_grid
     from ferrule._grid.io import load_grid
     from ferrule._grid.result import GridFit
+    from ferrule._names import families
     from ferrule._result import Fit
     from ferrule._validity_api import fit_problems
     from ferrule._warnings import (
@@ -71,6 +83,11 @@ if TYPE_CHECKING:
 
 
 def __getattr__(name: str) -> Any:
+    if name == "__version__":
+        # One version, the build's: the installed package's metadata holds it.
+        from importlib.metadata import version
+
+        return version("ferrule")
     if name in _SUBMODULES:
         return importlib.import_module(f"ferrule.{name}")
     if name not in _PUBLIC:

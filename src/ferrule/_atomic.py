@@ -45,12 +45,26 @@ def atomic_path(target: str | os.PathLike[str]) -> Iterator[str]:
 
     If the block raises anything (a full disk, a file-size limit, Ctrl-C), the temporary
     file is removed and whatever `target` held before is left as it was. Whatever wrote
-    the temporary file must have closed it by the end of the block.
+    the temporary file must have closed it by the end of the block. ferrule writes its own
+    files so; a client (the command line's figure) can write its outputs the same way.
+
+    Parameters
+    ----------
+    target : str or path-like
+        The file to write; its folder must exist.
+
+    Yields
+    ------
+    str
+        The temporary path to write, in the target's folder.
 
     Examples
     --------
-    >>> with atomic_path("numbers.txt") as path:  # doctest: +SKIP
+    >>> import numpy as np, ferrule
+    >>> with ferrule.atomic_path("numbers.txt") as path:
     ...     np.savetxt(path, [1.0, 2.0])
+    >>> np.loadtxt("numbers.txt").tolist()
+    [1.0, 2.0]
     """
     target = os.fspath(target)
     folder = os.path.dirname(os.path.abspath(target))

@@ -52,17 +52,20 @@ def decode(family: FamilyKey, search: npt.ArrayLike) -> Array:
     """Natural parameters of a search vector (the family's setParams)."""
 
 def forward(
-    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 1
+    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 0
 ) -> Array:
     """T(x) element by element, any shape; `transformation` holds the transformation
-    parameters only. No rescaling. Bit-identical to the kestrel classes' transform_many."""
+    parameters only. No rescaling. Vector kernels: within a few ulp of the kestrel classes'
+    transform_many, the same bits for any `n_threads` (0: every core) and any shape."""
 
 def inverse(
-    family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 1
+    family: FamilyKey, transformation: npt.ArrayLike, y: Array, n_threads: int = 0
 ) -> Array:
     """T^-1(y) element by element, any shape."""
 
-def log_jacobian(family: FamilyKey, transformation: npt.ArrayLike, x: Array) -> Array:
+def log_jacobian(
+    family: FamilyKey, transformation: npt.ArrayLike, x: Array, n_threads: int = 0
+) -> Array:
     """log T'(x) element by element (for Jones-Pewsey the sinh-arcsinh map itself; the
     public layer standardises first)."""
 
@@ -86,11 +89,11 @@ def censoring(
     """How the likelihood treats each value at this search vector: -1 left-censored,
     0 uncensored, +1 right-censored (the one censoring decision of the core)."""
 
-def ndtr(z: Array) -> Array:
+def ndtr(z: Array, n_threads: int = 0) -> Array:
     """The standard normal distribution function, accurate to a few ulp (erfc based);
     not the likelihood's own approximation."""
 
-def log_ndtr(z: Array) -> Array:
+def log_ndtr(z: Array, n_threads: int = 0) -> Array:
     """log ndtr(z), accurate in the far left tail too."""
 
 def ndtri(p: Array) -> Array:
@@ -123,13 +126,17 @@ def fit(
     max_converge: int = 5,
     max_eval: int = 100000,
     exact: bool = False,
+    on_progress: object = None,  # callable(evaluations: int), called holding the GIL
 ) -> FitOutput:
     """Fits one series as the kestrel classes do (same warnings, rescaling, start point or
     box, optimiser settings), with the console lines returned instead of printed. The
     censored masses use the accurate log Phi; with `exact`, the kestrel arithmetic, so the
     results are theirs bit for bit. `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
     alone for differential evolution and shuffled complex evolution (required for them;
-    ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL."""
+    ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL; every
+    2**16 likelihood terms or so it takes it back to call `on_progress` with the number of
+    likelihood evaluations made and to run signal handlers: an exception from either
+    (KeyboardInterrupt at Ctrl-C) stops the fit and is raised."""
 
 class GridFitOutput(TypedDict):
     search: Array  # (ncells, k), NaN rows for skipped cells

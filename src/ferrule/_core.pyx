@@ -162,20 +162,20 @@ cdef object _map_elements(str family, transformation, x, int n_threads, _Element
         elif which == _INVERSE:
             cpp_inverse(f, &t[0], &xin[0], &o[0], n, n_threads)
         else:
-            cpp_log_jacobian(f, &t[0], &xin[0], &o[0], n)
+            cpp_log_jacobian(f, &t[0], &xin[0], &o[0], n, n_threads)
     return out
 
 
-def forward(str family, transformation, x, int n_threads=1):
+def forward(str family, transformation, x, int n_threads=0):
     return _map_elements(family, transformation, x, n_threads, _FORWARD)
 
 
-def inverse(str family, transformation, y, int n_threads=1):
+def inverse(str family, transformation, y, int n_threads=0):
     return _map_elements(family, transformation, y, n_threads, _INVERSE)
 
 
-def log_jacobian(str family, transformation, x):
-    return _map_elements(family, transformation, x, 1, _LOG_JACOBIAN)
+def log_jacobian(str family, transformation, x, int n_threads=0):
+    return _map_elements(family, transformation, x, n_threads, _LOG_JACOBIAN)
 
 
 cdef const double[::1] _series(object data):
@@ -207,7 +207,7 @@ def censoring(str family, search, data, double left, double right):
     return out
 
 
-cdef object _normal(z, _ElementMap which):
+cdef object _normal(z, _ElementMap which, int n_threads):
     values = _contiguous(z)
     out = np.empty_like(values)
     cdef const double[::1] v = values.reshape(-1)
@@ -217,24 +217,24 @@ cdef object _normal(z, _ElementMap which):
         return out
     with nogil:
         if which == _NORMAL_CDF:
-            standardNormalCdf(&v[0], &o[0], n)
+            standardNormalCdf(&v[0], &o[0], n, n_threads)
         elif which == _NORMAL_LOG_CDF:
-            standardNormalLogCdf(&v[0], &o[0], n)
+            standardNormalLogCdf(&v[0], &o[0], n, n_threads)
         else:
             standardNormalQuantile(&v[0], &o[0], n)
     return out
 
 
-def ndtr(z):
-    return _normal(z, _NORMAL_CDF)
+def ndtr(z, int n_threads=0):
+    return _normal(z, _NORMAL_CDF, n_threads)
 
 
-def log_ndtr(z):
-    return _normal(z, _NORMAL_LOG_CDF)
+def log_ndtr(z, int n_threads=0):
+    return _normal(z, _NORMAL_LOG_CDF, n_threads)
 
 
 def ndtri(p):
-    return _normal(p, _NORMAL_QUANTILE)
+    return _normal(p, _NORMAL_QUANTILE, 1)
 
 
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,
@@ -269,9 +269,37 @@ cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str 
     }
 
 
+# What a single fit reports between evaluations, holding the GIL: progress, and whether a
+# signal handler (Ctrl-C) raised, which stops the fit.
+cdef class _FitControl:
+    cdef object on_progress
+    cdef object raised
+
+    def __init__(self, on_progress):
+        self.on_progress = on_progress
+        self.raised = None
+
+
+cdef cbool _poll_fit(void* context, int64_t evaluations) noexcept with gil:
+    cdef _FitControl control = <_FitControl>context
+    try:
+        if control.on_progress is not None:
+            control.on_progress(evaluations)
+        PyErr_CheckSignals()
+    except BaseException as exc:
+        control.raised = exc
+        return True
+    return False
+
+
+# A fit is polled after about this many likelihood terms: often enough that Ctrl-C and a
+# progress bar answer within milliseconds, rarely enough to cost nothing.
+cdef int64_t _TERMS_PER_POLL = 1 << 16
+
+
 def fit(str family, data, double left, double right, *, str method, bint rescale=False,
         double scale=1.0, double shift=0.0, bint prior=False, seed=None, int max_converge=5,
-        int max_eval=100000, bint exact=False):
+        int max_eval=100000, bint exact=False, on_progress=None):
     cdef FamilyId f = _family(family)
     cdef Masses masses = _masses(exact)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
@@ -290,7 +318,12 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
         raise ValueError("cannot fit an empty data series: it must hold at least one value")
     cdef vector[double] values
     values.assign(&x[0], &x[0] + x.shape[0])
+    control = _FitControl(on_progress)
+    s.monitor.poll = _poll_fit
+    s.monitor.context = <void*>control
+    s.monitor.every = max(1, _TERMS_PER_POLL // x.shape[0])
     cdef SeriesFit result
+<<<<<<< HEAD
     # Ctrl-C: the fit asks for pending signals between evaluations and stops on one.
     control = _LoopControl(None)
     s.interrupted = _signal_raised
@@ -302,6 +335,12 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
         if control.raised is not None:
             raise control.raised from None
         raise
+=======
+    with nogil:
+        result = cpp_fit(f, move(values), s, masses)
+    if result.stopped:
+        raise control.raised
+>>>>>>> main
     return _report(result.report, parameterCount(f), result.lines, family)
 
 

@@ -7,6 +7,8 @@ from typing import Any
 import numpy as np
 import numpy.typing as npt
 
+from ferrule._errors import ArgumentError
+
 __all__ = ["NAN_POLICIES", "Series", "as_float_array", "as_series", "auto_scale", "unwrap_pandas"]
 
 NAN_POLICIES = ("raise", "omit", "propagate")
@@ -60,15 +62,35 @@ def as_float_array(data: object) -> npt.NDArray[np.float64]:
 def unwrap_pandas(data: object) -> object:
     """A pandas (or xarray) object's values as a NumPy array, its missing values NaN;
     anything else as it is."""
+    if type(data).__module__.startswith("xarray."):
+        return _xarray_values(data)
     if not hasattr(data, "to_numpy"):
         return data
     if getattr(data, "dtype", None) is None:
-        # A data frame: one dtype per column, nullable ones too.
+        # A data frame: one dtype per column, nullable ones too; a column of dates or text
+        # is refused as that column alone would be, not read as numbers.
+        for name, dtype in getattr(data, "dtypes", {}).items():
+            try:
+                _refuse_kind(dtype)
+            except TypeError as err:
+                raise TypeError(f"column {name!r}: {err}; select the numeric columns") from None
         try:
             return data.to_numpy(dtype=np.float64, na_value=np.nan)  # type: ignore[attr-defined]
         except (TypeError, ValueError):
             return data.to_numpy()  # type: ignore[attr-defined]
     return _pandas_values(data)
+
+
+def _xarray_values(data: Any) -> object:
+    """A DataArray's values (a dask-backed one computed); a Dataset is refused, as it may
+    hold several variables."""
+    if hasattr(data, "data_vars"):
+        names = ", ".join(map(repr, data.data_vars))
+        raise TypeError(f"got an xarray Dataset (variables {names}); pass one of its "
+                        "variables, e.g. ds['pr']")  # fmt: skip
+    values = np.asarray(data.values)
+    _refuse_kind(values.dtype)
+    return values
 
 
 def _pandas_values(data: Any) -> object:
@@ -127,16 +149,55 @@ def as_series(data: object, nan_policy: str, left: float, right: float) -> Serie
 _LARGEST_POWER = 308
 
 
-def auto_scale(values: npt.NDArray[np.float64], shift: float) -> float:
-    """The power of ten 10^-k that brings the largest finite |x + shift| into [1, 10)."""
-    shifted = np.abs(values[np.isfinite(values)] + shift)
+def auto_scale(values: npt.ArrayLike, shift: float = 0.0) -> float:
+    """The scale ``scale="auto"`` chooses: the power of ten that brings the largest finite
+    ``|x + shift|`` into [1, 10).
+
+    Parameters
+    ----------
+    values : array_like
+        The series, in data units; NaN and infinite values play no part.
+    shift : float, default 0.0
+        Added to the values before scaling.
+
+    Returns
+    -------
+    float
+        ``10**-k``; 1 when no finite value differs from ``-shift``.
+
+    Raises
+    ------
+    ArgumentError
+        The largest ``|x + shift|`` is too small for a power of ten to bring to 1
+        (``argument`` is ``"scale"``).
+
+    Examples
+    --------
+    >>> import ferrule
+    >>> ferrule.auto_scale([12.0, 250.0, 3.5])
+    0.01
+    >>> ferrule.auto_scale([0.002, 0.004], shift=1.0)
+    1.0
+    """
+    array = np.asarray(values, dtype=np.float64)
+    with np.errstate(over="ignore"):  # an overflow is refused below, in words
+        shifted = np.abs(array[np.isfinite(array)] + shift)
     largest = float(np.max(shifted)) if shifted.size else 0.0
     if not largest > 0.0:
         return 1.0
+    if math.isinf(largest):
+        raise ArgumentError(
+            "shift",
+            "x + shift overflows to infinity for the largest value: pass a smaller {shift} "
+            "(or {scale})",
+            ("shift", "scale"),
+        )
     power = -math.floor(math.log10(largest))
     if power > _LARGEST_POWER:
-        raise ValueError(
-            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power of "
-            "ten; pass scale= (or shift=)"
+        raise ArgumentError(
+            "scale",
+            f"the largest |x + shift| is {largest:g}, too small to be brought to 1 by a power "
+            "of ten; pass {scale} (or {shift})",
+            ("scale", "shift"),
         )
     return 10.0**power

@@ -6,6 +6,7 @@ import math
 import os
 import sys
 import warnings
+from collections.abc import Callable
 from dataclasses import dataclass
 
 import numpy as np
@@ -14,6 +15,7 @@ import numpy.typing as npt
 from ferrule import _core
 from ferrule._data import Series, as_series, auto_scale
 from ferrule._errors import ArgumentError
+from ferrule._fit_progress import FitProgress, checked_progress, fit_progress
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
@@ -57,6 +59,7 @@ def fit(
     max_converge: int = 5,
     max_eval: int = 100000,
     verbose: bool = False,
+    progress: FitProgress = None,
 ) -> Fit:
     """Fit a normalising transformation and a normal distribution to one series.
 
@@ -105,6 +108,14 @@ def fit(
         change, or after `max_eval` likelihood evaluations.
     verbose : bool, default False
         Print the optimiser's progress lines to ``sys.stdout``.
+    progress : None, bool or callable, default None
+        Tell how a long fit goes. A callable is called now and then as
+        ``progress(family, evaluations)`` with the family's key and the number of
+        likelihood evaluations made so far (an exception it raises stops the fit and is
+        raised). True shows a tqdm bar on standard error (``pip install 'ferrule[progress]'``),
+        False nothing; None a bar when the series holds more than 100 000 values, standard
+        error is a terminal and tqdm is installed. Ctrl-C stops a fit within milliseconds
+        either way.
 
     Returns
     -------
@@ -116,7 +127,7 @@ def fit(
     ------
     TypeError
         Data that are not numbers; thresholds, shift or scale that are not numbers; a seed
-        of another kind.
+        or `progress` of another kind.
     ValueError
         Data of another shape than one-dimensional, NaN values under
         ``nan_policy="raise"``, infinite values not beyond a threshold, unknown names,
@@ -146,6 +157,7 @@ def fit(
     ['jones_pewsey', 'log_sinh', 'sinh_asinh', 'yeo_johnson']
     """
     left, right, shift = checked_thresholds(left, right, shift)
+    progress = checked_progress(progress)
     series = as_series(data, nan_policy, left, right)
     settings = _Settings(
         left, right, checked_scale(scale, series.values, shift), shift, bool(prior),
@@ -158,13 +170,18 @@ def fit(
     if automatic:
         infos = tuple(i for i in infos if i.key != "log_sinh" or _log_sinh_applies(settings))
     elif infos[0].key == "log_sinh" and not _log_sinh_applies(settings):
-        raise ValueError(
-            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass left=)"
+        raise ArgumentError(
+            "left",
+            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass {left})",
+            ("left",),
         )
 
     fits, notes = [], []
     for info in infos:
-        one, one_notes, lines = _fit_one(info, method_key(method, info), series, settings)
+        with fit_progress(progress, series.values.size, info.key, info.title) as on_progress:
+            one, one_notes, lines = _fit_one(
+                info, method_key(method, info), series, settings, on_progress
+            )
         fits.append(one)
         notes.append(one_notes)
         if verbose:
@@ -239,10 +256,12 @@ def _check_rescaled(values: npt.NDArray[np.float64], s: _Settings) -> None:
     with np.errstate(over="ignore"):
         u = (np.r_[finite, thresholds] + s.shift) * s.scale
     if not np.isfinite(u).all():
-        raise ValueError(
+        raise ArgumentError(
+            "scale",
             f"(x + shift) * scale overflows with shift {s.shift:g} and scale {s.scale:g}: "
             f"the largest |x| is {float(np.max(np.abs(finite), initial=0.0)):g}; pass a smaller "
-            "scale= or shift="
+            "{scale} or {shift}",
+            ("scale", "shift"),
         )
 
 
@@ -271,7 +290,11 @@ def _choose(fits: list[Fit]) -> int:
 
 
 def _fit_one(
-    info: _core.FamilyInfo, method: _core.MethodKey, series: Series, s: _Settings
+    info: _core.FamilyInfo,
+    method: _core.MethodKey,
+    series: Series,
+    s: _Settings,
+    on_progress: Callable[[int], None] | None = None,
 ) -> tuple[Fit, list[Note], list[str]]:
     values = series.values
     if series.n_nan and series.n_dropped == 0:
@@ -279,7 +302,7 @@ def _fit_one(
     out = _core.fit(
         info.key, values, s.left, s.right, method=method, rescale=True,
         scale=s.scale, shift=s.shift, prior=s.prior, seed=s.seed,
-        max_converge=s.max_converge, max_eval=s.max_eval,
+        max_converge=s.max_converge, max_eval=s.max_eval, on_progress=on_progress,
     )  # fmt: skip
     result, notes = fit_from_output(info, method, series, s, out)
     return result, notes, list(out["messages"])

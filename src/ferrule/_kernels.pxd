@@ -44,6 +44,13 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         long long evaluations
         bool limitReached
 
+    ctypedef bool (*MonitorPoll)(void* context, int64_t evaluations) noexcept
+
+    cdef cppclass FitMonitor:
+        MonitorPoll poll
+        void* context
+        int64_t every
+
     cdef cppclass FitSettings:
         Method method
         bool rescale
@@ -55,8 +62,12 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         int maxConverge
         int maxEval
         optional[uint32_t] seed
+<<<<<<< HEAD
         bool (*interrupted)(void* context) noexcept
         void* interruptContext
+=======
+        FitMonitor monitor
+>>>>>>> main
 
     cdef cppclass FitReport:
         FitResult result
@@ -77,20 +88,22 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                  int threads)
     void inverse(FamilyId family, const double* t, const double* y, double* out, size_t n,
                  int threads)
-    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n)
+    void logJacobian(FamilyId family, const double* t, const double* x, double* out, size_t n,
+                     int threads)
     void decode(FamilyId family, const double* q, double* natural)
     double logLikelihood(FamilyId family, const double* q, const double* data, size_t n,
                          double left, double right, bool isMap, Masses masses) except +
     void censoring(FamilyId family, const double* q, const double* data, size_t n,
                    double left, double right, int8_t* out)
 
-    void standardNormalCdf(const double* z, double* out, size_t n)
-    void standardNormalLogCdf(const double* z, double* out, size_t n)
+    void standardNormalCdf(const double* z, double* out, size_t n, int threads)
+    void standardNormalLogCdf(const double* z, double* out, size_t n, int threads)
     void standardNormalQuantile(const double* p, double* out, size_t n)
 
     cdef cppclass SeriesFit:
         FitReport report
         vector[string] lines
+        bool stopped
 
     SeriesFit fit(FamilyId family, vector[double] data, const FitSettings& settings,
                   Masses masses) except +

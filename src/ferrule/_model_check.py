@@ -11,7 +11,7 @@ import numpy as np
 from ferrule import _core
 from ferrule._names import family_info
 
-__all__ = ["check_fields", "check_format", "check_model"]
+__all__ = ["check_fields", "check_format", "check_model", "family_names"]
 
 # The fields a model is built from besides its transformation parameters.
 MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
@@ -64,11 +64,7 @@ def check_model(
     Traceback (most recent call last):
     ValueError: saved fit: sigma is -1.0; it must be a finite number above 0
     """
-    try:
-        info = family_info(family)
-    except (TypeError, ValueError):
-        known = ", ".join(repr(i.key) for i in _core.FAMILIES)
-        raise ValueError(f"{what}: unknown family {family!r} (one of {known})") from None
+    info = _family(what, family)
     if sorted(params) != sorted(info.transformation_names):
         raise ValueError(
             f"{what}: a {info.title} model has the parameter(s) "
@@ -87,6 +83,25 @@ def check_model(
     bad = ~(left < right) | np.isnan(left) | (left == np.inf) | (right == -np.inf)
     _refuse(what, "left", left, bad & valid, "below right", right)
     return info
+
+
+def family_names(what: str, family: Any) -> tuple[str, ...]:
+    """The transformation parameter names of a saved model's family.
+
+    Examples
+    --------
+    >>> family_names("saved grid", "sinh_asinh")
+    ('delta', 'epsilon')
+    """
+    return _family(what, family).transformation_names
+
+
+def _family(what: str, family: Any) -> _core.FamilyInfo:
+    try:
+        return family_info(family)
+    except (TypeError, ValueError):
+        known = ", ".join(repr(i.key) for i in _core.FAMILIES)
+        raise ValueError(f"{what}: unknown family {family!r} (one of {known})") from None
 
 
 def _numbers(what: str, name: str, value: Any) -> np.ndarray:

@@ -6,7 +6,14 @@ from typing import cast
 
 from ferrule import _core
 
-__all__ = ["COUNT_UNITS", "METHOD_NAMES", "METHOD_TITLES", "family_info", "method_key"]
+__all__ = [
+    "COUNT_UNITS",
+    "METHOD_NAMES",
+    "METHOD_TITLES",
+    "families",
+    "family_info",
+    "method_key",
+]
 
 # Plain names of the optimisers; the keys of _core.METHODS and short forms are accepted too.
 METHOD_NAMES = {
@@ -29,6 +36,39 @@ COUNT_UNITS = {
 
 def _normal_form(name: str) -> str:
     return name.strip().lower().replace("-", "_").replace(" ", "_")
+
+
+def families() -> tuple[_core.FamilyInfo, ...]:
+    """Every transformation family ferrule fits, in the order of its registry.
+
+    Returns
+    -------
+    tuple of FamilyInfo
+        Named tuples: ``key`` (what :attr:`Fit.family` holds), ``title``, ``aliases`` (the
+        short names, first the command line's), ``transformation_names`` and
+        ``natural_names`` (the parameters, then with ``mu`` and ``sigma``), the search box
+        (``search_start``, ``search_lower``, ``search_upper``), ``models_raw_value`` (True
+        when ``T((x - mu) / sigma)`` rather than ``(T(x) - mu) / sigma`` is standard normal)
+        and ``default_method``, the optimiser a fit runs unless told otherwise.
+
+    Raises
+    ------
+    ImportError
+        The kernel module of the installation cannot be loaded.
+
+    Examples
+    --------
+    >>> import ferrule
+    >>> [(f.key, f.aliases[0]) for f in ferrule.families()][:2]
+    [('yeo_johnson', 'yjt'), ('log_sinh', 'logsinh')]
+    >>> ferrule.families()[0].natural_names
+    ('lambda', 'mu', 'sigma')
+    """
+    # Looked up at each call: a kernel module gone since this module was loaded (a broken
+    # installation) is reported where the table is asked for.
+    from ferrule import _core as kernels
+
+    return kernels.FAMILIES
 
 
 def family_info(name: str) -> _core.FamilyInfo:

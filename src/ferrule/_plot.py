@@ -5,8 +5,8 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from ferrule import _core
 from ferrule._data import as_float_array
+from ferrule._goodness import goodness_of_fit, plotting_positions
 
 if TYPE_CHECKING:
     from ferrule._result import Fit
@@ -23,11 +23,6 @@ def _figure_class() -> Any:
             "pip install 'ferrule[plot]' (or pip install matplotlib)"
         ) from None
     return Figure
-
-
-def _plotting_positions(n: int) -> npt.NDArray[np.float64]:
-    # Blom's positions (i - 3/8) / (n + 1/4): close to unbiased for normal order statistics.
-    return (np.arange(1, n + 1, dtype=np.float64) - 0.375) / (n + 0.25)
 
 
 def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
@@ -53,11 +48,10 @@ def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
 
     # Q-Q: standardised uncensored values against the normal quantiles of their ranks
     # among all values (the censored ones take the ranks below and above them).
-    z = fit.to_normal(inside)
-    below = int(np.sum(x <= fit.left))
-    theoretical = _core.ndtri(_plotting_positions(x.size))[below : below + inside.size]
-    qq.plot(theoretical, z, ".", color="C0", markersize=3)
-    if inside.size:
+    judged = goodness_of_fit(fit, x)
+    theoretical = judged.quantiles
+    qq.plot(theoretical, judged.scores, ".", color="C0", markersize=3)
+    if theoretical.size:
         line = np.array([theoretical[0], theoretical[-1]])
         qq.plot(line, line, color="0.4", linewidth=1)
     qq.set(title="normal Q-Q (uncensored)", xlabel="normal quantile", ylabel="standardised value")
@@ -65,7 +59,7 @@ def plot_fit(fit: "Fit", data: npt.ArrayLike, *, figure: Any = None) -> Any:
     # Exceedance on a log scale: the tail is what matters for floods. Infinite values (beyond
     # a threshold) keep their ranks but have no place on the axis.
     finite = np.isfinite(x)
-    empirical = 1.0 - _plotting_positions(x.size)
+    empirical = 1.0 - plotting_positions(0, x.size, 0)
     if finite.any():
         exceedance.plot(x[finite], empirical[finite], ".", color="0.4", markersize=3,
                         label="data")  # fmt: skip

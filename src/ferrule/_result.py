@@ -4,7 +4,7 @@ import math
 from collections.abc import Mapping
 from dataclasses import dataclass, field, fields, replace
 from types import MappingProxyType
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import numpy.typing as npt
@@ -12,6 +12,9 @@ import numpy.typing as npt
 from ferrule._distribution import Model
 from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import family_info
+
+if TYPE_CHECKING:
+    from ferrule._goodness import GoodnessOfFit
 
 __all__ = ["FORMAT", "FORMAT_VERSION", "Fit"]
 
@@ -527,6 +530,39 @@ class Fit:
         from ferrule._summary import summary_table
 
         return summary_table(self)
+
+    def goodness_of_fit(self, data: npt.ArrayLike) -> "GoodnessOfFit":
+        """How closely the fitted normal describes the transformed series.
+
+        The uncensored values (as the fit's likelihood counts them) are standardised with
+        :meth:`to_normal` and judged as the middle part of the whole sample: the values
+        censored below and above take the lowest and highest ranks of the Q-Q plot, and the
+        Anderson-Darling statistic compares the values with the fitted normal restricted to
+        the interval between the thresholds.
+
+        Parameters
+        ----------
+        data : array_like
+            The series that was fitted, as :func:`ferrule.fit` takes it; NaN values are
+            left out.
+
+        Returns
+        -------
+        GoodnessOfFit
+            ``ppcc`` (probability-plot correlation, 1 for a straight Q-Q line),
+            ``anderson_darling``, and the Q-Q plot's ``quantiles`` and ``scores``.
+
+        Examples
+        --------
+        >>> import numpy as np, ferrule
+        >>> rain = np.maximum(np.random.default_rng(2).gamma(0.8, 4.0, 400) - 1.0, 0.0)
+        >>> result = ferrule.fit(rain, left=0.0, seed=2).goodness_of_fit(rain)
+        >>> result.n_left == int(np.sum(rain == 0.0)), bool(result.ppcc > 0.99)
+        (True, True)
+        """
+        from ferrule._goodness import goodness_of_fit
+
+        return goodness_of_fit(self, data)
 
     def plot(self, data: npt.ArrayLike, *, figure: Any = None) -> Any:
         """Diagnostic figure: density with a histogram, normal Q-Q plot, exceedances.

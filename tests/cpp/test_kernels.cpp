@@ -38,22 +38,6 @@ TEST(Registry, KeysNameTheirKernelsAndCarryTheirFacts) {
     EXPECT_THROW(familyByKey("box_cox"), std::invalid_argument);
 }
 
-// Maps of a large array (split across threads) equal the Transformation's, bit for bit.
-TEST(Kernels, MapsEqualTheTransformationsForAnyThreadCount) {
-    const Vector x = linspace(0.0, 60.0, 70001);
-    const YeoJohnsonTransformation yj(0.3);
-    const SinhAsinhTransformation sa(1.3, -0.4);
-    const double yjParams[] = {0.3};
-    const double saParams[] = {1.3, -0.4};
-    for (const int threads : {1, 2, 3}) {
-        Vector out(x.size());
-        kernels::forward(FamilyId::YeoJohnson, yjParams, x.data(), out.data(), x.size(), threads);
-        EXPECT_TRUE(sameVectorBits(out, yj.transformMany(x)));
-        kernels::inverse(FamilyId::SinhAsinh, saParams, x.data(), out.data(), x.size(), threads);
-        EXPECT_TRUE(sameVectorBits(out, sa.invTransformMany(x)));
-    }
-}
-
 // The fit of one series equals the kestrel path: Nelder-Mead as optimParams (lines
 // included), differential evolution seeded as the optimiser run on an engine of that seed.
 TEST(Kernels, FitsEqualTheTransformationsAndTheSeededOptimiser) {

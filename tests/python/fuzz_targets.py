@@ -74,8 +74,8 @@ def fit_target(data):
     fit = _call(ferrule.fit, values, **{"max_eval": 40, **data.draw(fit_options)})
     if fit is None:
         return
-    points = data.draw(st.lists(doubles, max_size=5))
-    _apply_maps(fit, np.array(points))
+    for _ in range(6):
+        _apply_maps(fit, np.array(data.draw(st.lists(doubles, max_size=5))))
     assert ferrule.Fit.from_dict(fit.to_dict()) == fit
 
 
@@ -95,8 +95,13 @@ saved_values = st.one_of(
 
 
 def from_dict_target(data):
-    """Fit.from_dict of a saved fit with fields changed or removed: refused as documented,
+    """Fit.from_dict of saved fits with fields changed or removed: refused as documented,
     or a fit whose maps all work."""
+    for _ in range(8):
+        _one_changed_fit(data)
+
+
+def _one_changed_fit(data):
     saved = _saved_fit().to_dict()
     changed = copy.deepcopy(saved)
     for _ in range(data.draw(st.integers(1, 3))):
@@ -164,6 +169,30 @@ cli_options = st.lists(
 )  # fmt: skip
 
 
+def text_target(data):
+    """The command line's CSV reading on odd text and options: a series of finite numbers,
+    or one short refusal line."""
+    from ferrule.cli.errors import CliError
+    from ferrule.cli.readers import read_series
+
+    text = data.draw(csv_texts())
+    options = data.draw(st.fixed_dictionaries({}, optional={
+        "decimal": st.sampled_from([".", ","]), "comment": st.sampled_from(["", "#", ";"]),
+        "delimiter": st.sampled_from([",", ";", "\t", " ", '"', "."]),
+        "header": st.booleans(), "column": st.sampled_from(["1", "2", "mm", "0", "\uff11"]),
+    }))  # fmt: skip
+    with tempfile.NamedTemporaryFile("w", suffix=".csv", encoding="utf-8") as file:
+        file.write(text)
+        file.flush()
+        Calls.count += 1
+        try:
+            series = read_series(file.name, **options)
+        except CliError as err:
+            assert "\n" not in str(err) and len(str(err)) < 1000, str(err)
+            return
+    assert series.values.dtype == np.float64 and np.isfinite(series.values).all()
+
+
 def cli_target(data):
     """`ferrule fit` on odd CSV text and options: status 0, 1 or 2, never an internal
     error or a traceback, and the input file is left as it was."""
@@ -192,8 +221,11 @@ TARGETS = {
     "fit": fit_target,
     "from_dict": from_dict_target,
     "fit_grid": fit_grid_target,
+    "text": text_target,
     "cli": cli_target,
 }
+# Examples per round of the long run: the costly targets less often.
+ROUND = {"fit": 300, "from_dict": 300, "fit_grid": 150, "text": 400, "cli": 40}
 
 
 def run(name, examples, *, derandomize=True):
@@ -215,7 +247,7 @@ if __name__ == "__main__":  # scripts/fuzz.sh: the long run, until the calls rea
 
     wanted, started = int(sys.argv[1]), time.monotonic()
     while Calls.count < wanted:
-        for name in TARGETS:
-            run(name, 500, derandomize=False)
+        for name, examples in ROUND.items():
+            run(name, examples, derandomize=False)
         print(f"{Calls.count} calls, {time.monotonic() - started:.0f} s", flush=True)
     print(f"done: {Calls.count} calls without a finding")

@@ -68,9 +68,11 @@ def test_quick_run_prints_ratio_rows_for_every_group(quick_output):
     assert list(found) == [
         "1. single fits",
         "2. grid fits",
-        "3. transform_many",
+        "3. maps of a long series",
         "4. C++ likelihood",
         "5. grid scaling",
+        "6. standardised index",
+        "7. continuous series",
     ]
     for name, lines in found.items():
         assert any(RATIO_ROW.search(line) for line in lines), name
@@ -137,12 +139,31 @@ def test_peer_likelihood_is_the_library_likelihood(suite_modules, q, extra):
     assert negative_log_likelihood(q, x, LEFT, RIGHT) == pytest.approx(library, rel=1e-6)
 
 
-def test_peer_map_is_the_library_map_on_both_branches(suite_modules):
-    from _transform_map import LAMBDA, numpy_map
+def test_peer_maps_are_the_fits_maps_on_both_branches(suite_modules):
+    from _transform_map import fitted, peers
 
-    x = np.linspace(-30.0, 30.0, 1201)
-    expected = kestrel.PyYJT(LAMBDA).transform_many(x)
-    np.testing.assert_allclose(numpy_map(x, LAMBDA), expected, rtol=1e-14, atol=1e-14)
+    fit = fitted(0.1)
+    peer = peers(fit)
+    x = np.linspace(-30.0, 300.0, 1201)
+    z = np.linspace(-6.0, 6.0, 1201)
+    for name, v in (("to_normal", x), ("from_normal", z), ("cdf", x)):
+        np.testing.assert_allclose(peer[name](v), getattr(fit, name)(v), rtol=1e-13, atol=1e-14)
+
+
+@pytest.mark.parametrize("family", ["log_sinh", "sinh_asinh", "jones_pewsey"])
+def test_peer_family_likelihoods_are_the_librarys(suite_modules, family):
+    from _continuous_fits import flows
+    from _peer_families import PEER_LIKELIHOODS
+
+    from ferrule import _core
+
+    x = flows(500)
+    info = next(i for i in _core.FAMILIES if i.key == family)
+    rng = np.random.default_rng(4)
+    for _ in range(5):
+        q = np.array(info.search_start) + 0.05 * rng.standard_normal(4)
+        library = _core.log_likelihood(family, q, x, 0.0, np.inf)
+        assert -PEER_LIKELIHOODS[family](q, x) == pytest.approx(library, rel=1e-12)
 
 
 def test_rain_series_is_seeded_censored_at_zero_and_rounded(suite_modules):

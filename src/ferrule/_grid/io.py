@@ -9,7 +9,15 @@ from typing import Any
 import numpy as np
 
 from ferrule._atomic import write_atomic
-from ferrule._grid.result import ARRAY_FIELDS, SETTING_FIELDS, TEXT_FIELDS, GridFit
+from ferrule._grid.result import (
+    ARRAY_FIELDS,
+    GRID_FORMAT,
+    GRID_FORMAT_VERSION,
+    SETTING_FIELDS,
+    TEXT_FIELDS,
+    GridFit,
+)
+from ferrule._model_check import check_fields, check_format, family_names
 
 __all__ = ["load_grid", "save_grid"]
 
@@ -80,7 +88,14 @@ def load_grid(path: str | os.PathLike[str]) -> GridFit:
         if _HEADER not in stored:
             raise ValueError(f"{os.fspath(path)!r} is not a saved ferrule grid")
         data: dict[str, Any] = json.loads(str(stored[_HEADER]))
-        names = data.pop("params")
+        if not isinstance(data, dict):
+            raise ValueError(f"{os.fspath(path)!r} is not a saved ferrule grid")
+        check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
+                     GRID_FORMAT_VERSION)  # fmt: skip
+        names = family_names("saved grid", data.get("family"))
+        arrays = [f"param_{name}" for name in names]
+        arrays += [name for name in ARRAY_FIELDS if name not in TEXT_FIELDS]
+        check_fields("saved grid", stored, arrays)
         data["params"] = {name: stored[f"param_{name}"] for name in names}
         data.update({name: stored[name] for name in ARRAY_FIELDS if name not in TEXT_FIELDS})
     return GridFit.from_dict(data)

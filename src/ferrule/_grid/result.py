@@ -16,6 +16,7 @@ from ferrule import _core
 from ferrule._data import unwrap_pandas
 from ferrule._grid.input import series_axis
 from ferrule._grid.model import apply_cells, model_fields
+from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import COUNT_UNITS, family_info
 from ferrule._result import Fit
 
@@ -379,11 +380,13 @@ class GridFit:
         >>> ferrule.GridFit.from_dict(grid.to_dict()).family
         'yeo_johnson'
         """
-        if data.get("format") != GRID_FORMAT:
-            raise ValueError(f"not a saved ferrule grid (format {data.get('format')!r})")
-        if data.get("version") != GRID_FORMAT_VERSION:
-            raise ValueError(f"saved grid has format version {data.get('version')!r}; "
-                             f"this ferrule reads version {GRID_FORMAT_VERSION}")  # fmt: skip
+        if not isinstance(data, Mapping):
+            raise ValueError(f"not a saved ferrule grid: a {type(data).__name__}, not a mapping")
+        check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
+                     GRID_FORMAT_VERSION)  # fmt: skip
+        check_fields("saved grid", data, (*SETTING_FIELDS, "params", *ARRAY_FIELDS))
+        if not isinstance(data["params"], Mapping):
+            raise ValueError("saved grid: params is not a mapping of parameter names to arrays")
         kwargs: dict[str, Any] = {name: data[name] for name in (*SETTING_FIELDS, "params")}
         kwargs.update({name: np.asarray(data[name]) for name in ARRAY_FIELDS})
         for name in TEXT_FIELDS:
@@ -391,6 +394,7 @@ class GridFit:
         kwargs["prior"] = bool(kwargs["prior"])
         for name in ("base_seed", "max_converge", "max_eval"):
             kwargs[name] = int(kwargs[name])
+        check_model("saved grid", kwargs["family"], kwargs["params"], kwargs)
         return cls(**kwargs)
 
     def save(self, path: str | os.PathLike[str]) -> None:

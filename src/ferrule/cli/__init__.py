@@ -6,12 +6,19 @@ import traceback
 
 import numpy as np
 
-from ferrule._data import auto_scale
-from ferrule._seeds import resolve_seed
+import ferrule
 from ferrule.cli.checks import check_enough_values, floor_warning
-from ferrule.cli.errors import BROKEN_PIPE, FAILED, INTERRUPTED, USAGE, CliError, warn
+from ferrule.cli.errors import (
+    BROKEN_PIPE,
+    FAILED,
+    INTERRUPTED,
+    USAGE,
+    CliError,
+    in_option_words,
+    warn,
+)
 from ferrule.cli.families import families
-from ferrule.cli.fitting import FitSettings, NotFitted, fit_family, in_option_words
+from ferrule.cli.fitting import FitSettings, NotFitted, fit_family
 from ferrule.cli.outputs import refuse_inputs
 from ferrule.cli.parser import build_parser
 from ferrule.cli.readers import read_series
@@ -96,8 +103,7 @@ def _fit(args) -> int:
         scale=scale,
         shift=shift,
         prior=args.prior,
-        # Drawn when not given, and reported, so that any run can be repeated.
-        seed=args.seed if args.seed is not None else resolve_seed(None),
+        seed=args.seed if args.seed is not None else _fresh_seed(),
         max_converge=args.max_converge,
         max_eval=args.max_eval,
     )
@@ -142,9 +148,15 @@ def _rescaling(args, values: np.ndarray) -> tuple[float, float]:
     if args.scale is not None:
         return args.scale, shift
     try:
-        return auto_scale(values, shift), shift
-    except ValueError as err:  # values too small for a power of ten
-        raise CliError(in_option_words(str(err))) from None
+        return ferrule.auto_scale(values, shift), shift
+    except ferrule.ArgumentError as err:  # values too small for a power of ten
+        raise CliError(in_option_words(err)) from None
+
+
+def _fresh_seed() -> int:
+    """A 32-bit seed from fresh entropy: every family's fit runs with it, and the report
+    shows it, so that the run can be repeated."""
+    return int(np.random.SeedSequence().generate_state(1)[0])
 
 
 def _plot(report: Report, path: str) -> None:

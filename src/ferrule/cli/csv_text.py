@@ -66,14 +66,16 @@ def _display(encoding: str) -> str:
 
 
 def shown(cell: str) -> str:
-    """A cell as an error message quotes it: at most a few dozen characters.
+    """A cell as an error message quotes it: on one line, at most a few dozen characters.
 
     Examples
     --------
-    >>> shown("x" * 100)[-5:]
-    'x ...'
+    >>> shown("x" * 100)[-5:], shown("a\\nb")
+    ('x ...', 'a\\\\nb')
     """
-    return cell if len(cell) <= SHOWN_CHARACTERS else cell[:SHOWN_CHARACTERS] + " ..."
+    short = cell if len(cell) <= SHOWN_CHARACTERS else cell[:SHOWN_CHARACTERS] + " ..."
+    # A quoted field may hold line breaks and other control characters: written escaped.
+    return "".join(c if c.isprintable() else repr(c)[1:-1] for c in short)
 
 
 def check_marks(delimiter: str | None, decimal: str | None, comment: str) -> None:

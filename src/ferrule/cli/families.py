@@ -2,12 +2,9 @@
 
 from dataclasses import dataclass
 from functools import cache
-from typing import TYPE_CHECKING
+from typing import Any
 
 from ferrule.cli.errors import FAILED, CliError
-
-if TYPE_CHECKING:
-    from ferrule._core import FamilyInfo
 
 
 @dataclass(frozen=True)
@@ -21,7 +18,7 @@ class Family:
     """
 
     key: str  # name on the command line
-    info: "FamilyInfo"
+    info: Any  # the library's entry: one of ferrule.families()
 
     @property
     def title(self) -> str:
@@ -33,14 +30,15 @@ class Family:
         return self.info.models_raw_value
 
 
-def registry():
-    """The library's registry of families; a broken installation is one error line."""
+def registry() -> tuple[Any, ...]:
+    """The library's table of families; a broken installation is one error line."""
+    import ferrule
+
     try:
-        from ferrule import _core
+        return ferrule.families()
     except ImportError as err:
         message = f"the extension module ferrule._core cannot be loaded: {err}"
         raise CliError(message, FAILED) from None
-    return _core
 
 
 @cache
@@ -52,7 +50,7 @@ def families() -> dict[str, Family]:
     >>> list(families())
     ['yjt', 'logsinh', 'sinhasinh', 'jpt']
     """
-    return {info.aliases[0]: Family(info.aliases[0], info) for info in registry().FAMILIES}
+    return {info.aliases[0]: Family(info.aliases[0], info) for info in registry()}
 
 
 def family_named(name: str) -> Family | None:

@@ -1,17 +1,16 @@
 """Fitting one family to the series with ``ferrule.fit``, and measuring the result."""
 
-import re
 import warnings
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
 import numpy as np
 
-from ferrule.cli.families import Family, families, registry
-from ferrule.cli.normality import conditional_anderson_darling, probability_plot_correlation
+from ferrule.cli.errors import in_option_words
+from ferrule.cli.families import Family, families
 
 if TYPE_CHECKING:
-    from ferrule import Fit
+    from ferrule import Fit, GoodnessOfFit
 
 # command-line name: (the library's method key, what the report calls it)
 OPTIMISERS = {
@@ -83,9 +82,20 @@ class NotFitted(Exception):
 class FitOutcome:
     family: Family
     fit: "Fit"
-    z: np.ndarray  # standardised uncensored values, sorted
-    ppcc: float
-    anderson_darling: float
+    goodness: "GoodnessOfFit"  # of the fit on the series it was fitted to
+
+    @property
+    def z(self) -> np.ndarray:
+        """The standardised uncensored values, sorted."""
+        return self.goodness.scores
+
+    @property
+    def ppcc(self) -> float:
+        return self.goodness.ppcc
+
+    @property
+    def anderson_darling(self) -> float:
+        return self.goodness.anderson_darling
 
     @property
     def optimiser(self) -> str:
@@ -112,41 +122,7 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
             )  # fmt: skip
         except ValueError as err:
             # The library refuses the family for this series (log-sinh at left = -inf).
-            raise NotFitted(in_option_words(str(err))) from None
+            raise NotFitted(in_option_words(err)) from None
     if np.isnan(fit.search).all():
         raise NotFitted(fit.problems[0])
-
-    uncensored = _uncensored(family, fit, values)
-    z = np.sort(fit.to_normal(values[uncensored]))
-    z_left, z_right = (float(v) for v in fit.to_normal([settings.left, settings.right]))
-    return FitOutcome(
-        family=family,
-        fit=fit,
-        z=z,
-        ppcc=probability_plot_correlation(z, fit.n_left, fit.n_right),
-        anderson_darling=conditional_anderson_darling(z, z_left, z_right),
-    )
-
-
-def _uncensored(family: Family, fit: "Fit", values: np.ndarray) -> np.ndarray:
-    """The values the fit's likelihood counted as uncensored: the kernel's own decision, the
-    one behind the fit's n_left and n_right."""
-    core = registry()
-    u = (values + fit.shift) * fit.scale
-    u_left, u_right = ((t + fit.shift) * fit.scale for t in (fit.left, fit.right))
-    codes = core.censoring(family.info.key, fit.search, u, u_left, u_right)
-    return codes == 0
-
-
-def in_option_words(message: str) -> str:
-    """The library's "pass left=" said as the command line says it: "pass --left".
-
-    Examples
-    --------
-    >>> in_option_words("needs a finite left threshold (pass left=)")
-    'needs a finite left threshold (pass --left)'
-    >>> in_option_words("pass a smaller scale= or shift=; nan_policy='omit'")
-    "pass a smaller --scale or --shift; nan_policy='omit'"
-    """
-    option = r"\b([a-z_]+)=(?![\w'\"])"  # a keyword, not a keyword with its value
-    return re.sub(option, lambda m: "--" + m.group(1).replace("_", "-"), message)
+    return FitOutcome(family=family, fit=fit, goodness=fit.goodness_of_fit(values))

@@ -6,7 +6,7 @@ import textwrap
 
 from ferrule.cli.families import families
 from ferrule.cli.fitting import default_optimisers
-from ferrule.cli.parser import (
+from ferrule.cli.options import (
     add_optimiser_options,
     add_scale_shift_prior,
     add_threshold_options,
@@ -15,7 +15,7 @@ from ferrule.cli.parser import (
     positive_int,
 )
 
-__all__ = ["add_grid_commands"]
+__all__ = ["add_commands"]
 
 _FIT_DESCRIPTION = """\
 Fit one normalising transformation per grid cell (and per group, with --groupby) to a
@@ -38,7 +38,7 @@ cell's series (and with grouped parameters, each value by its group's fit) becom
 normal scores, written to a NetCDF file. Cells without a valid fit give NaN."""
 
 
-def add_grid_commands(commands: argparse._SubParsersAction) -> None:
+def add_commands(commands: argparse._SubParsersAction) -> None:
     """Adds `fit-grid` and `transform` to the command line's subcommands."""
     fit = commands.add_parser(
         "fit-grid",

@@ -7,8 +7,8 @@ import warnings
 from pathlib import Path
 from typing import Any
 
-from ferrule._grid.result import GRID_FORMAT
-from ferrule.cli.errors import FAILED, USAGE, CliError, warn
+import ferrule
+from ferrule.cli.errors import FAILED, USAGE, CliError, in_option_words, warn
 from ferrule.cli.fitting import AUTO
 from ferrule.cli.outputs import refuse_inputs
 
@@ -28,12 +28,12 @@ def _xarray() -> Any:
 
 def _open(path: str) -> Any:
     _xarray()
-    from ferrule.xarray._dataset import open_netcdf
+    import ferrule.xarray as fx
 
     if not os.path.isfile(path):
         raise CliError(f"no such file: '{path}'", USAGE)
     try:
-        return open_netcdf(path)
+        return fx.open_netcdf(path)
     except Exception as err:  # the backends raise many kinds for a file they cannot read
         raise CliError(f"cannot read '{path}' as NetCDF: {err}", USAGE) from None
 
@@ -74,10 +74,10 @@ def _check_out(path: str, *inputs: str) -> None:
 
 
 def _write(dataset: Any, path: str) -> None:
-    from ferrule.xarray._dataset import write_netcdf
+    import ferrule.xarray as fx
 
     try:
-        write_netcdf(dataset, path)
+        fx.write_netcdf(dataset, path)
     except OSError as err:
         # The input was fine; the disk was not (full, or over a size limit).
         raise CliError(f"cannot write '{path}': {err.strerror or err}", FAILED) from None
@@ -101,20 +101,17 @@ def fit_grid_command(args: argparse.Namespace) -> int:
         _check_out(args.out, args.input)
         da = _variable(dataset, args.var, args.input)
         _check_dim(da, args.dim, args.input)
-        groupby = args.groupby
-        if groupby is not None and "." not in groupby and groupby not in dataset.coords:
-            groupby = f"{args.dim}.{groupby}"
         try:
             params = _quietly(lambda: fx.fit(
                 da, dim=args.dim, family=args.family,
-                method=None if args.optimiser == AUTO else args.optimiser, groupby=groupby,
+                method=None if args.optimiser == AUTO else args.optimiser, groupby=args.groupby,
                 left=args.left, right=args.right,
                 scale="auto" if args.scale is None else args.scale, shift=args.shift,
                 prior=args.prior, seed=args.seed, n_jobs=args.jobs, progress=args.progress,
                 max_converge=args.max_converge, max_eval=args.max_eval,
             ))  # fmt: skip
         except (ValueError, TypeError) as err:
-            raise CliError(str(err), USAGE) from None
+            raise CliError(in_option_words(err), USAGE) from None
     _write(params, args.out)
     cells, fitted, valid = (int(params["fitted"].size), int(params["fitted"].sum()),
                             int(params["valid"].sum()))  # fmt: skip
@@ -126,19 +123,20 @@ def fit_grid_command(args: argparse.Namespace) -> int:
 def transform_command(args: argparse.Namespace) -> int:
     _xarray()
     import ferrule.xarray as fx
-    from ferrule.xarray._dataset import PREFIX
 
     with _open(args.params) as params, _open(args.input) as dataset:
         _check_out(args.out, args.params, args.input)
-        if params.attrs.get(PREFIX + "format") != GRID_FORMAT:
-            raise CliError(f"'{args.params}' was not written by ferrule fit-grid", USAGE)
+        try:
+            settings = fx.fit_settings(params)
+        except ferrule.ArgumentError:
+            raise CliError(f"'{args.params}' was not written by ferrule fit-grid", USAGE) from None
         da = _variable(dataset, args.var, args.input)
-        dim = args.dim or str(params.attrs.get(PREFIX + "dim", "time"))
+        dim = args.dim or str(settings.get("dim", "time"))
         _check_dim(da, dim, args.input)
         try:
             z = fx.transform(params.load(), da, dim=dim)
         except (ValueError, TypeError) as err:
-            raise CliError(str(err), USAGE) from None
+            raise CliError(in_option_words(err), USAGE) from None
         _write(z.to_dataset(name=str(da.name)), args.out)
     print(f"standard normal scores of '{da.name}' written to {args.out}", file=sys.stderr)
     return 0

@@ -7,9 +7,9 @@ import sys
 from typing import Any
 
 from ferrule.cli.errors import FAILED, USAGE, CliError
-from ferrule.cli.parser import family, positive_int, seed, threshold
+from ferrule.cli.options import family, positive_int, seed, threshold
 
-__all__ = ["add_index_command", "calibration_period"]
+__all__ = ["add_commands", "calibration_period"]
 
 _DESCRIPTION = """\
 Standardised index scores (such as the SPI) of a variable of a NetCDF file: the values,
@@ -59,7 +59,7 @@ def _clip(text: str) -> float | None:
     return value
 
 
-def add_index_command(commands: argparse._SubParsersAction) -> None:
+def add_commands(commands: argparse._SubParsersAction) -> None:
     """Adds `index` to the command line's subcommands."""
     index = commands.add_parser(
         "index",

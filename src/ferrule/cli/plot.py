@@ -6,10 +6,9 @@ from pathlib import Path
 
 import numpy as np
 
-from ferrule._atomic import atomic_path
+import ferrule
 from ferrule.cli.errors import FAILED, CliError
 from ferrule.cli.families import Family, families
-from ferrule.cli.normality import normal_quantiles, plotting_positions
 from ferrule.cli.table import Report
 
 # Colour and marker by the family's place in the registry.
@@ -92,7 +91,7 @@ def write_plot(report: Report, path: str) -> list[str]:
             # The kind comes from the name asked for (PNG without a suffix), not from the
             # temporary file's.
             kind = Path(path).suffix.lower().lstrip(".") or "png"
-            with atomic_path(path) as temporary:
+            with ferrule.atomic_path(path) as temporary:
                 figure.savefig(temporary, dpi=100, format=kind)
         except (OSError, ValueError) as err:
             raise CliError(f"cannot write the figure to '{path}': {err}", FAILED) from None
@@ -166,8 +165,7 @@ def _draw_qq(axes, outcomes: list) -> None:
     for outcome in outcomes:
         if outcome.z.size == 0:
             continue
-        positions = plotting_positions(outcome.fit.n_left, outcome.z.size, outcome.fit.n_right)
-        q = normal_quantiles(positions)
+        q = outcome.goodness.quantiles
         colour, marker = _style(outcome.family)
         axes.plot(
             q,

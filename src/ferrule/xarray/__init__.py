@@ -27,16 +27,19 @@ import math
 from typing import Any
 
 from ferrule._seeds import SeedLike
-from ferrule.xarray._dataset import require_xarray
+from ferrule.xarray._dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 
 __all__ = [
     "cdf",
     "fit",
+    "fit_settings",
     "inverse",
+    "open_netcdf",
     "ppf",
     "standardized_index",
     "standardized_index_params",
     "transform",
+    "write_netcdf",
 ]
 
 require_xarray()
@@ -84,8 +87,9 @@ def fit(
     family : str, default "yeo_johnson"
         One family, as :func:`ferrule.fit` names it.
     groupby : str, optional
-        A coordinate along `dim` whose values group the series, such as ``"time.month"``
-        or ``"time.season"``; the result gains a dimension named after it (``month``).
+        A coordinate along `dim` whose values group the series, or a part of its dates:
+        ``"month"`` (also written ``"time.month"``), ``"season"``, ``"dayofyear"``...; the
+        result gains a dimension named after it (``month``).
     method, prior, max_converge, max_eval
         As in :func:`ferrule.fit`.
     left, right, scale, shift : scalar, array or DataArray
@@ -386,7 +390,7 @@ def standardized_index_params(
     >>> params["mu"].dims, params.attrs["ferrule_accumulate"]
     (('month', 'station'), 3)
     """
-    from ferrule._index import IndexSettings, index_params
+    from ferrule.xarray._index import IndexSettings, index_params
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior)  # fmt: skip
@@ -475,7 +479,7 @@ def standardized_index(
     >>> bool(abs(float(spi3.mean())) < 0.1)
     True
     """
-    from ferrule._index import IndexSettings, check_matching, index_params, index_scores
+    from ferrule.xarray._index import IndexSettings, check_matching, index_params, index_scores
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior)  # fmt: skip

@@ -8,10 +8,13 @@ from typing import Any
 import numpy as np
 
 from ferrule._grid.model import apply_cells, model_fields
-from ferrule._grid.result import GRID_FORMAT
-from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
+from ferrule._grid.result import GRID_FORMAT, GRID_FORMAT_VERSION
+from ferrule._model_check import check_fields, check_format, check_model, family_names
+from ferrule.xarray._dataset import PREFIX, at_cells, fit_settings, require_xarray
 
 __all__ = ["apply_dataarray"]
+
+_WHAT = "parameter Dataset"  # how messages about the parameters name them
 
 # Maps whose results are in data units keep the data's attributes; the others are unitless.
 _DATA_UNITS = ("from_normal", "ppf")
@@ -25,15 +28,17 @@ _TITLES = {
 
 def apply_dataarray(what: str, params: Any, da: Any, dim: str, **options: bool) -> Any:
     xr = require_xarray()
-    if not isinstance(params, xr.Dataset) or params.attrs.get(PREFIX + "format") != GRID_FORMAT:
-        raise ValueError("params must be the Dataset of ferrule.xarray.fit (or one read back "
-                         "from its NetCDF file)")  # fmt: skip
+    fit_settings(params)  # refuses any other Dataset
     if not isinstance(da, xr.DataArray):
         raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__}")
     if dim not in da.dims:
         raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
                          f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
-    family = params.attrs[PREFIX + "family"]
+    check_format(_WHAT, GRID_FORMAT, params.attrs.get(PREFIX + "version"), GRID_FORMAT,
+                 GRID_FORMAT_VERSION)  # fmt: skip
+    family = params.attrs.get(PREFIX + "family")
+    family_names(_WHAT, family)
+    check_fields(_WHAT, params.data_vars, model_fields(family))
     models = at_cells(params[list(model_fields(family))], da, "the parameters hold no fit")
     groupby = params.attrs.get(PREFIX + "groupby", "")
     if not groupby:
@@ -101,6 +106,9 @@ def apply_block(
     names: tuple[str, ...],
     options: dict[str, bool] | None = None,
 ) -> np.ndarray:
-    """One block: the cells' series along the last axis, their parameters besides."""
-    columns = dict(zip(names, params, strict=True))
-    return apply_cells(what, family, columns, values, **(options or {}))
+    """One block: the cells' series along the last axis, their parameters besides (checked
+    here, where their values are at hand, also when they are computed by dask)."""
+    fields = dict(zip(names, params, strict=True))
+    transformation = {name: fields[name] for name in family_names(_WHAT, family)}
+    check_model(_WHAT, family, transformation, fields)
+    return apply_cells(what, family, fields, values, **(options or {}))

@@ -8,6 +8,7 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._errors import ArgumentError
 from ferrule._grid.result import (
     ARRAY_FIELDS,
     GRID_FORMAT,
@@ -16,6 +17,7 @@ from ferrule._grid.result import (
     TEXT_FIELDS,
     GridFit,
 )
+from ferrule._model_check import check_fields, check_format, family_names
 from ferrule._names import family_info
 
 __all__ = [
@@ -24,12 +26,13 @@ __all__ = [
     "column_names",
     "columns_of",
     "dataset_to_grid",
+    "fit_settings",
     "grid_to_dataset",
     "netcdf_engine",
     "open_netcdf",
-    "write_netcdf",
     "require_xarray",
     "settings_attrs",
+    "write_netcdf",
 ]
 
 SEARCH_DIM = "search_coordinate"
@@ -65,8 +68,27 @@ IN_MEMORY_BYTES = 1 << 30
 
 
 def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
-    """Writes `dataset` as NetCDF whole or not at all: a failed write leaves what `path`
-    held before."""
+    """Write a Dataset (parameters or scores) to a NetCDF file, whole or not at all.
+
+    A failed write (a full disk) leaves what `path` held before. The engine is the one
+    :func:`open_netcdf` reads with: h5netcdf when installed, else xarray's choice.
+
+    Parameters
+    ----------
+    dataset : xarray.Dataset
+        What to write.
+    path : str or path-like
+        The file to write.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
+    """
     import io
 
     from ferrule._atomic import atomic_path, write_atomic
@@ -81,9 +103,98 @@ def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
         dataset.to_netcdf(temporary, engine=engine)
 
 
+# The first bytes of each NetCDF format, and the engines that read it, preferred first.
+_FORMATS = (
+    (b"\x89HDF\r\n\x1a\n", "NetCDF4", ("h5netcdf", "netcdf4"), "h5netcdf"),
+    (b"CDF", "NetCDF3", ("scipy", "netcdf4"), "scipy"),
+)
+_ENGINE_MODULES = {"h5netcdf": "h5netcdf", "netcdf4": "netCDF4", "scipy": "scipy"}
+
+
 def open_netcdf(path: str | os.PathLike[str]) -> Any:
+    """Open a NetCDF file as a Dataset (lazily), through an installed engine that reads its
+    format: NetCDF4 by h5netcdf or netCDF4, NetCDF3 by scipy or netCDF4.
+
+    Parameters
+    ----------
+    path : str or path-like
+        The file: data, or parameters written by :func:`write_netcdf`.
+
+    Returns
+    -------
+    xarray.Dataset
+        Close it (or use it in a ``with`` block) when done.
+
+    Raises
+    ------
+    ValueError
+        The file is not NetCDF.
+    ImportError
+        No installed engine reads its format.
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
+    >>> with fx.open_netcdf("params.nc") as params:
+    ...     z = fx.transform(params.load(), da)
+    """
+    import importlib.util
+
     xr = require_xarray()
-    return xr.open_dataset(path, engine=netcdf_engine())
+    with open(path, "rb") as file:
+        start = file.read(8)
+    for signature, kind, engines, package in _FORMATS:
+        if start.startswith(signature):
+            for engine in engines:
+                if importlib.util.find_spec(_ENGINE_MODULES[engine]) is not None:
+                    return xr.open_dataset(path, engine=engine)
+            raise ImportError(f"reading a {kind} file needs the {package} package, which is not "
+                              f"installed: pip install {package}")  # fmt: skip
+    raise ValueError("not a NetCDF file: it starts with neither the NetCDF4 (HDF5) nor the "
+                     "NetCDF3 signature")  # fmt: skip
+
+
+def fit_settings(params: Any) -> dict[str, Any]:
+    """The settings a parameter Dataset of :func:`ferrule.xarray.fit` was fitted with.
+
+    Parameters
+    ----------
+    params : xarray.Dataset
+        The result of :func:`ferrule.xarray.fit`, or one read back from its NetCDF file.
+
+    Returns
+    -------
+    dict
+        The fit's settings by name (``family``, ``method``, ``dim``, ``groupby``, ``left``,
+        ``right``, ``base_seed``...), as the Dataset's attributes hold them.
+
+    Raises
+    ------
+    ArgumentError
+        `params` is not such a Dataset (``argument`` is ``"params"``).
+
+    Examples
+    --------
+    >>> import numpy as np
+    >>> import xarray as xr
+    >>> import ferrule.xarray as fx
+    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
+    ...                   dims=("station", "time"))
+    >>> settings = fx.fit_settings(fx.fit(da, seed=1))
+    >>> settings["family"], settings["dim"], int(settings["base_seed"])
+    ('yeo_johnson', 'time', 1)
+    """
+    xr = require_xarray()
+    attrs = params.attrs if isinstance(params, xr.Dataset) else {}
+    if attrs.get(PREFIX + "format") != GRID_FORMAT:
+        raise ArgumentError("params", "params must be the Dataset of ferrule.xarray.fit (or one "
+                            "read back from its NetCDF file)")  # fmt: skip
+    return {name[len(PREFIX) :]: value for name, value in attrs.items() if name.startswith(PREFIX)}
 
 
 def at_cells(source: Any, cells: Any, lacking: str) -> Any:
@@ -163,18 +274,20 @@ def grid_to_dataset(
 
 def dataset_to_grid(dataset: Any) -> GridFit:
     """A GridFit of a Dataset written by :func:`grid_to_dataset` or ``ferrule.xarray.fit``."""
+    fit_settings(dataset)  # refuses any other Dataset
     attrs = dataset.attrs
-    if attrs.get(PREFIX + "format") != GRID_FORMAT:
-        raise ValueError("not a ferrule grid: the dataset lacks its ferrule_format attribute")
-    cell_dims = dataset["mu"].dims
+    check_format("saved grid", GRID_FORMAT, attrs.get(PREFIX + "version"), GRID_FORMAT,
+                 GRID_FORMAT_VERSION)  # fmt: skip
+    check_fields("saved grid attribute", attrs, [PREFIX + name for name in SETTING_FIELDS])
     data: dict[str, Any] = {
         "format": GRID_FORMAT,
-        "version": int(attrs[PREFIX + "version"]),
+        "version": GRID_FORMAT_VERSION,
         **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
     }
-    info = family_info(data["family"])
-    data["params"] = {name: _values(dataset[name], cell_dims)
-                      for name in info.transformation_names}  # fmt: skip
+    names = family_names("saved grid", data["family"])
+    check_fields("saved grid", dataset.data_vars, (*names, *ARRAY_FIELDS))
+    cell_dims = dataset["mu"].dims
+    data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
     for name in ARRAY_FIELDS:
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)

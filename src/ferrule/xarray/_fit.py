@@ -84,6 +84,7 @@ def fit_dataarray(
     da = da.transpose(*cell_dims, dim)
     template = da.isel({dim: 0}, drop=True)
     cell_options = {name: _cell_option(options[name], template, name) for name in _OPTIONS}
+    groupby = group_name(da, dim, groupby)
     group_dim, groups = group_positions(da, dim, groupby)
     chunked = da.chunks is not None
     pieces, runs = [], []
@@ -113,6 +114,14 @@ def fit_dataarray(
     if runs:
         warn_summary(_combined(runs), settings, total)
     return dataset
+
+
+def group_name(da: Any, dim: str, groupby: str | None) -> str | None:
+    """The coordinate `groupby` names: a date part of the series dimension's labels
+    ("month" is "time.month") unless a coordinate carries that name itself."""
+    if groupby is None or "." in groupby or groupby in da.coords:
+        return groupby
+    return f"{dim}.{groupby}"
 
 
 def group_positions(
@@ -235,6 +244,10 @@ def fit_block(
         series_last(values, -1), block, CellOptions(**options),
         np.broadcast_to(index, shape).astype(np.int64), n_jobs=n_jobs, progress=False,
     )  # fmt: skip
+    if run.interrupted:
+        # The cell loop took Ctrl-C as its signal to stop; the scheduler must stop too, as
+        # an in-memory fit does, rather than return a block of unfitted cells.
+        raise KeyboardInterrupt("grid fit interrupted")
     columns = columns_of(run.result)
     return tuple(np.asarray(columns[name]) for name in column_names(block.info.key))
 

@@ -1,84 +1,12 @@
-"""The command line's own arithmetic and input reading, tested in-process."""
+"""The command line's input reading and its option values, tested in-process."""
 
-import math
 import re
-from statistics import NormalDist
 
 import numpy as np
 import pytest
 
 from ferrule.cli.errors import CliError
-from ferrule.cli.normality import (
-    conditional_anderson_darling,
-    plotting_positions,
-    probability_plot_correlation,
-)
 from ferrule.cli.readers import read_series
-
-STANDARD = NormalDist()
-
-
-def test_plotting_positions_rank_uncensored_values_within_the_whole_sample():
-    # Hand derivation: n = 2 + 3 + 1 = 6, ranks 3, 4, 5, Blom (i - 0.375) / 6.25.
-    assert plotting_positions(2, 3, 1) == pytest.approx([0.42, 0.58, 0.74], abs=1e-15)
-
-
-def test_ppcc_is_one_for_values_on_the_censored_sample_line():
-    n_left, n_inside, n_right = 40, 55, 5
-    q = [STANDARD.inv_cdf(p) for p in plotting_positions(n_left, n_inside, n_right)]
-    z = 0.5 + 2.0 * np.array(q)  # any straight line through the Q-Q points
-    assert probability_plot_correlation(z[::-1], n_left, n_right) == pytest.approx(1.0, abs=1e-12)
-    # Ranked as if nothing were censored, the same points bend away from a line.
-    assert probability_plot_correlation(z, 0, 0) < 0.99
-
-
-def test_ppcc_is_nan_when_too_few_values_to_judge():
-    assert math.isnan(probability_plot_correlation(np.array([0.1, 0.2]), 0, 0))
-    assert math.isnan(probability_plot_correlation(np.array([1.0, 1.0, 1.0]), 0, 0))
-
-
-def anderson_darling_by_integral(u):
-    """Independent reference: A^2 = n * integral_0^1 (F_n(t) - t)^2 / (t (1 - t)) dt.
-
-    On an interval [a, b] where the empirical distribution function is the constant c, the
-    integrand splits as c^2/t + (1 - c)^2/(1 - t) - 1, so the piece is
-    c^2 log(b/a) - (1 - c)^2 log((1 - b)/(1 - a)) - (b - a)."""
-    u = sorted(u)
-    n = len(u)
-    edges = [0.0, *u, 1.0]
-    total = 0.0
-    for i in range(n + 1):
-        a, b, c = edges[i], edges[i + 1], i / n
-        piece = -(b - a)
-        if c > 0:
-            piece += c * c * math.log(b / a)
-        if c < 1:
-            piece -= (1 - c) ** 2 * math.log((1 - b) / (1 - a))
-        total += piece
-    return n * total
-
-
-@pytest.mark.parametrize(
-    "u, p_left, p_right",
-    [
-        ([0.1, 0.35, 0.5, 0.8], 0.0, 1.0),  # nothing censored
-        ([0.05, 0.07, 0.6, 0.61, 0.9, 0.97], 0.0, 1.0),
-        ([0.2, 0.45, 0.5, 0.9], 0.3, 1.0),  # 30 % of the fitted mass below the left threshold
-        ([0.01, 0.5, 0.99], 0.6, 0.9),  # censored on both sides
-    ],
-)
-def test_conditional_anderson_darling_matches_the_integral_definition(u, p_left, p_right):
-    # z placed so that the conditional probability of each value is the given u.
-    z = [STANDARD.inv_cdf(p_left + v * (p_right - p_left)) for v in u]
-    z_left = -math.inf if p_left == 0 else STANDARD.inv_cdf(p_left)
-    z_right = math.inf if p_right == 1 else STANDARD.inv_cdf(p_right)
-    got = conditional_anderson_darling(np.array(z[::-1]), z_left, z_right)
-    assert got == pytest.approx(anderson_darling_by_integral(u), rel=1e-9)
-
-
-def test_conditional_anderson_darling_is_inf_for_a_value_outside_the_fitted_range():
-    assert conditional_anderson_darling(np.array([-0.5, 0.3, 1.2]), -0.5, math.inf) == math.inf
-    assert conditional_anderson_darling(np.array([-0.6, 0.3]), -0.5, math.inf) == math.inf
 
 
 def write(path, text):

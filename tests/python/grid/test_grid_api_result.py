@@ -154,7 +154,7 @@ def test_repr_counts_the_cells():
 @pytest.mark.parametrize(
     "module",
     ["ferrule._grid.fit", "ferrule._grid.result", "ferrule._grid.io", "ferrule._grid.errors",
-     "ferrule.xarray"],
+     "ferrule.xarray", "ferrule.xarray._dataset"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

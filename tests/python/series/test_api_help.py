@@ -18,7 +18,7 @@ import ferrule
 PUBLIC = [getattr(ferrule, name) for name in ferrule.__all__]
 FIT_METHODS = ["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "pdf", "ppf",
                "sample", "to_dict", "from_dict", "summary", "plot", "with_alternatives",
-               "n_uncensored"]  # fmt: skip
+               "n_uncensored", "goodness_of_fit"]  # fmt: skip
 
 
 @pytest.mark.parametrize(
@@ -33,8 +33,9 @@ def test_everything_public_has_a_docstring_with_examples(obj):
 
 @pytest.mark.parametrize(
     "func",
-    [ferrule.fit, ferrule.fit_problems,
-     *(getattr(ferrule.Fit, m) for m in FIT_METHODS if m != "n_uncensored")],
+    [ferrule.fit, ferrule.fit_problems, ferrule.auto_scale, ferrule.ArgumentError.worded,
+     *(getattr(ferrule.Fit, m) for m in FIT_METHODS
+       if not isinstance(getattr(ferrule.Fit, m), property))],
     ids=lambda f: f.__qualname__,
 )  # fmt: skip
 def test_every_parameter_is_documented(func):
@@ -83,7 +84,8 @@ def test_the_package_is_marked_as_typed():
 
 @pytest.mark.parametrize(
     "module", ["ferrule", "ferrule._fitting", "ferrule._result", "ferrule._warnings",
-               "ferrule._validity_api", "ferrule._validity",
+               "ferrule._validity_api", "ferrule._validity", "ferrule._goodness",
+               "ferrule._errors", "ferrule._names", "ferrule._data",
                # the command line's modules
                "ferrule.cli", "ferrule.cli.checks", "ferrule.cli.csv_text", "ferrule.cli.errors",
                "ferrule.cli.families", "ferrule.cli.fitting", "ferrule.cli.missing",

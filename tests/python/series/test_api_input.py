@@ -194,3 +194,11 @@ def test_values_too_small_for_a_power_of_ten_ask_for_a_scale():
     with pytest.raises(ValueError, match="too small to be brought to 1.*pass scale="):
         ferrule.fit(tiny)
     assert quiet_fit(tiny, "yeo_johnson", scale=1e308, seed=1).n == BASE.size
+
+
+def test_a_shift_that_overflows_is_refused_naming_it():
+    with pytest.raises(
+        ferrule.ArgumentError, match="overflows to infinity.*pass a smaller shift="
+    ) as raised:
+        ferrule.fit(BASE * 1e307, shift=1.7e308)
+    assert raised.value.argument == "shift"

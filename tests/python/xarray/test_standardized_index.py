@@ -148,7 +148,7 @@ def test_auto_keeps_the_best_valid_family_per_cell_and_group(rain):
     auto = quietly(fx.standardized_index_params, cell, groupby="season", seed=2)
     codes = auto["family"].attrs["flag_meanings"].split()[1:]
     aics = {key: quietly(fx.standardized_index_params, cell, key, groupby="season", seed=2)["aic"]
-            for key in ("yeo_johnson", "log_sinh", "sinh_asinh")}  # fmt: skip
+            for key in ("yeo_johnson", "log_sinh", "sinh_asinh", "jones_pewsey")}  # fmt: skip
     best = xr.concat(list(aics.values()), "family").fillna(np.inf).argmin("family")
     chosen = [codes[i] for i in auto["family"].values.ravel()]
     assert chosen == [list(aics)[i] for i in best.values.ravel()]

@@ -69,9 +69,10 @@ def test_fit_along_a_dimension_that_is_not_last():
     xr.testing.assert_identical(params["mu"], expected["mu"].transpose("lon", "lat"))
 
 
-def test_fit_per_month_gives_each_group_its_own_model_and_seed():
+@pytest.mark.parametrize("groupby", ["time.month", "month"])
+def test_fit_per_month_gives_each_group_its_own_model_and_seed(groupby):
     da = rain_array()
-    params = quietly(fx.fit, da, groupby="time.month", left=0.0, seed=4)
+    params = quietly(fx.fit, da, groupby=groupby, left=0.0, seed=4)
     assert params["lambda"].dims == ("month", "lat", "lon")
     np.testing.assert_array_equal(params["month"], np.arange(1, 13))
     assert params.attrs["ferrule_groupby"] == "time.month"

@@ -66,8 +66,8 @@ def fit_groups(
 ) -> dict[str, np.ndarray]:
     """Each cell's fit per group, on the values at the group's `pools` positions: arrays of
     shape (groups, *cells) for ``family`` (codes), the parameters and FIELDS. With several
-    `families`, each cell and group keeps the valid fit of lowest AIC among the families
-    whose likelihoods compare (as ``ferrule.fit(..., "auto")`` chooses). Cell seeds come
+    `families`, each cell and group keeps the valid fit of lowest AIC (as
+    ``ferrule.fit(..., "auto")`` chooses). Cell seeds come
     from `base_seed` and the flat index ``group * total + index``."""
     shape = values.shape[:-1]
     out = {name: np.full((len(pools), *shape), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
@@ -80,10 +80,7 @@ def fit_groups(
             settings = GridSettings(info, method_key(method, info), prior, base_seed, 5, 100000)
             grid = run_grid(sample, settings, CellOptions(left=left), g * total + index,
                             n_jobs=n_jobs, progress=False).result  # fmt: skip
-            # Jones-Pewsey's censored term is not its own distribution's mass: with censored
-            # values its AIC does not rank against the others'.
-            comparable = (not info.models_raw_value) | (grid.n_left + grid.n_right == 0)
-            better = grid.valid & comparable & np.isfinite(grid.aic) & (grid.aic < best)
+            better = grid.valid & np.isfinite(grid.aic) & (grid.aic < best)
             if len(families) == 1:
                 better = grid.valid
             best = np.where(better, grid.aic, best)

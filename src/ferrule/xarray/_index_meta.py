@@ -5,9 +5,9 @@ from __future__ import annotations
 
 from typing import Any
 
-from ferrule._index_cells import FAMILY_CODES
-from ferrule._index_groups import GROUP_TITLES
 from ferrule.xarray._dataset import PREFIX
+from ferrule.xarray._index_cells import FAMILY_CODES
+from ferrule.xarray._index_groups import GROUP_TITLES
 
 __all__ = ["INDEX_FORMAT", "INDEX_FORMAT_VERSION", "index_name", "param_attrs", "score_attrs"]
 

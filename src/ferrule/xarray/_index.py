@@ -12,7 +12,10 @@ import numpy as np
 from ferrule import _core
 from ferrule._grid.fit import n_threads
 from ferrule._grid.input import check_numbers
-from ferrule._index_cells import (
+from ferrule._names import family_info
+from ferrule._seeds import resolve_seed
+from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
+from ferrule.xarray._index_cells import (
     FIELDS,
     PARAM_NAMES,
     ZEROS,
@@ -20,22 +23,19 @@ from ferrule._index_cells import (
     fit_groups,
     score_cells,
 )
-from ferrule._index_groups import (
+from ferrule.xarray._index_groups import (
     Groups,
     accumulation_steps,
     calibration_positions,
     groups_of,
 )
-from ferrule._index_meta import (
+from ferrule.xarray._index_meta import (
     INDEX_FORMAT,
     INDEX_FORMAT_VERSION,
     index_name,
     param_attrs,
     score_attrs,
 )
-from ferrule._names import family_info
-from ferrule._seeds import resolve_seed
-from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
 
 __all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
 

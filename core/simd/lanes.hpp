@@ -1,0 +1,118 @@
+// Packs of doubles for one instruction set, and the transcendental functions on them.
+//
+// Included only by a translation unit compiled for one instruction set, which defines
+// FERRULE_SIMD_ISA as 512, 256 or 128 (AVX-512F, AVX2 with FMA, SSE2). Everything lives in
+// a namespace named after that set, so the copies built for different sets never meet at
+// link time (an inline function compiled for AVX-512 must not serve the SSE2 caller).
+//
+// The arithmetic is plain IEEE (no contraction: the project builds with -ffp-contract=off);
+// the functions are SLEEF's 1.0-ulp versions (erfc 1.5 ulp). A lane's result depends on
+// that lane's inputs alone, never on its neighbours, so a value gives the same bits
+// wherever it sits in a block.
+#pragma once
+
+#include <immintrin.h>
+#include <sleef.h>
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if FERRULE_SIMD_ISA == 512
+#define FERRULE_SIMD_NS isa512
+#elif FERRULE_SIMD_ISA == 256
+#define FERRULE_SIMD_NS isa256
+#elif FERRULE_SIMD_ISA == 128
+#define FERRULE_SIMD_NS isa128
+#else
+#error "FERRULE_SIMD_ISA must be 512, 256 or 128"
+#endif
+
+namespace ferrule::simd::FERRULE_SIMD_NS {
+
+inline constexpr int kWidth = FERRULE_SIMD_ISA / 64;
+
+typedef double Pack __attribute__((vector_size(FERRULE_SIMD_ISA / 8)));
+typedef std::int64_t Mask __attribute__((vector_size(FERRULE_SIMD_ISA / 8))); // all ones where true
+
+#if FERRULE_SIMD_ISA == 512
+typedef __m512d Native;
+#define FERRULE_SLEEF(name, acc) Sleef_##name##d8_##acc##avx512f
+inline constexpr const char *kIsaName = "avx512f";
+inline Pack sqrt(Pack x) { return (Pack)_mm512_sqrt_pd((Native)x); }
+#elif FERRULE_SIMD_ISA == 256
+typedef __m256d Native;
+#define FERRULE_SLEEF(name, acc) Sleef_##name##d4_##acc##avx2
+inline constexpr const char *kIsaName = "avx2";
+inline Pack sqrt(Pack x) { return (Pack)_mm256_sqrt_pd((Native)x); }
+#else
+typedef __m128d Native;
+#define FERRULE_SLEEF(name, acc) Sleef_##name##d2_##acc##sse2
+inline constexpr const char *kIsaName = "sse2";
+inline Pack sqrt(Pack x) { return (Pack)_mm_sqrt_pd((Native)x); }
+#endif
+
+inline Pack splat(double v) {
+    Pack p;
+    for (int i = 0; i < kWidth; ++i) {
+        p[i] = v;
+    }
+    return p;
+}
+
+// Lane by lane: where m, a, else b.
+inline Pack select(Mask m, Pack a, Pack b) { return m ? a : b; }
+inline bool any(Mask m) {
+    for (int i = 0; i < kWidth; ++i) {
+        if (m[i] != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+inline Pack fabs(Pack x) { return (Pack)((Mask)x & ~(Mask)splat(-0.0)); }
+
+inline Pack pow(Pack x, Pack y) { return (Pack)FERRULE_SLEEF(pow, u10)((Native)x, (Native)y); }
+inline Pack exp(Pack x) { return (Pack)FERRULE_SLEEF(exp, u10)((Native)x); }
+inline Pack log(Pack x) { return (Pack)FERRULE_SLEEF(log, u10)((Native)x); }
+inline Pack log1p(Pack x) { return (Pack)FERRULE_SLEEF(log1p, u10)((Native)x); }
+inline Pack sinh(Pack x) { return (Pack)FERRULE_SLEEF(sinh, u10)((Native)x); }
+inline Pack cosh(Pack x) { return (Pack)FERRULE_SLEEF(cosh, u10)((Native)x); }
+inline Pack tanh(Pack x) { return (Pack)FERRULE_SLEEF(tanh, u10)((Native)x); }
+inline Pack erfc(Pack x) { return (Pack)FERRULE_SLEEF(erfc, u15)((Native)x); }
+
+// asinh, also where |x| is beyond the range of SLEEF's bound (1.34e154): there
+// asinh(x) = sign(x) (log|x| + log 2) to double precision.
+inline Pack asinh(Pack x) {
+    const Pack a = fabs(x);
+    const Mask huge = a > 1e150;
+    Pack r = (Pack)FERRULE_SLEEF(asinh, u10)((Native)x);
+    if (any(huge)) {
+        const Pack big = log(a) + 0.6931471805599453;
+        r = select(huge, select(x < 0.0, -big, big), r);
+    }
+    return r;
+}
+
+// Up to kWidth values from p; the lanes past n hold `pad`.
+inline Pack loadPartial(const double *p, std::size_t n, double pad) {
+    Pack v = splat(pad);
+    for (std::size_t i = 0; i < n; ++i) {
+        v[i] = p[i];
+    }
+    return v;
+}
+inline Pack load(const double *p) {
+    Pack v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline void store(double *p, Pack v) { std::memcpy(p, &v, sizeof v); }
+inline void storePartial(double *p, Pack v, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        p[i] = v[i];
+    }
+}
+
+} // namespace ferrule::simd::FERRULE_SIMD_NS

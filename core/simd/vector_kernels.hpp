@@ -1,0 +1,52 @@
+// Element maps on packs of values with SIMD transcendental functions, for the instruction
+// set chosen at run time: the widest one that this processor and its operating system
+// support among AVX-512F, AVX2 with FMA and SSE2. The public layer's maps and likelihood
+// use them; the exact classes keep the scalar kernels.
+//
+// Within one process the chosen set is fixed, and a value's result depends on that value
+// alone (not on its position in a block, the block split or the thread count), so results
+// repeat exactly from run to run on one machine.
+#pragma once
+
+#include <cstddef>
+
+namespace ferrule::simd {
+
+// out[i] = f(in[i]) with parameters `params` (the transformation parameters of a family).
+using ParamMap = void (*)(const double *params, const double *in, double *out, std::size_t n);
+using PlainMap = void (*)(const double *in, double *out, std::size_t n);
+
+// One parameter point of a family's censored likelihood, as the term kernels read it.
+struct TermPoint {
+    double t0, t1;              // the transformation parameters (t1 unused by Yeo-Johnson)
+    double mu, sigma;           // the normal's (Jones-Pewsey: the standardisation's)
+    double normalConstant;      // -1/2 log(2 pi sigma^2); Jones-Pewsey: -1/2 log(2 pi)
+    double twoVariance;         // 2 sigma^2
+    double logDelta, logSigma;  // Jones-Pewsey only
+    double left, right, tL, tR; // the thresholds and their transforms
+    double below, above;        // the terms of a left- and of a right-censored value
+};
+// out[i] = the likelihood term of x[i] at that point.
+using TermMap = void (*)(const TermPoint &at, const double *x, double *out, std::size_t n);
+
+// One instruction set's kernels; the maps of a family are indexed by its FamilyId.
+struct VectorKernels {
+    const char *name;
+    ParamMap forward[4];
+    ParamMap inverse[4];
+    ParamMap logJacobian[4];
+    TermMap terms[4];
+    PlainMap normalCdf;
+    PlainMap normalLogCdf;
+};
+
+// The kernels built for each set (null when this build has none for it).
+const VectorKernels *kernels512();
+const VectorKernels *kernels256();
+const VectorKernels *kernels128();
+
+// Every set this machine can run, widest first; the first is the one in use.
+std::size_t supportedKernels(const VectorKernels **out, std::size_t capacity);
+const VectorKernels &activeKernels();
+
+} // namespace ferrule::simd
