@@ -10,18 +10,13 @@
 // refuses p. The scores zL, zR are the family's (F::thresholdScore): (tL - mu)/sigma when
 // T(x) is modelled as normal, T((L - mu)/sigma) when the raw value is (Jones-Pewsey). The
 // policy Mass (likelihood_policy.hpp) decides how Phi and its logarithm are evaluated, and
-<<<<<<< HEAD
 // whether the normal is renormalised to the transform's range (every uncensored term then
 // has log M subtracted, M the normal's mass inside the range, and the censored masses are
-// those inside the range over M).
-// The sum is held in doubles and accumulated value by value in index order, so one -inf
-// term makes it -inf and one NaN term NaN.
-=======
-// through Mass::Evaluation how the terms are computed and in which order they are added:
-// the exact layer one scalar term at a time and value by value in index order, the public
-// layer with vector kernels and pairwise (core/pairwise_sum.hpp). The sum is held in doubles,
-// so one -inf term makes it -inf and one NaN term NaN.
->>>>>>> main
+// those inside the range over M); and through Mass::Evaluation how the terms are computed
+// and in which order they are added: the exact layer one scalar term at a time and value by
+// value in index order, the public layer with vector kernels and pairwise
+// (core/pairwise_sum.hpp). The sum is held in doubles, so one -inf term makes it -inf and
+// one NaN term NaN.
 //
 // Speed without changing a bit: a term depends only on the value (and p), so each distinct
 // value's term is computed once per evaluation and the sum then adds the terms in the order

@@ -5,12 +5,9 @@
 #pragma once
 
 #include <cmath>
-<<<<<<< HEAD
-#include <limits>
-=======
 #include <cstdint>
+#include <limits>
 #include <vector>
->>>>>>> main
 
 #include "core/normal.hpp"
 #include "core/simd/vector_terms.hpp"
@@ -18,7 +15,6 @@
 
 namespace ferrule {
 
-<<<<<<< HEAD
 // What the censored terms of one parameter point are: the log masses below the left and
 // above the right threshold, and the log mass the model has inside the transform's range,
 // which every uncensored term has subtracted.
@@ -49,32 +45,6 @@ inline double logNormalMassBetween(double a, double b) {
     return std::log1p(-(standardNormalCdf(a) + standardNormalCdf(-b)));
 }
 
-// The exact layer: log Phi(zL) and log(1 - Phi(zR)) with the short approximation of
-// normalCdf, logarithms taken directly, and the normal as it is, whatever mass lies beyond
-// the transform's range. Deep tails round to a mass of 0 (log -inf) and moderately deep
-// ones carry the approximation's absolute error of about 1e-7.
-struct ExactNormalMass {
-    static constexpr bool kWithinRange = false;
-    static CensoredMasses masses(double zL, double zR) {
-        return {std::log(normalCdf(zL)), std::log(1.0 - normalCdf(zR)), 0.0};
-    }
-};
-
-// The public layer: a proper distribution in data units. Where the transform's range is
-// bounded (Yeo-Johnson with lambda < 0 or > 2), the normal is renormalised to the scores
-// (zBottom, zTop) the range reaches, so no mass lies beyond what the inverse can map
-// back; every mass is log Phi to full precision in both tails. A fit's likelihood is then
-// the sum of the log-probabilities its distribution reports.
-struct AccurateNormalMass {
-    static constexpr bool kWithinRange = true;
-    static CensoredMasses masses(double zBottom, double zL, double zR, double zTop) {
-        // A negative sigma (outside the model, reachable by the unbounded simplex) turns the
-        // range around; its mass is that between the two scores all the same.
-        const double inside =
-            zBottom <= zTop ? logNormalMassBetween(zBottom, zTop) : logNormalMassBetween(zTop, zBottom);
-        return {logNormalMassBetween(zBottom, zL) - inside, logNormalMassBetween(zR, zTop) - inside, inside};
-    }
-=======
 // One scalar term per distinct value (ValueTerm::term), and a running sum value by value
 // in index order.
 struct ScalarEvaluation {
@@ -93,23 +63,34 @@ struct ScalarEvaluation {
     }
 };
 
-// The exact layer: log Phi(z) and log(1 - Phi(z)) with the short approximation of
-// normalCdf, logarithms taken directly. Deep tails round to a mass of 0 (log -inf) and
-// moderately deep ones carry the approximation's absolute error of about 1e-7.
+// The exact layer: log Phi(zL) and log(1 - Phi(zR)) with the short approximation of
+// normalCdf, logarithms taken directly, and the normal as it is, whatever mass lies beyond
+// the transform's range. Deep tails round to a mass of 0 (log -inf) and moderately deep
+// ones carry the approximation's absolute error of about 1e-7.
 struct ExactNormalMass {
     using Evaluation = ScalarEvaluation;
-    static double logBelow(double z) { return std::log(normalCdf(z)); }
-    static double logAbove(double z) { return std::log(1.0 - normalCdf(z)); }
+    static constexpr bool kWithinRange = false;
+    static CensoredMasses masses(double zL, double zR) {
+        return {std::log(normalCdf(zL)), std::log(1.0 - normalCdf(zR)), 0.0};
+    }
 };
 
-// The public layer: log Phi to full precision in both tails (1 - Phi(z) = Phi(-z)), so the
-// likelihood of a fit is the sum of the log-probabilities its distribution reports; the
-// terms by the vector kernels and the sum pairwise (VectorEvaluation).
+// The public layer: a proper distribution in data units. Where the transform's range is
+// bounded (Yeo-Johnson with lambda < 0 or > 2), the normal is renormalised to the scores
+// (zBottom, zTop) the range reaches, so no mass lies beyond what the inverse can map
+// back; every mass is log Phi to full precision in both tails. A fit's likelihood is then
+// the sum of the log-probabilities its distribution reports; the terms by the vector
+// kernels and the sum pairwise (VectorEvaluation).
 struct AccurateNormalMass {
     using Evaluation = VectorEvaluation;
-    static double logBelow(double z) { return standardNormalLogCdf(z); }
-    static double logAbove(double z) { return standardNormalLogCdf(-z); }
->>>>>>> main
+    static constexpr bool kWithinRange = true;
+    static CensoredMasses masses(double zBottom, double zL, double zR, double zTop) {
+        // A negative sigma (outside the model, reachable by the unbounded simplex) turns the
+        // range around; its mass is that between the two scores all the same.
+        const double inside =
+            zBottom <= zTop ? logNormalMassBetween(zBottom, zTop) : logNormalMassBetween(zTop, zBottom);
+        return {logNormalMassBetween(zBottom, zL) - inside, logNormalMassBetween(zR, zTop) - inside, inside};
+    }
 };
 
 } // namespace ferrule

@@ -15,11 +15,7 @@
 
 #include "core/censored_likelihood.hpp"
 #include "optim/differential_evolution.hpp"
-<<<<<<< HEAD
-#include "optim/interrupt.hpp"
-=======
 #include "optim/fit_monitor.hpp"
->>>>>>> main
 #include "optim/message_sink.hpp"
 #include "optim/nelder_mead.hpp"
 #include "optim/random.hpp"
@@ -43,14 +39,7 @@ struct FitSettings {
     // without one, differential evolution seeds a fresh engine from the platform's entropy
     // and shuffled complex evolution draws from the process-wide stream.
     std::optional<std::uint32_t> seed;
-<<<<<<< HEAD
-    // Asked between evaluations (optim/interrupt.hpp); a true answer ends the fit with
-    // FitInterrupted. None: the fit runs to its end.
-    InterruptCheck interrupted = nullptr;
-    void *interruptContext = nullptr;
-=======
     FitMonitor monitor; // polled between evaluations; none by default
->>>>>>> main
 };
 
 struct FitReport {
@@ -119,15 +108,9 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
 
     const PreparedSeries series(std::move(data), left, right);
     const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
-<<<<<<< HEAD
-    InterruptPoll poll(settings.interrupted, settings.interruptContext, series.values().size());
-    const auto negLogLik = [&likelihood, &poll](const Vector &q) {
-        poll();
-=======
     MonitorCounter counter(settings.monitor);
     const auto negLogLik = [&likelihood, &counter](const Vector &q) {
         counter.evaluated();
->>>>>>> main
         return -likelihood.logLik(q.data());
     };
 

@@ -323,35 +323,12 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
     s.monitor.context = <void*>control
     s.monitor.every = max(1, _TERMS_PER_POLL // x.shape[0])
     cdef SeriesFit result
-<<<<<<< HEAD
-    # Ctrl-C: the fit asks for pending signals between evaluations and stops on one.
-    control = _LoopControl(None)
-    s.interrupted = _signal_raised
-    s.interruptContext = <void*>control
-    try:
-        with nogil:
-            result = cpp_fit(f, move(values), s, masses)
-    except RuntimeError:
-        if control.raised is not None:
-            raise control.raised from None
-        raise
-=======
     with nogil:
         result = cpp_fit(f, move(values), s, masses)
     if result.stopped:
         raise control.raised
->>>>>>> main
     return _report(result.report, parameterCount(f), result.lines, family)
 
-
-cdef cbool _signal_raised(void* context) noexcept with gil:
-    cdef _LoopControl control = <_LoopControl>context
-    try:
-        PyErr_CheckSignals()
-    except BaseException as exc:
-        control.raised = exc
-        return True
-    return False
 
 
 # What the loop over cells reports between two commits, holding the GIL: progress, and

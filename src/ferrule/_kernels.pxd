@@ -62,12 +62,7 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         int maxConverge
         int maxEval
         optional[uint32_t] seed
-<<<<<<< HEAD
-        bool (*interrupted)(void* context) noexcept
-        void* interruptContext
-=======
         FitMonitor monitor
->>>>>>> main
 
     cdef cppclass FitReport:
         FitResult result
