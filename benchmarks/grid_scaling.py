@@ -52,7 +52,7 @@ def on_cluster(values: np.ndarray, workers: int):
     except ImportError as err:
         return None, f"skipped ({err.name} is not installed)"
 
-    from ferrule.xarray._dataset import dataset_to_grid
+    from ferrule._grid.io import dataset_to_grid
 
     da = xr.DataArray(values, dims=("y", "x", "time")).chunk({"y": max(values.shape[0] // 8, 1)})
     with (

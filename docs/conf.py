@@ -41,7 +41,6 @@ suppress_warnings = ["config.cache"]
 # The API reference: one page per public name, drawn from the numpydoc docstrings.
 autosummary_generate = True
 autosummary_imported_members = True
-autodoc_default_options = {"members": False}
 numpydoc_show_class_members = False
 numpydoc_class_members_toctree = False
 numpydoc_xref_param_type = False

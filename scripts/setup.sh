@@ -60,7 +60,12 @@ make_venv() {
 install_python_packages() {
     local stamp="$VENV/.requirements.sha256"
     local want
-    want="$(sha256sum "$ROOT/requirements-dev.txt" | cut -d' ' -f1)"
+    # The stamp covers requirements-dev.txt and the files it includes (-r lines), so a package
+    # added to an included list reaches an existing environment too.
+    local files=("$ROOT/requirements-dev.txt")
+    local included
+    while read -r included; do files+=("$ROOT/$included"); done < <(sed -n 's/^-r[[:space:]]*//p' "$ROOT/requirements-dev.txt")
+    want="$(cat "${files[@]}" | sha256sum | cut -d' ' -f1)"
     if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$want" ]; then
         return 0
     fi

@@ -21,6 +21,9 @@ struct LogSinh {
     // Transformation parameters that must lie above zero: sinh(epsilon + lambda x) > 0 for x >= 0.
     static constexpr std::array<const char *, 2> positiveNames{"lambda", "epsilon"};
     static constexpr bool modelsRawValue = false;
+    // Defined only where lambda x + epsilon > 0 (no mass lies below): a fit needs a finite
+    // left threshold, as the map is undefined at -inf.
+    static constexpr bool boundedBelow = true;
 
     struct Params {
         double lambda;
@@ -89,7 +92,9 @@ struct LogSinh {
 
     // The box lets epsilon reach exp(10); offsets above exp(0) = 1, or below exp(-20), are
     // excluded through the likelihood instead (every term is then kOutOfRangeTerm).
-    static bool outOfRange(const Params &p) { return std::exp(-20.0) > p.epsilon || p.epsilon > std::exp(0.0); }
+    static inline const double kEpsilonLow = std::exp(-20.0);
+    static inline const double kEpsilonHigh = std::exp(0.0);
+    static bool outOfRange(const Params &p) { return kEpsilonLow > p.epsilon || p.epsilon > kEpsilonHigh; }
 
     // Standard normal prior on log lambda.
     static double logPrior(const Params &p) {

@@ -44,7 +44,11 @@ struct FamilyInfo {
     std::vector<std::string> positiveNames;  // transformation parameters that must be above zero
     std::vector<double> start, lower, upper; // search start point and box
     bool modelsRawValue;                     // Jones-Pewsey: T((x - mu)/sigma) is standard normal
-    bool hasShift;                           // whether the kestrel classes take a shift
+    bool boundedBelow;                       // defined only above a point its parameters set
+    // The range of one parameter outside which the likelihood refuses a point; no name: none.
+    std::string acceptedName;
+    double acceptedLow, acceptedHigh;
+    bool hasShift; // whether the kestrel classes take a shift
     std::string defaultMethod;
 };
 
@@ -73,8 +77,22 @@ inline FamilyNames familyNames(FamilyId id) {
     throw std::invalid_argument("unknown family");
 }
 
+// The parameter range a family's likelihood enforces beyond its search box.
+struct AcceptedRange {
+    const char *name;
+    double low, high;
+};
+
+inline AcceptedRange acceptedRange(FamilyId id) {
+    if (id == FamilyId::LogSinh) {
+        return {"epsilon", LogSinh::kEpsilonLow, LogSinh::kEpsilonHigh};
+    }
+    return {"", 0.0, 0.0};
+}
+
 inline FamilyInfo familyInfo(FamilyId id) {
     const FamilyNames names = familyNames(id);
+    const AcceptedRange range = acceptedRange(id);
     return withFamily(id, [&](auto kernel) {
         using F = decltype(kernel);
         return FamilyInfo{F::key,
@@ -88,6 +106,10 @@ inline FamilyInfo familyInfo(FamilyId id) {
                           {F::lower.begin(), F::lower.end()},
                           {F::upper.begin(), F::upper.end()},
                           F::modelsRawValue,
+                          F::boundedBelow,
+                          range.name,
+                          range.low,
+                          range.high,
                           names.hasShift,
                           names.defaultMethod};
     });

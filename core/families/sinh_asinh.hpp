@@ -21,6 +21,8 @@ struct SinhAsinh {
     // Transformation parameters that must lie above zero: delta, the tail weight.
     static constexpr std::array<const char *, 1> positiveNames{"delta"};
     static constexpr bool modelsRawValue = false;
+    // Defined on the whole line: any left threshold, -inf included, will do.
+    static constexpr bool boundedBelow = false;
 
     struct Params {
         double delta;

@@ -20,6 +20,8 @@ struct YeoJohnson {
     // Transformation parameters that must lie above zero: none, lambda is any real number.
     static constexpr std::array<const char *, 0> positiveNames{};
     static constexpr bool modelsRawValue = false;
+    // Defined on the whole line: any left threshold, -inf included, will do.
+    static constexpr bool boundedBelow = false;
 
     struct Params {
         double lambda;

@@ -32,7 +32,7 @@ _PUBLIC = {
     "InvalidFitWarning": "ferrule._warnings",
     "MaskedCellsWarning": "ferrule._grid.errors",
     "atomic_path": "ferrule._atomic",
-    "auto_scale": "ferrule._data",
+    "auto_scale": "ferrule._input",
     "families": "ferrule._names",
     "fit": "ferrule._fitting",
     "fit_grid": "ferrule._grid.fit",
@@ -63,7 +63,6 @@ __all__ = [
 
 if TYPE_CHECKING:
     from ferrule._atomic import atomic_path
-    from ferrule._data import auto_scale
     from ferrule._errors import ArgumentError
     from ferrule._fitting import fit
     from ferrule._goodness import GoodnessOfFit
@@ -71,6 +70,7 @@ if TYPE_CHECKING:
     from ferrule._grid.fit import fit_grid
     from ferrule._grid.io import load_grid
     from ferrule._grid.result import GridFit
+    from ferrule._input import auto_scale
     from ferrule._names import families
     from ferrule._result import Fit
     from ferrule._validity_api import fit_problems
@@ -98,4 +98,5 @@ def __getattr__(name: str) -> Any:
 
 
 def __dir__() -> list[str]:
-    return sorted({*globals(), *_PUBLIC})
+    # The public names only, loaded or not (the helpers of this module are not among them).
+    return sorted({*__all__, *_SUBMODULES, "__version__"})

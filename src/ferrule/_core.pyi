@@ -39,6 +39,10 @@ class FamilyInfo(NamedTuple):
     search_upper: tuple[float, ...]
     # Jones-Pewsey: T((x - mu) / sigma) is standard normal; the others: (T(x) - mu) / sigma.
     models_raw_value: bool
+    # defined only above a point its parameters set (log-sinh): needs a finite left threshold
+    bounded_below: bool
+    # parameter -> (low, high) the likelihood accepts beyond the search box
+    accepted_ranges: dict[str, tuple[float, float]]
     has_shift: bool  # whether the kestrel class takes a shift (log-sinh does not)
     # The optimiser a fit uses unless told otherwise: Nelder-Mead for Yeo-Johnson (its start
     # point is the identity and its parameters are unbounded), shuffled complex evolution for

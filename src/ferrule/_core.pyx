@@ -56,6 +56,8 @@ class FamilyInfo(NamedTuple):
     search_lower: tuple
     search_upper: tuple
     models_raw_value: bool
+    bounded_below: bool
+    accepted_ranges: dict
     has_shift: bool
     default_method: str
 
@@ -76,6 +78,11 @@ cdef object _info(FamilyId family):
         search_lower=tuple(info.lower),
         search_upper=tuple(info.upper),
         models_raw_value=info.modelsRawValue,
+        bounded_below=info.boundedBelow,
+        accepted_ranges=(
+            {info.acceptedName.decode(): (info.acceptedLow, info.acceptedHigh)}
+            if info.acceptedName.size() else {}
+        ),
         has_shift=info.hasShift,
         default_method=info.defaultMethod.decode(),
     )
@@ -328,7 +335,6 @@ def fit(str family, data, double left, double right, *, str method, bint rescale
     if result.stopped:
         raise control.raised
     return _report(result.report, parameterCount(f), result.lines, family)
-
 
 
 # What the loop over cells reports between two commits, holding the GIL: progress, and

@@ -26,6 +26,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
+from ferrule._names import family_info
 
 __all__ = ["Model", "log_mass_between"]
 
@@ -108,10 +109,10 @@ class Model:
         with np.errstate(invalid="ignore", over="ignore"):
             t = self._forward(self._mapped(u))
             z = t if self.models_raw_value else (t - self.mu) / self.sigma
-        if self.family == "log_sinh":
-            # Below its domain (lambda u + epsilon < 0) log-sinh is undefined: no mass lies there.
-            lam, eps = self.transformation
-            z = np.where(lam * u + eps < 0.0, -np.inf, z)
+        if family_info(self.family).bounded_below and np.isfinite(self.transformation).all():
+            # Below its domain (log-sinh: lambda u + epsilon < 0) the map is undefined (NaN):
+            # no mass lies there.
+            z = np.where(np.isnan(t) & ~np.isnan(u), -np.inf, z)
         return z
 
     def _u_of_z(self, z: Array, *, strict: bool = False) -> Array:

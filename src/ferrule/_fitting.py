@@ -13,16 +13,25 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._data import Series, as_series, auto_scale
-from ferrule._errors import ArgumentError
 from ferrule._fit_progress import FitProgress, checked_progress, fit_progress
+from ferrule._input import (
+    Series,
+    as_series,
+    check_finite_left,
+    check_rescaled,
+    checked_scale,
+    checked_thresholds,
+    extremes,
+    finite_left,
+    positive_int,
+)
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["checked_scale", "checked_thresholds", "fit"]
+__all__ = ["fit", "fit_from_output"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -161,20 +170,19 @@ def fit(
     series = as_series(data, nan_policy, left, right)
     settings = _Settings(
         left, right, checked_scale(scale, series.values, shift), shift, bool(prior),
-        resolve_seed(seed), _positive_int(max_converge, "max_converge"),
-        _positive_int(max_eval, "max_eval"),
+        resolve_seed(seed), positive_int(max_converge, "max_converge"),
+        positive_int(max_eval, "max_eval"),
     )  # fmt: skip
-    _check_rescaled(series.values, settings)
-    automatic = isinstance(family, str) and family.strip().lower() == "auto"
-    infos = _core.FAMILIES if automatic else (family_info(family),)
+    low, high = extremes(series.values[np.newaxis])
+    left_, right_, scale_, shift_ = _one_cell(settings)
+    check_rescaled(low, high, left_, right_, scale_, shift_, np.array([True]))
+    automatic = is_automatic(family)
     if automatic:
-        infos = tuple(i for i in infos if i.key != "log_sinh" or _log_sinh_applies(settings))
-    elif infos[0].key == "log_sinh" and not _log_sinh_applies(settings):
-        raise ArgumentError(
-            "left",
-            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass {left})",
-            ("left",),
-        )
+        finite = bool(finite_left(left_, scale_, shift_)[0])
+        infos = tuple(i for i in _core.FAMILIES if finite or not i.bounded_below)
+    else:
+        infos = (family_info(family),)
+        check_finite_left(infos[0], left_, scale_, shift_, np.array([True]))
 
     fits, notes = [], []
     for info in infos:
@@ -195,78 +203,14 @@ def fit(
     return fits[chosen]
 
 
-def checked_thresholds(left: float, right: float, shift: float) -> tuple[float, float, float]:
-    """The thresholds and shift as floats, or why they cannot be used."""
-    left, right = _threshold(left, "left"), _threshold(right, "right")
-    shift = _number(shift, "shift")
-    if not left < right:
-        raise ValueError(f"the left threshold ({left:g}) must be below the right one ({right:g})")
-    if not math.isfinite(shift):
-        raise ValueError(f"shift must be a finite number, got {shift}")
-    return left, right, shift
+def is_automatic(family: object) -> bool:
+    """Whether `family` asks for the best of every family ("auto")."""
+    return isinstance(family, str) and family.strip().lower() == "auto"
 
 
-def _threshold(value: float, name: str) -> float:
-    value = _number(value, f"the {name} threshold")
-    if math.isnan(value):
-        raise ValueError(f"the {name} threshold is NaN")
-    return value
-
-
-def _number(value: object, what: str) -> float:
-    if isinstance(value, (str, bytes)):
-        raise TypeError(f"{what} must be a number, got the text {value!r}")
-    try:
-        return float(value)  # type: ignore[arg-type]
-    except (TypeError, ValueError):
-        raise TypeError(f"{what} must be a number, got {type(value).__name__}") from None
-
-
-# The optimisers count in C ints.
-_LARGEST_COUNT = 2**31 - 1
-
-
-def _positive_int(value: int, name: str) -> int:
-    if isinstance(value, bool) or not isinstance(value, (int, np.integer)):
-        raise ValueError(f"{name} must be a positive integer, got {value!r}")
-    if not 1 <= value <= _LARGEST_COUNT:
-        raise ValueError(f"{name} must be an integer from 1 to {_LARGEST_COUNT}, got {value!r}")
-    return int(value)
-
-
-def checked_scale(scale: float | str, values: npt.NDArray[np.float64], shift: float) -> float:
-    """A positive finite factor, or for "auto" the power of ten of the series' magnitude."""
-    if isinstance(scale, str):
-        if scale != "auto":
-            raise ArgumentError(
-                "scale", f"scale must be a positive number or 'auto', got {scale!r}"
-            )
-        return auto_scale(values, shift)
-    scale = _number(scale, "scale")
-    if not (scale > 0.0 and math.isfinite(scale)):
-        raise ArgumentError("scale", f"scale must be a positive finite number, got {scale}")
-    return scale
-
-
-def _check_rescaled(values: npt.NDArray[np.float64], s: _Settings) -> None:
-    """Refuses a shift or scale that carries finite values or thresholds to infinity, where
-    the likelihood would count them as censored at an infinite threshold."""
-    finite = values[np.isfinite(values)]
-    thresholds = np.array([t for t in (s.left, s.right) if math.isfinite(t)])
-    with np.errstate(over="ignore"):
-        u = (np.r_[finite, thresholds] + s.shift) * s.scale
-    if not np.isfinite(u).all():
-        raise ArgumentError(
-            "scale",
-            f"(x + shift) * scale overflows with shift {s.shift:g} and scale {s.scale:g}: "
-            f"the largest |x| is {float(np.max(np.abs(finite), initial=0.0)):g}; pass a smaller "
-            "{scale} or {shift}",
-            ("scale", "shift"),
-        )
-
-
-def _log_sinh_applies(settings: _Settings) -> bool:
-    return math.isfinite((settings.left + settings.shift) * settings.scale)
+def _one_cell(s: _Settings) -> tuple[np.ndarray, ...]:
+    """The settings of a series as the rules of a grid's cells take them."""
+    return tuple(np.array([value]) for value in (s.left, s.right, s.scale, s.shift))
 
 
 def _print_progress(key: str, lines: list[str]) -> None:

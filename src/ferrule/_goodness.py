@@ -16,7 +16,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._data import as_float_array
+from ferrule._input import as_float_array
 
 if TYPE_CHECKING:
     from ferrule._result import Fit

@@ -25,6 +25,10 @@ cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
         vector[double] lower
         vector[double] upper
         bool modelsRawValue
+        bool boundedBelow
+        string acceptedName
+        double acceptedLow
+        double acceptedHigh
         bool hasShift
         string defaultMethod
 

@@ -5,8 +5,8 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import numpy.typing as npt
 
-from ferrule._data import as_float_array
 from ferrule._goodness import goodness_of_fit, plotting_positions
+from ferrule._input import as_float_array
 
 if TYPE_CHECKING:
     from ferrule._result import Fit

@@ -10,6 +10,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule._distribution import Model
+from ferrule._kinds import like
 from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import family_info
 
@@ -31,10 +32,6 @@ def _encode(value: float) -> float | str:
     if math.isfinite(value):
         return value
     return "nan" if math.isnan(value) else ("inf" if value > 0 else "-inf")
-
-
-def _values(result: Array) -> Values:
-    return result[()] if result.ndim == 0 else result
 
 
 def _decode(value: float | str) -> float:
@@ -192,7 +189,8 @@ class Fit:
         Returns
         -------
         ndarray
-            Same shape as `x`.
+            Same shape as `x`; a pandas Series with the index of a Series, a DataArray with
+            the coordinates of a DataArray.
 
         Examples
         --------
@@ -201,7 +199,7 @@ class Fit:
         >>> fit.to_normal([0.5, 2.0, 8.0]).shape
         (3,)
         """
-        return _values(self._model.to_normal(x))
+        return like(x, self._model.to_normal(x))
 
     def from_normal(self, z: npt.ArrayLike, *, censor: bool = True) -> Values:
         """Data values of standard normal scores: the inverse of :meth:`to_normal`.
@@ -230,7 +228,7 @@ class Fit:
         >>> bool(np.allclose(fit.to_normal(fit.from_normal([-1.0, 0.0, 1.5])), [-1, 0, 1.5]))
         True
         """
-        return _values(self._model.from_normal(z, censor=censor))
+        return like(z, self._model.from_normal(z, censor=censor))
 
     def cdf(self, x: npt.ArrayLike) -> Values:
         """Distribution function of the observed (clipped) variable.
@@ -257,7 +255,7 @@ class Fit:
         >>> 0.3 < p_dry < 0.6
         True
         """
-        return _values(self._model.cdf(x))
+        return like(x, self._model.cdf(x))
 
     def sf(self, x: npt.ArrayLike) -> Values:
         """Survival function ``1 - cdf(x)``, accurate where it is small (exceedances).
@@ -279,7 +277,7 @@ class Fit:
         >>> bool(fit.sf(10.0) < 0.01)
         True
         """
-        return _values(self._model.sf(x))
+        return like(x, self._model.sf(x))
 
     def logsf(self, x: npt.ArrayLike) -> Values:
         """Logarithm of :meth:`sf`, accurate far in the upper tail.
@@ -301,7 +299,7 @@ class Fit:
         >>> bool(np.isfinite(fit.logsf(1e3)))
         True
         """
-        return _values(self._model.logsf(x))
+        return like(x, self._model.logsf(x))
 
     def logpdf(self, x: npt.ArrayLike) -> Values:
         """Log density in data units, with the censored point masses at the thresholds.
@@ -330,7 +328,7 @@ class Fit:
         >>> fit.logpdf([1.0, 2.0]).shape
         (2,)
         """
-        return _values(self._model.logpdf(x))
+        return like(x, self._model.logpdf(x))
 
     def pdf(self, x: npt.ArrayLike) -> Values:
         """``exp(logpdf(x))``: density inside the thresholds, point mass at them.
@@ -352,7 +350,7 @@ class Fit:
         >>> bool(fit.pdf(1.0) > 0)
         True
         """
-        return _values(self._model.pdf(x))
+        return like(x, self._model.pdf(x))
 
     def ppf(self, p: npt.ArrayLike, *, censor: bool = True) -> Values:
         """Quantile function of the observed variable, the inverse of :meth:`cdf`.
@@ -382,7 +380,7 @@ class Fit:
         >>> bool(median < q99)
         True
         """
-        return _values(self._model.ppf(p, censor=censor))
+        return like(p, self._model.ppf(p, censor=censor))
 
     def sample(
         self, size: int | tuple[int, ...], rng: np.random.Generator | int | None = None

@@ -29,8 +29,6 @@ _REFUSED = -1e10
 # Distinct values closer than this (relative) are rounding apart, such as sums of decimal
 # amounts in another order: a map that merges them loses nothing the data say.
 _ROUNDING_APART = 1e-12
-# Log-sinh's likelihood refuses offsets outside [exp(-20), 1].
-_LOG_SINH_EPSILON = (math.exp(-20.0), 1.0)
 
 
 def counted(count: int, noun: str) -> str:
@@ -105,11 +103,12 @@ def _decoded(e: Evidence) -> list[str]:
              if not math.isfinite(value)]  # fmt: skip
     if math.isfinite(named["sigma"]) and not named["sigma"] > 0.0:
         found.append(f"sigma = {named['sigma']:.4g} is not positive")
-    if "delta" in named and math.isfinite(named["delta"]) and not named["delta"] > 0.0:
-        found.append(f"delta = {named['delta']:.4g} is not positive")
-    low, high = _LOG_SINH_EPSILON
-    if e.info.key == "log_sinh" and not low <= named["epsilon"] <= high:
-        found.append(f"epsilon = {named['epsilon']:.4g} lies where the likelihood refuses it")
+    for name in e.info.positive_names:
+        if math.isfinite(named[name]) and not named[name] > 0.0:
+            found.append(f"{name} = {named[name]:.4g} is not positive")
+    for name, (low, high) in e.info.accepted_ranges.items():
+        if not low <= named[name] <= high:
+            found.append(f"{name} = {named[name]:.4g} lies where the likelihood refuses it")
     return found
 
 

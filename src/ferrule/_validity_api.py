@@ -8,8 +8,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._data import as_series
-from ferrule._fitting import checked_scale, checked_thresholds
+from ferrule._input import as_series, checked_scale, checked_thresholds
 from ferrule._names import family_info, method_key
 from ferrule._validity import Evidence, find_problems
 

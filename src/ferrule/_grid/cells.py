@@ -11,17 +11,14 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._data import Series
 from ferrule._fitting import _Settings, fit_from_output
 from ferrule._grid.input import Cells
+from ferrule._grid.schema import BOOL_FIELDS, FLOAT_FIELDS, INT_FIELDS
+from ferrule._input import Series
 
-__all__ = ["BOOL_FIELDS", "INT_FIELDS", "INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
+__all__ = ["INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
 
 INTERRUPTED = "not fitted: the grid fit was interrupted first"
-# Fields of a Fit kept per cell, by kind; the parameters are kept by name besides.
-FLOAT_FIELDS = ("mu", "sigma", "loglik", "log_posterior", "aic", "bic")
-INT_FIELDS = ("n", "n_left", "n_right", "n_dropped", "count", "evaluations")
-BOOL_FIELDS = ("converged", "limit_reached", "valid")
 
 
 @dataclass(frozen=True)

@@ -6,19 +6,21 @@ import math
 import os
 import warnings
 from collections import Counter
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._fitting import _positive_int
+from ferrule._errors import ArgumentError
+from ferrule._fitting import is_automatic
 from ferrule._grid.cells import GridSettings, judge_cells
 from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
-from ferrule._grid.input import Cells, cell_seeds, left_out_kind, prepare_cells, series_last
+from ferrule._grid.input import cell_seeds, left_out_kind, prepare_cells
 from ferrule._grid.progress import progress_bar
 from ferrule._grid.result import GridFit
+from ferrule._input import check_finite_left, grid_array, positive_int
 from ferrule._names import METHOD_TITLES, family_info, method_key
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
@@ -156,7 +158,7 @@ def fit_grid(
     ((3, 4), 11, 'all values are missing')
     >>> z = grid.to_normal(rain)  # each cell's series by its own fit
     """
-    grid = series_last(values, axis)
+    grid = grid_array(values, axis)
     settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
     run = run_grid(
         grid,
@@ -166,10 +168,11 @@ def fit_grid(
         n_jobs=n_threads(n_jobs),
         progress=progress,
     )
+    result = replace(run.result, axis=int(axis))
     if run.interrupted:
-        raise GridFitInterrupted(run.result)
+        raise GridFitInterrupted(result)
     warn_summary(run, settings)
-    return run.result
+    return result
 
 
 def grid_settings(
@@ -180,13 +183,13 @@ def grid_settings(
     max_converge: int,
     max_eval: int,
 ) -> GridSettings:
-    if isinstance(family, str) and family.strip().lower() == "auto":
-        raise ValueError("a grid is fitted with one family: name it (family='auto' is for "
-                         "one series at a time)")  # fmt: skip
+    if is_automatic(family):
+        raise ArgumentError("family", "a grid is fitted with one family: name it "
+                            "(family='auto' is for one series at a time)")  # fmt: skip
     info = family_info(family)
     return GridSettings(
         info, method_key(method, info), bool(prior), resolve_seed(seed),
-        _positive_int(max_converge, "max_converge"), _positive_int(max_eval, "max_eval"),
+        positive_int(max_converge, "max_converge"), positive_int(max_eval, "max_eval"),
     )  # fmt: skip
 
 
@@ -194,7 +197,7 @@ def n_threads(n_jobs: int | None) -> int:
     """Threads for `n_jobs`: None or -1 means every core this process may use."""
     if n_jobs is None or (not isinstance(n_jobs, bool) and n_jobs == -1):
         return os.process_cpu_count() or 1
-    return _positive_int(n_jobs, "n_jobs")
+    return positive_int(n_jobs, "n_jobs")
 
 
 def run_grid(
@@ -212,7 +215,7 @@ def run_grid(
         grid, left=options.left, right=options.right, scale=options.scale,
         shift=options.shift, mask=options.mask,
     )  # fmt: skip
-    _check_log_sinh(settings.info, cells)
+    check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
     with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
         out = _core.fit_cells(
@@ -237,16 +240,6 @@ def run_grid(
     )  # fmt: skip
     automatic = Counter(left_out_kind(r) for r in cells.reason[cells.automatic])
     return GridRun(result, columns.noted, automatic, bool(out["interrupted"]))
-
-
-def _check_log_sinh(info: _core.FamilyInfo, cells: Cells) -> None:
-    if info.key != "log_sinh":
-        return
-    fitted = ~cells.skip
-    if not np.isfinite((cells.left[fitted] + cells.shift[fitted]) * cells.scale[fitted]).all():
-        raise ValueError(
-            "log-sinh needs a finite left threshold: its map is undefined at -inf (pass left=)"
-        )
 
 
 def warn_summary(run: GridRun, settings: GridSettings, total: int | None = None) -> None:

@@ -13,25 +13,23 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._data import unwrap_pandas
-from ferrule._grid.input import series_axis
+from ferrule._grid.files import write_grid
 from ferrule._grid.model import apply_cells, model_fields
+from ferrule._grid.schema import (
+    ARRAY_FIELDS,
+    GRID_FORMAT,
+    GRID_FORMAT_VERSION,
+    LATER_SETTINGS,
+    SETTING_FIELDS,
+    TEXT_FIELDS,
+)
+from ferrule._input import series_axis, unwrap_pandas
+from ferrule._kinds import like
 from ferrule._model_check import check_fields, check_format, check_model
 from ferrule._names import COUNT_UNITS, family_info
 from ferrule._result import Fit
 
-__all__ = ["ARRAY_FIELDS", "GRID_FORMAT", "GRID_FORMAT_VERSION", "GridFit", "SETTING_FIELDS"]
-
-GRID_FORMAT = "ferrule.GridFit"
-GRID_FORMAT_VERSION = 1
-# The per-cell arrays besides the parameters, in the order they are saved.
-ARRAY_FIELDS = (
-    "mu", "sigma", "search", "loglik", "log_posterior", "aic", "bic", "n", "n_left",
-    "n_right", "n_dropped", "count", "evaluations", "converged", "limit_reached", "valid",
-    "fitted", "reason", "warnings", "seed", "scale", "shift", "left", "right",
-)  # fmt: skip
-SETTING_FIELDS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
-TEXT_FIELDS = ("reason", "warnings")
+__all__ = ["GridFit"]
 
 
 @dataclass(frozen=True, eq=False)
@@ -76,6 +74,8 @@ class GridFit:
         The 32-bit seed the cell seeds derive from: ``seed=grid.base_seed`` repeats the fit.
     max_converge, max_eval : int
         The shuffled complex evolution limits the fits ran with.
+    axis : int
+        The series axis of the values fitted: the default of the maps' `axis`.
 
     Examples
     --------
@@ -120,6 +120,7 @@ class GridFit:
     base_seed: int
     max_converge: int
     max_eval: int
+    axis: int = -1
 
     def __post_init__(self) -> None:
         for name in ARRAY_FIELDS:
@@ -206,7 +207,7 @@ class GridFit:
         return tuple(int(i) % n for i, n in zip(at, self.shape, strict=True))
 
     # ---- the fitted distributions --------------------------------------------------------
-    def to_normal(self, values: npt.ArrayLike, *, axis: int = -1) -> np.ndarray:
+    def to_normal(self, values: npt.ArrayLike, *, axis: int | None = None) -> Any:
         """Standard normal scores of new values, each cell's series by its own fit.
 
         Parameters
@@ -214,8 +215,8 @@ class GridFit:
         values : array_like
             The cell shape with one axis of series at `axis`, or one value per cell
             (an array of the cell shape, or a scalar for every cell).
-        axis : int, default -1
-            The series axis of `values`.
+        axis : int, optional
+            The series axis of `values`; default the axis the grid was fitted along.
 
         Returns
         -------
@@ -234,15 +235,15 @@ class GridFit:
         """
         return self._apply("to_normal", values, axis)
 
-    def from_normal(self, z: npt.ArrayLike, *, axis: int = -1, censor: bool = True) -> np.ndarray:
+    def from_normal(self, z: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Data values of standard normal scores, the inverse of :meth:`to_normal`.
 
         Parameters
         ----------
         z : array_like
             Scores, shaped as the `values` of :meth:`to_normal`.
-        axis : int, default -1
-            The series axis of `z`.
+        axis : int, optional
+            The series axis of `z`; default the axis the grid was fitted along.
         censor : bool, default True
             Values in a censored region map to its threshold, as the data were recorded;
             False gives the continuous model's values beyond the thresholds too.
@@ -263,15 +264,15 @@ class GridFit:
         """
         return self._apply("from_normal", z, axis, censor=censor)
 
-    def cdf(self, values: npt.ArrayLike, *, axis: int = -1) -> np.ndarray:
+    def cdf(self, values: npt.ArrayLike, *, axis: int | None = None) -> Any:
         """Each cell's distribution function of the observed (clipped) variable.
 
         Parameters
         ----------
         values : array_like
             Data values, shaped as for :meth:`to_normal`.
-        axis : int, default -1
-            The series axis of `values`.
+        axis : int, optional
+            The series axis of `values`; default the axis the grid was fitted along.
 
         Returns
         -------
@@ -290,15 +291,15 @@ class GridFit:
         """
         return self._apply("cdf", values, axis)
 
-    def ppf(self, p: npt.ArrayLike, *, axis: int = -1, censor: bool = True) -> np.ndarray:
+    def ppf(self, p: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Each cell's quantile function, the inverse of :meth:`cdf`.
 
         Parameters
         ----------
         p : array_like
             Probabilities, shaped as the `values` of :meth:`to_normal`.
-        axis : int, default -1
-            The series axis of `p`.
+        axis : int, optional
+            The series axis of `p`; default the axis the grid was fitted along.
         censor : bool, default True
             Values in a censored region map to its threshold, as the data were recorded;
             False gives the continuous model's values beyond the thresholds too.
@@ -319,7 +320,11 @@ class GridFit:
         """
         return self._apply("ppf", p, axis, censor=censor)
 
-    def _apply(self, what: str, values: npt.ArrayLike, axis: int, **options: Any) -> np.ndarray:
+    def _apply(self, what: str, values: npt.ArrayLike, axis: int | None, **options: Any) -> Any:
+        axis = self.axis if axis is None else axis
+        return like(values, self._applied(what, values, axis, **options))
+
+    def _applied(self, what: str, values: npt.ArrayLike, axis: int, **options: Any) -> np.ndarray:
         array = np.asarray(unwrap_pandas(values), dtype=np.float64)
         columns = {name: self.params[name] if name in self.params else getattr(self, name)
                    for name in model_fields(self.family)}  # fmt: skip
@@ -353,7 +358,7 @@ class GridFit:
         True
         """
         out: dict[str, Any] = {"format": GRID_FORMAT, "version": GRID_FORMAT_VERSION}
-        out.update({name: getattr(self, name) for name in SETTING_FIELDS})
+        out.update({name: getattr(self, name) for name in (*SETTING_FIELDS, *LATER_SETTINGS)})
         out["params"] = {name: np.array(value) for name, value in self.params.items()}
         out.update({name: np.array(getattr(self, name)) for name in ARRAY_FIELDS})
         return out
@@ -388,6 +393,7 @@ class GridFit:
         if not isinstance(data["params"], Mapping):
             raise ValueError("saved grid: params is not a mapping of parameter names to arrays")
         kwargs: dict[str, Any] = {name: data[name] for name in (*SETTING_FIELDS, "params")}
+        kwargs.update({name: int(data.get(name, value)) for name, value in LATER_SETTINGS.items()})
         kwargs.update({name: np.asarray(data[name]) for name in ARRAY_FIELDS})
         for name in TEXT_FIELDS:
             kwargs[name] = np.asarray(data[name], dtype=object).astype(str).astype(object)
@@ -421,9 +427,7 @@ class GridFit:
         >>> ferrule.load_grid("grid.npz") == grid
         True
         """
-        from ferrule._grid.io import save_grid
-
-        save_grid(self, path)
+        write_grid(self.to_dict(), path)
 
     def __eq__(self, other: object) -> bool:
         if not isinstance(other, GridFit):

@@ -26,8 +26,8 @@ from __future__ import annotations
 import math
 from typing import Any
 
+from ferrule._grid.dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 from ferrule._seeds import SeedLike
-from ferrule.xarray._dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 
 __all__ = [
     "cdf",
@@ -47,9 +47,9 @@ require_xarray()
 
 def fit(
     da: Any,
-    dim: str = "time",
     family: str = "yeo_johnson",
     *,
+    dim: str = "time",
     groupby: str | None = None,
     method: str | None = None,
     left: Any = -math.inf,
@@ -82,10 +82,10 @@ def fit(
     ----------
     da : xarray.DataArray
         The data; `dim` is the series dimension, every other dimension a cell dimension.
-    dim : str, default "time"
-        The dimension along which to fit.
     family : str, default "yeo_johnson"
         One family, as :func:`ferrule.fit` names it.
+    dim : str, default "time"
+        The dimension along which to fit.
     groupby : str, optional
         A coordinate along `dim` whose values group the series, or a part of its dates:
         ``"month"`` (also written ``"time.month"``), ``"season"``, ``"dayofyear"``...; the

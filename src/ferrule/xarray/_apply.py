@@ -7,10 +7,11 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._grid.dataset import fit_settings, require_xarray
 from ferrule._grid.model import apply_cells, model_fields
-from ferrule._grid.result import GRID_FORMAT, GRID_FORMAT_VERSION
+from ferrule._grid.schema import GRID_FORMAT, GRID_FORMAT_VERSION, PREFIX
 from ferrule._model_check import check_fields, check_format, check_model, family_names
-from ferrule.xarray._dataset import PREFIX, at_cells, fit_settings, require_xarray
+from ferrule.xarray._labels import at_cells
 
 __all__ = ["apply_dataarray"]
 

@@ -9,7 +9,14 @@ from typing import Any
 
 import numpy as np
 
-from ferrule._grid.cells import BOOL_FIELDS, INT_FIELDS, GridSettings
+from ferrule._grid.cells import GridSettings
+from ferrule._grid.dataset import (
+    column_names,
+    columns_of,
+    dict_to_dataset,
+    require_xarray,
+    settings_attrs,
+)
 from ferrule._grid.errors import GridFitInterrupted
 from ferrule._grid.fit import (
     CellOptions,
@@ -19,19 +26,10 @@ from ferrule._grid.fit import (
     run_grid,
     warn_summary,
 )
-from ferrule._grid.input import check_numbers, series_last
-from ferrule._grid.result import TEXT_FIELDS
+from ferrule._grid.schema import PREFIX, SEARCH_DIM, field_dtype
+from ferrule._input import check_numbers, grid_array
 from ferrule._names import family_info
-from ferrule.xarray._dataset import (
-    PREFIX,
-    SEARCH_DIM,
-    at_cells,
-    column_names,
-    columns_of,
-    grid_to_dataset,
-    require_xarray,
-    settings_attrs,
-)
+from ferrule.xarray._labels import at_cells
 
 __all__ = ["fit_dataarray", "group_positions"]
 
@@ -96,7 +94,7 @@ def fit_dataarray(
             continue
         run = _fit_in_memory(part, settings, cell_options, offset, n_jobs, progress)
         runs.append(run)
-        pieces.append(grid_to_dataset(run.result, cell_dims, template.coords))
+        pieces.append(dict_to_dataset(run.result.to_dict(), cell_dims, template.coords))
         if run.interrupted:
             break
     dataset = pieces[0] if group_dim is None else _stack(xr, pieces, group_dim, groups)
@@ -132,6 +130,7 @@ def group_positions(
     label is missing (NaN, NaT) belongs to no group, as in xarray's own groupby."""
     if groupby is None:
         return None, [(None, None)]
+    groupby = group_name(da, dim, groupby)
     try:
         labels = da[groupby]
     except (KeyError, AttributeError) as err:
@@ -181,7 +180,7 @@ def _fit_in_memory(
     shape = part.shape[:-1]
     indices = offset + np.arange(int(np.prod(shape)), dtype=np.int64)
     return run_grid(
-        series_last(part.values, -1), settings, CellOptions(**values),
+        grid_array(part.values, -1), settings, CellOptions(**values),
         indices.reshape(shape), n_jobs=n_threads(n_jobs), progress=progress,
     )  # fmt: skip
 
@@ -217,7 +216,7 @@ def _fit_chunked(
         output_core_dims=[[SEARCH_DIM] if name == "search" else [] for name in names],
         dask="parallelized",
         keep_attrs=False,
-        output_dtypes=[_dtype(name) for name in names],
+        output_dtypes=[field_dtype(name) for name in names],
         dask_gufunc_kwargs={"output_sizes": {SEARCH_DIM: len(settings.info.search_start)}},
         kwargs={"settings": asdict(block), "array_names": tuple(arrays), "scalars": scalars,
                 "n_jobs": 1 if n_jobs is None else n_threads(n_jobs)},
@@ -241,27 +240,15 @@ def fit_block(
     options = {**scalars, **{n: np.broadcast_to(a, shape) for n, a in zip(array_names, arrays,
                                                                        strict=True)}}  # fmt: skip
     run = run_grid(
-        series_last(values, -1), block, CellOptions(**options),
+        grid_array(values, -1), block, CellOptions(**options),
         np.broadcast_to(index, shape).astype(np.int64), n_jobs=n_jobs, progress=False,
     )  # fmt: skip
     if run.interrupted:
         # The cell loop took Ctrl-C as its signal to stop; the scheduler must stop too, as
         # an in-memory fit does, rather than return a block of unfitted cells.
         raise KeyboardInterrupt("grid fit interrupted")
-    columns = columns_of(run.result)
+    columns = columns_of(run.result.to_dict())
     return tuple(np.asarray(columns[name]) for name in column_names(block.info.key))
-
-
-def _dtype(name: str) -> Any:
-    if name in TEXT_FIELDS:
-        return object
-    if name in INT_FIELDS:
-        return np.int64
-    if name in (*BOOL_FIELDS, "fitted"):
-        return bool
-    if name == "seed":
-        return np.uint32
-    return np.float64
 
 
 def _stack(xr: Any, pieces: list[Any], group_dim: str, groups: list[Any]) -> Any:

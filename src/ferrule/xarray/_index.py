@@ -10,11 +10,12 @@ from typing import Any
 import numpy as np
 
 from ferrule import _core
+from ferrule._grid.dataset import require_xarray
 from ferrule._grid.fit import n_threads
-from ferrule._grid.input import check_numbers
+from ferrule._grid.schema import PREFIX
+from ferrule._input import check_numbers
 from ferrule._names import family_info
 from ferrule._seeds import resolve_seed
-from ferrule.xarray._dataset import PREFIX, at_cells, require_xarray
 from ferrule.xarray._index_cells import (
     FIELDS,
     PARAM_NAMES,
@@ -36,6 +37,7 @@ from ferrule.xarray._index_meta import (
     param_attrs,
     score_attrs,
 )
+from ferrule.xarray._labels import at_cells
 
 __all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
 
@@ -72,11 +74,12 @@ def _checked(da: Any, dim: str) -> Any:
 
 def _families(family: str, left: float) -> tuple[str, ...]:
     if isinstance(family, str) and family.strip().lower() == "auto":
-        # log-sinh is defined above a finite left threshold only.
-        return tuple(i.key for i in _core.FAMILIES if i.key != "log_sinh" or math.isfinite(left))
+        # A family defined only above a point (log-sinh) needs a finite left threshold.
+        return tuple(i.key for i in _core.FAMILIES if not i.bounded_below or math.isfinite(left))
     info = family_info(family)
-    if info.key == "log_sinh" and not math.isfinite(left):
-        raise ValueError("log-sinh needs a finite left threshold: its map is undefined at -inf")
+    if info.bounded_below and not math.isfinite(left):
+        raise ValueError(f"{info.title} needs a finite left threshold: its map is undefined at "
+                         "-inf")  # fmt: skip
     return (info.key,)
 
 

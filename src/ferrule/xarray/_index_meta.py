@@ -5,7 +5,7 @@ from __future__ import annotations
 
 from typing import Any
 
-from ferrule.xarray._dataset import PREFIX
+from ferrule._grid.schema import PREFIX
 from ferrule.xarray._index_cells import FAMILY_CODES
 from ferrule.xarray._index_groups import GROUP_TITLES
 

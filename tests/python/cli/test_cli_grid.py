@@ -11,7 +11,7 @@ import xarray as xr
 
 import ferrule
 import ferrule.xarray as fx
-from ferrule.xarray._dataset import dataset_to_grid
+from ferrule._grid.io import dataset_to_grid
 
 
 def run(*argv, cwd):

@@ -69,6 +69,28 @@ def test_maps_take_the_series_on_any_axis_or_one_value_per_cell(what):
         getattr(grid, what)(np.zeros((3, 3, 4)))
 
 
+@pytest.mark.parametrize("suffix", [".npz", ".nc"])
+def test_a_grid_remembers_its_series_axis_and_keeps_it_in_files(suffix, tmp_path):
+    values = np.moveaxis(make_grid()[1], -1, 0)  # days first
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        grid = ferrule.fit_grid(values, axis=0, left=0.0, seed=1)
+    assert grid.axis == 0
+    np.testing.assert_array_equal(grid.to_normal(values), grid.to_normal(values, axis=0))
+    grid.save(tmp_path / f"grid{suffix}")
+    assert ferrule.load_grid(tmp_path / f"grid{suffix}").axis == 0
+
+
+def test_a_dataarray_in_gives_a_dataarray_with_its_coordinates():
+    xr = pytest.importorskip("xarray")
+    grid, values = make_grid()
+    da = xr.DataArray(values, dims=("y", "x", "day"), coords={"x": [1.0, 2.0, 3.0]})
+    z = grid.to_normal(da)
+    assert isinstance(z, xr.DataArray) and z.dims == da.dims
+    xr.testing.assert_identical(z["x"], da["x"])
+    np.testing.assert_array_equal(z.values, grid.to_normal(values))
+
+
 @pytest.mark.parametrize(
     ("axis", "error", "match"),
     [(1.5, TypeError, "axis must be an integer"), (True, TypeError, "axis must be an integer"),
@@ -154,7 +176,7 @@ def test_repr_counts_the_cells():
 @pytest.mark.parametrize(
     "module",
     ["ferrule._grid.fit", "ferrule._grid.result", "ferrule._grid.io", "ferrule._grid.errors",
-     "ferrule.xarray", "ferrule.xarray._dataset"],
+     "ferrule.xarray", "ferrule._grid.dataset"],
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)

@@ -85,7 +85,7 @@ def test_the_package_is_marked_as_typed():
 @pytest.mark.parametrize(
     "module", ["ferrule", "ferrule._fitting", "ferrule._result", "ferrule._warnings",
                "ferrule._validity_api", "ferrule._validity", "ferrule._goodness",
-               "ferrule._errors", "ferrule._names", "ferrule._data",
+               "ferrule._errors", "ferrule._names", "ferrule._input",
                # the command line's modules
                "ferrule.cli", "ferrule.cli.checks", "ferrule.cli.csv_text", "ferrule.cli.errors",
                "ferrule.cli.families", "ferrule.cli.fitting", "ferrule.cli.missing",

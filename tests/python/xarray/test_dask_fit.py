@@ -11,7 +11,7 @@ from distributed import Client, LocalCluster
 
 import ferrule
 import ferrule.xarray as fx
-from ferrule.xarray._dataset import dataset_to_grid
+from ferrule._grid.io import dataset_to_grid
 
 METHODS = ["nelder_mead", "differential_evolution", "shuffled_complex_evolution"]
 

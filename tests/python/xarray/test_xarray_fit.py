@@ -13,7 +13,7 @@ import xarray as xr
 
 import ferrule
 import ferrule.xarray as fx
-from ferrule.xarray._dataset import dataset_to_grid
+from ferrule._grid.io import dataset_to_grid
 
 TIME = pd.date_range("2001-01-01", periods=400, freq="D")
 
@@ -281,3 +281,14 @@ def test_warnings_point_at_the_callers_line():
     masked = [w for w in caught if w.category is ferrule.MaskedCellsWarning]
     assert len(masked) == 1 and all(w.filename == __file__ for w in caught)
     assert str(masked[0].message).startswith("4 of 48 cells were not fitted (4 with all values")
+
+
+def test_family_comes_second_as_in_ferrule_fit_and_groupby_takes_either_form():
+    da = rain_array()
+    by_position = quietly(fx.fit, da, "sinh_asinh", dim="time", seed=2)
+    assert by_position.attrs["ferrule_family"] == "sinh_asinh"
+    short = quietly(fx.fit, da, groupby="season", left=0.0, seed=3)
+    long = quietly(fx.fit, da, groupby="time.season", left=0.0, seed=3)
+    xr.testing.assert_identical(short, long)
+    assert short.attrs["ferrule_groupby"] == "time.season"
+    xr.testing.assert_identical(fx.transform(short, da), fx.transform(long, da))

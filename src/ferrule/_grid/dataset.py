@@ -1,5 +1,6 @@
-"""Grid fits as xarray Datasets: one variable per per-cell field, the fit settings in the
-attributes; NetCDF files through them."""
+"""GridFit and xarray Dataset, one into the other (one variable per per-cell field, the fit
+settings in attributes), and NetCDF files through them; xarray is imported only here, and
+only when called."""
 
 from __future__ import annotations
 
@@ -9,34 +10,32 @@ from typing import Any
 import numpy as np
 
 from ferrule._errors import ArgumentError
-from ferrule._grid.result import (
+from ferrule._grid.schema import (
     ARRAY_FIELDS,
+    BOOL_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
+    LATER_SETTINGS,
+    PREFIX,
+    SEARCH_DIM,
     SETTING_FIELDS,
     TEXT_FIELDS,
-    GridFit,
 )
 from ferrule._model_check import check_fields, check_format, family_names
 from ferrule._names import family_info
 
 __all__ = [
-    "SEARCH_DIM",
-    "at_cells",
     "column_names",
     "columns_of",
-    "dataset_to_grid",
+    "dataset_to_dict",
+    "dict_to_dataset",
     "fit_settings",
-    "grid_to_dataset",
     "netcdf_engine",
     "open_netcdf",
     "require_xarray",
     "settings_attrs",
     "write_netcdf",
 ]
-
-SEARCH_DIM = "search_coordinate"
-PREFIX = "ferrule_"
 
 
 def require_xarray() -> Any:
@@ -197,43 +196,15 @@ def fit_settings(params: Any) -> dict[str, Any]:
     return {name[len(PREFIX) :]: value for name, value in attrs.items() if name.startswith(PREFIX)}
 
 
-def at_cells(source: Any, cells: Any, lacking: str) -> Any:
-    """`source` at the labels of `cells`: along each dimension both index, the labels of
-    `cells` in their order; where `cells` holds one label of a dimension of `source` as a
-    scalar coordinate (a station chosen with ``sel``), that label. A label `source` lacks
-    is an error ("`lacking` for lat 10.25"), never a NaN: a cell must not fall back on no
-    model, or on a neighbour's."""
-    wanted = {}
-    for dim in source.dims:
-        if dim not in source.indexes or dim not in cells.coords:
-            continue
-        labels = cells[dim]
-        if dim in cells.dims and dim in cells.indexes:
-            labels = cells.indexes[dim]
-            if labels.equals(source.indexes[dim]):
-                continue
-            missing = labels[~labels.isin(source.indexes[dim])]
-        elif labels.ndim == 0:
-            labels = labels.values[()]
-            missing = [] if labels in source.indexes[dim] else [labels]
-        else:
-            continue
-        if len(missing):
-            shown = ", ".join(f"{label}" for label in list(missing)[:5])
-            more = " ..." if len(missing) > 5 else ""
-            raise ValueError(f"{lacking} for {dim} {shown}{more}")
-        wanted[dim] = labels
-    return source.sel(wanted) if wanted else source
-
-
 def column_names(family: str) -> tuple[str, ...]:
     """The Dataset's per-cell variables of a family, in the order the fit writes them."""
     return (*family_info(family).transformation_names, *ARRAY_FIELDS)
 
 
-def columns_of(grid: GridFit) -> dict[str, np.ndarray]:
-    out = dict(grid.params)
-    out.update({name: getattr(grid, name) for name in ARRAY_FIELDS})
+def columns_of(data: dict[str, Any]) -> dict[str, np.ndarray]:
+    """The per-cell arrays of a grid's dictionary (``GridFit.to_dict``), parameters first."""
+    out = dict(data["params"])
+    out.update({name: data[name] for name in ARRAY_FIELDS})
     return out
 
 
@@ -250,30 +221,34 @@ def settings_attrs(
     return attrs
 
 
-def grid_to_dataset(
-    grid: GridFit,
+def dict_to_dataset(
+    data: dict[str, Any],
     dims: tuple[str, ...] | None = None,
     coords: Any = None,
     attrs: dict[str, Any] | None = None,
 ) -> Any:
-    """The grid as a Dataset over `dims` (default cell_0, cell_1, ...)."""
+    """A grid's dictionary (``GridFit.to_dict``) as a Dataset over `dims` (default cell_0,
+    cell_1, ...)."""
     xr = require_xarray()
-    dims = tuple(dims) if dims is not None else tuple(f"cell_{i}" for i in range(len(grid.shape)))
+    columns = columns_of(data)
+    ndim = np.ndim(columns["mu"])
+    dims = tuple(dims) if dims is not None else tuple(f"cell_{i}" for i in range(ndim))
     variables = {}
-    for name, value in columns_of(grid).items():
+    for name, value in columns.items():
         value = np.asarray(value)
         if name == "search":
             variables[name] = ((*dims, SEARCH_DIM), value)
         else:
             variables[name] = (dims, value.astype(object) if name in TEXT_FIELDS else value)
     all_attrs = dict(attrs or {})
-    all_attrs.update(settings_attrs(grid.family, grid.method, grid.prior, grid.base_seed,
-                                    grid.max_converge, grid.max_eval))  # fmt: skip
+    all_attrs.update(settings_attrs(*(data[name] for name in SETTING_FIELDS)))
+    all_attrs.update({PREFIX + name: int(data[name]) for name in LATER_SETTINGS if name in data})
     return xr.Dataset(variables, coords=coords, attrs=all_attrs)
 
 
-def dataset_to_grid(dataset: Any) -> GridFit:
-    """A GridFit of a Dataset written by :func:`grid_to_dataset` or ``ferrule.xarray.fit``."""
+def dataset_to_dict(dataset: Any) -> dict[str, Any]:
+    """The grid's dictionary of a Dataset written by :func:`dict_to_dataset` or
+    ``ferrule.xarray.fit``, for ``GridFit.from_dict``."""
     fit_settings(dataset)  # refuses any other Dataset
     attrs = dataset.attrs
     check_format("saved grid", GRID_FORMAT, attrs.get(PREFIX + "version"), GRID_FORMAT,
@@ -283,6 +258,7 @@ def dataset_to_grid(dataset: Any) -> GridFit:
         "format": GRID_FORMAT,
         "version": GRID_FORMAT_VERSION,
         **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
+        **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
     names = family_names("saved grid", data["family"])
     check_fields("saved grid", dataset.data_vars, (*names, *ARRAY_FIELDS))
@@ -291,9 +267,9 @@ def dataset_to_grid(dataset: Any) -> GridFit:
     for name in ARRAY_FIELDS:
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
-    for name in ("converged", "limit_reached", "valid", "fitted"):
+    for name in (*BOOL_FIELDS, "fitted"):
         data[name] = data[name].astype(bool)
-    return GridFit.from_dict(data)
+    return data
 
 
 def _values(variable: Any, dims: tuple[str, ...]) -> np.ndarray:

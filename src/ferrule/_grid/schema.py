@@ -1,0 +1,66 @@
+"""The layout of a saved grid: its fields and their kinds, the format name and version, the
+attribute prefix of NetCDF files and the header entry of ``.npz`` files; every writer and
+reader of grids takes them from here."""
+
+from __future__ import annotations
+
+import numpy as np
+
+__all__ = [
+    "ARRAY_FIELDS",
+    "BOOL_FIELDS",
+    "FLOAT_FIELDS",
+    "GRID_FORMAT",
+    "GRID_FORMAT_VERSION",
+    "INT_FIELDS",
+    "LATER_SETTINGS",
+    "NETCDF_SUFFIXES",
+    "NPZ_HEADER",
+    "NPZ_PARAM_PREFIX",
+    "PREFIX",
+    "SEARCH_DIM",
+    "SETTING_FIELDS",
+    "TEXT_FIELDS",
+    "field_dtype",
+]
+
+GRID_FORMAT = "ferrule.GridFit"
+GRID_FORMAT_VERSION = 1
+# Fields of a Fit kept per cell, by kind; the transformation parameters are kept by name
+# besides, as floats.
+FLOAT_FIELDS = ("mu", "sigma", "loglik", "log_posterior", "aic", "bic")
+INT_FIELDS = ("n", "n_left", "n_right", "n_dropped", "count", "evaluations")
+BOOL_FIELDS = ("converged", "limit_reached", "valid")
+TEXT_FIELDS = ("reason", "warnings")
+# The per-cell arrays besides the parameters, in the order they are saved.
+ARRAY_FIELDS = (
+    "mu", "sigma", "search", "loglik", "log_posterior", "aic", "bic", "n", "n_left",
+    "n_right", "n_dropped", "count", "evaluations", "converged", "limit_reached", "valid",
+    "fitted", "reason", "warnings", "seed", "scale", "shift", "left", "right",
+)  # fmt: skip
+# The settings shared by every cell.
+SETTING_FIELDS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
+# Integer settings added since, with the value a file without them means.
+LATER_SETTINGS = {"axis": -1}
+
+# NetCDF: the settings are attributes named with this prefix; the search vectors have a
+# dimension of their own.
+PREFIX = "ferrule_"
+SEARCH_DIM = "search_coordinate"
+NETCDF_SUFFIXES = (".nc", ".nc4", ".netcdf")
+# npz: the entry holding the settings and texts as JSON, and the parameters' entry names.
+NPZ_HEADER = "__ferrule__"
+NPZ_PARAM_PREFIX = "param_"
+
+
+def field_dtype(name: str) -> type | np.dtype:
+    """The dtype of a per-cell field (a transformation parameter is a float)."""
+    if name in TEXT_FIELDS:
+        return object
+    if name in INT_FIELDS:
+        return np.int64
+    if name in (*BOOL_FIELDS, "fitted"):
+        return bool
+    if name == "seed":
+        return np.uint32
+    return np.float64
