@@ -24,6 +24,8 @@ GROUPS = {
     "5. grid scaling": "grid_scaling.py",
     "6. standardised index": "standardized_index.py",
     "7. continuous series": "_continuous_fits.py",
+    "8. reaching the optimum": "_optimum_hits.py",
+    "9. monthly grid": "_monthly_grid.py",
 }
 
 

@@ -14,31 +14,23 @@
 #include <utility>
 
 #include "core/censored_likelihood.hpp"
-#include "optim/differential_evolution.hpp"
 #include "optim/fit_monitor.hpp"
+#include "optim/fit_strategy.hpp"
 #include "optim/message_sink.hpp"
-#include "optim/nelder_mead.hpp"
-#include "optim/random.hpp"
-#include "optim/shuffled_complex_evolution.hpp"
+#include "optim/run_method.hpp"
 
 namespace ferrule {
 
-enum class Method { NelderMead, DifferentialEvolution, ShuffledComplexEvolution };
-
-struct FitSettings {
-    Method method = Method::NelderMead;
+struct FitSettings : RunSettings {
     bool rescale = false; // fit (x + shift) * scale, thresholds likewise
     double scale = 1.0;
     double shift = 0.0;
     bool isMap = false; // add the family's log prior
     double left = -std::numeric_limits<double>::infinity();
     double right = std::numeric_limits<double>::infinity();
-    int maxConverge = 5;  // shuffled complex evolution: loops without change that end it
-    int maxEval = 100000; // shuffled complex evolution: evaluation budget
-    // Draws of the stochastic optimisers: a seed gives this fit an engine of its own;
-    // without one, differential evolution seeds a fresh engine from the platform's entropy
-    // and shuffled complex evolution draws from the process-wide stream.
-    std::optional<std::uint32_t> seed;
+    // Restarts and a polish until the optimum is reached (fit_strategy.hpp) rather than
+    // one run of the optimiser.
+    bool thorough = false;
     FitMonitor monitor; // polled between evaluations; none by default
 };
 
@@ -47,6 +39,7 @@ struct FitReport {
     bool lowValues = false;     // some value below the left threshold
     bool highValues = false;    // some value above the right threshold
     bool noFiniteValue = false; // the optimiser found no finite objective value
+    StrategyReport strategy;    // what a thorough fit ran
 };
 
 namespace fit_detail {
@@ -63,17 +56,8 @@ inline constexpr const char *kHighWarning =
 inline constexpr const char *kNoFiniteWarning =
     "Warning: in C++ optimParams() no finite objective value was found; the fitted parameters are NaN";
 
-// Nelder-Mead: start point, no initial simplex, both tolerances 1e-5, 1000 iterations.
-inline constexpr double kSimplexTolerance = 1e-5;
-inline constexpr int kSimplexMaxIterations = 1000;
-// Differential evolution: weight F 0.9, crossover CR 0.8, 25 members.
-inline constexpr double kDifferentialWeight = 0.9;
-inline constexpr double kCrossoverProbability = 0.8;
-inline constexpr int kPopulationSize = 25;
-// Shuffled complex evolution: tolerance on the change of the best value.
-inline constexpr double kComplexTolerance = 1e-5;
-
-template <std::size_t N> Vector toVector(const std::array<double, N> &a) { return Vector(a.begin(), a.end()); }
+// The settings the optimisers run with, under the names of this front end too.
+using namespace run_detail;
 
 } // namespace fit_detail
 
@@ -114,32 +98,10 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
         return -likelihood.logLik(q.data());
     };
 
-    switch (settings.method) {
-    case Method::NelderMead:
-        report.result = nelderMead(toVector(F::start), {}, negLogLik, kSimplexTolerance, kSimplexTolerance,
-                                   kSimplexMaxIterations, sink);
-        break;
-    case Method::DifferentialEvolution: {
-        std::mt19937 engine(settings.seed ? *settings.seed : entropySeed());
-        report.result = differentialEvolution(toVector(F::lower), toVector(F::upper), negLogLik, kDifferentialWeight,
-                                              kCrossoverProbability, kPopulationSize, engine, sink);
-        break;
-    }
-    case Method::ShuffledComplexEvolution: {
-        const Vector upper = toVector(F::upper);
-        const Vector lower = toVector(F::lower);
-        if (settings.seed) {
-            std::mt19937 engine(*settings.seed);
-            EngineUniformSource uniform(engine);
-            report.result = shuffledComplexEvolution(lower, upper, settings.maxEval, negLogLik, kComplexTolerance,
-                                                     settings.maxConverge, uniform);
-        } else {
-            ProcessUniformSource uniform;
-            report.result = shuffledComplexEvolution(lower, upper, settings.maxEval, negLogLik, kComplexTolerance,
-                                                     settings.maxConverge, uniform);
-        }
-        break;
-    }
+    if (settings.thorough) {
+        report.result = thoroughFit<F>(series, settings.isMap, settings, negLogLik, sink, report.strategy);
+    } else {
+        report.result = runMethod<F>(settings, negLogLik, settings.seed, sink);
     }
 
     sink.line(formatLine("iterations: ", report.result.count));

@@ -113,6 +113,9 @@ class FitOutput(TypedDict):
     low_values: bool  # some value below the left threshold
     high_values: bool  # some value above the right threshold
     no_finite_value: bool  # the optimiser found no finite objective value
+    runs: int  # runs of the optimiser (restarts included); 1 for a fast fit
+    polish_evaluations: int  # value-and-gradient calls of the local polish (0 for a fast fit)
+    polish_gain: float  # log-likelihood the polish added to the runs' best
     messages: list[str]  # the console lines the kestrel fit would print, in order
 
 def fit(
@@ -130,12 +133,15 @@ def fit(
     max_converge: int = 5,
     max_eval: int = 100000,
     exact: bool = False,
+    fast: bool = True,
     on_progress: object = None,  # callable(evaluations: int), called holding the GIL
 ) -> FitOutput:
     """Fits one series as the kestrel classes do (same warnings, rescaling, start point or
     box, optimiser settings), with the console lines returned instead of printed. The
     censored masses use the accurate log Phi; with `exact`, the kestrel arithmetic, so the
-    results are theirs bit for bit. `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
+    results are theirs bit for bit. Without `fast`, runs the thorough fit instead (restarts,
+    independent runs with seeds derived from `seed`, and a local polish with the analytic
+    gradient). `seed` (0 <= seed < 2**32) seeds a Mersenne Twister of this call
     alone for differential evolution and shuffled complex evolution (required for them;
     ignored by Nelder-Mead). Raises ValueError for an empty series. Releases the GIL; every
     2**16 likelihood terms or so it takes it back to call `on_progress` with the number of
@@ -150,6 +156,9 @@ class GridFitOutput(TypedDict):
     low_values: npt.NDArray[np.bool_]
     high_values: npt.NDArray[np.bool_]
     no_finite_value: npt.NDArray[np.bool_]
+    runs: npt.NDArray[np.int64]
+    polish_evaluations: npt.NDArray[np.int64]
+    polish_gain: npt.NDArray[np.float64]
     messages: list[list[str]]  # per cell
     completed: int  # cells committed, in cell order (fewer than ncells after Ctrl-C)
     interrupted: bool  # Ctrl-C arrived: the cells from `completed` on were not fitted
@@ -174,6 +183,7 @@ def fit_cells(
     max_eval: int = 100000,
     n_threads: int = 1,
     on_progress: object = None,  # callable(done: int) called holding the GIL between commits
+    fast: bool = True,  # one run per cell as fit(); False: the thorough fit
 ) -> GridFitOutput:
     """Fits every cell that is not skipped, on `n_threads` threads, the GIL released.
     Results are identical for any thread count. Cells are committed in cell order; Ctrl-C

@@ -245,9 +245,10 @@ def ndtri(p):
 
 
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,
-                           int max_eval) except *:
+                           int max_eval, bint fast) except *:
     cdef FitSettings s
     s.method = _method(method)
+    s.thorough = not fast
     s.rescale = rescale
     s.isMap = prior
     s.maxConverge = max_converge
@@ -272,6 +273,9 @@ cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str 
         "low_values": report.lowValues,
         "high_values": report.highValues,
         "no_finite_value": report.noFiniteValue,
+        "runs": report.strategy.runs,
+        "polish_evaluations": report.strategy.polishEvaluations,
+        "polish_gain": report.strategy.polishGain,
         "messages": [line.decode() for line in lines],
     }
 
@@ -306,10 +310,10 @@ cdef int64_t _TERMS_PER_POLL = 1 << 16
 
 def fit(str family, data, double left, double right, *, str method, bint rescale=False,
         double scale=1.0, double shift=0.0, bint prior=False, seed=None, int max_converge=5,
-        int max_eval=100000, bint exact=False, on_progress=None):
+        int max_eval=100000, bint exact=False, on_progress=None, bint fast=True):
     cdef FamilyId f = _family(family)
     cdef Masses masses = _masses(exact)
-    cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
+    cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval, fast)
     s.left = left
     s.right = right
     s.scale = scale
@@ -365,10 +369,11 @@ cdef cbool _stop_before_commit(void* context) noexcept with gil:
 
 def fit_cells(str family, values, left, right, skip, *, str method, lengths=None,
               bint rescale=False, scale=None, shift=None, bint prior=False, seeds=None,
-              int max_converge=5, int max_eval=100000, int n_threads=1, on_progress=None):
+              int max_converge=5, int max_eval=100000, int n_threads=1, on_progress=None,
+              bint fast=True):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f)
-    cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval)
+    cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval, fast)
     cdef const double[:, ::1] v = np.ascontiguousarray(values, dtype=np.float64)
     cdef size_t ncells = v.shape[0], n = v.shape[1]
     if n == 0 and ncells > 0:
@@ -414,6 +419,9 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         "low_values": np.zeros(ncells, dtype=bool),
         "high_values": np.zeros(ncells, dtype=bool),
         "no_finite_value": np.zeros(ncells, dtype=bool),
+        "runs": np.zeros(ncells, dtype=np.int64),
+        "polish_evaluations": np.zeros(ncells, dtype=np.int64),
+        "polish_gain": np.zeros(ncells),
         "messages": [[] for _ in range(ncells)],
         "completed": 0,
         "interrupted": False,
@@ -440,6 +448,9 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         out["low_values"][i] = report.lowValues
         out["high_values"][i] = report.highValues
         out["no_finite_value"][i] = report.noFiniteValue
+        out["runs"][i] = report.strategy.runs
+        out["polish_evaluations"][i] = report.strategy.polishEvaluations
+        out["polish_gain"][i] = report.strategy.polishGain
         out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
     out["completed"] = fits.committed
     if fits.stopped:

@@ -7,7 +7,7 @@ import os
 import sys
 import warnings
 from collections.abc import Callable
-from dataclasses import dataclass
+from dataclasses import dataclass, replace
 
 import numpy as np
 import numpy.typing as npt
@@ -48,6 +48,10 @@ class _Settings:
     seed: int
     max_converge: int
     max_eval: int
+    fast: bool = False
+    # scale="auto": the other candidate (1.0) when the power of ten is not 1; the fit keeps
+    # whichever gives the higher likelihood in data units.
+    other_scale: float | None = None
 
 
 Note = tuple[type[Warning], str]
@@ -67,6 +71,7 @@ def fit(
     nan_policy: str = "raise",
     max_converge: int = 5,
     max_eval: int = 100000,
+    fast: bool = False,
     verbose: bool = False,
     progress: FitProgress = None,
 ) -> Fit:
@@ -98,8 +103,11 @@ def fit(
     left, right : float, default -inf, inf
         Censoring thresholds in data units (``left < right``).
     scale : float or "auto", default "auto"
-        Positive rescaling factor; "auto" is the power of ten that brings the largest
-        finite ``|x + shift|`` into [1, 10).
+        Positive rescaling factor. "auto" fits at two scales, 1 and the power of ten that
+        brings the largest finite ``|x + shift|`` into [1, 10), and keeps the fit of higher
+        log-likelihood in data units (the transformations are not scale-equivariant, so
+        the scale is part of the model): never worse than ``scale=1``. ``Fit.scale`` is
+        the one kept. With ``fast=True``, "auto" is the power of ten alone.
     shift : float, default 0.0
         Added to the values before scaling.
     prior : bool, default False
@@ -114,7 +122,17 @@ def fit(
         invalid fit with NaN parameters.
     max_converge, max_eval : int
         Shuffled complex evolution: stop after `max_converge` shuffling loops without
-        change, or after `max_eval` likelihood evaluations.
+        change, or after `max_eval` likelihood evaluations (per run).
+    fast : bool, default False
+        Run the optimiser once, as the exact layer does (and let ``scale="auto"`` be the
+        power of ten without comparing it with 1). By default the fit does what it
+        takes to reach the optimum: Nelder-Mead starts from the best of a few moment
+        estimates and is restarted from its own result until a restart stops improving;
+        the stochastic searches run independently (the first with `seed`, the others with
+        seeds derived from it) until two of them agree on the best optimum, at most four;
+        and the best end points are polished by Newton steps with the analytic gradient
+        of the censored likelihood within the search box. ``Fit.runs`` and
+        ``Fit.polish_evaluations`` say what ran.
     verbose : bool, default False
         Print the optimiser's progress lines to ``sys.stdout``.
     progress : None, bool or callable, default None
@@ -168,10 +186,12 @@ def fit(
     left, right, shift = checked_thresholds(left, right, shift)
     progress = checked_progress(progress)
     series = as_series(data, nan_policy, left, right)
+    chosen_scale = checked_scale(scale, series.values, shift)
+    other = 1.0 if isinstance(scale, str) and chosen_scale != 1.0 and not fast else None
     settings = _Settings(
-        left, right, checked_scale(scale, series.values, shift), shift, bool(prior),
-        resolve_seed(seed), positive_int(max_converge, "max_converge"),
-        positive_int(max_eval, "max_eval"),
+        left, right, chosen_scale, shift, bool(prior), resolve_seed(seed),
+        positive_int(max_converge, "max_converge"), positive_int(max_eval, "max_eval"),
+        bool(fast), other,
     )  # fmt: skip
     low, high = extremes(series.values[np.newaxis])
     left_, right_, scale_, shift_ = _one_cell(settings)
@@ -240,13 +260,33 @@ def _fit_one(
     s: _Settings,
     on_progress: Callable[[int], None] | None = None,
 ) -> tuple[Fit, list[Note], list[str]]:
-    values = series.values
     if series.n_nan and series.n_dropped == 0:
         return _propagated(info, method, series, s), [], []
+    fitted = _fit_at_scale(info, method, series, s, on_progress)
+    if s.other_scale is None:
+        return fitted
+    unit_settings = replace(s, scale=s.other_scale, other_scale=None)
+    unit = _fit_at_scale(info, method, series, unit_settings, on_progress)
+    return unit if _higher(unit[0].loglik, fitted[0].loglik) else fitted
+
+
+def _higher(a: float, b: float) -> bool:
+    return a > b or (math.isnan(b) and not math.isnan(a))
+
+
+def _fit_at_scale(
+    info: _core.FamilyInfo,
+    method: _core.MethodKey,
+    series: Series,
+    s: _Settings,
+    on_progress: Callable[[int], None] | None,
+) -> tuple[Fit, list[Note], list[str]]:
+    values = series.values
     out = _core.fit(
         info.key, values, s.left, s.right, method=method, rescale=True,
         scale=s.scale, shift=s.shift, prior=s.prior, seed=s.seed,
         max_converge=s.max_converge, max_eval=s.max_eval, on_progress=on_progress,
+        fast=s.fast,
     )  # fmt: skip
     result, notes = fit_from_output(info, method, series, s, out)
     return result, notes, list(out["messages"])
@@ -305,6 +345,8 @@ def fit_from_output(
         count=int(out["count"]),
         count_unit=COUNT_UNITS[method],
         evaluations=int(out["evaluations"]),
+        runs=int(out.get("runs", 1)),
+        polish_evaluations=int(out.get("polish_evaluations", 0)),
         converged=not (out["limit_reached"] or out["no_finite_value"]),
         limit_reached=bool(out["limit_reached"]),
         valid=not problems,

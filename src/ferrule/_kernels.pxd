@@ -66,13 +66,21 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         int maxConverge
         int maxEval
         optional[uint32_t] seed
+        bool thorough
         FitMonitor monitor
+
+    cdef cppclass StrategyReport:
+        int runs
+        long long polishEvaluations
+        double polishGain
+        bool polished
 
     cdef cppclass FitReport:
         FitResult result
         bool lowValues
         bool highValues
         bool noFiniteValue
+        StrategyReport strategy
 
 
 cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:

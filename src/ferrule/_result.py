@@ -2,7 +2,7 @@
 
 import math
 from collections.abc import Mapping
-from dataclasses import dataclass, field, fields, replace
+from dataclasses import MISSING, Field, dataclass, field, fields, replace
 from types import MappingProxyType
 from typing import TYPE_CHECKING, Any
 
@@ -25,6 +25,10 @@ Array = npt.NDArray[np.float64]
 # What the distribution methods return: an array, or a NumPy float for a scalar argument.
 Values = npt.NDArray[np.float64] | np.float64
 _NON_FINITE = {"nan": math.nan, "inf": math.inf, "-inf": -math.inf}
+
+
+def _has_default(f: Field[Any]) -> bool:
+    return f.default is not MISSING or f.default_factory is not MISSING
 
 
 def _encode(value: float) -> float | str:
@@ -76,7 +80,12 @@ class Fit:
         What the optimiser counted (``"iterations"``, ``"generations"`` or
         ``"likelihood evaluations"``).
     evaluations : int
-        Likelihood evaluations made (-1 where the optimiser cannot tell).
+        Likelihood evaluations made (-1 where the optimiser cannot tell), the polish's
+        value-and-gradient calls included.
+    runs, polish_evaluations : int
+        Runs of the optimiser (Nelder-Mead restarts and independent stochastic runs
+        included; 1 for a ``fast`` fit) and value-and-gradient calls of the local polish
+        (0 for a ``fast`` fit).
     converged, limit_reached : bool
         Whether the optimiser stopped by its convergence test, or at its limit.
     valid : bool
@@ -136,6 +145,8 @@ class Fit:
     right: float
     prior: bool = False
     console: tuple[str, ...] = ()
+    runs: int = 1
+    polish_evaluations: int = 0
     alternatives: tuple["Fit", ...] = field(default=())
 
     def __post_init__(self) -> None:
@@ -459,11 +470,14 @@ class Fit:
         if not isinstance(data, Mapping):
             raise ValueError(f"not a saved ferrule fit: a {type(data).__name__}, not a mapping")
         check_format("saved fit", data.get("format"), data.get("version"), FORMAT, FORMAT_VERSION)
-        check_fields("saved fit", data, (f.name for f in fields(cls)))
+        # Fields with defaults came later; a fit saved before them reads with the defaults.
+        check_fields("saved fit", data, (f.name for f in fields(cls) if not _has_default(f)))
         if not isinstance(data["params"], Mapping):
             raise ValueError("saved fit: params is not a mapping of parameter names to values")
         kwargs: dict[str, Any] = {}
         for f in fields(cls):
+            if f.name not in data:
+                continue
             value = data[f.name]
             if f.name == "params":
                 value = {name: _decode(v) for name, v in value.items()}

@@ -16,7 +16,9 @@ import pytest
 from ferrule import kestrel
 
 BENCHMARKS = Path(__file__).resolve().parents[2] / "benchmarks"
-PEERS_MISSING = [name for name in ("scipy", "spotpy") if importlib.util.find_spec(name) is None]
+PEERS_MISSING = [
+    name for name in ("scipy", "spotpy", "statsmodels") if importlib.util.find_spec(name) is None
+]
 needs_peers = pytest.mark.skipif(
     bool(PEERS_MISSING),
     reason=f"benchmark peers not installed ({', '.join(PEERS_MISSING)}): "
@@ -73,6 +75,8 @@ def test_quick_run_prints_ratio_rows_for_every_group(quick_output):
         "5. grid scaling",
         "6. standardised index",
         "7. continuous series",
+        "8. reaching the optimum",
+        "9. monthly grid",
     ]
     for name, lines in found.items():
         assert any(RATIO_ROW.search(line) for line in lines), name
@@ -90,6 +94,17 @@ def test_quick_run_scales_the_public_grid_fit_with_the_same_numbers(quick_output
     )
     # The script stops with an error when a run's numbers differ from the serial fit's.
     assert any(line.startswith("   every run gave the serial run's numbers") for line in lines)
+
+
+@needs_peers
+@not_sanitized
+def test_quick_run_reports_the_optimum_table_for_every_family_and_method(quick_output):
+    lines = groups(quick_output)["8. reaching the optimum"]
+    rows = [line.split()[:2] for line in lines if RATIO_ROW.search(line)]
+    families = ["yeo_johnson", "log_sinh", "sinh_asinh", "jones_pewsey"]
+    methods = ["nelder_mead", "shuffled_complex_evolution"]
+    assert rows == [[f, m] for f in families for m in methods]
+    assert any(line.strip().startswith("default misses: ") for line in lines)
 
 
 @needs_peers

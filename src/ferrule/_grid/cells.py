@@ -29,6 +29,7 @@ class GridSettings:
     base_seed: int
     max_converge: int
     max_eval: int
+    fast: bool = False  # one optimiser run per cell rather than the thorough fit
 
 
 @dataclass
@@ -73,7 +74,7 @@ def judge_cells(
             Series(cells.series(i), int(cells.n_nan[i]), int(cells.n_nan[i])),
             _Settings(float(cells.left[i]), float(cells.right[i]), float(cells.scale[i]),
                       float(cells.shift[i]), settings.prior, int(seeds[i]),
-                      settings.max_converge, settings.max_eval),
+                      settings.max_converge, settings.max_eval, settings.fast),
             _cell_output(info, out, i),
         )  # fmt: skip
         for name, value in fit.params.items():
@@ -101,6 +102,9 @@ def _cell_output(info: _core.FamilyInfo, out: _core.GridFitOutput, i: int) -> _c
         "low_values": bool(out["low_values"][i]),
         "high_values": bool(out["high_values"][i]),
         "no_finite_value": bool(out["no_finite_value"][i]),
+        "runs": int(out["runs"][i]),
+        "polish_evaluations": int(out["polish_evaluations"][i]),
+        "polish_gain": float(out["polish_gain"][i]),
         # A grid is quiet: the optimiser's console lines are not kept per cell.
         "messages": [],
     }

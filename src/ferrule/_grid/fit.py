@@ -75,6 +75,7 @@ def fit_grid(
     progress: bool | None = None,
     max_converge: int = 5,
     max_eval: int = 100000,
+    fast: bool = False,
 ) -> GridFit:
     """Fit one normalising transformation per cell of a grid of series.
 
@@ -121,6 +122,10 @@ def fit_grid(
         grid is large (more than 1000 cells or 100000 values).
     max_converge, max_eval : int
         Shuffled complex evolution limits, as in :func:`ferrule.fit`.
+    fast : bool, default False
+        One optimiser run per cell; by default each cell gets the thorough fit of
+        :func:`ferrule.fit` (restarts, independent runs with seeds derived from the cell's
+        seed, and the analytic polish), inside the parallel cell loop.
 
     Returns
     -------
@@ -159,7 +164,7 @@ def fit_grid(
     >>> z = grid.to_normal(rain)  # each cell's series by its own fit
     """
     grid = grid_array(values, axis)
-    settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
+    settings = grid_settings(family, method, prior, seed, max_converge, max_eval, fast)
     run = run_grid(
         grid,
         settings,
@@ -182,6 +187,7 @@ def grid_settings(
     seed: SeedLike,
     max_converge: int,
     max_eval: int,
+    fast: bool = False,
 ) -> GridSettings:
     if is_automatic(family):
         raise ArgumentError("family", "a grid is fitted with one family: name it "
@@ -190,6 +196,7 @@ def grid_settings(
     return GridSettings(
         info, method_key(method, info), bool(prior), resolve_seed(seed),
         positive_int(max_converge, "max_converge"), positive_int(max_eval, "max_eval"),
+        bool(fast),
     )  # fmt: skip
 
 
@@ -223,7 +230,7 @@ def run_grid(
             method=settings.method, lengths=np.maximum(cells.lengths, 1), rescale=True,
             scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
             max_converge=settings.max_converge, max_eval=settings.max_eval,
-            n_threads=n_jobs, on_progress=on_progress,
+            n_threads=n_jobs, on_progress=on_progress, fast=settings.fast,
         )  # fmt: skip
     columns = judge_cells(settings, cells, out, seeds)
     arrays = {name: value.reshape(cells.shape + value.shape[1:])

@@ -63,6 +63,7 @@ def fit(
     progress: bool | None = None,
     max_converge: int = 5,
     max_eval: int = 100000,
+    fast: bool = False,
 ) -> Any:
     """Fit one transformation per cell of a DataArray, along dimension `dim`.
 
@@ -90,7 +91,7 @@ def fit(
         A coordinate along `dim` whose values group the series, or a part of its dates:
         ``"month"`` (also written ``"time.month"``), ``"season"``, ``"dayofyear"``...; the
         result gains a dimension named after it (``month``).
-    method, prior, max_converge, max_eval
+    method, prior, max_converge, max_eval, fast
         As in :func:`ferrule.fit`.
     left, right, scale, shift : scalar, array or DataArray
         As in :func:`ferrule.fit_grid`, per cell: a DataArray over (some of) the cell
@@ -150,7 +151,7 @@ def fit(
         da, dim=dim, family=family, groupby=groupby, method=method,
         options={"left": left, "right": right, "scale": scale, "shift": shift, "mask": mask},
         prior=prior, seed=seed, n_jobs=n_jobs, progress=progress,
-        max_converge=max_converge, max_eval=max_eval,
+        max_converge=max_converge, max_eval=max_eval, fast=bool(fast),
     )  # fmt: skip
 
 

@@ -46,10 +46,12 @@ class _BlockSettings:
     base_seed: int
     max_converge: int
     max_eval: int
+    fast: bool = False
 
     def grid_settings(self) -> GridSettings:
-        return GridSettings(family_info(self.family), self.method, self.prior,  # type: ignore[arg-type]
-                            self.base_seed, self.max_converge, self.max_eval)  # fmt: skip
+        info = family_info(self.family)
+        return GridSettings(info, self.method, self.prior, self.base_seed,  # type: ignore[arg-type]
+                            self.max_converge, self.max_eval, self.fast)  # fmt: skip
 
 
 def fit_dataarray(
@@ -66,6 +68,7 @@ def fit_dataarray(
     progress: bool | None,
     max_converge: int,
     max_eval: int,
+    fast: bool = False,
 ) -> Any:
     xr = require_xarray()
     if not isinstance(da, xr.DataArray):
@@ -77,7 +80,7 @@ def fit_dataarray(
     if da.sizes[dim] == 0:
         raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
     check_numbers(da.dtype)
-    settings = grid_settings(family, method, prior, seed, max_converge, max_eval)
+    settings = grid_settings(family, method, prior, seed, max_converge, max_eval, fast)
     cell_dims = tuple(d for d in da.dims if d != dim)
     da = da.transpose(*cell_dims, dim)
     template = da.isel({dim: 0}, drop=True)
@@ -209,7 +212,7 @@ def _fit_chunked(
     names = column_names(settings.info.key)
     block = _BlockSettings(settings.info.key, settings.method, settings.prior,
                            settings.base_seed, settings.max_converge,
-                           settings.max_eval)  # fmt: skip
+                           settings.max_eval, settings.fast)  # fmt: skip
     outputs = xr.apply_ufunc(
         fit_block, part, index, *arrays.values(),
         input_core_dims=[[dim], *([[]] * (1 + len(arrays)))],

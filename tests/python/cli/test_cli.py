@@ -371,7 +371,10 @@ def test_log_sinh_without_a_left_threshold_is_left_out_of_the_default_set(tmp_pa
     # Asked for by name, the family that could not be fitted fails the run. Seeded: about one
     # seed in forty ends the search at the edge of the box, an invalid fit.
     assert run("fit", path, "--family", "logsinh").returncode == 1
-    assert run("fit", path, "--family", "logsinh", "--left", 0, "--seed", 1).returncode == 0
+    # With a left threshold it is fitted: the best optimum of these values lies on the box's
+    # edge (epsilon at its lower bound), which the verdicts still call not valid.
+    fitted = run("fit", path, "--family", "logsinh", "--left", 0, "--seed", 1)
+    assert re.search(r"^logsinh +lambda=", fitted.stdout, flags=re.MULTILINE), fitted.stdout
 
 
 def test_command_runs_the_same_from_inside_the_checkout():

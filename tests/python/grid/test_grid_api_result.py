@@ -26,7 +26,9 @@ def make_grid(family="yeo_johnson", left=0.0, shape=(2, 3), seed=0):
     values[(0,) * len(shape)] = np.nan  # one cell left out
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", ferrule.FerruleWarning)
-        grid = ferrule.fit_grid(values, family=family, left=left, seed=1)
+        # One run per cell: these tests are about the maps of valid cells, and the best
+        # Jones-Pewsey optima of these values lie on the box's edge, still called not valid.
+        grid = ferrule.fit_grid(values, family=family, left=left, seed=1, fast=True)
     return grid, values
 
 

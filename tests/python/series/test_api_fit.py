@@ -13,7 +13,7 @@ from ferrule import _core, kestrel
 
 def test_nelder_mead_search_is_bit_identical_to_the_kestrel_class():
     x = flows()
-    fit = ferrule.fit(x, "yeo_johnson", method="nelder-mead", scale=1.0)
+    fit = ferrule.fit(x, "yeo_johnson", method="nelder-mead", scale=1.0, fast=True)
     model = kestrel.PyYJT()
     model.optim_params(x, -np.inf, np.inf, False, False)
     assert fit.search.tobytes() == np.array(model.get_optimised_params()).tobytes()
@@ -29,7 +29,7 @@ def test_nelder_mead_search_is_bit_identical_to_the_kestrel_class():
 )  # fmt: skip
 def test_rescaled_censored_fit_matches_the_kestrel_class_with_rescaling(key, build, data_shift):
     x = rain()
-    fit = quiet_fit(x, key, method="nelder-mead", left=0.0, scale=0.1, shift=0.5)
+    fit = quiet_fit(x, key, method="nelder-mead", left=0.0, scale=0.1, shift=0.5, fast=True)
     model = build()
     model.optim_params(x + data_shift, 0.0 + data_shift, np.inf, True, False)
     # The same rescaled series and threshold: the kernel fit with the kestrel arithmetic is

@@ -56,7 +56,7 @@ def test_a_good_optimum_has_no_problems():
 
 def test_limit_reached_is_a_problem_and_a_convergence_warning():
     with pytest.warns(ferrule.ConvergenceWarning, match="stopped at its limit after"):
-        fit = ferrule.fit(SMOOTH, "sinh_asinh", method="sce", max_eval=50, seed=1)
+        fit = ferrule.fit(SMOOTH, "sinh_asinh", method="sce", max_eval=50, seed=1, fast=True)
     assert fit.limit_reached and not fit.converged and not fit.valid
     assert "the optimiser stopped at its limit before converging" in fit.problems
     assert fit.count > 50

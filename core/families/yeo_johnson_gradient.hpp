@@ -1,0 +1,69 @@
+// Derivatives of the Yeo-Johnson map with respect to its power, for the analytic gradient
+// of the censored likelihood (likelihood_gradient.hpp), and the search coordinates
+// {lambda, mu, log sigma} as functions of the natural parameters.
+#pragma once
+
+#include <array>
+#include <cmath>
+
+#include "core/families/yeo_johnson.hpp"
+
+namespace ferrule {
+
+namespace yeo_johnson_detail {
+
+// g'(a) for g(a) = expm1(a)/a, that is (e^a (a - 1) + 1)/a^2; its Taylor series near 0,
+// where the closed form cancels (truncation error below 1e-14 for |a| < 1e-3).
+inline double growthSlope(double a) {
+    if (std::fabs(a) < 1e-3) {
+        return 0.5 + a * (1.0 / 3.0 + a * (1.0 / 8.0 + a / 30.0));
+    }
+    return (std::exp(a) * (a - 1.0) + 1.0) / (a * a);
+}
+
+} // namespace yeo_johnson_detail
+
+struct YeoJohnsonGradient {
+    using F = YeoJohnson;
+    using Params = F::Params;
+
+    // Where a local method may move: the box of the searches.
+    static constexpr std::array<double, F::kParams> localLower = F::lower;
+    static constexpr std::array<double, F::kParams> localUpper = F::upper;
+    // Powers tried for a start: mu and sigma are the moments of T(x) for each.
+    static constexpr std::array<std::array<double, 1>, 9> startGrid{
+        {{-1.0}, {-0.5}, {0.0}, {0.25}, {0.5}, {0.75}, {1.0}, {1.5}, {2.0}}};
+    static constexpr bool startScalesWithData = false;
+
+    // y = T(x) with dy/dlambda, and dJ/dlambda of the log Jacobian J = (lambda - 1) log(x + 1)
+    // (x >= 0) or (1 - lambda) log(1 - x) (x < 0). With l = log(x + 1), y = l g(lambda l), so
+    // dy/dlambda = l^2 g'(lambda l); likewise with m = log(1 - x) and 2 - lambda for x < 0.
+    static void derivatives(double x, double, const Params &p, double *dy, double *dJ) {
+        if (x >= 0) {
+            const double l = std::log1p(x);
+            dy[0] = l * l * yeo_johnson_detail::growthSlope(p.lambda * l);
+            if (dJ != nullptr) {
+                dJ[0] = l;
+            }
+        } else {
+            const double m = std::log1p(-x);
+            dy[0] = m * m * yeo_johnson_detail::growthSlope((2.0 - p.lambda) * m);
+            if (dJ != nullptr) {
+                dJ[0] = -m;
+            }
+        }
+    }
+
+    static void priorGradient(const Params &p, double *g) { g[0] += -2.0 * (p.lambda - 1.0) / 0.32000000000000006; }
+
+    // d/dq from d/d(lambda, mu, sigma): only sigma = exp(q2) is not the identity.
+    static void toSearch(const double *, const Params &p, const double *natural, double *search) {
+        search[0] = natural[0];
+        search[1] = natural[1];
+        search[2] = natural[2] * p.sigma;
+    }
+
+    static std::array<double, F::kParams> encode(const Params &p) { return {p.lambda, p.mu, std::log(p.sigma)}; }
+};
+
+} // namespace ferrule

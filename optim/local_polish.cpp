@@ -1,0 +1,178 @@
+// Projected Newton steps on a box with a difference Hessian of the analytic gradient.
+#include "optim/local_polish.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ferrule {
+
+namespace {
+
+// Cholesky solve of (A + nu I) d = b on the free coordinates; false when not positive definite.
+bool choleskySolve(std::vector<double> a, std::size_t n, double nu, const std::vector<double> &b,
+                   std::vector<double> &d) {
+    for (std::size_t i = 0; i < n; ++i) {
+        a[i * n + i] += nu;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+        double diag = a[j * n + j];
+        for (std::size_t k = 0; k < j; ++k) {
+            diag -= a[j * n + k] * a[j * n + k];
+        }
+        if (!(diag > 0.0) || !std::isfinite(diag)) {
+            return false;
+        }
+        diag = std::sqrt(diag);
+        a[j * n + j] = diag;
+        for (std::size_t i = j + 1; i < n; ++i) {
+            double v = a[i * n + j];
+            for (std::size_t k = 0; k < j; ++k) {
+                v -= a[i * n + k] * a[j * n + k];
+            }
+            a[i * n + j] = v / diag;
+        }
+    }
+    d = b;
+    for (std::size_t i = 0; i < n; ++i) {
+        for (std::size_t k = 0; k < i; ++k) {
+            d[i] -= a[i * n + k] * d[k];
+        }
+        d[i] /= a[i * n + i];
+    }
+    for (std::size_t i = n; i-- > 0;) {
+        for (std::size_t k = i + 1; k < n; ++k) {
+            d[i] -= a[k * n + i] * d[k];
+        }
+        d[i] /= a[i * n + i];
+    }
+    return true;
+}
+
+bool allFinite(const Vector &v) {
+    return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
+}
+
+} // namespace
+
+PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const Vector &upper, int maxIterations,
+                         double gradientTolerance, double valueTolerance) {
+    const std::size_t n = start.size();
+    PolishResult out;
+    Vector &x = out.params;
+    x = std::move(start);
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = std::clamp(x[i], lower[i], upper[i]);
+    }
+    Vector g(n), trial(n), gt(n), shifted(n), gs(n);
+    double fx = f(x.data(), g.data());
+    ++out.evaluations;
+    out.value = fx;
+    if (!std::isfinite(fx) || !allFinite(g)) {
+        return out;
+    }
+    std::vector<std::size_t> free;
+    std::vector<double> hessian, rhs, step;
+    for (; out.iterations < maxIterations; ++out.iterations) {
+        // A coordinate at a bound whose gradient pushes it outward stays there.
+        free.clear();
+        double largest = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const bool held = (x[i] <= lower[i] && g[i] > 0.0) || (x[i] >= upper[i] && g[i] < 0.0);
+            if (!held) {
+                free.push_back(i);
+                largest = std::max(largest, std::fabs(g[i]));
+            }
+        }
+        if (largest <= gradientTolerance * (1.0 + std::fabs(fx))) {
+            out.converged = true;
+            break;
+        }
+        // Forward differences of the gradient, stepping inward from a bound, then symmetrised.
+        const std::size_t m = free.size();
+        hessian.assign(m * m, 0.0);
+        bool finite = true;
+        for (std::size_t b = 0; b < m && finite; ++b) {
+            const std::size_t j = free[b];
+            double h = 1e-6 * std::max(1.0, std::fabs(x[j]));
+            if (x[j] + h > upper[j]) {
+                h = -h;
+            }
+            shifted = x;
+            shifted[j] += h;
+            f(shifted.data(), gs.data());
+            ++out.evaluations;
+            for (std::size_t a = 0; a < m; ++a) {
+                hessian[a * m + b] = (gs[free[a]] - g[free[a]]) / h;
+            }
+            finite = allFinite(gs);
+        }
+        double scale = 0.0;
+        for (std::size_t a = 0; a < m && finite; ++a) {
+            for (std::size_t b = 0; b < a; ++b) {
+                const double mean = 0.5 * (hessian[a * m + b] + hessian[b * m + a]);
+                hessian[a * m + b] = hessian[b * m + a] = mean;
+            }
+            scale = std::max(scale, std::fabs(hessian[a * m + a]));
+        }
+        rhs.resize(m);
+        for (std::size_t a = 0; a < m; ++a) {
+            rhs[a] = -g[free[a]];
+        }
+        // Not positive definite (or not finite): shift the diagonal until it is; steepest
+        // descent scaled by the largest curvature when nothing else works.
+        bool solved = finite && choleskySolve(hessian, m, 0.0, rhs, step);
+        for (double nu = 1e-8 * std::max(scale, 1e-8); finite && !solved && nu < 1e12 * std::max(scale, 1.0);
+             nu *= 10.0) {
+            solved = choleskySolve(hessian, m, nu, rhs, step);
+        }
+        if (!solved) {
+            step = rhs;
+            const double unit = std::max(scale, 1.0);
+            for (double &s : step) {
+                s /= unit;
+            }
+        }
+        // Backtracking on the projected step: accept when the value falls by the Armijo rule.
+        bool accepted = false;
+        double t = 1.0;
+        double ft = fx;
+        for (int halving = 0; halving < 40; ++halving, t *= 0.5) {
+            for (std::size_t i = 0; i < n; ++i) {
+                trial[i] = x[i];
+            }
+            for (std::size_t a = 0; a < m; ++a) {
+                const std::size_t i = free[a];
+                trial[i] = std::clamp(x[i] + t * step[a], lower[i], upper[i]);
+            }
+            double slope = 0.0;
+            for (std::size_t i = 0; i < n; ++i) {
+                slope += g[i] * (trial[i] - x[i]);
+            }
+            if (trial == x) {
+                break;
+            }
+            ft = f(trial.data(), gt.data());
+            ++out.evaluations;
+            if (std::isfinite(ft) && allFinite(gt) && ft <= fx + 1e-4 * std::min(slope, 0.0) && ft <= fx) {
+                accepted = true;
+                break;
+            }
+        }
+        if (!accepted) {
+            break;
+        }
+        const double gain = fx - ft;
+        x = trial;
+        g = gt;
+        fx = ft;
+        out.value = fx;
+        if (gain <= valueTolerance * (1.0 + std::fabs(fx))) {
+            out.converged = true;
+            ++out.iterations;
+            break;
+        }
+    }
+    return out;
+}
+
+} // namespace ferrule

@@ -1,0 +1,44 @@
+// A bounded local method for the last stretch of a fit: projected Newton steps on a box,
+// with the Hessian from differences of an analytic gradient, minimising.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "optim/objective.hpp"
+
+namespace ferrule {
+
+// Non-owning view of a callable double(const double *x, double *gradient): the value at x
+// and its gradient, both of the function to minimise.
+class GradientRef {
+public:
+    template <class F>
+    GradientRef(const F &f) // NOLINT: implicit on purpose
+        : target_(&f),
+          call_([](const void *t, const double *x, double *g) { return (*static_cast<const F *>(t))(x, g); }) {}
+
+    double operator()(const double *x, double *g) const { return call_(target_, x, g); }
+
+private:
+    const void *target_;
+    double (*call_)(const void *, const double *, double *);
+};
+
+struct PolishResult {
+    Vector params;                // the best point met, inside the box
+    double value = 0.0;           // the function there
+    std::int64_t evaluations = 0; // calls of the function with its gradient
+    int iterations = 0;           // Newton steps taken
+    bool converged = false;       // stopped by the gradient test, not by a failed step or the limit
+};
+
+// From start (clipped to [lower, upper]): each step fixes the coordinates held at a bound by
+// the gradient, solves (H + nu I) d = -g on the others (nu = 0 unless H is not positive
+// definite), and halves the projected step until the value falls by the Armijo rule. Stops
+// when the free gradient is below gradientTolerance or a step gains less than
+// valueTolerance, after maxIterations steps, or when no step helps. Deterministic.
+PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const Vector &upper, int maxIterations = 40,
+                         double gradientTolerance = 1e-7, double valueTolerance = 1e-11);
+
+} // namespace ferrule

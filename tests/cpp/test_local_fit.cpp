@@ -1,0 +1,108 @@
+// The analytic gradient of the censored likelihood, the projected Newton polish and the
+// thorough fit built on them.
+#include <array>
+#include <cmath>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/likelihood_gradient.hpp"
+#include "optim/fit_series.hpp"
+#include "optim/local_polish.hpp"
+
+namespace ferrule::test {
+namespace {
+
+// A skewed positive series with ties and zeros, deterministic.
+std::vector<double> skewedSeries(std::size_t n) {
+    std::vector<double> x(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        const double v = std::exp(1.3 * std::sin(0.7 * static_cast<double>(i)) + 0.2 * std::cos(3.1 * i)) - 0.6;
+        x[i] = v > 0.0 ? std::round(v * 100.0) / 100.0 : 0.0;
+    }
+    return x;
+}
+
+struct Censor {
+    const char *name;
+    double left, right;
+};
+constexpr Censor kCensoring[] = {{"none", -1e300, 1e300}, {"left", 0.0, 1e300}, {"both", 0.0, 3.0}};
+
+// Central differences of the value against the analytic gradient, every search coordinate.
+template <class F> void expectGradientMatches(const std::array<double, F::kParams> &q0) {
+    const std::vector<double> data = skewedSeries(60);
+    for (const Censor &c : kCensoring) {
+        for (const bool prior : {false, true}) {
+            SCOPED_TRACE(std::string(F::key) + " censoring " + c.name + (prior ? " prior" : ""));
+            const PreparedSeries series(data, c.left, c.right);
+            const LikelihoodGradient<F> likelihood(series, prior);
+            std::array<double, F::kParams> g{}, scratch{};
+            const double value = likelihood(q0.data(), g.data());
+            ASSERT_TRUE(std::isfinite(value));
+            for (std::size_t j = 0; j < F::kParams; ++j) {
+                const double h = 1e-6 * std::max(1.0, std::fabs(q0[j]));
+                auto up = q0, down = q0;
+                up[j] += h;
+                down[j] -= h;
+                const double fd =
+                    (likelihood(up.data(), scratch.data()) - likelihood(down.data(), scratch.data())) / (2.0 * h);
+                EXPECT_NEAR(g[j], fd, 1e-5 * (1.0 + std::fabs(fd))) << "coordinate " << j;
+            }
+            // The same value as the public layer's likelihood, to rounding of the sums.
+            const CensoredLikelihood<F, AccurateNormalMass> fits(series, prior);
+            EXPECT_NEAR(value, fits.logLik(q0.data()), 1e-9 * std::fabs(value));
+        }
+    }
+}
+
+TEST(LikelihoodGradient, MatchesDifferencesForEveryFamilyCensoringAndPrior) {
+    expectGradientMatches<YeoJohnson>({0.4, 0.7, -0.3});
+    expectGradientMatches<YeoJohnson>({1e-5, 0.5, -0.2}); // the logarithm branch's neighbourhood
+    expectGradientMatches<LogSinh>({-0.5, -1.5, 0.3, -0.2});
+    expectGradientMatches<SinhAsinh>({0.45, 0.2, 0.3, 0.5});
+    expectGradientMatches<JonesPewsey>({0.55, -0.1, 0.4, 0.4});
+}
+
+// f = (x0 - 3)^2 + 10 (x1 - x0^2)^2 on [-2, 2] x [-1, 5]: the box holds x0 at 2, x1 at 4.
+TEST(LocalPolish, ReachesConstrainedAndFreeMinima) {
+    const auto rosenbrock = [](const double *x, double *g) {
+        const double a = x[0] - 3.0, b = x[1] - x[0] * x[0];
+        g[0] = 2.0 * a - 40.0 * b * x[0];
+        g[1] = 20.0 * b;
+        return a * a + 10.0 * b * b;
+    };
+    PolishResult boxed = localPolish(rosenbrock, {-1.2, 1.0}, {-2.0, -1.0}, {2.0, 5.0});
+    EXPECT_NEAR(boxed.params[0], 2.0, 1e-9);
+    EXPECT_NEAR(boxed.params[1], 4.0, 1e-6);
+    EXPECT_TRUE(boxed.converged);
+    PolishResult free = localPolish(rosenbrock, {-1.2, 1.0}, {-10.0, -10.0}, {10.0, 20.0});
+    EXPECT_NEAR(free.params[0], 3.0, 1e-6);
+    EXPECT_NEAR(free.params[1], 9.0, 1e-5);
+    EXPECT_LT(free.evaluations, 200);
+}
+
+// The thorough fit is never worse than the single run it starts from, and repeats exactly.
+TEST(ThoroughFit, NeverWorseThanOneRunAndRepeatable) {
+    const std::vector<double> data = skewedSeries(40);
+    for (const Method method : {Method::NelderMead, Method::ShuffledComplexEvolution}) {
+        FitSettings settings;
+        settings.method = method;
+        settings.left = 0.0;
+        settings.seed = 6;
+        CollectingSink sink;
+        const FitReport single = fitSeries<LogSinh, AccurateNormalMass>(data, settings, sink);
+        settings.thorough = true;
+        const FitReport first = fitSeries<LogSinh, AccurateNormalMass>(data, settings, sink);
+        const FitReport again = fitSeries<LogSinh, AccurateNormalMass>(data, settings, sink);
+        const PreparedSeries series(data, 0.0, std::numeric_limits<double>::infinity());
+        const CensoredLikelihood<LogSinh, AccurateNormalMass> likelihood(series, false);
+        EXPECT_GE(likelihood.logLik(first.result.params.data()), likelihood.logLik(single.result.params.data()));
+        EXPECT_EQ(first.result.params, again.result.params);
+        EXPECT_GE(first.strategy.runs, 2);
+        EXPECT_GT(first.strategy.polishEvaluations, 0);
+    }
+}
+
+} // namespace
+} // namespace ferrule::test

@@ -1,0 +1,88 @@
+"""Default fits reach the optimum: restarts, independent runs and the analytic polish."""
+
+import math
+import re
+
+import numpy as np
+import pytest
+from cli_support import run_ferrule
+
+import ferrule
+
+scipy_stats = pytest.importorskip("scipy.stats")
+
+
+def seattle():
+    from importlib import resources
+
+    text = resources.files("ferrule").joinpath("data", "seattle_precipitation.csv").read_text()
+    return np.array([float(line.split(",")[1]) for line in text.splitlines()[1:]])
+
+
+def nile():
+    datasets = pytest.importorskip("statsmodels.datasets")
+    return datasets.nile.load_pandas().data["volume"].to_numpy(float)
+
+
+def test_yeo_johnson_without_rescaling_reaches_the_scipy_optimum():
+    # Nelder-Mead alone ends at lambda = -0.485 on the Nile's annual flows at scale 1.
+    x = nile()
+    fit = ferrule.fit(x, scale=1.0)
+    assert fit.params["lambda"] == pytest.approx(scipy_stats.yeojohnson_normmax(x), abs=2e-3)
+    assert fit.loglik > ferrule.fit(x, scale=1.0, fast=True).loglik + 100
+
+
+@pytest.mark.parametrize("seed", [6, 2894933353])
+def test_log_sinh_escapes_the_linear_limit_on_the_bundled_series(seed):
+    # One run of shuffled complex evolution ends at lambda ~ e^10 with log-lik -2934.62.
+    fit = ferrule.fit(seattle(), "log_sinh", left=0.0, seed=seed)
+    assert fit.loglik > -2815.8
+    assert fit.params["lambda"] < 1e3
+    assert fit.runs >= 2 and fit.polish_evaluations > 0
+
+
+@pytest.mark.parametrize(
+    ("family", "method"),
+    [("yeo_johnson", "nelder-mead"), ("log_sinh", "nelder-mead"), ("jones_pewsey", "nelder-mead"),
+     ("sinh_asinh", "sce"), ("yeo_johnson", "de")],
+)  # fmt: skip
+def test_default_fit_is_never_worse_than_one_run_and_repeats(family, method):
+    x = seattle()[::3]
+    one = ferrule.fit(x, family, method=method, left=0.0, seed=11, scale=0.1, fast=True)
+    fit = ferrule.fit(x, family, method=method, left=0.0, seed=11, scale=0.1)
+    assert fit.loglik >= one.loglik - 1e-9
+    assert (one.runs, one.polish_evaluations) == (1, 0)
+    again = ferrule.fit(x, family, method=method, left=0.0, seed=fit.seed, scale=0.1)
+    np.testing.assert_array_equal(again.search, fit.search)
+    assert fit.evaluations > fit.polish_evaluations > 0
+
+
+@pytest.mark.parametrize(
+    ("data", "left"),
+    [(seattle(), 0.0), (np.random.default_rng(7).lognormal(3.0, 1.0, 300), -math.inf)],
+)
+def test_auto_scale_is_never_worse_than_scale_one(data, left):
+    auto = ferrule.fit(data, left=left, seed=1)
+    unit = ferrule.fit(data, left=left, seed=1, scale=1.0)
+    assert auto.loglik >= unit.loglik - 1e-9
+    assert auto.scale in (1.0, ferrule.fit(data, left=left, seed=1, fast=True).scale)
+
+
+def test_command_line_verdict_does_not_depend_on_the_seed():
+    verdicts = set()
+    for seed in (6, 2894933353, 1):
+        result = run_ferrule("fit", "--seed", seed)
+        assert result.returncode == 0, result.stderr
+        verdicts.add(re.search(r"Lowest AIC: .*", result.stdout).group(0))
+    assert len(verdicts) == 1
+
+
+def test_grid_cells_get_the_thorough_fit_on_any_thread_count():
+    weekly = seattle()[: 52 * 7 * 4].reshape(4, 52, 7).sum(axis=2)
+    one = ferrule.fit_grid(weekly, "log_sinh", left=0.0, seed=3, n_jobs=1)
+    two = ferrule.fit_grid(weekly, "log_sinh", left=0.0, seed=3, n_jobs=2)
+    fast = ferrule.fit_grid(weekly, "log_sinh", left=0.0, seed=3, n_jobs=2, fast=True)
+    np.testing.assert_array_equal(one.search, two.search)
+    assert (one.loglik >= fast.loglik - 1e-9).all() and (one.evaluations > fast.evaluations).all()
+    cell = ferrule.fit(weekly[2], "log_sinh", left=0.0, seed=int(one.seed[2]))
+    assert (cell.loglik, cell.scale) == (one.loglik[2], one.scale[2])
