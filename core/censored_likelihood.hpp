@@ -10,10 +10,13 @@
 // refuses p. The scores zL, zR are the family's (F::thresholdScore): (tL - mu)/sigma when
 // T(x) is modelled as normal, T((L - mu)/sigma) when the raw value is (Jones-Pewsey). The
 // policy Mass (likelihood_policy.hpp) decides how Phi and its logarithm are evaluated, and
-// through Mass::Evaluation how the terms are computed and in which order they are added:
-// the exact layer one scalar term at a time and value by value in index order, the public
-// layer with vector kernels and pairwise (core/pairwise_sum.hpp). The sum is held in doubles,
-// so one -inf term makes it -inf and one NaN term NaN.
+// whether the normal is renormalised to the transform's range (every uncensored term then
+// has log M subtracted, M the normal's mass inside the range, and the censored masses are
+// those inside the range over M); and through Mass::Evaluation how the terms are computed
+// and in which order they are added: the exact layer one scalar term at a time and value by
+// value in index order, the public layer with vector kernels and pairwise
+// (core/pairwise_sum.hpp). The sum is held in doubles, so one -inf term makes it -inf and
+// one NaN term NaN.
 //
 // Speed without changing a bit: a term depends only on the value (and p), so each distinct
 // value's term is computed once per evaluation and the sum then adds the terms in the order
@@ -22,8 +25,10 @@
 #pragma once
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <numeric>
 #include <utility>
 #include <vector>
@@ -82,13 +87,30 @@ template <class F, class Mass> struct ValueTerm {
     typename F::Params p;
     typename F::Terms terms; // the parts of an uncensored term fixed by p
     double left, right, tL, tR;
-    double below, above; // the censored terms, the same for every value on their side
+    CensoredMasses masses; // the censored terms, the same for every value on their side
 
     ValueTerm(const typename F::Params &params, double leftThreshold, double rightThreshold)
         : p(params), terms(F::terms(params)), left(leftThreshold), right(rightThreshold),
           tL(F::forward(leftThreshold, params)), tR(F::forward(rightThreshold, params)),
-          below(Mass::logBelow(F::thresholdScore(leftThreshold, tL, params))),
-          above(Mass::logAbove(F::thresholdScore(rightThreshold, tR, params))) {}
+          masses(massesAt(params, leftThreshold, rightThreshold, tL, tR)) {}
+
+    // Where an end of the line stands in the model: the score of T(+-inf), or +-inf where T
+    // is undefined there (log-sinh below its domain, whose transform tends to -inf).
+    static double rangeScore(double end, const typename F::Params &params) {
+        const double t = F::forward(end, params);
+        return F::thresholdScore(end, std::isnan(t) ? end : t, params);
+    }
+
+    static CensoredMasses massesAt(const typename F::Params &params, double left, double right, double tL, double tR) {
+        const double zL = F::thresholdScore(left, tL, params);
+        const double zR = F::thresholdScore(right, tR, params);
+        if constexpr (Mass::kWithinRange) {
+            const double inf = std::numeric_limits<double>::infinity();
+            return Mass::masses(rangeScore(-inf, params), zL, zR, rangeScore(inf, params));
+        } else {
+            return Mass::masses(zL, zR);
+        }
+    }
 
     Censoring side(double x) const { return classify(x, F::forward(x, p), left, right, tL, tR); }
 
@@ -98,11 +120,11 @@ template <class F, class Mass> struct ValueTerm {
         const double y = F::forward(x, p);
         switch (classify(x, y, left, right, tL, tR)) {
         case Censoring::None:
-            return F::uncensoredTerm(y, x, terms);
+            return F::uncensoredTerm(y, x, terms) - masses.logInside; // x - 0.0 is x, bit for bit
         case Censoring::Left:
-            return below;
+            return masses.below;
         default:
-            return above;
+            return masses.above;
         }
     }
 

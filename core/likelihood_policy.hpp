@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "core/normal.hpp"
@@ -13,6 +14,36 @@
 #include "core/standard_normal.hpp"
 
 namespace ferrule {
+
+// What the censored terms of one parameter point are: the log masses below the left and
+// above the right threshold, and the log mass the model has inside the transform's range,
+// which every uncensored term has subtracted.
+struct CensoredMasses {
+    double below;
+    double above;
+    double logInside;
+};
+
+// log(Phi(b) - Phi(a)) for a <= b, without cancellation: the difference is taken in the
+// tail that holds the interval (lower tails where b <= 0, upper ones where a >= 0), else
+// as 1 minus the two tails. -inf for an empty interval, NaN for a NaN bound.
+inline double logNormalMassBetween(double a, double b) {
+    if (std::isnan(a) || std::isnan(b)) {
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    if (!(a < b)) {
+        return -std::numeric_limits<double>::infinity();
+    }
+    if (b <= 0.0) {
+        const double upper = standardNormalLogCdf(b);
+        return upper + std::log1p(-std::exp(standardNormalLogCdf(a) - upper));
+    }
+    if (a >= 0.0) {
+        const double upper = standardNormalLogCdf(-a);
+        return upper + std::log1p(-std::exp(standardNormalLogCdf(-b) - upper));
+    }
+    return std::log1p(-(standardNormalCdf(a) + standardNormalCdf(-b)));
+}
 
 // One scalar term per distinct value (ValueTerm::term), and a running sum value by value
 // in index order.
@@ -32,22 +63,34 @@ struct ScalarEvaluation {
     }
 };
 
-// The exact layer: log Phi(z) and log(1 - Phi(z)) with the short approximation of
-// normalCdf, logarithms taken directly. Deep tails round to a mass of 0 (log -inf) and
-// moderately deep ones carry the approximation's absolute error of about 1e-7.
+// The exact layer: log Phi(zL) and log(1 - Phi(zR)) with the short approximation of
+// normalCdf, logarithms taken directly, and the normal as it is, whatever mass lies beyond
+// the transform's range. Deep tails round to a mass of 0 (log -inf) and moderately deep
+// ones carry the approximation's absolute error of about 1e-7.
 struct ExactNormalMass {
     using Evaluation = ScalarEvaluation;
-    static double logBelow(double z) { return std::log(normalCdf(z)); }
-    static double logAbove(double z) { return std::log(1.0 - normalCdf(z)); }
+    static constexpr bool kWithinRange = false;
+    static CensoredMasses masses(double zL, double zR) {
+        return {std::log(normalCdf(zL)), std::log(1.0 - normalCdf(zR)), 0.0};
+    }
 };
 
-// The public layer: log Phi to full precision in both tails (1 - Phi(z) = Phi(-z)), so the
-// likelihood of a fit is the sum of the log-probabilities its distribution reports; the
-// terms by the vector kernels and the sum pairwise (VectorEvaluation).
+// The public layer: a proper distribution in data units. Where the transform's range is
+// bounded (Yeo-Johnson with lambda < 0 or > 2), the normal is renormalised to the scores
+// (zBottom, zTop) the range reaches, so no mass lies beyond what the inverse can map
+// back; every mass is log Phi to full precision in both tails. A fit's likelihood is then
+// the sum of the log-probabilities its distribution reports; the terms by the vector
+// kernels and the sum pairwise (VectorEvaluation).
 struct AccurateNormalMass {
     using Evaluation = VectorEvaluation;
-    static double logBelow(double z) { return standardNormalLogCdf(z); }
-    static double logAbove(double z) { return standardNormalLogCdf(-z); }
+    static constexpr bool kWithinRange = true;
+    static CensoredMasses masses(double zBottom, double zL, double zR, double zTop) {
+        // A negative sigma (outside the model, reachable by the unbounded simplex) turns the
+        // range around; its mass is that between the two scores all the same.
+        const double inside =
+            zBottom <= zTop ? logNormalMassBetween(zBottom, zTop) : logNormalMassBetween(zTop, zBottom);
+        return {logNormalMassBetween(zBottom, zL) - inside, logNormalMassBetween(zR, zTop) - inside, inside};
+    }
 };
 
 } // namespace ferrule

@@ -65,14 +65,22 @@ struct VectorEvaluation {
         simd::activeKernels().forward[familyIndex<F>()](t.data(), thresholds, mapped, 2);
         tp.tL = mapped[0];
         tp.tR = mapped[1];
-        tp.below = at.below;
-        tp.above = at.above;
+        tp.below = at.masses.below;
+        tp.above = at.masses.above;
         return tp;
     }
 
     // out[d] = the term of distinct[d] at the point `at` (a ValueTerm).
     template <class F, class At>
     static void terms(const At &at, const std::vector<double> &distinct, std::vector<double> &out) {
+        if (at.masses.logInside != 0.0) {
+            // A normal renormalised to a bounded range (Yeo-Johnson with lambda < 0 or > 2):
+            // the scalar terms, which take log M off each uncensored term.
+            for (std::size_t d = 0; d < distinct.size(); ++d) {
+                out[d] = at.term(distinct[d]);
+            }
+            return;
+        }
         const simd::TermPoint tp = point<F>(at);
         const simd::TermMap map = simd::activeKernels().terms[familyIndex<F>()];
         const std::size_t n = distinct.size();

@@ -212,15 +212,20 @@ class Fit:
         """
         return like(x, self._model.to_normal(x))
 
-    def from_normal(self, z: npt.ArrayLike) -> Values:
+    def from_normal(self, z: npt.ArrayLike, *, censor: bool = True) -> Values:
         """Data values of standard normal scores: the inverse of :meth:`to_normal`.
 
-        Scores beyond the range of a bounded transformation give NaN.
+        ``from_normal(z) == ppf(Phi(z))``: every finite score within double precision of
+        a probability below 1 has a finite value.
 
         Parameters
         ----------
         z : array_like
             Standard normal scores.
+        censor : bool, default True
+            Values in a censored region map to its threshold, as the data were recorded
+            (a score below ``to_normal(left)`` gives `left`); False gives the continuous
+            model's values beyond the thresholds too.
 
         Returns
         -------
@@ -234,7 +239,7 @@ class Fit:
         >>> bool(np.allclose(fit.to_normal(fit.from_normal([-1.0, 0.0, 1.5])), [-1, 0, 1.5]))
         True
         """
-        return like(z, self._model.from_normal(z))
+        return like(z, self._model.from_normal(z, censor=censor))
 
     def cdf(self, x: npt.ArrayLike) -> Values:
         """Distribution function of the observed (clipped) variable.
@@ -358,7 +363,7 @@ class Fit:
         """
         return like(x, self._model.pdf(x))
 
-    def ppf(self, p: npt.ArrayLike) -> Values:
+    def ppf(self, p: npt.ArrayLike, *, censor: bool = True) -> Values:
         """Quantile function of the observed variable, the inverse of :meth:`cdf`.
 
         ``ppf(p)`` is `left` for ``p <= cdf(left)`` and `right` above ``cdf(right-)``;
@@ -368,6 +373,10 @@ class Fit:
         ----------
         p : array_like
             Probabilities.
+        censor : bool, default True
+            Values in a censored region map to its threshold, as the data were recorded
+            (``p <= cdf(left)`` gives `left`); False gives the continuous
+            model's values beyond the thresholds too.
 
         Returns
         -------
@@ -382,7 +391,7 @@ class Fit:
         >>> bool(median < q99)
         True
         """
-        return like(p, self._model.ppf(p))
+        return like(p, self._model.ppf(p, censor=censor))
 
     def sample(
         self, size: int | tuple[int, ...], rng: np.random.Generator | int | None = None

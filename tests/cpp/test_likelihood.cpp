@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "core/censoring.hpp"
+#include "core/likelihood_policy.hpp"
 #include "test_support.hpp"
 
 namespace ferrule::test {
@@ -52,6 +53,23 @@ TEST(NormalCdf, StaysWithinApproximationErrorOfExactPhi) {
     for (const auto &c : cases) {
         EXPECT_NEAR(normalCdf(c.z), c.phi, 1e-7) << "z = " << c.z;
     }
+}
+
+// log(Phi(b) - Phi(a)) in each tail and across the centre. References: SciPy,
+// log_ndtr(b) + log1p(-exp(log_ndtr(a) - log_ndtr(b))) in the lower tail (mirrored in the
+// upper), log(ndtr(b) - ndtr(a)) across the centre.
+TEST(NormalMassBetween, KeepsPrecisionInBothTails) {
+    const struct {
+        double a, b, logMass;
+    } cases[] = {{-1.0, 1.0, -0.38171514630212616},  {5.0, 6.0, -15.068446096529454},
+                 {-40.0, -39.0, -765.0831565643776}, {-0.5, 30.0, -0.36894641528865635},
+                 {-kInf, 0.0, std::log(0.5)},        {0.0, kInf, std::log(0.5)}};
+    for (const auto &c : cases) {
+        EXPECT_NEAR(logNormalMassBetween(c.a, c.b), c.logMass, 1e-13 * std::fabs(c.logMass)) << c.a << ", " << c.b;
+    }
+    EXPECT_EQ(logNormalMassBetween(2.0, 2.0), -kInf);
+    EXPECT_EQ(logNormalMassBetween(3.0, 2.0), -kInf);
+    EXPECT_TRUE(std::isnan(logNormalMassBetween(kNaN, 2.0)));
 }
 
 // Closed form: -1/2 log(2 pi * 4) - 1/8 = -1.737085713764618 (Python math.log).

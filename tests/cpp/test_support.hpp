@@ -80,8 +80,9 @@ template <class T> double censoredLogDensity(const T &, const Vector &p, double 
     if (tL < y && y < tR) {
         return F::uncensoredTerm(y, x, F::terms(P));
     }
-    return y <= tL ? ExactNormalMass::logBelow(F::thresholdScore(F::inverse(tL, P), tL, P))
-                   : ExactNormalMass::logAbove(F::thresholdScore(F::inverse(tR, P), tR, P));
+    const CensoredMasses masses = ExactNormalMass::masses(F::thresholdScore(F::inverse(tL, P), tL, P),
+                                                          F::thresholdScore(F::inverse(tR, P), tR, P));
+    return y <= tL ? masses.below : masses.above;
 }
 
 // The log Jacobian of the same term; 0 for a censored value.

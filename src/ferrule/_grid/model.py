@@ -33,13 +33,14 @@ def apply_cells(
     family: str,
     params: Mapping[str, npt.ArrayLike],
     rows: npt.ArrayLike,
+    **options: bool,
 ) -> Array:
     """`what` of every cell on its row of values.
 
     `params` holds per-cell arrays (all of one shape S) of the fields named by
     :func:`model_fields`;
     `rows` has shape S + (m,) (S broadcast with the parameters' shape). Returns an array
-    of that shape."""
+    of that shape. `options` go to the map (``censor`` of from_normal and ppf)."""
     if what not in MAPS:
         raise ValueError(f"unknown map {what!r}: one of {MAPS}")
     info = family_info(family)
@@ -58,5 +59,5 @@ def apply_cells(
                                                    "left", "right")),
             info.models_raw_value,
         )  # fmt: skip
-        out[i] = getattr(model, what)(flat[i])
+        out[i] = getattr(model, what)(flat[i], **options)
     return out.reshape(values.shape)

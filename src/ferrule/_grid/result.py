@@ -235,7 +235,7 @@ class GridFit:
         """
         return self._apply("to_normal", values, axis)
 
-    def from_normal(self, z: npt.ArrayLike, *, axis: int | None = None) -> Any:
+    def from_normal(self, z: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Data values of standard normal scores, the inverse of :meth:`to_normal`.
 
         Parameters
@@ -244,6 +244,9 @@ class GridFit:
             Scores, shaped as the `values` of :meth:`to_normal`.
         axis : int, optional
             The series axis of `z`; default the axis the grid was fitted along.
+        censor : bool, default True
+            Values in a censored region map to its threshold, as the data were recorded;
+            False gives the continuous model's values beyond the thresholds too.
 
         Returns
         -------
@@ -259,7 +262,7 @@ class GridFit:
         >>> bool(np.allclose(grid.from_normal(grid.to_normal(values)), values))
         True
         """
-        return self._apply("from_normal", z, axis)
+        return self._apply("from_normal", z, axis, censor=censor)
 
     def cdf(self, values: npt.ArrayLike, *, axis: int | None = None) -> Any:
         """Each cell's distribution function of the observed (clipped) variable.
@@ -288,7 +291,7 @@ class GridFit:
         """
         return self._apply("cdf", values, axis)
 
-    def ppf(self, p: npt.ArrayLike, *, axis: int | None = None) -> Any:
+    def ppf(self, p: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Each cell's quantile function, the inverse of :meth:`cdf`.
 
         Parameters
@@ -297,6 +300,9 @@ class GridFit:
             Probabilities, shaped as the `values` of :meth:`to_normal`.
         axis : int, optional
             The series axis of `p`; default the axis the grid was fitted along.
+        censor : bool, default True
+            Values in a censored region map to its threshold, as the data were recorded;
+            False gives the continuous model's values beyond the thresholds too.
 
         Returns
         -------
@@ -312,12 +318,13 @@ class GridFit:
         >>> grid.ppf(0.99).shape  # the 99th percentile of each cell
         (2, 3)
         """
-        return self._apply("ppf", p, axis)
+        return self._apply("ppf", p, axis, censor=censor)
 
-    def _apply(self, what: str, values: npt.ArrayLike, axis: int | None) -> Any:
-        return like(values, self._applied(what, values, self.axis if axis is None else axis))
+    def _apply(self, what: str, values: npt.ArrayLike, axis: int | None, **options: Any) -> Any:
+        axis = self.axis if axis is None else axis
+        return like(values, self._applied(what, values, axis, **options))
 
-    def _applied(self, what: str, values: npt.ArrayLike, axis: int) -> np.ndarray:
+    def _applied(self, what: str, values: npt.ArrayLike, axis: int, **options: Any) -> np.ndarray:
         array = np.asarray(unwrap_pandas(values), dtype=np.float64)
         columns = {name: self.params[name] if name in self.params else getattr(self, name)
                    for name in model_fields(self.family)}  # fmt: skip
@@ -327,14 +334,14 @@ class GridFit:
             if rows.shape[:-1] != self.shape:
                 raise ValueError(f"values of shape {array.shape} do not hold the cell shape "
                                  f"{self.shape} besides axis {axis}")  # fmt: skip
-            return np.moveaxis(apply_cells(what, self.family, columns, rows), -1, axis)
+            return np.moveaxis(apply_cells(what, self.family, columns, rows, **options), -1, axis)
         series_axis(axis, (*self.shape, 1))  # unused for one value per cell, but not wrong
         try:
             rows = np.broadcast_to(array, self.shape)[..., np.newaxis]
         except ValueError:
             raise ValueError(f"values of shape {array.shape} fit neither the cell shape "
                              f"{self.shape} nor it with a series axis") from None  # fmt: skip
-        return apply_cells(what, self.family, columns, rows)[..., 0]
+        return apply_cells(what, self.family, columns, rows, **options)[..., 0]
 
     # ---- saving and loading -------------------------------------------------------------
     def to_dict(self) -> dict[str, Any]:

@@ -155,10 +155,10 @@ def fit(
     )  # fmt: skip
 
 
-def _map(what: str, params: Any, da: Any, dim: str) -> Any:
+def _map(what: str, params: Any, da: Any, dim: str, **options: bool) -> Any:
     from ferrule.xarray._apply import apply_dataarray
 
-    return apply_dataarray(what, params, da, dim)
+    return apply_dataarray(what, params, da, dim, **options)
 
 
 def transform(params: Any, da: Any, dim: str = "time") -> Any:
@@ -205,7 +205,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
     return _map("to_normal", params, da, dim)
 
 
-def inverse(params: Any, z: Any, dim: str = "time") -> Any:
+def inverse(params: Any, z: Any, dim: str = "time", *, censor: bool = True) -> Any:
     """Data values of standard normal scores, the inverse of :func:`transform`.
 
     Parameters
@@ -216,6 +216,9 @@ def inverse(params: Any, z: Any, dim: str = "time") -> Any:
         Standard normal scores, laid out as the data of :func:`transform`.
     dim : str, default "time"
         The series dimension of `z`.
+    censor : bool, default True
+        Values in a censored region map to its threshold, as the data were recorded;
+        False gives the continuous model's values beyond the thresholds too.
 
     Returns
     -------
@@ -235,7 +238,7 @@ def inverse(params: Any, z: Any, dim: str = "time") -> Any:
     >>> bool(np.allclose(back, da))
     True
     """
-    return _map("from_normal", params, z, dim)
+    return _map("from_normal", params, z, dim, censor=censor)
 
 
 def cdf(params: Any, da: Any, dim: str = "time") -> Any:
@@ -269,7 +272,7 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     return _map("cdf", params, da, dim)
 
 
-def ppf(params: Any, p: Any, dim: str = "time") -> Any:
+def ppf(params: Any, p: Any, dim: str = "time", *, censor: bool = True) -> Any:
     """Each cell's (and group's) fitted quantiles of the probabilities in `p`.
 
     Parameters
@@ -281,6 +284,9 @@ def ppf(params: Any, p: Any, dim: str = "time") -> Any:
         dimensions, the same probabilities for every cell.
     dim : str, default "time"
         The series dimension of `p`.
+    censor : bool, default True
+        Values in a censored region map to its threshold, as the data were recorded;
+        False gives the continuous model's values beyond the thresholds too.
 
     Returns
     -------
@@ -299,7 +305,7 @@ def ppf(params: Any, p: Any, dim: str = "time") -> Any:
     >>> q.sizes["station"], q.sizes["time"]
     (3, 2)
     """
-    return _map("ppf", params, p, dim)
+    return _map("ppf", params, p, dim, censor=censor)
 
 
 def standardized_index_params(

@@ -27,7 +27,7 @@ _TITLES = {
 }
 
 
-def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
+def apply_dataarray(what: str, params: Any, da: Any, dim: str, **options: bool) -> Any:
     xr = require_xarray()
     fit_settings(params)  # refuses any other Dataset
     if not isinstance(da, xr.DataArray):
@@ -43,9 +43,9 @@ def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
     models = at_cells(params[list(model_fields(family))], da, "the parameters hold no fit")
     groupby = params.attrs.get(PREFIX + "groupby", "")
     if not groupby:
-        out = _apply(what, family, models, da, dim)
+        out = _apply(what, family, models, da, dim, options)
     else:
-        out = _apply_groups(what, family, models, da, dim, groupby)
+        out = _apply_groups(what, family, models, da, dim, groupby, options)
     out = out.transpose(*da.dims, ...)
     out.name = da.name
     if what in _DATA_UNITS:
@@ -55,7 +55,9 @@ def apply_dataarray(what: str, params: Any, da: Any, dim: str) -> Any:
     return out
 
 
-def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupby: str) -> Any:
+def _apply_groups(
+    what: str, family: str, params: Any, da: Any, dim: str, groupby: str, options: dict[str, bool]
+) -> Any:
     xr = require_xarray()
     from ferrule.xarray._fit import group_positions
 
@@ -67,19 +69,21 @@ def _apply_groups(what: str, family: str, params: Any, da: Any, dim: str, groupb
         if key not in known:
             raise ValueError(f"the parameters hold no fit for {group_dim} {key!r}")
         part = params.sel({group_dim: label}, drop=True)
-        pieces.append(_apply(what, family, part, da.isel({dim: positions}), dim))
+        pieces.append(_apply(what, family, part, da.isel({dim: positions}), dim, options))
         order.append(positions)
     unlabelled = np.setdiff1d(np.arange(da.sizes[dim]), np.concatenate(order))
     if unlabelled.size:
         # A value without a group label has no model: NaN, shaped like the others.
         part = params.isel({group_dim: 0}, drop=True)
-        pieces.append(_apply(what, family, part, da.isel({dim: unlabelled}), dim).where(False))
+        pieces.append(
+            _apply(what, family, part, da.isel({dim: unlabelled}), dim, options).where(False)
+        )
         order.append(unlabelled)
     joined = xr.concat(pieces, dim=dim, coords="minimal", compat="override")
     return joined.isel({dim: np.argsort(np.concatenate(order), kind="stable")})
 
 
-def _apply(what: str, family: str, params: Any, da: Any, dim: str) -> Any:
+def _apply(what: str, family: str, params: Any, da: Any, dim: str, options: dict[str, bool]) -> Any:
     xr = require_xarray()
     if da.chunks is not None:
         da = da.chunk({dim: -1})
@@ -91,16 +95,21 @@ def _apply(what: str, family: str, params: Any, da: Any, dim: str) -> Any:
         dask="parallelized",
         keep_attrs=False,
         output_dtypes=[np.float64],
-        kwargs={"what": what, "family": family, "names": names},
+        kwargs={"what": what, "family": family, "names": names, "options": options},
     )  # fmt: skip
 
 
 def apply_block(
-    values: np.ndarray, *params: np.ndarray, what: str, family: str, names: tuple[str, ...]
+    values: np.ndarray,
+    *params: np.ndarray,
+    what: str,
+    family: str,
+    names: tuple[str, ...],
+    options: dict[str, bool] | None = None,
 ) -> np.ndarray:
     """One block: the cells' series along the last axis, their parameters besides (checked
     here, where their values are at hand, also when they are computed by dask)."""
     fields = dict(zip(names, params, strict=True))
     transformation = {name: fields[name] for name in family_names(_WHAT, family)}
     check_model(_WHAT, family, transformation, fields)
-    return apply_cells(what, family, fields, values)
+    return apply_cells(what, family, fields, values, **(options or {}))
