@@ -266,7 +266,10 @@ def _fit_one(
     if s.other_scale is None:
         return fitted
     unit_settings = replace(s, scale=s.other_scale, other_scale=None)
-    unit = _fit_at_scale(info, method, series, unit_settings, on_progress)
+    # The second scale's count goes on from the first's, so that progress only grows.
+    done = fitted[0].evaluations
+    later = None if on_progress is None else lambda n: on_progress(done + n)
+    unit = _fit_at_scale(info, method, series, unit_settings, later)
     return unit if _higher(unit[0].loglik, fitted[0].loglik) else fitted
 
 

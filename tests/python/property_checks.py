@@ -121,10 +121,11 @@ def is_uncensored(y, x, left, right, t_left, t_right):
     return t_left < y < t_right or (left < x < right and math.isfinite(y))
 
 
-def censored_term(name, natural, y, t_left, t_right, uncensored):
-    """The censored log-likelihood term of a censored value: log Phi((tL - mu)/sigma) when
-    y is at or below the left transformed threshold, otherwise log(1 - Phi((tR - mu)/sigma)).
-    None for an uncensored value."""
+def censored_term(name, natural, y, t_left, t_right, uncensored, left, right):
+    """The censored log-likelihood term of a censored value: log Phi(zL) when y is at or
+    below the left transformed threshold, otherwise log(1 - Phi(zR)). The scores are
+    (tL - mu)/sigma and (tR - mu)/sigma, except for Jones-Pewsey, whose own model puts
+    Phi(T((L - mu)/sigma)) below L. None for an uncensored value."""
     mu, sigma = natural[-2], natural[-1]
     if name.startswith("PyLogSinh"):
         eps = natural[1]
@@ -132,6 +133,15 @@ def censored_term(name, natural, y, t_left, t_right, uncensored):
             return LOG_SINH_PENALTY
     if uncensored:
         return None
+    if name == "PyJPT":
+        delta, eps = natural[0], natural[1]
+        with np.errstate(all="ignore"):  # sinh overflows to inf as the C library's does
+            z_left, z_right = (
+                float(np.sinh(np.float64(delta) * np.arcsinh(div(t - mu, sigma)) + eps))
+                for t in (left, right)
+            )
+    else:
+        z_left, z_right = div(t_left - mu, sigma), div(t_right - mu, sigma)
     if y <= t_left:
-        return log(ref.normal_cdf(div(t_left - mu, sigma)))
-    return log(1 - ref.normal_cdf(div(t_right - mu, sigma)))
+        return log(ref.normal_cdf(z_left))
+    return log(1 - ref.normal_cdf(z_right))

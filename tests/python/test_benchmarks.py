@@ -157,7 +157,7 @@ def test_peer_likelihood_is_the_library_likelihood(suite_modules, q, extra):
 def test_peer_maps_are_the_fits_maps_on_both_branches(suite_modules):
     from _transform_map import fitted, peers
 
-    fit = fitted(0.1)
+    fit = fitted(1.0)
     peer = peers(fit)
     x = np.linspace(-30.0, 300.0, 1201)
     z = np.linspace(-6.0, 6.0, 1201)

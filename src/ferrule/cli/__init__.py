@@ -106,6 +106,7 @@ def _fit(args) -> int:
         seed=args.seed if args.seed is not None else _fresh_seed(),
         max_converge=args.max_converge,
         max_eval=args.max_eval,
+        fast=args.fast,
     )
 
     # Named families are fitted in the order given, each once; by default every one.

@@ -72,6 +72,7 @@ class FitSettings:
     seed: int  # of the stochastic optimisers; every family is fitted with it
     max_converge: int = 5
     max_eval: int = 100000
+    fast: bool = False  # one optimiser run instead of restarts and a polish
 
 
 class NotFitted(Exception):
@@ -118,7 +119,7 @@ def fit_family(family: Family, values: np.ndarray, settings: FitSettings) -> Fit
                 values, family.info.key, method=method, left=settings.left,
                 right=settings.right, scale=settings.scale, shift=settings.shift,
                 prior=settings.prior, seed=settings.seed, max_converge=settings.max_converge,
-                max_eval=settings.max_eval,
+                max_eval=settings.max_eval, fast=settings.fast,
             )  # fmt: skip
         except ValueError as err:
             # The library refuses the family for this series (log-sinh at left = -inf).

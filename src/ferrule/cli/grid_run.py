@@ -108,7 +108,7 @@ def fit_grid_command(args: argparse.Namespace) -> int:
                 left=args.left, right=args.right,
                 scale="auto" if args.scale is None else args.scale, shift=args.shift,
                 prior=args.prior, seed=args.seed, n_jobs=args.jobs, progress=args.progress,
-                max_converge=args.max_converge, max_eval=args.max_eval,
+                max_converge=args.max_converge, max_eval=args.max_eval, fast=args.fast,
             ))  # fmt: skip
         except (ValueError, TypeError) as err:
             raise CliError(in_option_words(err), USAGE) from None

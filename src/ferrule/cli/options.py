@@ -119,6 +119,12 @@ def add_optimiser_options(group: argparse._ArgumentGroup, *, seed_help: str) -> 
         help="sce: stop once more than N likelihood evaluations were made, checked after each "
         "shuffle (default: 100000)",
     )
+    group.add_argument(
+        "--fast",
+        action="store_true",
+        help="one run of the optimiser, no restarts or polish (default: restart and polish "
+        "until the optimum repeats)",
+    )
 
 
 def add_threshold_options(

@@ -249,6 +249,7 @@ def render_json(report: Report) -> str:
             "seed": settings.seed,
             "max_converge": settings.max_converge,
             "max_eval": settings.max_eval,
+            "fast": settings.fast,
         },
         "fits": fits,
         "not_fitted": [{"family": key, "reason": reason} for key, reason in report.not_fitted],

@@ -267,7 +267,9 @@ def test_log_methods_on_any_doubles(family, method, data):
         if not uncensored:
             pc.assert_same(got, 0.0, "censored Jacobian")
     else:
-        expected = pc.censored_term(family.name, natural, y, t_left, t_right, uncensored)
+        expected = pc.censored_term(
+            family.name, natural, y, t_left, t_right, uncensored, left, right
+        )
         if expected is not None:
             pc.assert_same(got, expected, "censored term")
         elif family.name != "PyJPT":

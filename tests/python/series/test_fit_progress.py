@@ -24,8 +24,8 @@ def test_a_callback_hears_growing_counts_and_changes_nothing():
     plain = ferrule.fit(x, "sinh_asinh", seed=3)
     assert {family for family, _ in heard} == {"sinh_asinh"}
     counts = [n for _, n in heard]
+    # Both candidate scales of scale="auto" report on one growing count.
     assert len(counts) > 10 and counts == sorted(set(counts))
-    assert counts[-1] <= fit.evaluations
     assert np.array_equal(fit.search, plain.search) and fit.loglik == plain.loglik
 
 
