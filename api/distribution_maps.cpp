@@ -92,7 +92,7 @@ struct RangeEnd {
 };
 
 class Distribution {
-  public:
+public:
     explicit Distribution(const DistributionModel &model)
         : m_(model), kernels_(simd::activeKernels()), family_(static_cast<int>(model.family)) {
         const FamilyInfo info = familyInfo(model.family);
@@ -162,7 +162,7 @@ class Distribution {
         }
     }
 
-  private:
+private:
     // The raw scores r of values u of the continuous variable; a: the arguments of T.
     void rawOfU(const double *u, std::size_t n, double *a, double *r) const {
         for (std::size_t i = 0; i < n; ++i) {
@@ -310,8 +310,8 @@ class Distribution {
             const double v = x[i];
             double value = -kInf;
             if (m_.left < v && v < m_.right) {
-                value = ((((-0.5 * r[i]) * r[i] - kHalfLogTwoPi) + jacobian[i] - logSigma_) + logScale_) -
-                        range_.logInside;
+                value =
+                    ((((-0.5 * r[i]) * r[i] - kHalfLogTwoPi) + jacobian[i] - logSigma_) + logScale_) - range_.logInside;
             }
             if (v == m_.left && leftMass) {
                 value = massBelow_;

@@ -38,12 +38,16 @@ def fields(fit):
 def test_every_map_repeats_on_any_thread_count_and_split(which, censor):
     rng = np.random.default_rng(3)
     values = rng.gamma(0.7, 30.0, 70_001) - 3.0
-    values[::997] = np.resize([1e300, -1e300, 0.0, np.nan, np.inf, -np.inf, 1e-300], values[::997].size)
+    values[::997] = np.resize(
+        [1e300, -1e300, 0.0, np.nan, np.inf, -np.inf, 1e-300], values[::997].size
+    )
     if which == "ppf":
         values = np.where(np.isfinite(values), rng.random(values.size), values)
     rain = np.maximum(rng.gamma(0.8, 4.0, 1500) - 1.0, 0.0)
     for fit in (lognormal_fit(1.0), ferrule.fit(rain, "yjt", left=0.0, seed=2)):
-        run = functools.partial(_core.distribution_map, "yeo_johnson", fields(fit), which, censor=censor)
+        run = functools.partial(
+            _core.distribution_map, "yeo_johnson", fields(fit), which, censor=censor
+        )
         one = run(values, n_threads=1)
         assert np.array_equal(one, run(values, n_threads=2), equal_nan=True)
         pieces = np.concatenate([run(p, n_threads=2) for p in np.array_split(values, 5)])
