@@ -48,7 +48,8 @@ struct YeoJohnsonLanes {
     static Pack logJacobian(Pack x, double lambda) {
         const Mask pos = x >= 0.0;
         const Pack base = select(pos, x + 1.0, 1.0 - x);
-        return (select(pos, splat(lambda), splat(2.0 - lambda)) - 1.0) * log(base);
+        const Pack power = select(pos, splat(lambda), splat(2.0 - lambda)) - 1.0;
+        return select(power == 0.0, splat(0.0), power * log(base)); // 0, also at an infinite base
     }
 
     // The transform y and the log Jacobian of an uncensored likelihood term together. The
