@@ -90,7 +90,8 @@ struct VectorEvaluation {
             map(tp, distinct.data() + from, out.data() + from, std::min(kPiece, n - from));
         };
         if (n >= kParallelFrom && omp_get_max_threads() > 1) {
-#pragma omp parallel for schedule(static)
+            // Pieces handed out one at a time: a thread that the system runs late takes fewer.
+#pragma omp parallel for schedule(dynamic, 1)
             for (long long k = 0; k < pieces; ++k) {
                 piece(k);
             }
