@@ -40,14 +40,15 @@ template <class L> void logJacobian2(const double *t, const double *x, double *o
 }
 
 // The likelihood term of each value: its censoring as classify() decides, the censored
-// terms as given, the uncensored one the normal log density of y plus the log Jacobian.
+// terms as given, the uncensored one the normal log density of y plus the log Jacobian,
+// less log M where the normal is renormalised to a bounded range (x - 0 is x, bit for bit).
 template <class L> void normalTerms(const TermPoint &at, const double *x, double *out, std::size_t n) {
     blocks(x, out, n, [&at](Pack v) {
         Pack jacobian;
         const Pack y = L::forwardAndJacobian(v, at.t0, at.t1, jacobian);
         const Sides side = classify(v, y, at.left, at.right, at.tL, at.tR);
         const Pack d = y - at.mu;
-        const Pack uncensored = jacobian + (at.normalConstant - d * d / at.twoVariance);
+        const Pack uncensored = (jacobian + (at.normalConstant - d * d / at.twoVariance)) - at.logInside;
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }
