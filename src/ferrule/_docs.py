@@ -14,6 +14,9 @@ PIECES = {
 censor : bool, default True
     Values in a censored region map to its threshold, as the data were recorded;
     False gives the continuous model's values beyond the thresholds too.""",
+    "fitted": """\
+params : xarray.Dataset
+    The result of :func:`fit` (or read back from its NetCDF file).""",
     # Three stations of gamma values along "time", for the examples of ferrule.xarray.
     "stations": """\
 >>> import numpy as np

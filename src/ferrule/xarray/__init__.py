@@ -174,8 +174,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit` (or read back from its NetCDF file).
+    %(fitted)s
     da : xarray.DataArray
         Data over the series dimension `dim` and cell dimensions of `params`: all of its
         cells or some (``da.sel(lat=slice(...))``), or one cell chosen with ``sel``. Each
@@ -211,8 +210,7 @@ def inverse(params: Any, z: Any, dim: str = "time", *, censor: bool = True) -> A
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit`.
+    %(fitted)s
     z : xarray.DataArray
         Standard normal scores, laid out as the data of :func:`transform`.
     dim : str, default "time"
@@ -242,8 +240,7 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit`.
+    %(fitted)s
     da : xarray.DataArray
         Data values, laid out as for :func:`transform`.
     dim : str, default "time"
@@ -270,8 +267,7 @@ def ppf(params: Any, p: Any, dim: str = "time", *, censor: bool = True) -> Any:
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit`.
+    %(fitted)s
     p : xarray.DataArray
         Probabilities, laid out as the data of :func:`transform`; without the cell
         dimensions, the same probabilities for every cell.
