@@ -36,9 +36,9 @@ def test_yeo_johnson_without_rescaling_reaches_the_scipy_optimum():
 def test_log_sinh_escapes_the_linear_limit_on_the_bundled_series(seed):
     # One run of shuffled complex evolution ends at lambda ~ e^10 with log-lik -2934.62.
     fit = ferrule.fit(seattle(), "log_sinh", left=0.0, seed=seed)
-    assert fit.loglik > -2815.8
+    assert fit.loglik == pytest.approx(-2815.70, abs=0.01)
     assert fit.params["lambda"] < 1e3
-    assert fit.runs >= 2 and fit.polish_evaluations > 0
+    assert fit.runs >= 1 and fit.polish_evaluations > 0
 
 
 @pytest.mark.parametrize(
