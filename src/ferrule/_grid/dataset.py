@@ -17,6 +17,7 @@ from ferrule._grid.schema import (
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
     PREFIX,
+    REQUIRED_ARRAYS,
     SEARCH_DIM,
     SETTING_FIELDS,
     TEXT_FIELDS,
@@ -261,10 +262,10 @@ def dataset_to_dict(dataset: Any) -> dict[str, Any]:
         **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
     names = family_names("saved grid", data["family"])
-    check_fields("saved grid", dataset.data_vars, (*names, *ARRAY_FIELDS))
+    check_fields("saved grid", dataset.data_vars, (*names, *REQUIRED_ARRAYS))
     cell_dims = dataset["mu"].dims
     data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
-    for name in ARRAY_FIELDS:
+    for name in (n for n in ARRAY_FIELDS if n in dataset.data_vars):
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
     for name in (*BOOL_FIELDS, "fitted"):

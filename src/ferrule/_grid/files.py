@@ -18,6 +18,7 @@ from ferrule._grid.schema import (
     NETCDF_SUFFIXES,
     NPZ_HEADER,
     NPZ_PARAM_PREFIX,
+    REQUIRED_ARRAYS,
     SETTING_FIELDS,
     TEXT_FIELDS,
 )
@@ -71,9 +72,10 @@ def read_grid(path: str | os.PathLike[str]) -> dict[str, Any]:
                      GRID_FORMAT_VERSION)  # fmt: skip
         names = family_names("saved grid", data.get("family"))
         arrays = [NPZ_PARAM_PREFIX + name for name in names]
-        arrays += [name for name in ARRAY_FIELDS if name not in TEXT_FIELDS]
+        arrays += [name for name in REQUIRED_ARRAYS if name not in TEXT_FIELDS]
         check_fields("saved grid", stored, arrays)
         data.pop("params", None)
         data["params"] = {name: stored[NPZ_PARAM_PREFIX + name] for name in names}
-        data.update({name: stored[name] for name in ARRAY_FIELDS if name not in TEXT_FIELDS})
+        data.update({name: stored[name] for name in ARRAY_FIELDS
+                     if name not in TEXT_FIELDS and name in stored})  # fmt: skip
     return data

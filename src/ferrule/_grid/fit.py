@@ -100,9 +100,11 @@ def fit_grid(
         shape (the shape of `values` without `axis`). Like `scale` and `shift`, they may
         be NaN in cells that are masked or hold no values (the sea of a map).
     scale : float, array_like or "auto", default "auto"
-        Rescaling factor per cell; "auto" chooses it for each cell by the rule of
-        :func:`ferrule.fit` (the power of ten that brings the cell's largest finite
-        ``|x + shift|`` into [1, 10)).
+        Rescaling factor per cell; "auto" chooses it for each cell as :func:`ferrule.fit`
+        does: the cell is fitted at 1 and at the power of ten that brings its largest
+        finite ``|x + shift|`` into [1, 10), and keeps the fit of higher log-likelihood in
+        data units (with ``fast=True``, the power of ten alone). ``GridFit.scale`` holds
+        the scale each cell kept.
     shift : float or array_like, default 0.0
         Added to the values before scaling, per cell.
     prior : bool, default False
@@ -224,6 +226,11 @@ def run_grid(
     )  # fmt: skip
     check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
+    # scale="auto": each cell is fitted at its power of ten and at 1 (the default fit) and
+    # keeps the one of higher log-likelihood in data units, as ferrule.fit does.
+    other = None
+    if isinstance(options.scale, str) and not settings.fast:
+        other = np.where(cells.scale != 1.0, 1.0, np.nan)
     with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
         out = _core.fit_cells(
             settings.info.key, cells.rows, cells.left, cells.right, cells.skip,
@@ -231,7 +238,9 @@ def run_grid(
             scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
             max_converge=settings.max_converge, max_eval=settings.max_eval,
             n_threads=n_jobs, on_progress=on_progress, fast=settings.fast,
+            other_scale=other,
         )  # fmt: skip
+    cells = replace(cells, scale=np.where(np.isnan(out["scale"]), cells.scale, out["scale"]))
     columns = judge_cells(settings, cells, out, seeds)
     arrays = {name: value.reshape(cells.shape + value.shape[1:])
               for name, value in columns.arrays.items()}  # fmt: skip

@@ -19,7 +19,9 @@ from ferrule._grid.schema import (
     ARRAY_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
+    LATER_ARRAYS,
     LATER_SETTINGS,
+    REQUIRED_ARRAYS,
     SETTING_FIELDS,
     TEXT_FIELDS,
 )
@@ -55,6 +57,9 @@ class GridFit:
     n, n_left, n_right, n_dropped, count, evaluations : ndarray of int
         Values fitted, censored left and right, NaN values left out, the optimiser's
         count (-1 where not fitted) and its likelihood evaluations.
+    runs, polish_evaluations : ndarray of int
+        What each cell's fit ran, as :class:`~ferrule.Fit` records it (0 where not
+        fitted; a grid saved before they were kept reads back 1 and 0).
     converged, limit_reached, valid : ndarray of bool
         As in :class:`~ferrule.Fit`; False where a cell was not fitted.
     fitted : ndarray of bool
@@ -105,6 +110,8 @@ class GridFit:
     n_dropped: np.ndarray
     count: np.ndarray
     evaluations: np.ndarray
+    runs: np.ndarray
+    polish_evaluations: np.ndarray
     converged: np.ndarray
     limit_reached: np.ndarray
     valid: np.ndarray
@@ -185,6 +192,7 @@ class GridFit:
             n_left=int(self.n_left[at]), n_right=int(self.n_right[at]),
             n_dropped=int(self.n_dropped[at]), count=int(self.count[at]),
             count_unit=COUNT_UNITS[self.method], evaluations=int(self.evaluations[at]),
+            runs=int(self.runs[at]), polish_evaluations=int(self.polish_evaluations[at]),
             converged=bool(self.converged[at]), limit_reached=bool(self.limit_reached[at]),
             valid=bool(self.valid[at]), problems=tuple(reason.split("; ")) if reason else (),
             warnings=tuple(notes.split("\n")) if notes else (), seed=int(self.seed[at]),
@@ -389,12 +397,15 @@ class GridFit:
             raise ValueError(f"not a saved ferrule grid: a {type(data).__name__}, not a mapping")
         check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
                      GRID_FORMAT_VERSION)  # fmt: skip
-        check_fields("saved grid", data, (*SETTING_FIELDS, "params", *ARRAY_FIELDS))
+        check_fields("saved grid", data, (*SETTING_FIELDS, "params", *REQUIRED_ARRAYS))
         if not isinstance(data["params"], Mapping):
             raise ValueError("saved grid: params is not a mapping of parameter names to arrays")
         kwargs: dict[str, Any] = {name: data[name] for name in (*SETTING_FIELDS, "params")}
         kwargs.update({name: int(data.get(name, value)) for name, value in LATER_SETTINGS.items()})
-        kwargs.update({name: np.asarray(data[name]) for name in ARRAY_FIELDS})
+        kwargs.update({name: np.asarray(data[name]) for name in REQUIRED_ARRAYS})
+        shape = np.shape(kwargs["mu"])
+        kwargs.update({name: np.asarray(data[name]) if name in data else np.full(shape, value)
+                       for name, value in LATER_ARRAYS.items()})  # fmt: skip
         for name in TEXT_FIELDS:
             kwargs[name] = np.asarray(data[name], dtype=object).astype(str).astype(object)
         kwargs["prior"] = bool(kwargs["prior"])

@@ -13,11 +13,13 @@ __all__ = [
     "GRID_FORMAT",
     "GRID_FORMAT_VERSION",
     "INT_FIELDS",
+    "LATER_ARRAYS",
     "LATER_SETTINGS",
     "NETCDF_SUFFIXES",
     "NPZ_HEADER",
     "NPZ_PARAM_PREFIX",
     "PREFIX",
+    "REQUIRED_ARRAYS",
     "SEARCH_DIM",
     "SETTING_FIELDS",
     "TEXT_FIELDS",
@@ -29,15 +31,22 @@ GRID_FORMAT_VERSION = 1
 # Fields of a Fit kept per cell, by kind; the transformation parameters are kept by name
 # besides, as floats.
 FLOAT_FIELDS = ("mu", "sigma", "loglik", "log_posterior", "aic", "bic")
-INT_FIELDS = ("n", "n_left", "n_right", "n_dropped", "count", "evaluations")
+INT_FIELDS = (
+    "n", "n_left", "n_right", "n_dropped", "count", "evaluations", "runs", "polish_evaluations",
+)  # fmt: skip
 BOOL_FIELDS = ("converged", "limit_reached", "valid")
 TEXT_FIELDS = ("reason", "warnings")
 # The per-cell arrays besides the parameters, in the order they are saved.
 ARRAY_FIELDS = (
     "mu", "sigma", "search", "loglik", "log_posterior", "aic", "bic", "n", "n_left",
-    "n_right", "n_dropped", "count", "evaluations", "converged", "limit_reached", "valid",
-    "fitted", "reason", "warnings", "seed", "scale", "shift", "left", "right",
+    "n_right", "n_dropped", "count", "evaluations", "runs", "polish_evaluations", "converged",
+    "limit_reached", "valid", "fitted", "reason", "warnings", "seed", "scale", "shift", "left",
+    "right",
 )  # fmt: skip
+# Per-cell arrays added since, with the value a file without them means (one run, no
+# polish: what a fit recorded before), and the arrays every saved grid holds.
+LATER_ARRAYS = {"runs": 1, "polish_evaluations": 0}
+REQUIRED_ARRAYS = tuple(name for name in ARRAY_FIELDS if name not in LATER_ARRAYS)
 # The settings shared by every cell.
 SETTING_FIELDS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
 # Integer settings added since, with the value a file without them means.
