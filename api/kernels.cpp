@@ -7,6 +7,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "api/element_pieces.hpp"
 #include "core/censored_likelihood.hpp"
 #include "core/simd/vector_kernels.hpp"
 #include "core/standard_normal.hpp"
@@ -15,48 +16,6 @@
 namespace ferrule::kernels {
 
 namespace {
-
-// Below this many elements a map runs on one thread: starting the others costs more.
-constexpr std::size_t kParallelFrom = 1 << 15;
-// Pieces handed to the threads; each is mapped by the vector kernels on its own.
-constexpr std::size_t kPiece = 1 << 12;
-
-template <class Map> void mapElements(const double *in, double *out, std::size_t n, int threads, Map map) {
-    const auto count = static_cast<long long>(n);
-    if (threads > 1 && n >= kParallelFrom) {
-#pragma omp parallel for schedule(static) num_threads(threads)
-        for (long long i = 0; i < count; ++i) {
-            out[i] = map(in[i]);
-        }
-    } else {
-        for (long long i = 0; i < count; ++i) {
-            out[i] = map(in[i]);
-        }
-    }
-}
-
-// The same with a vector kernel over pieces: a value's result does not depend on the
-// piece it falls in, so any split and thread count give the same bits.
-template <class Kernel> void mapPieces(const double *in, double *out, std::size_t n, int threads, Kernel kernel) {
-    if (threads < 1) {
-        threads = omp_get_max_threads();
-    }
-    const auto pieces = static_cast<long long>((n + kPiece - 1) / kPiece);
-    const auto piece = [&](long long k) {
-        const std::size_t from = static_cast<std::size_t>(k) * kPiece;
-        kernel(in + from, out + from, std::min(kPiece, n - from));
-    };
-    if (threads > 1 && n >= kParallelFrom) {
-#pragma omp parallel for schedule(static) num_threads(threads)
-        for (long long k = 0; k < pieces; ++k) {
-            piece(k);
-        }
-    } else {
-        for (long long k = 0; k < pieces; ++k) {
-            piece(k);
-        }
-    }
-}
 
 // Calls visit(Policy{}) with the likelihood policy that `masses` names.
 template <class Visit> decltype(auto) withMasses(Masses masses, Visit &&visit) {
@@ -135,7 +94,9 @@ void standardNormalLogCdf(const double *z, double *out, std::size_t n, int threa
 }
 
 void standardNormalQuantile(const double *p, double *out, std::size_t n) {
-    mapElements(p, out, n, 1, [](double v) { return ferrule::standardNormalQuantile(v); });
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = ferrule::standardNormalQuantile(p[i]);
+    }
 }
 
 SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings, Masses masses) {

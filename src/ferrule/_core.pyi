@@ -194,3 +194,22 @@ def fit_cells(
     stops at a commit boundary: the call then returns with `interrupted` set and the
     committed prefix filled (the rest NaN / -1), and the public layer decides what to do.
     Other errors (MemoryError) are raised."""
+
+# A fitted model for the distribution maps: (transformation parameters, mu, sigma, scale,
+# shift, left, right); the family's conventions as in ferrule._distribution.
+DistributionFields = tuple[npt.ArrayLike, float, float, float, float, float, float]
+
+def score_range(family: FamilyKey, model: DistributionFields) -> tuple[float, float, float]:
+    """The raw scores of T(-inf) and T(+inf) and log M, the normal mass between them."""
+
+def distribution_map(
+    family: FamilyKey,
+    model: DistributionFields,
+    which: Literal["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "ppf"],
+    x: npt.ArrayLike,
+    censor: bool = True,
+    n_threads: int = 0,
+) -> Array:
+    """One map of the fitted distribution in data units, element by element, in one pass
+    (the same bits on any thread count); `censor` clips from_normal and ppf to the
+    thresholds."""

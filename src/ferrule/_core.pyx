@@ -18,6 +18,8 @@ from libcpp.vector cimport vector
 
 from ferrule._kernels cimport (
     CellFits,
+    DistributionMap,
+    DistributionModel,
     FamilyBinding,
     FamilyId,
     FamilyInfo as CppFamilyInfo,
@@ -25,10 +27,12 @@ from ferrule._kernels cimport (
     FitSettings,
     Masses,
     Method,
+    ScoreRange,
     SeriesFit,
     censoring as cpp_censoring,
     decode as cpp_decode,
     defaultMethod,
+    distributionMap,
     familyBinding,
     familyByKey,
     familyInfo,
@@ -40,6 +44,7 @@ from ferrule._kernels cimport (
     logJacobian as cpp_log_jacobian,
     logLikelihood as cpp_log_likelihood,
     parameterCount,
+    scoreRange,
     standardNormalCdf,
     standardNormalLogCdf,
     standardNormalQuantile,
@@ -248,6 +253,40 @@ def log_ndtr(z, int n_threads=0):
 
 def ndtri(p):
     return _normal(p, _NORMAL_QUANTILE, 1)
+
+
+# A fitted distribution's maps in data units, one pass per value (api/distribution_maps.hpp).
+# In the order of the enum DistributionMap.
+_DISTRIBUTION_MAPS = ("to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "ppf")
+
+cdef DistributionModel _distribution(str family, tuple model) except *:
+    cdef DistributionModel d
+    d.family = _family(family)
+    cdef size_t k = parameterCount(d.family) - 2
+    cdef const double[::1] t = _parameters(model[0], k, "the transformation parameters")
+    d.t[0] = t[0]
+    d.t[1] = t[1] if k > 1 else 0.0
+    d.mu, d.sigma, d.scale, d.shift, d.left, d.right = (float(v) for v in model[1:])
+    return d
+
+
+def score_range(str family, tuple model):
+    cdef ScoreRange r = scoreRange(_distribution(family, model))
+    return r.bottom, r.top, r.logInside
+
+
+def distribution_map(str family, tuple model, str which, x, bint censor=True, int n_threads=0):
+    cdef DistributionModel d = _distribution(family, model)
+    cdef DistributionMap m = <DistributionMap>(<int>_DISTRIBUTION_MAPS.index(which))
+    values = _contiguous(x)
+    out = np.empty_like(values)
+    cdef const double[::1] v = values.reshape(-1)
+    cdef double[::1] o = out.reshape(-1)
+    cdef size_t n = v.shape[0]
+    if n > 0:
+        with nogil:
+            distributionMap(d, m, censor, &v[0], &o[0], n, n_threads)
+    return out
 
 
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,

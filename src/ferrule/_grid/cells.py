@@ -5,7 +5,7 @@ fields are gathered into arrays of the cell shape."""
 from __future__ import annotations
 
 from collections import Counter
-from dataclasses import dataclass
+from dataclasses import dataclass, field, replace
 
 import numpy as np
 import numpy.typing as npt
@@ -13,7 +13,7 @@ import numpy.typing as npt
 from ferrule import _core
 from ferrule._fitting import _Settings, fit_from_output
 from ferrule._grid.input import Cells
-from ferrule._grid.schema import BOOL_FIELDS, FLOAT_FIELDS, INT_FIELDS
+from ferrule._grid.schema import AUTO, BOOL_FIELDS, DEFAULT_METHOD, FLOAT_FIELDS, INT_FIELDS
 from ferrule._input import Series
 
 __all__ = ["INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
@@ -23,25 +23,51 @@ INTERRUPTED = "not fitted: the grid fit was interrupted first"
 
 @dataclass(frozen=True)
 class GridSettings:
-    info: _core.FamilyInfo
-    method: _core.MethodKey
+    info: _core.FamilyInfo | None  # None: family="auto", the best family per cell
+    method: _core.MethodKey | None  # None only with "auto": each family's default
     prior: bool
     base_seed: int
     max_converge: int
     max_eval: int
     fast: bool = False  # one optimiser run per cell rather than the thorough fit
 
+    @property
+    def family(self) -> str:
+        return AUTO if self.info is None else self.info.key
+
+    @property
+    def infos(self) -> tuple[_core.FamilyInfo, ...]:
+        """The families fitted: one, or with "auto" every family."""
+        return _core.FAMILIES if self.info is None else (self.info,)
+
+    @property
+    def method_name(self) -> str:
+        """The method a GridFit records."""
+        return DEFAULT_METHOD if self.method is None else self.method
+
+    @property
+    def search_width(self) -> int:
+        return max(len(info.search_start) for info in self.infos)
+
+    def of_family(self, info: _core.FamilyInfo) -> GridSettings:
+        """The settings of one family's fits."""
+        return replace(self, info=info, method=self.method or info.default_method)
+
 
 @dataclass
 class Columns:
-    """Per-cell results, flat (ncells,) arrays, and how many cells raised each warning."""
+    """Per-cell results, flat (ncells,) arrays, and which cells raised each warning."""
 
     arrays: dict[str, np.ndarray]
-    noted: Counter[type[Warning]]
+    flags: dict[type[Warning], np.ndarray] = field(default_factory=dict)
+
+    @property
+    def noted(self) -> Counter[type[Warning]]:
+        """How many cells raised each warning."""
+        return Counter({kind: int(cells.sum()) for kind, cells in self.flags.items()})
 
 
-def empty_columns(settings: GridSettings, ncells: int) -> dict[str, np.ndarray]:
-    info = settings.info
+def empty_columns(info: _core.FamilyInfo, ncells: int) -> dict[str, np.ndarray]:
     arrays: dict[str, np.ndarray] = {
         name: np.full(ncells, np.nan) for name in (*info.transformation_names, *FLOAT_FIELDS)
     }
@@ -63,16 +89,20 @@ def judge_cells(
     """The per-cell fields of every committed, fitted cell; the others stay empty with
     their reason (left out, or not reached before an interrupt)."""
     info, method = settings.info, settings.method
-    arrays = empty_columns(settings, cells.size)
+    assert info is not None and method is not None  # one family's settings
+    arrays = empty_columns(info, cells.size)
     arrays["reason"][:] = cells.reason
     arrays["n_dropped"][:] = cells.n_nan
     arrays["reason"][out["completed"] :][~cells.skip[out["completed"] :]] = INTERRUPTED
-    noted: Counter[type[Warning]] = Counter()
+    # The scale each fitted cell kept (the cell loop may compare two for scale="auto").
+    arrays["scale"] = np.array(cells.scale, dtype=np.float64)
+    flags: dict[type[Warning], np.ndarray] = {}
     for i in np.flatnonzero(~cells.skip[: out["completed"]]):
+        arrays["scale"][i] = out["scale"][i]
         fit, notes = fit_from_output(
             info, method,
             Series(cells.series(i), int(cells.n_nan[i]), int(cells.n_nan[i])),
-            _Settings(float(cells.left[i]), float(cells.right[i]), float(cells.scale[i]),
+            _Settings(float(cells.left[i]), float(cells.right[i]), float(arrays["scale"][i]),
                       float(cells.shift[i]), settings.prior, int(seeds[i]),
                       settings.max_converge, settings.max_eval, settings.fast),
             _cell_output(info, out, i),
@@ -86,8 +116,9 @@ def judge_cells(
         arrays["fitted"][i] = True
         arrays["reason"][i] = "; ".join(fit.problems)
         arrays["warnings"][i] = "\n".join(fit.warnings)
-        noted.update({category for category, _ in notes})
-    return Columns(arrays, noted)
+        for category, _ in notes:
+            flags.setdefault(category, np.zeros(cells.size, dtype=bool))[i] = True
+    return Columns(arrays, flags)
 
 
 def _cell_output(info: _core.FamilyInfo, out: _core.GridFitOutput, i: int) -> _core.FitOutput:

@@ -11,19 +11,19 @@ import numpy as np
 
 from ferrule._errors import ArgumentError
 from ferrule._grid.schema import (
-    ARRAY_FIELDS,
     BOOL_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
     PREFIX,
-    REQUIRED_ARRAYS,
     SEARCH_DIM,
     SETTING_FIELDS,
     TEXT_FIELDS,
+    array_fields,
+    param_names,
+    required_fields,
 )
-from ferrule._model_check import check_fields, check_format, family_names
-from ferrule._names import family_info
+from ferrule._model_check import check_fields, check_format
 
 __all__ = [
     "column_names",
@@ -198,14 +198,15 @@ def fit_settings(params: Any) -> dict[str, Any]:
 
 
 def column_names(family: str) -> tuple[str, ...]:
-    """The Dataset's per-cell variables of a family, in the order the fit writes them."""
-    return (*family_info(family).transformation_names, *ARRAY_FIELDS)
+    """The Dataset's per-cell variables of a family ("auto" too), in the order the fit
+    writes them."""
+    return (*param_names("grid", family), *array_fields(family))
 
 
 def columns_of(data: dict[str, Any]) -> dict[str, np.ndarray]:
     """The per-cell arrays of a grid's dictionary (``GridFit.to_dict``), parameters first."""
     out = dict(data["params"])
-    out.update({name: data[name] for name in ARRAY_FIELDS})
+    out.update({name: data[name] for name in array_fields(data["family"])})
     return out
 
 
@@ -261,11 +262,11 @@ def dataset_to_dict(dataset: Any) -> dict[str, Any]:
         **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
         **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
-    names = family_names("saved grid", data["family"])
-    check_fields("saved grid", dataset.data_vars, (*names, *REQUIRED_ARRAYS))
+    names = param_names("saved grid", data["family"])
+    check_fields("saved grid", dataset.data_vars, (*names, *required_fields(data["family"])))
     cell_dims = dataset["mu"].dims
     data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
-    for name in (n for n in ARRAY_FIELDS if n in dataset.data_vars):
+    for name in (n for n in array_fields(data["family"]) if n in dataset.data_vars):
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
     for name in (*BOOL_FIELDS, "fitted"):

@@ -11,18 +11,19 @@ import numpy as np
 
 from ferrule._atomic import write_atomic
 from ferrule._grid.schema import (
-    ARRAY_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
     NETCDF_SUFFIXES,
     NPZ_HEADER,
     NPZ_PARAM_PREFIX,
-    REQUIRED_ARRAYS,
     SETTING_FIELDS,
     TEXT_FIELDS,
+    array_fields,
+    param_names,
+    required_fields,
 )
-from ferrule._model_check import check_fields, check_format, family_names
+from ferrule._model_check import check_fields, check_format
 
 __all__ = ["read_grid", "write_grid"]
 
@@ -70,12 +71,11 @@ def read_grid(path: str | os.PathLike[str]) -> dict[str, Any]:
             raise ValueError(f"{os.fspath(path)!r} is not a saved ferrule grid")
         check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
                      GRID_FORMAT_VERSION)  # fmt: skip
-        names = family_names("saved grid", data.get("family"))
-        arrays = [NPZ_PARAM_PREFIX + name for name in names]
-        arrays += [name for name in REQUIRED_ARRAYS if name not in TEXT_FIELDS]
-        check_fields("saved grid", stored, arrays)
+        names = param_names("saved grid", data.get("family"))
+        fields = [name for name in array_fields(data["family"]) if name not in TEXT_FIELDS]
+        required = [name for name in required_fields(data["family"]) if name in fields]
+        check_fields("saved grid", stored, [NPZ_PARAM_PREFIX + name for name in names] + required)
         data.pop("params", None)
         data["params"] = {name: stored[NPZ_PARAM_PREFIX + name] for name in names}
-        data.update({name: stored[name] for name in ARRAY_FIELDS
-                     if name not in TEXT_FIELDS and name in stored})  # fmt: skip
+        data.update({name: stored[name] for name in fields if name in stored})
     return data
