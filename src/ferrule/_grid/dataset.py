@@ -9,6 +9,7 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._docs import filled
 from ferrule._errors import ArgumentError
 from ferrule._grid.schema import (
     BOOL_FIELDS,
@@ -67,6 +68,7 @@ def netcdf_engine() -> str | None:
 IN_MEMORY_BYTES = 1 << 30
 
 
+@filled
 def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
     """Write a Dataset (parameters or scores) to a NetCDF file, whole or not at all.
 
@@ -82,11 +84,7 @@ def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
     """
     import io
@@ -111,6 +109,7 @@ _FORMATS = (
 _ENGINE_MODULES = {"h5netcdf": "h5netcdf", "netcdf4": "netCDF4", "scipy": "scipy"}
 
 
+@filled
 def open_netcdf(path: str | os.PathLike[str]) -> Any:
     """Open a NetCDF file as a Dataset (lazily), through an installed engine that reads its
     format: NetCDF4 by h5netcdf or netCDF4, NetCDF3 by scipy or netCDF4.
@@ -134,11 +133,7 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
     >>> with fx.open_netcdf("params.nc") as params:
     ...     z = fx.transform(params.load(), da)
@@ -159,6 +154,7 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
                      "NetCDF3 signature")  # fmt: skip
 
 
+@filled
 def fit_settings(params: Any) -> dict[str, Any]:
     """The settings a parameter Dataset of :func:`ferrule.xarray.fit` was fitted with.
 
@@ -180,11 +176,7 @@ def fit_settings(params: Any) -> dict[str, Any]:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> settings = fx.fit_settings(fx.fit(da, seed=1))
     >>> settings["family"], settings["dim"], int(settings["base_seed"])
     ('yeo_johnson', 'time', 1)

@@ -13,6 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
+from ferrule._docs import filled
 from ferrule._grid.files import write_grid
 from ferrule._grid.model import apply_cells, check_grid_model, model_fields
 from ferrule._grid.schema import (
@@ -253,6 +254,7 @@ class GridFit:
         return tuple(int(i) % n for i, n in zip(at, self.shape, strict=True))
 
     # ---- the fitted distributions --------------------------------------------------------
+    @filled
     def to_normal(self, values: npt.ArrayLike, *, axis: int | None = None) -> Any:
         """Standard normal scores of new values, each cell's series by its own fit.
 
@@ -271,16 +273,14 @@ class GridFit:
 
         Examples
         --------
-        >>> import numpy as np
-        >>> import ferrule
-        >>> values = np.random.default_rng(0).gamma(2.0, size=(2, 3, 200))
-        >>> grid = ferrule.fit_grid(values, seed=1)
+        %(grid)s
         >>> z = grid.to_normal(values)
         >>> bool(abs(z.mean()) < 0.1), z.shape
         (True, (2, 3, 200))
         """
         return self._apply("to_normal", values, axis)
 
+    @filled
     def from_normal(self, z: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Data values of standard normal scores, the inverse of :meth:`to_normal`.
 
@@ -290,9 +290,7 @@ class GridFit:
             Scores, shaped as the `values` of :meth:`to_normal`.
         axis : int, optional
             The series axis of `z`; default the axis the grid was fitted along.
-        censor : bool, default True
-            Values in a censored region map to its threshold, as the data were recorded;
-            False gives the continuous model's values beyond the thresholds too.
+        %(censor)s
 
         Returns
         -------
@@ -337,6 +335,7 @@ class GridFit:
         """
         return self._apply("cdf", values, axis)
 
+    @filled
     def ppf(self, p: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Each cell's quantile function, the inverse of :meth:`cdf`.
 
@@ -346,9 +345,7 @@ class GridFit:
             Probabilities, shaped as the `values` of :meth:`to_normal`.
         axis : int, optional
             The series axis of `p`; default the axis the grid was fitted along.
-        censor : bool, default True
-            Values in a censored region map to its threshold, as the data were recorded;
-            False gives the continuous model's values beyond the thresholds too.
+        %(censor)s
 
         Returns
         -------
@@ -357,10 +354,7 @@ class GridFit:
 
         Examples
         --------
-        >>> import numpy as np
-        >>> import ferrule
-        >>> values = np.random.default_rng(0).gamma(2.0, size=(2, 3, 200))
-        >>> grid = ferrule.fit_grid(values, seed=1)
+        %(grid)s
         >>> grid.ppf(0.99).shape  # the 99th percentile of each cell
         (2, 3)
         """

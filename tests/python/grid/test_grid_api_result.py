@@ -2,8 +2,6 @@
 loading, equality and display."""
 
 import copy
-import doctest
-import importlib
 import inspect
 import math
 import pickle
@@ -12,6 +10,7 @@ import warnings
 
 import numpy as np
 import pytest
+from api_support import run_examples
 
 import ferrule
 
@@ -187,11 +186,7 @@ def test_repr_counts_the_cells():
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
-    with warnings.catch_warnings():  # the examples set warning filters of their own
-        result = doctest.testmod(
-            importlib.import_module(module),
-            optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
-        )
+    result = run_examples(module)
     assert result.attempted > 0 and result.failed == 0
 
 
