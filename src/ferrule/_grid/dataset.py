@@ -22,6 +22,7 @@ from ferrule._grid.schema import (
     TEXT_FIELDS,
     array_fields,
     param_names,
+    required_fields,
 )
 from ferrule._model_check import check_fields, check_format
 
@@ -254,10 +255,10 @@ def dataset_to_dict(dataset: Any) -> dict[str, Any]:
         **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
     names = param_names("saved grid", data["family"])
-    check_fields("saved grid", dataset.data_vars, (*names, *array_fields(data["family"])))
+    check_fields("saved grid", dataset.data_vars, (*names, *required_fields(data["family"])))
     cell_dims = dataset["mu"].dims
     data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
-    for name in array_fields(data["family"]):
+    for name in (n for n in array_fields(data["family"]) if n in dataset.data_vars):
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
     for name in (*BOOL_FIELDS, "fitted"):

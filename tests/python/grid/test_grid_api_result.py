@@ -130,6 +130,11 @@ def test_to_dict_round_trips_and_refuses_other_layouts():
         ferrule.GridFit.from_dict({**data, "format": "other"})
     with pytest.raises(ValueError, match="format version"):
         ferrule.GridFit.from_dict({**data, "version": 99})
+    # A grid saved before the runs were recorded reads back one run and no polish.
+    older = {k: v for k, v in data.items() if k not in ("runs", "polish_evaluations")}
+    back = ferrule.GridFit.from_dict(older)
+    assert (back.runs == 1).all() and (back.polish_evaluations == 0).all()
+    assert (grid.runs[grid.fitted] >= 1).all()
 
 
 def test_files_of_other_kinds_are_refused(tmp_path):
