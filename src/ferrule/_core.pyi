@@ -159,6 +159,7 @@ class GridFitOutput(TypedDict):
     runs: npt.NDArray[np.int64]
     polish_evaluations: npt.NDArray[np.int64]
     polish_gain: npt.NDArray[np.float64]
+    scale: Array  # (ncells,) the scale of the fit kept (NaN for cells not fitted)
     messages: list[list[str]]  # per cell
     completed: int  # cells committed, in cell order (fewer than ncells after Ctrl-C)
     interrupted: bool  # Ctrl-C arrived: the cells from `completed` on were not fitted
@@ -184,6 +185,9 @@ def fit_cells(
     n_threads: int = 1,
     on_progress: object = None,  # callable(done: int) called holding the GIL between commits
     fast: bool = True,  # one run per cell as fit(); False: the thorough fit
+    # (ncells,) a second scale per cell (NaN: none); the fit of higher log-likelihood in
+    # data units is kept, the first scale on a tie
+    other_scale: Array | None = None,
 ) -> GridFitOutput:
     """Fits every cell that is not skipped, on `n_threads` threads, the GIL released.
     Results are identical for any thread count. Cells are committed in cell order; Ctrl-C

@@ -415,7 +415,7 @@ cdef cbool _stop_before_commit(void* context) noexcept with gil:
 def fit_cells(str family, values, left, right, skip, *, str method, lengths=None,
               bint rescale=False, scale=None, shift=None, bint prior=False, seeds=None,
               int max_converge=5, int max_eval=100000, int n_threads=1, on_progress=None,
-              bint fast=True):
+              bint fast=True, other_scale=None):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval, fast)
@@ -437,6 +437,11 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
     if shift is not None:
         sh = _cell_values(shift, ncells, "shift")
         shift_ptr = &sh[0] if ncells else NULL
+    cdef double[::1] osc
+    cdef const double* other_ptr = NULL
+    if other_scale is not None:
+        osc = _cell_values(other_scale, ncells, "other_scale")
+        other_ptr = &osc[0] if ncells else NULL
     cdef const uint32_t[::1] sd
     cdef const uint32_t* seed_ptr = NULL
     if seeds is not None:
@@ -467,6 +472,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         "runs": np.zeros(ncells, dtype=np.int64),
         "polish_evaluations": np.zeros(ncells, dtype=np.int64),
         "polish_gain": np.zeros(ncells),
+        "scale": np.full(ncells, np.nan),
         "messages": [[] for _ in range(ncells)],
         "completed": 0,
         "interrupted": False,
@@ -477,7 +483,8 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
     cdef CellFits fits
     with nogil:
         fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
-                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control)
+                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control,
+                        other_ptr)
     cdef size_t i, j
     cdef const FitReport* report
     cdef double[:, ::1] search = out["search"]
@@ -496,6 +503,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         out["runs"][i] = report.strategy.runs
         out["polish_evaluations"][i] = report.strategy.polishEvaluations
         out["polish_gain"][i] = report.strategy.polishGain
+        out["scale"][i] = fits.cells[i].scale
         out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
     out["completed"] = fits.committed
     if fits.stopped:

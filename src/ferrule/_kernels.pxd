@@ -126,6 +126,7 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
 
     cdef cppclass CellFit:
         SeriesFit fit
+        double scale
         bool skipped
 
     cdef cppclass CellFits:
@@ -140,7 +141,7 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                       const uint8_t* skip,
                       const double* scale, const double* shift, const uint32_t* seeds,
                       const FitSettings& settings, int threads, StopCheck stop,
-                      void* context) except +
+                      void* context, const double* otherScale) except +
 
 
 cdef extern from "api/distribution_maps.hpp" namespace "ferrule::kernels" nogil:

@@ -94,12 +94,15 @@ def judge_cells(
     arrays["reason"][:] = cells.reason
     arrays["n_dropped"][:] = cells.n_nan
     arrays["reason"][out["completed"] :][~cells.skip[out["completed"] :]] = INTERRUPTED
+    # The scale each fitted cell kept (the cell loop may compare two for scale="auto").
+    arrays["scale"] = np.array(cells.scale, dtype=np.float64)
     flags: dict[type[Warning], np.ndarray] = {}
     for i in np.flatnonzero(~cells.skip[: out["completed"]]):
+        arrays["scale"][i] = out["scale"][i]
         fit, notes = fit_from_output(
             info, method,
             Series(cells.series(i), int(cells.n_nan[i]), int(cells.n_nan[i])),
-            _Settings(float(cells.left[i]), float(cells.right[i]), float(cells.scale[i]),
+            _Settings(float(cells.left[i]), float(cells.right[i]), float(arrays["scale"][i]),
                       float(cells.shift[i]), settings.prior, int(seeds[i]),
                       settings.max_converge, settings.max_eval, settings.fast),
             _cell_output(info, out, i),
