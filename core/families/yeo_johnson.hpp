@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cmath>
+#include <limits>
 
 #include "core/families/kernel_support.hpp"
 #include "core/normal.hpp"
@@ -104,6 +105,14 @@ struct YeoJohnson {
     // Where a transformed threshold t = T(threshold) stands in the fitted normal: the
     // censored masses are Phi of this score and its complement.
     static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
+
+    // The extreme-power limit: the fitted normal centred where no value maps, beyond T(-inf)
+    // or T(+inf) (finite when lambda > 2 or lambda < 0). sigma then grows without bound and
+    // the data sit in one tail of a normal whose larger part lies outside the range.
+    static bool atDegenerateLimit(const Params &p, const double *, double) {
+        const double inf = std::numeric_limits<double>::infinity();
+        return !(forward(-inf, p.lambda) < p.mu && p.mu < forward(inf, p.lambda));
+    }
 
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.
     static double logPrior(const Params &p) {
