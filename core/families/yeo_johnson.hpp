@@ -106,12 +106,19 @@ struct YeoJohnson {
     // censored masses are Phi of this score and its complement.
     static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
-    // The extreme-power limit: the fitted normal centred where no value maps, beyond T(-inf)
-    // or T(+inf) (finite when lambda > 2 or lambda < 0). sigma then grows without bound and
-    // the data sit in one tail of a normal whose larger part lies outside the range.
+    // The extreme-power limit (lambda > 2 or < 0, where one end of T's range is finite):
+    // the fitted normal centred on that end, |end - mu| < kHalfNormal sigma, so that the data
+    // lie in one half of a normal whose sigma grows without bound with the power and whose mu
+    // the data no longer determine.
+    static constexpr double kHalfNormal = 1e-6;
     static bool atDegenerateLimit(const Params &p, const double *, double) {
         const double inf = std::numeric_limits<double>::infinity();
-        return !(forward(-inf, p.lambda) < p.mu && p.mu < forward(inf, p.lambda));
+        for (const double end : {forward(-inf, p.lambda), forward(inf, p.lambda)}) {
+            if (std::isfinite(end) && std::fabs(end - p.mu) < kHalfNormal * p.sigma) {
+                return true;
+            }
+        }
+        return false;
     }
 
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.

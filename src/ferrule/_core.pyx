@@ -471,6 +471,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
 
     out = {
         "search": np.full((ncells, k), np.nan),
+        "natural": np.full((ncells, k), np.nan),
         "count": np.full(ncells, -1, dtype=np.int64),
         "evaluations": np.zeros(ncells, dtype=np.int64),
         "limit_reached": np.zeros(ncells, dtype=bool),
@@ -495,12 +496,15 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
     cdef size_t i, j
     cdef const FitReport* report
     cdef double[:, ::1] search = out["search"]
+    cdef double[:, ::1] natural = out["natural"]
     for i in range(fits.committed):
         if fits.cells[i].skipped:
             continue
         report = &fits.cells[i].fit.report
         for j in range(min(k, report.result.params.size())):
             search[i, j] = report.result.params[j]
+        if <size_t>report.result.params.size() == k:
+            cpp_decode(f, &search[i, 0], &natural[i, 0])
         out["count"][i] = report.result.count
         out["evaluations"][i] = report.result.evaluations
         out["limit_reached"][i] = report.result.limitReached

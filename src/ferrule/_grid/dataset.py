@@ -16,6 +16,7 @@ from ferrule._grid.schema import (
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
+    LATER_TEXT_FIELDS,
     PREFIX,
     SEARCH_DIM,
     SETTING_FIELDS,
@@ -261,10 +262,12 @@ def dataset_to_dict(dataset: Any) -> dict[str, Any]:
         **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
     names = family_names("saved grid", data["family"])
-    check_fields("saved grid", dataset.data_vars, (*names, *ARRAY_FIELDS))
+    arrays = tuple(name for name in ARRAY_FIELDS
+                   if name not in LATER_TEXT_FIELDS or name in dataset.data_vars)  # fmt: skip
+    check_fields("saved grid", dataset.data_vars, (*names, *arrays))
     cell_dims = dataset["mu"].dims
     data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
-    for name in ARRAY_FIELDS:
+    for name in arrays:
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
     for name in (*BOOL_FIELDS, "fitted"):

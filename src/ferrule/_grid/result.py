@@ -20,6 +20,7 @@ from ferrule._grid.schema import (
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
+    LATER_TEXT_FIELDS,
     SETTING_FIELDS,
     TEXT_FIELDS,
 )
@@ -30,6 +31,9 @@ from ferrule._names import COUNT_UNITS, family_info
 from ferrule._result import Fit
 
 __all__ = ["GridFit"]
+
+# The per-cell arrays every saved grid holds.
+_REQUIRED_ARRAYS = tuple(name for name in ARRAY_FIELDS if name not in LATER_TEXT_FIELDS)
 
 
 @dataclass(frozen=True, eq=False)
@@ -64,6 +68,9 @@ class GridFit:
         fitted (``"masked"``, ``"all values are missing"``...); ``""`` for valid cells.
     warnings : ndarray of str
         The warning messages of each cell's fit, one per line.
+    notes : ndarray of str
+        Each cell's notes (``Fit.notes``), one per line: what is worth knowing about a valid
+        fit, such as a constrained optimum on the search box's bound.
     seed : ndarray of uint32
         Each cell's seed, from ``base_seed`` and the cell's flat index in the grid.
     scale, shift, left, right : ndarray of float
@@ -111,6 +118,7 @@ class GridFit:
     fitted: np.ndarray
     reason: np.ndarray
     warnings: np.ndarray
+    notes: np.ndarray
     seed: np.ndarray
     scale: np.ndarray
     shift: np.ndarray
@@ -174,7 +182,7 @@ class GridFit:
         if not self.fitted[at]:
             raise ValueError(f"cell {at} was not fitted: {self.reason[at]}")
         info = self._info
-        reason, notes = str(self.reason[at]), str(self.warnings[at])
+        reason, warned, notes = str(self.reason[at]), str(self.warnings[at]), str(self.notes[at])
         return Fit(
             family=self.family, method=self.method,
             params={name: float(self.params[name][at]) for name in info.transformation_names},
@@ -187,7 +195,8 @@ class GridFit:
             count_unit=COUNT_UNITS[self.method], evaluations=int(self.evaluations[at]),
             converged=bool(self.converged[at]), limit_reached=bool(self.limit_reached[at]),
             valid=bool(self.valid[at]), problems=tuple(reason.split("; ")) if reason else (),
-            warnings=tuple(notes.split("\n")) if notes else (), seed=int(self.seed[at]),
+            warnings=tuple(warned.split("\n")) if warned else (),
+            notes=tuple(notes.split("\n")) if notes else (), seed=int(self.seed[at]),
             scale=float(self.scale[at]), shift=float(self.shift[at]),
             left=float(self.left[at]), right=float(self.right[at]), prior=self.prior,
         )  # fmt: skip
@@ -389,14 +398,15 @@ class GridFit:
             raise ValueError(f"not a saved ferrule grid: a {type(data).__name__}, not a mapping")
         check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
                      GRID_FORMAT_VERSION)  # fmt: skip
-        check_fields("saved grid", data, (*SETTING_FIELDS, "params", *ARRAY_FIELDS))
+        check_fields("saved grid", data, (*SETTING_FIELDS, "params", *_REQUIRED_ARRAYS))
         if not isinstance(data["params"], Mapping):
             raise ValueError("saved grid: params is not a mapping of parameter names to arrays")
         kwargs: dict[str, Any] = {name: data[name] for name in (*SETTING_FIELDS, "params")}
         kwargs.update({name: int(data.get(name, value)) for name, value in LATER_SETTINGS.items()})
-        kwargs.update({name: np.asarray(data[name]) for name in ARRAY_FIELDS})
+        kwargs.update({name: np.asarray(data[name]) for name in _REQUIRED_ARRAYS})
         for name in TEXT_FIELDS:
-            kwargs[name] = np.asarray(data[name], dtype=object).astype(str).astype(object)
+            text = data[name] if name in data else np.full(np.shape(data["mu"]), "")
+            kwargs[name] = np.asarray(text, dtype=object).astype(str).astype(object)
         kwargs["prior"] = bool(kwargs["prior"])
         for name in ("base_seed", "max_converge", "max_eval"):
             kwargs[name] = int(kwargs[name])

@@ -14,6 +14,7 @@ __all__ = [
     "GRID_FORMAT_VERSION",
     "INT_FIELDS",
     "LATER_SETTINGS",
+    "LATER_TEXT_FIELDS",
     "NETCDF_SUFFIXES",
     "NPZ_HEADER",
     "NPZ_PARAM_PREFIX",
@@ -31,12 +32,14 @@ GRID_FORMAT_VERSION = 1
 FLOAT_FIELDS = ("mu", "sigma", "loglik", "log_posterior", "aic", "bic")
 INT_FIELDS = ("n", "n_left", "n_right", "n_dropped", "count", "evaluations")
 BOOL_FIELDS = ("converged", "limit_reached", "valid")
-TEXT_FIELDS = ("reason", "warnings")
+TEXT_FIELDS = ("reason", "warnings", "notes")
+# Texts added since: a file without them reads as empty texts.
+LATER_TEXT_FIELDS = ("notes",)
 # The per-cell arrays besides the parameters, in the order they are saved.
 ARRAY_FIELDS = (
     "mu", "sigma", "search", "loglik", "log_posterior", "aic", "bic", "n", "n_left",
     "n_right", "n_dropped", "count", "evaluations", "converged", "limit_reached", "valid",
-    "fitted", "reason", "warnings", "seed", "scale", "shift", "left", "right",
+    "fitted", "reason", "warnings", "notes", "seed", "scale", "shift", "left", "right",
 )  # fmt: skip
 # The settings shared by every cell.
 SETTING_FIELDS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
