@@ -18,9 +18,7 @@ def daily_grid(side, years, seed, sea=True):
     gamma), unrounded so that goodness-of-fit tests see no ties; a corner is sea (NaN)."""
     rng = np.random.default_rng(seed)
     time = pd.date_range("1991-01-01", f"{1990 + years}-12-31", freq="D")
-    season = np.cos(2.0 * np.pi * (time.day_of_year.values - 30) / 365.25)
-    base = rng.uniform(0.38, 0.53, size=(side, side, 1))
-    wet_chance = np.clip(base + 0.38 * season, 0.01, 0.95)
+    wet_chance = _wet_chance(_base(rng, side), time)
     wet = rng.random((side, side, time.size)) < wet_chance
     heavy = rng.random(wet.shape) < rng.uniform(0.15, 0.35, size=(side, side, 1))
     means = np.where(heavy, rng.uniform(8.0, 16.0, size=(side, side, 1)),
@@ -35,6 +33,32 @@ def daily_grid(side, years, seed, sea=True):
     attrs = {"units": "mm/day", "standard_name": "precipitation_amount"}
     return xr.DataArray(values, dims=("lat", "lon", "time"), coords=coords, name="pr",
                         attrs=attrs)  # fmt: skip
+
+
+def _base(rng, side):
+    """Each cell's wet chance before the season: the first draw of the grid's stream."""
+    return rng.uniform(0.38, 0.53, size=(side, side, 1))
+
+
+def _wet_chance(base, time):
+    season = np.cos(2.0 * np.pi * (time.day_of_year.values - 30) / 365.25)
+    return np.clip(base + 0.38 * season, 0.01, 0.95)
+
+
+def true_dry_chance(da, seed):
+    """The probability that each value of `da` (a grid of :func:`daily_grid` with `seed`,
+    or its :func:`monthly` totals) is 0: the generator's, not an estimate. A month is dry
+    when all its days are."""
+    side = da.sizes["lat"]
+    base = _base(np.random.default_rng(seed), side)
+    time = da.indexes["time"]
+    if (np.diff(time.values) == np.timedelta64(1, "D")).all():
+        return 1.0 - _wet_chance(base, time)
+    out = np.empty((side, side, time.size))
+    for k, start in enumerate(time):
+        days = pd.date_range(start, start + pd.offsets.MonthEnd(0), freq="D")
+        out[..., k] = np.exp(np.log1p(-_wet_chance(base, days)).sum(axis=-1))
+    return out
 
 
 def monthly(daily):

@@ -9,7 +9,8 @@ memory its run added, and the quality of its scores over the calibration period:
 of cells whose wet scores fail Anderson-Darling at 5 % (their probabilities above the dry
 share, tested as uniform), the share of values left without a score, the mean over cells
 of |mean score|, and the mean gap between the dry probability a zero's score stands for and
-the share of zeros (per cell and group). ferrule: family "auto" or Yeo-Johnson, zeros
+the true one (per cell and group): the generator's for the synthetic grids (an estimate
+pooled over more values comes closer to it), the group's share of zeros for Seattle. ferrule: family "auto" or Yeo-Johnson, zeros
 "center" (a zero stands for p0 = 2 Phi(z)); the peers: gamma
 by maximum likelihood with the location at 0 and the empirical dry share, zeros "upper"
 (p0 = Phi(z)). Runs alone: ``python benchmarks/standardized_index.py [--quick]``.
@@ -23,7 +24,7 @@ import tempfile
 from pathlib import Path
 
 import numpy as np
-from _index_data import daily_grid, monthly, seattle
+from _index_data import daily_grid, monthly, seattle, true_dry_chance
 from _report import print_table, ratio_text, target_cells
 from scipy import special
 
@@ -47,14 +48,16 @@ def cases(quick, side, doy_side, doy_years):
     years = 6 if quick else 30
     window = 15
     daily = daily_grid(side, years, seed=2020)
-    yield "monthly", monthly(daily), {"groups": "month", "window": 0, "start": "1991",
-                                      "end": str(1990 + years)}  # fmt: skip
+    totals = monthly(daily)
     del daily
+    yield "monthly", totals, true_dry_chance(totals, 2020), {
+        "groups": "month", "window": 0, "start": "1991", "end": str(1990 + years)}  # fmt: skip
     if quick:
         return
-    yield (f"Seattle doy ±{window}", seattle(), {"groups": "dayofyear", "window": window,
-                                                 "start": "2012", "end": "2015"})  # fmt: skip
-    yield (f"daily doy ±{window}", daily_grid(doy_side, doy_years, seed=7, sea=False),
+    yield (f"Seattle doy ±{window}", seattle(), None, {"groups": "dayofyear", "window": window,
+                                                       "start": "2012", "end": "2015"})  # fmt: skip
+    doy = daily_grid(doy_side, doy_years, seed=7, sea=False)
+    yield (f"daily doy ±{window}", doy, true_dry_chance(doy, 7),
            {"groups": "dayofyear", "window": window, "start": "1991",
             "end": str(1990 + doy_years)})  # fmt: skip
 
@@ -64,14 +67,16 @@ def group_of(da, case):
     return da[f"time.{field}"].values
 
 
-def quality(peer, x, z, groups, calibrated):
+def quality(peer, x, z, groups, calibrated, dry_chance):
     """(AD failure share, unscored share, mean |mean score|, mean dry-probability gap) over
-    land cells; a cell without scores fails the test."""
+    land cells; a cell without scores fails the test. `dry_chance`: the true probability of
+    a zero per value, or None (then each group's share of zeros stands for it)."""
     land = ~np.isnan(x).all(axis=-1)
     x, z = x[land][:, calibrated], z[land][:, calibrated]
+    truth = x * np.nan if dry_chance is None else dry_chance[land][:, calibrated]
     groups = groups[calibrated]
     fails, means, gaps = [], [], []
-    for xc, zc in zip(x, z, strict=True):
+    for xc, zc, tc in zip(x, z, truth, strict=True):
         u_all = []
         for g in np.unique(groups):
             at = (groups == g) & ~np.isnan(xc)
@@ -80,7 +85,8 @@ def quality(peer, x, z, groups, calibrated):
             u_all.append((special.ndtr(zc[wet]) - share) / (1.0 - share))
             dry = at & (xc <= 0.0) & ~np.isnan(zc)
             if dry.any():
-                gaps.append(abs(ZERO_MEANING[peer](np.mean(zc[dry])) - share))
+                true = share if dry_chance is None else float(np.mean(tc[at]))
+                gaps.append(abs(ZERO_MEANING[peer](np.mean(zc[dry])) - true))
         u = np.concatenate(u_all)
         fails.append(u.size == 0 or anderson_darling(u) > AD_CRITICAL)
         means.append(abs(np.nanmean(zc)) if u.size else np.nan)
@@ -131,7 +137,8 @@ def main():
     rows, ratios, notes = [], [], []
     with tempfile.TemporaryDirectory() as tmp:
         folder = Path(tmp)
-        for name, da, case in cases(args.quick, side, args.doy_side, args.doy_years):
+        for name, da, dry_chance, case in cases(args.quick, side, args.doy_side,
+                                                args.doy_years):  # fmt: skip
             case_file = folder / "case.nc"
             da.to_dataset().assign_attrs(case).to_netcdf(case_file)
             x = da.values
@@ -148,7 +155,7 @@ def main():
                     continue
                 run = runs[peer]
                 ad, unscored, mean, gap = quality(peer, x, run["scores"], group_of(da, case),
-                                                  calibrated)  # fmt: skip
+                                                  calibrated, dry_chance)  # fmt: skip
                 rows.append([name, peer, f"{cell_months / run['seconds']:.4g}",
                              f"{run['peak_bytes'] / 2**20:.0f}", f"{ad:.1%}", f"{unscored:.1%}",
                              f"{mean:.3f}", f"{gap:.3f}"])  # fmt: skip

@@ -1,6 +1,7 @@
-// The four families in one place: which kernel each key names, and the facts every layer
-// reads (names, parameter names, start point and box, conventions, the classes that wrap
-// it, the optimiser a fit uses unless told otherwise).
+// The four families in one place: which kernel each key names, and the mathematical facts
+// every layer reads (names, parameter names, start point and box, conventions). How the
+// bindings publish a family lives with them (api/family_bindings.hpp), the optimiser a fit
+// runs by default with the fits (optim/default_method.hpp).
 #pragma once
 
 #include <stdexcept>
@@ -37,9 +38,6 @@ template <class Visit> decltype(auto) withFamily(FamilyId id, Visit &&visit) {
 struct FamilyInfo {
     std::string key;
     std::string title;
-    std::string alias;        // the command line's short name
-    std::string kestrelClass; // single-location class of ferrule.kestrel
-    std::string gridClass;    // grid class of ferrule.kestrel; empty when none
     std::vector<std::string> transformationNames;
     std::vector<std::string> positiveNames;  // transformation parameters that must be above zero
     std::vector<double> start, lower, upper; // search start point and box
@@ -48,34 +46,7 @@ struct FamilyInfo {
     // The range of one parameter outside which the likelihood refuses a point; no name: none.
     std::string acceptedName;
     double acceptedLow, acceptedHigh;
-    bool hasShift; // whether the kestrel classes take a shift
-    std::string defaultMethod;
 };
-
-// The binding facts of one family; the mathematical ones come from its kernel.
-struct FamilyNames {
-    const char *alias;
-    const char *kestrelClass;
-    const char *gridClass;
-    bool hasShift;
-    // Nelder-Mead for Yeo-Johnson: its start point is the identity and its parameters are
-    // unbounded. The box searches for the others: only they keep the parameters in the box.
-    const char *defaultMethod;
-};
-
-inline FamilyNames familyNames(FamilyId id) {
-    switch (id) {
-    case FamilyId::YeoJohnson:
-        return {"yjt", "PyYJT", "PyYJTvectorized", true, "nelder_mead"};
-    case FamilyId::LogSinh:
-        return {"logsinh", "PyLogSinh", "PyLogSinhvectorized", false, "shuffled_complex_evolution"};
-    case FamilyId::SinhAsinh:
-        return {"sinhasinh", "PySinhAsinh", "PySinhAsinhvectorized", true, "shuffled_complex_evolution"};
-    case FamilyId::JonesPewsey:
-        return {"jpt", "PyJPT", "", true, "shuffled_complex_evolution"};
-    }
-    throw std::invalid_argument("unknown family");
-}
 
 // The parameter range a family's likelihood enforces beyond its search box.
 struct AcceptedRange {
@@ -91,15 +62,11 @@ inline AcceptedRange acceptedRange(FamilyId id) {
 }
 
 inline FamilyInfo familyInfo(FamilyId id) {
-    const FamilyNames names = familyNames(id);
     const AcceptedRange range = acceptedRange(id);
     return withFamily(id, [&](auto kernel) {
         using F = decltype(kernel);
         return FamilyInfo{F::key,
                           F::title,
-                          names.alias,
-                          names.kestrelClass,
-                          names.gridClass,
                           {F::transformationNames.begin(), F::transformationNames.end()},
                           {F::positiveNames.begin(), F::positiveNames.end()},
                           {F::start.begin(), F::start.end()},
@@ -109,9 +76,7 @@ inline FamilyInfo familyInfo(FamilyId id) {
                           F::boundedBelow,
                           range.name,
                           range.low,
-                          range.high,
-                          names.hasShift,
-                          names.defaultMethod};
+                          range.high};
     });
 }
 

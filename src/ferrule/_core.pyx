@@ -18,6 +18,7 @@ from libcpp.vector cimport vector
 
 from ferrule._kernels cimport (
     CellFits,
+    FamilyBinding,
     FamilyId,
     FamilyInfo as CppFamilyInfo,
     FitFacts,
@@ -28,6 +29,8 @@ from ferrule._kernels cimport (
     SeriesFit,
     censoring as cpp_censoring,
     decode as cpp_decode,
+    defaultMethod,
+    familyBinding,
     familyByKey,
     factsAt,
     familyInfo,
@@ -43,6 +46,15 @@ from ferrule._kernels cimport (
     standardNormalLogCdf,
     standardNormalQuantile,
 )
+
+
+METHODS = ("nelder_mead", "differential_evolution", "shuffled_complex_evolution")
+_METHODS = {
+    "nelder_mead": Method.NelderMead,
+    "differential_evolution": Method.DifferentialEvolution,
+    "shuffled_complex_evolution": Method.ShuffledComplexEvolution,
+}
+_METHOD_KEYS = {method: key for key, method in _METHODS.items()}
 
 
 class FamilyInfo(NamedTuple):
@@ -66,13 +78,14 @@ class FamilyInfo(NamedTuple):
 
 cdef object _info(FamilyId family):
     cdef CppFamilyInfo info = familyInfo(family)
+    cdef FamilyBinding binding = familyBinding(family)
     names = tuple(name.decode() for name in info.transformationNames)
     return FamilyInfo(
         key=info.key.decode(),
         title=info.title.decode(),
-        aliases=(info.alias.decode(),),
-        kestrel_class=info.kestrelClass.decode(),
-        grid_class=info.gridClass.decode() or None,
+        aliases=(binding.alias.decode(),),
+        kestrel_class=binding.kestrelClass.decode(),
+        grid_class=binding.gridClass.decode() or None,
         transformation_names=names,
         positive_names=tuple(name.decode() for name in info.positiveNames),
         natural_names=names + ("mu", "sigma"),
@@ -85,19 +98,12 @@ cdef object _info(FamilyId family):
             {info.acceptedName.decode(): (info.acceptedLow, info.acceptedHigh)}
             if info.acceptedName.size() else {}
         ),
-        has_shift=info.hasShift,
-        default_method=info.defaultMethod.decode(),
+        has_shift=binding.hasShift,
+        default_method=_METHOD_KEYS[defaultMethod(family)],
     )
 
 
 FAMILIES = tuple(_info(kFamilies[i]) for i in range(4))
-METHODS = ("nelder_mead", "differential_evolution", "shuffled_complex_evolution")
-_METHODS = {
-    "nelder_mead": Method.NelderMead,
-    "differential_evolution": Method.DifferentialEvolution,
-    "shuffled_complex_evolution": Method.ShuffledComplexEvolution,
-}
-
 
 cdef FamilyId _family(str key) except *:
     try:

@@ -13,6 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
+from ferrule._choice import candidates, choose, is_automatic
 from ferrule._fit_progress import FitProgress, checked_progress, fit_progress
 from ferrule._input import (
     Series,
@@ -198,8 +199,8 @@ def fit(
     check_rescaled(low, high, left_, right_, scale_, shift_, np.array([True]))
     automatic = is_automatic(family)
     if automatic:
-        finite = bool(finite_left(left_, scale_, shift_)[0])
-        infos = tuple(i for i in _core.FAMILIES if finite or not i.bounded_below)
+        finite = finite_left(left_, scale_, shift_)
+        infos = tuple(i for i in _core.FAMILIES if candidates(i, finite)[0])
     else:
         infos = (family_info(family),)
         check_finite_left(infos[0], left_, scale_, shift_, np.array([True]))
@@ -223,11 +224,6 @@ def fit(
     return fits[chosen]
 
 
-def is_automatic(family: object) -> bool:
-    """Whether `family` asks for the best of every family ("auto")."""
-    return isinstance(family, str) and family.strip().lower() == "auto"
-
-
 def _one_cell(s: _Settings) -> tuple[np.ndarray, ...]:
     """The settings of a series as the rules of a grid's cells take them."""
     return tuple(np.array([value]) for value in (s.left, s.right, s.scale, s.shift))
@@ -242,15 +238,7 @@ def _print_progress(key: str, lines: list[str]) -> None:
 
 def _choose(fits: list[Fit]) -> int:
     """Index of the fit the "auto" rule picks: the lowest AIC among valid fits."""
-
-    def comparable(f: Fit) -> bool:
-        return math.isfinite(f.aic)
-
-    for eligible in (lambda f: comparable(f) and f.valid, comparable):
-        ranked = [(f.aic, i) for i, f in enumerate(fits) if eligible(f)]
-        if ranked:
-            return min(ranked)[1]
-    return 0
+    return int(choose([f.aic for f in fits], [f.valid for f in fits]))
 
 
 def _fit_one(

@@ -16,9 +16,6 @@ cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
     cdef cppclass FamilyInfo:
         string key
         string title
-        string alias
-        string kestrelClass
-        string gridClass
         vector[string] transformationNames
         vector[string] positiveNames
         vector[double] start
@@ -29,11 +26,19 @@ cdef extern from "core/families/registry.hpp" namespace "ferrule" nogil:
         string acceptedName
         double acceptedLow
         double acceptedHigh
-        bool hasShift
-        string defaultMethod
 
     FamilyInfo familyInfo(FamilyId id) except +
     FamilyId kFamilies[4]
+
+
+cdef extern from "api/family_bindings.hpp" namespace "ferrule" nogil:
+    cdef cppclass FamilyBinding:
+        const char* alias
+        const char* kestrelClass
+        const char* gridClass
+        bool hasShift
+
+    FamilyBinding familyBinding(FamilyId id) except +
 
 
 cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
@@ -102,6 +107,10 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         bool noFiniteValue
         StrategyReport strategy
         FitFacts facts
+
+
+cdef extern from "optim/default_method.hpp" namespace "ferrule" nogil:
+    Method defaultMethod(FamilyId id) except +
 
 
 cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:

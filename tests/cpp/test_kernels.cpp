@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "api/family_bindings.hpp"
 #include "api/kernels.hpp"
 #include "api/transformation.hpp"
 #include "core/standard_normal.hpp"
@@ -33,8 +34,8 @@ TEST(Registry, KeysNameTheirKernelsAndCarryTheirFacts) {
         });
     }
     EXPECT_TRUE(familyInfo(FamilyId::JonesPewsey).modelsRawValue);
-    EXPECT_FALSE(familyInfo(FamilyId::LogSinh).hasShift);
-    EXPECT_EQ(familyInfo(FamilyId::JonesPewsey).gridClass, "");
+    EXPECT_FALSE(familyBinding(FamilyId::LogSinh).hasShift);
+    EXPECT_STREQ(familyBinding(FamilyId::JonesPewsey).gridClass, "");
     EXPECT_THROW(familyByKey("box_cox"), std::invalid_argument);
 }
 

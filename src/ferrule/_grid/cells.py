@@ -6,7 +6,7 @@ from __future__ import annotations
 
 import math
 from collections import Counter
-from dataclasses import dataclass
+from dataclasses import dataclass, field, replace
 
 import numpy as np
 import numpy.typing as npt
@@ -14,7 +14,7 @@ import numpy.typing as npt
 from ferrule import _core
 from ferrule._fitting import warning_notes
 from ferrule._grid.input import Cells
-from ferrule._grid.schema import BOOL_FIELDS, FLOAT_FIELDS, INT_FIELDS
+from ferrule._grid.schema import AUTO, BOOL_FIELDS, DEFAULT_METHOD, FLOAT_FIELDS, INT_FIELDS
 from ferrule._validity import LIMIT_PROBLEM, judge
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
@@ -25,25 +25,51 @@ INTERRUPTED = "not fitted: the grid fit was interrupted first"
 
 @dataclass(frozen=True)
 class GridSettings:
-    info: _core.FamilyInfo
-    method: _core.MethodKey
+    info: _core.FamilyInfo | None  # None: family="auto", the best family per cell
+    method: _core.MethodKey | None  # None only with "auto": each family's default
     prior: bool
     base_seed: int
     max_converge: int
     max_eval: int
     fast: bool = False  # one optimiser run per cell rather than the thorough fit
 
+    @property
+    def family(self) -> str:
+        return AUTO if self.info is None else self.info.key
+
+    @property
+    def infos(self) -> tuple[_core.FamilyInfo, ...]:
+        """The families fitted: one, or with "auto" every family."""
+        return _core.FAMILIES if self.info is None else (self.info,)
+
+    @property
+    def method_name(self) -> str:
+        """The method a GridFit records."""
+        return DEFAULT_METHOD if self.method is None else self.method
+
+    @property
+    def search_width(self) -> int:
+        return max(len(info.search_start) for info in self.infos)
+
+    def of_family(self, info: _core.FamilyInfo) -> GridSettings:
+        """The settings of one family's fits."""
+        return replace(self, info=info, method=self.method or info.default_method)
+
 
 @dataclass
 class Columns:
-    """Per-cell results, flat (ncells,) arrays, and how many cells raised each warning."""
+    """Per-cell results, flat (ncells,) arrays, and which cells raised each warning."""
 
     arrays: dict[str, np.ndarray]
-    noted: Counter[type[Warning]]
+    flags: dict[type[Warning], np.ndarray] = field(default_factory=dict)
+
+    @property
+    def noted(self) -> Counter[type[Warning]]:
+        """How many cells raised each warning."""
+        return Counter({kind: int(cells.sum()) for kind, cells in self.flags.items()})
 
 
-def empty_columns(settings: GridSettings, ncells: int) -> dict[str, np.ndarray]:
-    info = settings.info
+def empty_columns(info: _core.FamilyInfo, ncells: int) -> dict[str, np.ndarray]:
     arrays: dict[str, np.ndarray] = {
         name: np.full(ncells, np.nan) for name in (*info.transformation_names, *FLOAT_FIELDS)
     }
@@ -67,7 +93,8 @@ def judge_cells(
     their reason (left out, or not reached before an interrupt). A cell's fields are those
     of its own ``ferrule.fit``."""
     info, method = settings.info, settings.method
-    arrays = empty_columns(settings, cells.size)
+    assert info is not None and method is not None  # one family's settings
+    arrays = empty_columns(info, cells.size)
     arrays["reason"][:] = cells.reason
     arrays["n_dropped"][:] = cells.n_nan
     completed = out["completed"]
@@ -120,11 +147,13 @@ def judge_cells(
         texts[i] = "\n".join(message for _, message in notes)
         invalid[i] = any(p != LIMIT_PROBLEM for p in problems)
     arrays["warnings"][done] = texts
-    noted: Counter[type[Warning]] = Counter({
-        CensoringWarning: int(np.sum(low | high)), ConvergenceWarning: int(np.sum(limit)),
-        InvalidFitWarning: int(np.sum(invalid)),
-    })  # fmt: skip
-    return Columns(arrays, +noted)
+    flags = {}
+    for category, raised in ((CensoringWarning, low | high), (ConvergenceWarning, limit),
+                             (InvalidFitWarning, invalid)):  # fmt: skip
+        if raised.any():
+            flags[category] = np.zeros(cells.size, dtype=bool)
+            flags[category][done] = raised
+    return Columns(arrays, flags)
 
 
 def _logs(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:

@@ -11,7 +11,6 @@ import numpy as np
 
 from ferrule._errors import ArgumentError
 from ferrule._grid.schema import (
-    ARRAY_FIELDS,
     BOOL_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
@@ -21,9 +20,10 @@ from ferrule._grid.schema import (
     SEARCH_DIM,
     SETTING_FIELDS,
     TEXT_FIELDS,
+    array_fields,
+    param_names,
 )
-from ferrule._model_check import check_fields, check_format, family_names
-from ferrule._names import family_info
+from ferrule._model_check import check_fields, check_format
 
 __all__ = [
     "column_names",
@@ -198,14 +198,15 @@ def fit_settings(params: Any) -> dict[str, Any]:
 
 
 def column_names(family: str) -> tuple[str, ...]:
-    """The Dataset's per-cell variables of a family, in the order the fit writes them."""
-    return (*family_info(family).transformation_names, *ARRAY_FIELDS)
+    """The Dataset's per-cell variables of a family ("auto" too), in the order the fit
+    writes them."""
+    return (*param_names("grid", family), *array_fields(family))
 
 
 def columns_of(data: dict[str, Any]) -> dict[str, np.ndarray]:
     """The per-cell arrays of a grid's dictionary (``GridFit.to_dict``), parameters first."""
     out = dict(data["params"])
-    out.update({name: data[name] for name in ARRAY_FIELDS})
+    out.update({name: data[name] for name in array_fields(data["family"])})
     return out
 
 
@@ -261,8 +262,8 @@ def dataset_to_dict(dataset: Any) -> dict[str, Any]:
         **{name: attrs[PREFIX + name] for name in SETTING_FIELDS},
         **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
-    names = family_names("saved grid", data["family"])
-    arrays = tuple(name for name in ARRAY_FIELDS
+    names = param_names("saved grid", data["family"])
+    arrays = tuple(name for name in array_fields(data["family"])
                    if name not in LATER_TEXT_FIELDS or name in dataset.data_vars)  # fmt: skip
     check_fields("saved grid", dataset.data_vars, (*names, *arrays))
     cell_dims = dataset["mu"].dims

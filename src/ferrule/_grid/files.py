@@ -11,7 +11,6 @@ import numpy as np
 
 from ferrule._atomic import write_atomic
 from ferrule._grid.schema import (
-    ARRAY_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
@@ -20,8 +19,10 @@ from ferrule._grid.schema import (
     NPZ_PARAM_PREFIX,
     SETTING_FIELDS,
     TEXT_FIELDS,
+    array_fields,
+    param_names,
 )
-from ferrule._model_check import check_fields, check_format, family_names
+from ferrule._model_check import check_fields, check_format
 
 __all__ = ["read_grid", "write_grid"]
 
@@ -69,11 +70,10 @@ def read_grid(path: str | os.PathLike[str]) -> dict[str, Any]:
             raise ValueError(f"{os.fspath(path)!r} is not a saved ferrule grid")
         check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
                      GRID_FORMAT_VERSION)  # fmt: skip
-        names = family_names("saved grid", data.get("family"))
-        arrays = [NPZ_PARAM_PREFIX + name for name in names]
-        arrays += [name for name in ARRAY_FIELDS if name not in TEXT_FIELDS]
-        check_fields("saved grid", stored, arrays)
+        names = param_names("saved grid", data.get("family"))
+        fields = [name for name in array_fields(data["family"]) if name not in TEXT_FIELDS]
+        check_fields("saved grid", stored, [NPZ_PARAM_PREFIX + name for name in names] + fields)
         data.pop("params", None)
         data["params"] = {name: stored[NPZ_PARAM_PREFIX + name] for name in names}
-        data.update({name: stored[name] for name in ARRAY_FIELDS if name not in TEXT_FIELDS})
+        data.update({name: stored[name] for name in fields})
     return data

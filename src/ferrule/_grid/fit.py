@@ -13,14 +13,15 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._errors import ArgumentError
-from ferrule._fitting import is_automatic
-from ferrule._grid.cells import GridSettings, judge_cells
+from ferrule._choice import candidates, is_automatic
+from ferrule._grid.cells import Columns, GridSettings, judge_cells
+from ferrule._grid.choice import chosen_columns
 from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
-from ferrule._grid.input import cell_seeds, left_out_kind, prepare_cells
+from ferrule._grid.input import Cells, cell_seeds, left_out_kind, prepare_cells
 from ferrule._grid.progress import progress_bar
 from ferrule._grid.result import GridFit
-from ferrule._input import check_finite_left, grid_array, positive_int
+from ferrule._grid.schema import UNION_PARAMS
+from ferrule._input import check_finite_left, finite_left, grid_array, positive_int
 from ferrule._names import METHOD_TITLES, family_info, method_key
 from ferrule._seeds import SeedLike, resolve_seed
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
@@ -90,7 +91,12 @@ def fit_grid(
     values : array_like
         Numbers of any shape; the series lie along `axis`.
     family : str, default "yeo_johnson"
-        One family, as :func:`ferrule.fit` names it (not ``"auto"``).
+        One family, as :func:`ferrule.fit` names it, or ``"auto"``: every family is fitted
+        and each cell keeps the fit :func:`ferrule.fit` keeps with ``"auto"`` (the valid fit
+        of lowest AIC; a family whose map needs a finite left threshold only where the
+        cell has one). The grid's ``family`` is then ``"auto"``, ``family_code`` holds
+        each cell's family and its ``params`` those of every family (NaN where the cell's
+        family lacks one).
     axis : int, default -1
         The axis of the series.
     method : str, optional
@@ -190,11 +196,13 @@ def grid_settings(
     fast: bool = False,
 ) -> GridSettings:
     if is_automatic(family):
-        raise ArgumentError("family", "a grid is fitted with one family: name it "
-                            "(family='auto' is for one series at a time)")  # fmt: skip
-    info = family_info(family)
+        # A named optimiser runs in every family; None: each family's own default.
+        info, key = None, None if method is None else method_key(method, _core.FAMILIES[0])
+    else:
+        info = family_info(family)
+        key = method_key(method, info)
     return GridSettings(
-        info, method_key(method, info), bool(prior), resolve_seed(seed),
+        info, key, bool(prior), resolve_seed(seed),
         positive_int(max_converge, "max_converge"), positive_int(max_eval, "max_eval"),
         bool(fast),
     )  # fmt: skip
@@ -222,22 +230,15 @@ def run_grid(
         grid, left=options.left, right=options.right, scale=options.scale,
         shift=options.shift, mask=options.mask,
     )  # fmt: skip
-    check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
+    if settings.info is not None:
+        check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
-    with progress_bar(progress, cells.size, int(cells.lengths.sum())) as on_progress:
-        out = _core.fit_cells(
-            settings.info.key, cells.rows, cells.left, cells.right, cells.skip,
-            method=settings.method, lengths=np.maximum(cells.lengths, 1), rescale=True,
-            scale=cells.scale, shift=cells.shift, prior=settings.prior, seeds=seeds,
-            max_converge=settings.max_converge, max_eval=settings.max_eval,
-            n_threads=n_jobs, on_progress=on_progress, fast=settings.fast,
-        )  # fmt: skip
-    columns = judge_cells(settings, cells, out, seeds)
+    columns, interrupted = _fit_families(settings, cells, seeds, n_jobs, progress)
     arrays = {name: value.reshape(cells.shape + value.shape[1:])
               for name, value in columns.arrays.items()}  # fmt: skip
-    names = settings.info.transformation_names
+    names = UNION_PARAMS if settings.info is None else settings.info.transformation_names
     result = GridFit(
-        family=settings.info.key, method=settings.method,
+        family=settings.family, method=settings.method_name,
         params={name: arrays.pop(name) for name in names}, **arrays,
         seed=seeds.reshape(cells.shape), scale=cells.scale.reshape(cells.shape),
         shift=cells.shift.reshape(cells.shape), left=cells.left.reshape(cells.shape),
@@ -246,7 +247,56 @@ def run_grid(
         max_eval=settings.max_eval,
     )  # fmt: skip
     automatic = Counter(left_out_kind(r) for r in cells.reason[cells.automatic])
-    return GridRun(result, columns.noted, automatic, bool(out["interrupted"]))
+    return GridRun(result, columns.noted, automatic, interrupted)
+
+
+def _fit_families(
+    settings: GridSettings,
+    cells: Cells,
+    seeds: npt.NDArray[np.uint32],
+    n_jobs: int,
+    progress: bool | None,
+) -> tuple[Columns, bool]:
+    """The judged cells of the family, or with "auto" of each family in turn (each in the
+    cell loop on all cores) and then the one the rule picks per cell."""
+    infos = settings.infos
+    finite = finite_left(cells.left, cells.scale, cells.shift)
+    judged, completed = [], 0
+    total = (cells.size * len(infos), int(cells.lengths.sum()) * len(infos))
+    with progress_bar(progress, *total) as on_progress:
+        for k, info in enumerate(infos):
+            family_cells = _candidates_only(cells, candidates(info, finite))
+            out = _core.fit_cells(
+                info.key, family_cells.rows, family_cells.left, family_cells.right,
+                family_cells.skip, method=settings.of_family(info).method,
+                lengths=np.maximum(cells.lengths, 1), rescale=True, scale=cells.scale,
+                shift=cells.shift, prior=settings.prior, seeds=seeds,
+                max_converge=settings.max_converge, max_eval=settings.max_eval,
+                n_threads=n_jobs, on_progress=_after(on_progress, k * cells.size),
+                fast=settings.fast,
+            )  # fmt: skip
+            judged.append(judge_cells(settings.of_family(info), family_cells, out, seeds))
+            completed = int(out["completed"]) if k == len(infos) - 1 else 0
+            if out["interrupted"]:
+                break
+    if settings.info is not None:
+        return judged[0], bool(out["interrupted"])
+    undone = ~cells.skip & (np.arange(cells.size) >= completed)
+    return chosen_columns(infos, judged, undone), bool(out["interrupted"])
+
+
+def _candidates_only(cells: Cells, allowed: npt.NDArray[np.bool_]) -> Cells:
+    """`cells` with those where the family takes no part in the choice left out."""
+    if allowed.all():
+        return cells
+    barred = ~allowed & ~cells.skip
+    reason = np.where(barred, "the family needs a finite left threshold", cells.reason)
+    return replace(cells, skip=cells.skip | barred, reason=reason)
+
+
+def _after(on_progress: Any, offset: int) -> Any:
+    """The progress callback of a family fitted after `offset` cells of others."""
+    return None if on_progress is None else lambda done: on_progress(offset + done)
 
 
 def warn_summary(run: GridRun, settings: GridSettings, total: int | None = None) -> None:
@@ -266,7 +316,9 @@ def summary_messages(
         left_out = sum(run.automatic.values())
         messages.append((f"{left_out} of {total} cells were not fitted ({why}); "
                          "their reason field says why", MaskedCellsWarning))  # fmt: skip
-    what = f"{settings.info.title} fits by {METHOD_TITLES[settings.method]}"
+    title = "Best-family" if settings.info is None else settings.info.title
+    what = f"{title} fits" if settings.method is None else (
+        f"{title} fits by {METHOD_TITLES[settings.method]}")  # fmt: skip
     if count := run.noted[CensoringWarning]:
         messages.append(
             (

@@ -2,19 +2,24 @@
 
 Each cell is evaluated by the one-series model of ``ferrule.Fit`` (the same kernel calls,
 so a grid's numbers are those of its cells' fits, bit for bit); only the loop over cells
-is here. Cells without a valid fit give NaN."""
+is here. Cells without a valid fit give NaN. A grid of family "auto" applies each cell's own
+family, one family's cells at a time."""
 
 from __future__ import annotations
 
-from collections.abc import Mapping
+from collections.abc import Iterator, Mapping
+from typing import Any
 
 import numpy as np
 import numpy.typing as npt
 
+from ferrule import _core
 from ferrule._distribution import Model
+from ferrule._grid.schema import AUTO, FAMILY_CODE, FAMILY_KEYS, UNION_PARAMS
+from ferrule._model_check import check_fields, check_model
 from ferrule._names import family_info
 
-__all__ = ["MAPS", "apply_cells", "model_fields"]
+__all__ = ["MAPS", "apply_cells", "check_grid_model", "model_fields"]
 
 Array = npt.NDArray[np.float64]
 # What can be applied, by the name of the Model method.
@@ -25,7 +30,44 @@ _MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "valid")
 
 def model_fields(family: str) -> tuple[str, ...]:
     """The per-cell fields :func:`apply_cells` reads for `family`, parameters first."""
+    if family == AUTO:
+        return (*UNION_PARAMS, *_MODEL_FIELDS, FAMILY_CODE)
     return (*family_info(family).transformation_names, *_MODEL_FIELDS)
+
+
+def check_grid_model(
+    what: str, family: Any, params: Mapping[str, Any], fields: Mapping[str, Any]
+) -> None:
+    """``check_model`` for a grid; with "auto", each family's valid cells by their family's
+    rules, and every family code known (a valid cell's not -1)."""
+    if family != AUTO:
+        check_model(what, family, params, fields)
+        return
+    check_fields(what, params, UNION_PARAMS)
+    codes = np.asarray(fields[FAMILY_CODE])
+    valid = np.asarray(fields["valid"]).astype(bool)
+    bad = (codes < -1) | (codes >= len(FAMILY_KEYS)) | (valid & (codes < 0))
+    if bad.any():
+        first = np.unravel_index(int(np.argmax(bad)), bad.shape) if bad.ndim else ()
+        raise ValueError(f"{what}: {FAMILY_CODE} is {int(codes[first])} at cell "
+                         f"{tuple(map(int, first))}; it must name a family (0 to "
+                         f"{len(FAMILY_KEYS) - 1}, or -1 where no fit is valid)")  # fmt: skip
+    for code, key in enumerate(FAMILY_KEYS):
+        names = family_info(key).transformation_names
+        check_model(what, key, {name: params[name] for name in names},
+                    {**fields, "valid": valid & (codes == code)})  # fmt: skip
+
+
+def _families(
+    family: str, columns: Mapping[str, np.ndarray], valid: np.ndarray
+) -> Iterator[tuple[_core.FamilyInfo, np.ndarray]]:
+    """Each family of the cells with the valid cells it applies to."""
+    if family != AUTO:
+        yield family_info(family), valid
+        return
+    codes = columns[FAMILY_CODE]
+    for code in np.unique(codes[valid]):
+        yield family_info(FAMILY_KEYS[code]), valid & (codes == code)
 
 
 def apply_cells(
@@ -43,7 +85,6 @@ def apply_cells(
     of that shape. `options` go to the map (``censor`` of from_normal and ppf)."""
     if what not in MAPS:
         raise ValueError(f"unknown map {what!r}: one of {MAPS}")
-    info = family_info(family)
     given = {name: np.asarray(params[name]) for name in model_fields(family)}
     values = np.asarray(rows, dtype=np.float64)
     shape = np.broadcast_shapes(values.shape[:-1], *(v.shape for v in given.values()))
@@ -51,13 +92,14 @@ def apply_cells(
     flat = values.reshape(-1, values.shape[-1])
     columns = {name: np.broadcast_to(v, shape).reshape(-1) for name, v in given.items()}
     out = np.full(flat.shape, np.nan)
-    for i in np.flatnonzero(columns["valid"].astype(bool)):
-        model = Model(
-            info.key,
-            tuple(float(columns[name][i]) for name in info.transformation_names),
-            *(float(columns[name][i]) for name in ("mu", "sigma", "scale", "shift",
-                                                   "left", "right")),
-            info.models_raw_value,
-        )  # fmt: skip
-        out[i] = getattr(model, what)(flat[i], **options)
+    for info, cells in _families(family, columns, columns["valid"].astype(bool)):
+        for i in np.flatnonzero(cells):
+            model = Model(
+                info.key,
+                tuple(float(columns[name][i]) for name in info.transformation_names),
+                *(float(columns[name][i]) for name in ("mu", "sigma", "scale", "shift",
+                                                       "left", "right")),
+                info.models_raw_value,
+            )  # fmt: skip
+            out[i] = getattr(model, what)(flat[i], **options)
     return out.reshape(values.shape)

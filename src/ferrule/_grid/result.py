@@ -14,26 +14,32 @@ import numpy.typing as npt
 
 from ferrule import _core
 from ferrule._grid.files import write_grid
-from ferrule._grid.model import apply_cells, model_fields
+from ferrule._grid.model import apply_cells, check_grid_model, model_fields
 from ferrule._grid.schema import (
-    ARRAY_FIELDS,
+    AUTO,
+    DEFAULT_METHOD,
+    FAMILY_CODE,
+    FAMILY_KEYS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
     LATER_TEXT_FIELDS,
     SETTING_FIELDS,
     TEXT_FIELDS,
+    array_fields,
 )
 from ferrule._input import series_axis, unwrap_pandas
 from ferrule._kinds import like
-from ferrule._model_check import check_fields, check_format, check_model
-from ferrule._names import COUNT_UNITS, family_info
+from ferrule._model_check import check_fields, check_format
+from ferrule._names import COUNT_UNITS, family_info, method_key
 from ferrule._result import Fit
 
 __all__ = ["GridFit"]
 
-# The per-cell arrays every saved grid holds.
-_REQUIRED_ARRAYS = tuple(name for name in ARRAY_FIELDS if name not in LATER_TEXT_FIELDS)
+
+def _required(family: str) -> tuple[str, ...]:
+    """The per-cell arrays every saved grid of `family` holds."""
+    return tuple(name for name in array_fields(family) if name not in LATER_TEXT_FIELDS)
 
 
 @dataclass(frozen=True, eq=False)
@@ -47,10 +53,13 @@ class GridFit:
     Attributes
     ----------
     family, method : str
-        Registry keys of the family and of the optimiser.
+        Registry keys of the family and of the optimiser. A grid fitted with
+        ``family="auto"`` has family ``"auto"`` (each cell's own is in ``family_code``) and,
+        unless an optimiser was named, method ``"default"``: each family's default.
     params : mapping of str to ndarray
         The transformation parameters by name (``lambda``; ``lambda, epsilon``;
-        ``delta, epsilon``).
+        ``delta, epsilon``); for an "auto" grid those of every family, NaN where a cell's
+        family lacks one.
     mu, sigma, loglik, log_posterior, aic, bic : ndarray of float
         As in :class:`~ferrule.Fit`; NaN where a cell was not fitted (``log_posterior``
         NaN throughout unless ``prior``).
@@ -83,6 +92,10 @@ class GridFit:
         The shuffled complex evolution limits the fits ran with.
     axis : int
         The series axis of the values fitted: the default of the maps' `axis`.
+    family_code : ndarray of int8 or None
+        An "auto" grid's family of each cell, its index in ``GridFit.FAMILY_KEYS`` (the
+        registry's order), -1 where a cell was not fitted; None for one family.
+        :attr:`families` gives the names.
 
     Examples
     --------
@@ -129,16 +142,41 @@ class GridFit:
     max_converge: int
     max_eval: int
     axis: int = -1
+    family_code: np.ndarray | None = None
+
+    FAMILY_KEYS = FAMILY_KEYS
 
     def __post_init__(self) -> None:
-        for name in ARRAY_FIELDS:
+        if (self.family == AUTO) != (self.family_code is not None):
+            raise ValueError(f"{FAMILY_CODE} goes with family {AUTO!r} and with it only")
+        for name in array_fields(self.family):
             object.__setattr__(self, name, _frozen(getattr(self, name)))
         params = {name: _frozen(value) for name, value in self.params.items()}
         object.__setattr__(self, "params", MappingProxyType(params))
 
     @property
-    def _info(self) -> _core.FamilyInfo:
-        return family_info(self.family)
+    def families(self) -> np.ndarray:
+        """Each cell's family key, ``""`` where a cell was not fitted.
+
+        Examples
+        --------
+        >>> import numpy as np
+        >>> import ferrule
+        >>> values = np.random.default_rng(0).gamma(2.0, size=(3, 200))
+        >>> grid = ferrule.fit_grid(values, "auto", seed=1)
+        >>> grid.families.shape, grid.family
+        ((3,), 'auto')
+        """
+        if self.family_code is None:
+            return np.where(self.fitted, self.family, "").astype(object)
+        keys = np.array(("", *self.FAMILY_KEYS), dtype=object)
+        return keys[self.family_code.astype(np.intp) + 1]
+
+    def _info(self, at: tuple[int, ...]) -> _core.FamilyInfo:
+        """The family of the cell at `at`."""
+        if self.family_code is None:
+            return family_info(self.family)
+        return family_info(self.FAMILY_KEYS[int(self.family_code[at])])
 
     @property
     def shape(self) -> tuple[int, ...]:
@@ -181,18 +219,20 @@ class GridFit:
         at = self._position(index)
         if not self.fitted[at]:
             raise ValueError(f"cell {at} was not fitted: {self.reason[at]}")
-        info = self._info
+        info = self._info(at)
+        method = method_key(None if self.method == DEFAULT_METHOD else self.method, info)
         reason, warned, notes = str(self.reason[at]), str(self.warnings[at]), str(self.notes[at])
         return Fit(
-            family=self.family, method=self.method,
+            family=info.key, method=method,
             params={name: float(self.params[name][at]) for name in info.transformation_names},
-            mu=float(self.mu[at]), sigma=float(self.sigma[at]), search=self.search[at],
+            mu=float(self.mu[at]), sigma=float(self.sigma[at]),
+            search=self.search[at][: len(info.search_start)],
             loglik=float(self.loglik[at]),
             log_posterior=float(self.log_posterior[at]) if self.prior else None,
             aic=float(self.aic[at]), bic=float(self.bic[at]), n=int(self.n[at]),
             n_left=int(self.n_left[at]), n_right=int(self.n_right[at]),
             n_dropped=int(self.n_dropped[at]), count=int(self.count[at]),
-            count_unit=COUNT_UNITS[self.method], evaluations=int(self.evaluations[at]),
+            count_unit=COUNT_UNITS[method], evaluations=int(self.evaluations[at]),
             converged=bool(self.converged[at]), limit_reached=bool(self.limit_reached[at]),
             valid=bool(self.valid[at]), problems=tuple(reason.split("; ")) if reason else (),
             warnings=tuple(warned.split("\n")) if warned else (),
@@ -369,7 +409,7 @@ class GridFit:
         out: dict[str, Any] = {"format": GRID_FORMAT, "version": GRID_FORMAT_VERSION}
         out.update({name: getattr(self, name) for name in (*SETTING_FIELDS, *LATER_SETTINGS)})
         out["params"] = {name: np.array(value) for name, value in self.params.items()}
-        out.update({name: np.array(getattr(self, name)) for name in ARRAY_FIELDS})
+        out.update({name: np.array(getattr(self, name)) for name in array_fields(self.family)})
         return out
 
     @classmethod
@@ -398,19 +438,20 @@ class GridFit:
             raise ValueError(f"not a saved ferrule grid: a {type(data).__name__}, not a mapping")
         check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
                      GRID_FORMAT_VERSION)  # fmt: skip
-        check_fields("saved grid", data, (*SETTING_FIELDS, "params", *_REQUIRED_ARRAYS))
+        check_fields("saved grid", data, (*SETTING_FIELDS, "params"))
+        check_fields("saved grid", data, _required(data["family"]))
         if not isinstance(data["params"], Mapping):
             raise ValueError("saved grid: params is not a mapping of parameter names to arrays")
         kwargs: dict[str, Any] = {name: data[name] for name in (*SETTING_FIELDS, "params")}
         kwargs.update({name: int(data.get(name, value)) for name, value in LATER_SETTINGS.items()})
-        kwargs.update({name: np.asarray(data[name]) for name in _REQUIRED_ARRAYS})
+        kwargs.update({name: np.asarray(data[name]) for name in _required(data["family"])})
         for name in TEXT_FIELDS:
             text = data[name] if name in data else np.full(np.shape(data["mu"]), "")
             kwargs[name] = np.asarray(text, dtype=object).astype(str).astype(object)
         kwargs["prior"] = bool(kwargs["prior"])
         for name in ("base_seed", "max_converge", "max_eval"):
             kwargs[name] = int(kwargs[name])
-        check_model("saved grid", kwargs["family"], kwargs["params"], kwargs)
+        check_grid_model("saved grid", kwargs["family"], kwargs["params"], kwargs)
         return cls(**kwargs)
 
     def save(self, path: str | os.PathLike[str]) -> None:

@@ -6,9 +6,17 @@ from __future__ import annotations
 
 import numpy as np
 
+from ferrule import _core
+from ferrule._choice import AUTO
+from ferrule._model_check import family_names
+
 __all__ = [
     "ARRAY_FIELDS",
+    "AUTO",
     "BOOL_FIELDS",
+    "DEFAULT_METHOD",
+    "FAMILY_CODE",
+    "FAMILY_KEYS",
     "FLOAT_FIELDS",
     "GRID_FORMAT",
     "GRID_FORMAT_VERSION",
@@ -22,7 +30,10 @@ __all__ = [
     "SEARCH_DIM",
     "SETTING_FIELDS",
     "TEXT_FIELDS",
+    "UNION_PARAMS",
+    "array_fields",
     "field_dtype",
+    "param_names",
 ]
 
 GRID_FORMAT = "ferrule.GridFit"
@@ -41,6 +52,14 @@ ARRAY_FIELDS = (
     "n_right", "n_dropped", "count", "evaluations", "converged", "limit_reached", "valid",
     "fitted", "reason", "warnings", "notes", "seed", "scale", "shift", "left", "right",
 )  # fmt: skip
+# A grid fitted with family="auto" holds each cell's family as a code, its index in the
+# registry's order (new families come last, so codes stay), -1 for a cell not fitted; its
+# parameters are those of every family by name, NaN where a cell's family lacks one. Its
+# method is DEFAULT_METHOD when each family ran with its own default optimiser.
+FAMILY_CODE = "family_code"
+FAMILY_KEYS = tuple(info.key for info in _core.FAMILIES)
+UNION_PARAMS = tuple(dict.fromkeys(n for i in _core.FAMILIES for n in i.transformation_names))
+DEFAULT_METHOD = "default"
 # The settings shared by every cell.
 SETTING_FIELDS = ("family", "method", "prior", "base_seed", "max_converge", "max_eval")
 # Integer settings added since, with the value a file without them means.
@@ -56,6 +75,17 @@ NPZ_HEADER = "__ferrule__"
 NPZ_PARAM_PREFIX = "param_"
 
 
+def array_fields(family: str) -> tuple[str, ...]:
+    """The per-cell arrays besides the parameters of a grid of `family` ("auto" too)."""
+    return (*ARRAY_FIELDS, FAMILY_CODE) if family == AUTO else ARRAY_FIELDS
+
+
+def param_names(what: str, family: object) -> tuple[str, ...]:
+    """The transformation parameters a grid of `family` holds ("auto": every family's);
+    an unknown family is refused, naming `what`."""
+    return UNION_PARAMS if family == AUTO else family_names(what, family)
+
+
 def field_dtype(name: str) -> type | np.dtype:
     """The dtype of a per-cell field (a transformation parameter is a float)."""
     if name in TEXT_FIELDS:
@@ -66,4 +96,6 @@ def field_dtype(name: str) -> type | np.dtype:
         return bool
     if name == "seed":
         return np.uint32
+    if name == FAMILY_CODE:
+        return np.int8
     return np.float64

@@ -10,7 +10,7 @@ from ferrule.cli.options import (
     add_optimiser_options,
     add_scale_shift_prior,
     add_threshold_options,
-    family,
+    family_or_auto,
     family_titles,
     positive_int,
 )
@@ -59,10 +59,11 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     model = fit.add_argument_group("model")
     model.add_argument(
         "--family",
-        type=family,
+        type=family_or_auto,
         default="yjt",
         metavar="NAME",
-        help=f"the family to fit: {', '.join(families())} (default: yjt)",
+        help=f"the family to fit: {', '.join(families())}, or auto: per cell the valid fit of "
+        "lowest AIC (default: yjt)",
     )
     add_optimiser_options(
         model,

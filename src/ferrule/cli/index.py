@@ -7,7 +7,7 @@ import sys
 from typing import Any
 
 from ferrule.cli.errors import FAILED, USAGE, CliError
-from ferrule.cli.options import family, positive_int, seed, threshold
+from ferrule.cli.options import family_or_auto, positive_int, seed, threshold
 
 __all__ = ["add_commands", "calibration_period"]
 
@@ -79,7 +79,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     )
     index.add_argument("--out", required=True, metavar="INDEX.nc", help="the file to write")
     fits = index.add_argument_group("fits (ignored with --params, which holds its own)")
-    fits.add_argument("--family", type=lambda t: "auto" if t.lower() == "auto" else family(t),
+    fits.add_argument("--family", type=family_or_auto,
                       default="auto", metavar="NAME",
                       help="a family, or auto: the best valid fit by AIC per cell and group "
                       "(default)")  # fmt: skip

@@ -18,6 +18,11 @@ def family(text: str) -> str:
     return found.key
 
 
+def family_or_auto(text: str) -> str:
+    """One family by any of the registry's aliases, or "auto": the best fit per cell."""
+    return "auto" if text.strip().lower() == "auto" else family(text)
+
+
 def family_list(text: str) -> list[str]:
     """One family or a comma-separated list of them, by any of the registry's aliases."""
     names = [name.strip() for name in text.split(",") if name.strip()]

@@ -84,7 +84,9 @@ def fit(
     da : xarray.DataArray
         The data; `dim` is the series dimension, every other dimension a cell dimension.
     family : str, default "yeo_johnson"
-        One family, as :func:`ferrule.fit` names it.
+        One family, as :func:`ferrule.fit` names it, or ``"auto"``: per cell (and group)
+        the fit ``ferrule.fit(..., "auto")`` keeps, as :func:`ferrule.fit_grid` chooses it;
+        ``family_code`` then holds each cell's family.
     dim : str, default "time"
         The dimension along which to fit.
     groupby : str, optional

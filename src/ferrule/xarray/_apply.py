@@ -8,9 +8,9 @@ from typing import Any
 import numpy as np
 
 from ferrule._grid.dataset import fit_settings, require_xarray
-from ferrule._grid.model import apply_cells, model_fields
-from ferrule._grid.schema import GRID_FORMAT, GRID_FORMAT_VERSION, PREFIX
-from ferrule._model_check import check_fields, check_format, check_model, family_names
+from ferrule._grid.model import apply_cells, check_grid_model, model_fields
+from ferrule._grid.schema import GRID_FORMAT, GRID_FORMAT_VERSION, PREFIX, param_names
+from ferrule._model_check import check_fields, check_format
 from ferrule.xarray._labels import at_cells
 
 __all__ = ["apply_dataarray"]
@@ -38,7 +38,7 @@ def apply_dataarray(what: str, params: Any, da: Any, dim: str, **options: bool) 
     check_format(_WHAT, GRID_FORMAT, params.attrs.get(PREFIX + "version"), GRID_FORMAT,
                  GRID_FORMAT_VERSION)  # fmt: skip
     family = params.attrs.get(PREFIX + "family")
-    family_names(_WHAT, family)
+    param_names(_WHAT, family)
     check_fields(_WHAT, params.data_vars, model_fields(family))
     models = at_cells(params[list(model_fields(family))], da, "the parameters hold no fit")
     groupby = params.attrs.get(PREFIX + "groupby", "")
@@ -110,6 +110,6 @@ def apply_block(
     """One block: the cells' series along the last axis, their parameters besides (checked
     here, where their values are at hand, also when they are computed by dask)."""
     fields = dict(zip(names, params, strict=True))
-    transformation = {name: fields[name] for name in family_names(_WHAT, family)}
-    check_model(_WHAT, family, transformation, fields)
+    transformation = {name: fields[name] for name in param_names(_WHAT, family)}
+    check_grid_model(_WHAT, family, transformation, fields)
     return apply_cells(what, family, fields, values, **(options or {}))

@@ -26,7 +26,7 @@ from ferrule._grid.fit import (
     run_grid,
     warn_summary,
 )
-from ferrule._grid.schema import PREFIX, SEARCH_DIM, field_dtype
+from ferrule._grid.schema import AUTO, PREFIX, SEARCH_DIM, field_dtype
 from ferrule._input import check_numbers, grid_array
 from ferrule._names import family_info
 from ferrule.xarray._labels import at_cells
@@ -41,7 +41,7 @@ class _BlockSettings:
     """What a block needs to fit its cells, in plain values: it travels to dask workers."""
 
     family: str
-    method: str
+    method: str | None  # None: with "auto", each family's default
     prior: bool
     base_seed: int
     max_converge: int
@@ -49,7 +49,7 @@ class _BlockSettings:
     fast: bool = False
 
     def grid_settings(self) -> GridSettings:
-        info = family_info(self.family)
+        info = None if self.family == AUTO else family_info(self.family)
         return GridSettings(info, self.method, self.prior, self.base_seed,  # type: ignore[arg-type]
                             self.max_converge, self.max_eval, self.fast)  # fmt: skip
 
@@ -103,7 +103,7 @@ def fit_dataarray(
     dataset = pieces[0] if group_dim is None else _stack(xr, pieces, group_dim, groups)
     dataset.attrs = {
         **da.attrs,
-        **settings_attrs(settings.info.key, settings.method, settings.prior,
+        **settings_attrs(settings.family, settings.method_name, settings.prior,
                          settings.base_seed, settings.max_converge, settings.max_eval),
         PREFIX + "dim": dim,
         PREFIX + "groupby": groupby or "",
@@ -209,8 +209,8 @@ def _fit_chunked(
     ).chunk(chunks)  # fmt: skip
     arrays = {name: v.chunk(chunks) for name, v in options.items() if isinstance(v, xr.DataArray)}
     scalars = {name: v for name, v in options.items() if name not in arrays}
-    names = column_names(settings.info.key)
-    block = _BlockSettings(settings.info.key, settings.method, settings.prior,
+    names = column_names(settings.family)
+    block = _BlockSettings(settings.family, settings.method, settings.prior,
                            settings.base_seed, settings.max_converge,
                            settings.max_eval, settings.fast)  # fmt: skip
     outputs = xr.apply_ufunc(
@@ -220,7 +220,7 @@ def _fit_chunked(
         dask="parallelized",
         keep_attrs=False,
         output_dtypes=[field_dtype(name) for name in names],
-        dask_gufunc_kwargs={"output_sizes": {SEARCH_DIM: len(settings.info.search_start)}},
+        dask_gufunc_kwargs={"output_sizes": {SEARCH_DIM: settings.search_width}},
         kwargs={"settings": asdict(block), "array_names": tuple(arrays), "scalars": scalars,
                 "n_jobs": 1 if n_jobs is None else n_threads(n_jobs)},
     )  # fmt: skip
@@ -251,7 +251,7 @@ def fit_block(
         # an in-memory fit does, rather than return a block of unfitted cells.
         raise KeyboardInterrupt("grid fit interrupted")
     columns = columns_of(run.result.to_dict())
-    return tuple(np.asarray(columns[name]) for name in column_names(block.info.key))
+    return tuple(np.asarray(columns[name]) for name in column_names(block.family))
 
 
 def _stack(xr: Any, pieces: list[Any], group_dim: str, groups: list[Any]) -> Any:

@@ -4,6 +4,7 @@ scores they give, in memory or block by block through dask (the same numbers eit
 from __future__ import annotations
 
 import math
+import warnings
 from dataclasses import dataclass
 from typing import Any
 
@@ -16,6 +17,8 @@ from ferrule._grid.schema import PREFIX
 from ferrule._input import check_numbers
 from ferrule._names import family_info
 from ferrule._seeds import resolve_seed
+from ferrule._validity import MIN_DISTINCT
+from ferrule._warnings import InvalidFitWarning
 from ferrule.xarray._index_cells import (
     FIELDS,
     PARAM_NAMES,
@@ -164,8 +167,33 @@ def _params_block(
     values: np.ndarray, index: np.ndarray, *, steps: int, **kwargs: Any
 ) -> tuple[np.ndarray, ...]:
     """One block's fits: the per-cell variables with the group axis last."""
-    fitted = fit_groups(accumulated(values, steps), index=index, **kwargs)
+    values = accumulated(values, steps)
+    fitted = fit_groups(values, index=index, **kwargs)
+    _warn_unfitted(values, fitted["valid"], kwargs["pools"], kwargs["left"])
     return tuple(np.moveaxis(fitted[name], 0, -1) for name in _VARIABLES)
+
+
+def _warn_unfitted(values: np.ndarray, valid: np.ndarray, pools: list[np.ndarray],
+                   left: float) -> None:  # fmt: skip
+    """Says how many cell-groups with values got no valid fit (their scores will be NaN),
+    and how many of them had too few values above the left threshold to fit at all."""
+    unfitted = few = with_values = 0
+    for g, positions in enumerate(pools):
+        sample = values[..., positions]
+        present = (~np.isnan(sample)).any(axis=-1)
+        above = (sample > left).sum(axis=-1)
+        with_values += int(present.sum())
+        unfitted += int((present & ~valid[g]).sum())
+        few += int((present & ~valid[g] & (above < MIN_DISTINCT)).sum())
+    if unfitted:
+        warnings.warn(
+            f"{unfitted} of {with_values} cell-groups with values have no valid fit, so their "
+            f"scores are NaN ({few} with fewer than {MIN_DISTINCT} values above the left "
+            "threshold: pool more values with a longer calibration period, a day-of-year "
+            "window or coarser groups)",
+            InvalidFitWarning,
+            stacklevel=2,
+        )
 
 
 def _dtype(name: str) -> Any:

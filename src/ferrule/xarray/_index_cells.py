@@ -13,9 +13,9 @@ import numpy as np
 
 from ferrule import _core
 from ferrule._distribution import Model
-from ferrule._grid.cells import GridSettings
-from ferrule._grid.fit import CellOptions, run_grid
-from ferrule._names import family_info, method_key
+from ferrule._grid.fit import CellOptions, grid_settings, run_grid
+from ferrule._grid.schema import AUTO, FAMILY_KEYS, UNION_PARAMS
+from ferrule._names import family_info
 
 __all__ = [
     "FAMILY_CODES",
@@ -27,11 +27,10 @@ __all__ = [
     "zero_scores",
 ]
 
-# Families by their code in the parameters' ``family`` variable (-1: no valid fit).
-FAMILY_CODES = tuple(info.key for info in _core.FAMILIES)
-# The transformation parameters of every family by name, each once: a cell's own family
-# says which of them it uses (the others are NaN).
-PARAM_NAMES = tuple(dict.fromkeys(n for i in _core.FAMILIES for n in i.transformation_names))
+# Families by their code in the parameters' ``family`` variable (-1: no valid fit), and the
+# transformation parameters of every family by name: those of a grid fitted with "auto".
+FAMILY_CODES = FAMILY_KEYS
+PARAM_NAMES = UNION_PARAMS
 # Per cell and group, besides the parameters.
 FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "aic", "loglik", "n", "n_left",
           "valid")  # fmt: skip
@@ -72,29 +71,22 @@ def fit_groups(
     shape = values.shape[:-1]
     out = {name: np.full((len(pools), *shape), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
     out["family"] = np.full((len(pools), *shape), -1, dtype=np.int8)
+    # One optimiser run per cell, as before the thorough fit: on calibration samples of a
+    # few years it reaches optima on the box's edge that the verdicts still call invalid,
+    # which would blank the index there.
+    settings = grid_settings(families[0] if len(families) == 1 else AUTO, method, prior,
+                             base_seed, 5, 100000, fast=True)  # fmt: skip
     for g, positions in enumerate(pools):
         sample = np.ascontiguousarray(values[..., positions])
-        best = np.full(shape, np.inf)
-        for key in families:
-            info = family_info(key)
-            # One optimiser run per cell, as before the thorough fit: on calibration samples
-            # of a few years it reaches optima on the box's edge that the verdicts still call
-            # invalid, which would blank the index there.
-            settings = GridSettings(
-                info, method_key(method, info), prior, base_seed, 5, 100000, fast=True
-            )
-            grid = run_grid(sample, settings, CellOptions(left=left), g * total + index,
-                            n_jobs=n_jobs, progress=False).result  # fmt: skip
-            better = grid.valid & np.isfinite(grid.aic) & (grid.aic < best)
-            if len(families) == 1:
-                better = grid.valid
-            best = np.where(better, grid.aic, best)
-            out["family"][g] = np.where(better, FAMILY_CODES.index(info.key), out["family"][g])
-            for name in PARAM_NAMES:
-                chosen = grid.params[name] if name in grid.params else np.nan
-                out[name][g] = np.where(better, chosen, out[name][g])
-            for name in FIELDS:
-                out[name][g] = np.where(better, getattr(grid, name), out[name][g])
+        grid = run_grid(sample, settings, CellOptions(left=left), g * total + index,
+                        n_jobs=n_jobs, progress=False).result  # fmt: skip
+        kept = grid.valid
+        codes = FAMILY_CODES.index(grid.family) if grid.family_code is None else grid.family_code
+        out["family"][g] = np.where(kept, codes, -1)
+        for name in PARAM_NAMES:
+            out[name][g] = np.where(kept, grid.params.get(name, np.nan), np.nan)
+        for name in FIELDS:
+            out[name][g] = np.where(kept, getattr(grid, name), np.nan)
     out["valid"] = out["family"] >= 0
     return out
 

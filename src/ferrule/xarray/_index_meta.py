@@ -5,6 +5,8 @@ from __future__ import annotations
 
 from typing import Any
 
+import numpy as np
+
 from ferrule._grid.schema import PREFIX
 from ferrule.xarray._index_cells import FAMILY_CODES
 from ferrule.xarray._index_groups import GROUP_TITLES
@@ -99,15 +101,16 @@ def _dated(*labels: str) -> bool:
 
 
 def _step_word(da: Any, dim: str) -> str:
+    """Whether the coordinate steps by exactly one "day" or "month"; else "step"."""
     import pandas as pd
 
     index = da.indexes.get(dim)
-    if isinstance(index, pd.DatetimeIndex) and len(index) >= 3:
-        freq = index.freq or pd.infer_freq(index)
-        if freq is not None:
-            offset = pd.tseries.frequencies.to_offset(freq)
-            if offset.n == 1 and isinstance(offset, (pd.offsets.MonthBegin, pd.offsets.MonthEnd)):
-                return "month"
-            if offset.n == 1 and isinstance(offset, pd.offsets.Day):
-                return "day"
+    if not isinstance(index, pd.DatetimeIndex) or len(index) < 3:
+        return "step"
+    if (np.diff(index.values) == np.timedelta64(1, "D")).all():
+        return "day"
+    months = np.diff(np.asarray(index.year) * 12 + np.asarray(index.month))
+    same_day = (index.day == index.day[0]).all() or index.is_month_end.all()
+    if (months == 1).all() and same_day and (index.normalize() == index).all():
+        return "month"
     return "step"

@@ -173,7 +173,6 @@ def test_a_grid_prints_nothing(capfd):
         ({"values": 1.0}, ValueError, "at least one series"),
         ({"values": np.zeros((3, 0))}, ValueError, "empty"),
         ({"axis": 2}, ValueError, "out of range"),
-        ({"family": "auto"}, ValueError, "one family"),
         ({"family": "nope"}, ValueError, "unknown family"),
         ({"method": "nope"}, ValueError, "unknown method"),
         ({"left": 5.0, "right": 1.0}, ValueError, "must be below"),

@@ -125,6 +125,22 @@ def test_accumulation_sums_complete_windows(rain, accumulate, steps):
     assert ("3-day accumulation" in z.attrs["long_name"]) == (steps == 3)
 
 
+def test_monthly_steps_are_named_without_a_stored_frequency(rain):
+    monthly = rain.isel(lat=0, lon=0).resample(time="MS").sum()
+    monthly["time"] = list(monthly["time"].values)  # as read from a file: no frequency
+    z = quietly(fx.standardized_index, monthly, "yeo_johnson", groupby=None, accumulate=3, seed=1)
+    assert "3-month accumulation" in z.attrs["long_name"]
+
+
+def test_groups_without_a_valid_fit_are_reported(rain):
+    with pytest.warns(ferrule.InvalidFitWarning, match="have no valid fit") as caught:
+        fitted = fx.standardized_index_params(rain, "yeo_johnson", seed=1,
+                                              calibration=slice("1991", "1991"))  # fmt: skip
+    unfitted = int((~fitted["valid"] & fitted["valid"].any("month")).sum())
+    assert unfitted > 0
+    assert any(str(w.message).startswith(f"{unfitted} of ") for w in caught)
+
+
 def test_day_of_year_groups_pool_a_window_of_days(rain):
     cell = rain.isel(lat=0, lon=0)
     fitted = quietly(fx.standardized_index_params, cell, "yeo_johnson", groupby="dayofyear",
