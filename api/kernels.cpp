@@ -3,9 +3,11 @@
 #include <omp.h>
 
 #include <algorithm>
+#include <cmath>
 #include <stdexcept>
 #include <utility>
 
+#include "api/element_pieces.hpp"
 #include "core/censored_likelihood.hpp"
 #include "core/fit_facts.hpp"
 #include "core/simd/vector_kernels.hpp"
@@ -15,48 +17,6 @@
 namespace ferrule::kernels {
 
 namespace {
-
-// Below this many elements a map runs on one thread: starting the others costs more.
-constexpr std::size_t kParallelFrom = 1 << 15;
-// Pieces handed to the threads; each is mapped by the vector kernels on its own.
-constexpr std::size_t kPiece = 1 << 12;
-
-template <class Map> void mapElements(const double *in, double *out, std::size_t n, int threads, Map map) {
-    const auto count = static_cast<long long>(n);
-    if (threads > 1 && n >= kParallelFrom) {
-#pragma omp parallel for schedule(static) num_threads(threads)
-        for (long long i = 0; i < count; ++i) {
-            out[i] = map(in[i]);
-        }
-    } else {
-        for (long long i = 0; i < count; ++i) {
-            out[i] = map(in[i]);
-        }
-    }
-}
-
-// The same with a vector kernel over pieces: a value's result does not depend on the
-// piece it falls in, so any split and thread count give the same bits.
-template <class Kernel> void mapPieces(const double *in, double *out, std::size_t n, int threads, Kernel kernel) {
-    if (threads < 1) {
-        threads = omp_get_max_threads();
-    }
-    const auto pieces = static_cast<long long>((n + kPiece - 1) / kPiece);
-    const auto piece = [&](long long k) {
-        const std::size_t from = static_cast<std::size_t>(k) * kPiece;
-        kernel(in + from, out + from, std::min(kPiece, n - from));
-    };
-    if (threads > 1 && n >= kParallelFrom) {
-#pragma omp parallel for schedule(static) num_threads(threads)
-        for (long long k = 0; k < pieces; ++k) {
-            piece(k);
-        }
-    } else {
-        for (long long k = 0; k < pieces; ++k) {
-            piece(k);
-        }
-    }
-}
 
 // Calls visit(Policy{}) with the likelihood policy that `masses` names.
 template <class Visit> decltype(auto) withMasses(Masses masses, Visit &&visit) {
@@ -144,7 +104,9 @@ void standardNormalLogCdf(const double *z, double *out, std::size_t n, int threa
 }
 
 void standardNormalQuantile(const double *p, double *out, std::size_t n) {
-    mapElements(p, out, n, 1, [](double v) { return ferrule::standardNormalQuantile(v); });
+    for (std::size_t i = 0; i < n; ++i) {
+        out[i] = ferrule::standardNormalQuantile(p[i]);
+    }
 }
 
 SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &settings, Masses masses) {
@@ -162,10 +124,24 @@ SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &sett
     });
 }
 
+double dataUnitLogLik(FamilyId family, const double *q, const double *data, std::size_t n,
+                      const FitSettings &settings) {
+    const double s = settings.scale, shift = settings.shift;
+    Vector u(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        u[i] = (data[i] + shift) * s;
+    }
+    const double left = (settings.left + shift) * s, right = (settings.right + shift) * s;
+    std::vector<std::int8_t> sides(n);
+    censoring(family, q, u.data(), n, left, right, sides.data());
+    const auto uncensored = static_cast<double>(std::count(sides.begin(), sides.end(), 0));
+    return logLikelihood(family, q, u.data(), n, left, right, false) + uncensored * std::log(s);
+}
+
 CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const std::int64_t *lengths,
                   const double *left, const double *right, const std::uint8_t *skip, const double *scale,
                   const double *shift, const std::uint32_t *seeds, const FitSettings &settings, int threads,
-                  StopCheck stop, void *context) {
+                  StopCheck stop, void *context, const double *otherScale) {
     CellFits out;
     out.cells.resize(ncells);
     const auto work = [&](std::size_t i) {
@@ -184,7 +160,24 @@ CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std
                 cellSettings.seed = seeds[i];
             }
             const std::size_t length = lengths != nullptr ? static_cast<std::size_t>(lengths[i]) : n;
-            cell.fit = fit(family, std::vector<double>(values + i * n, values + i * n + length), cellSettings);
+            const double *series = values + i * n;
+            cell.fit = fit(family, std::vector<double>(series, series + length), cellSettings);
+            cell.scale = cellSettings.scale;
+            if (otherScale != nullptr && !std::isnan(otherScale[i]) && otherScale[i] != cellSettings.scale) {
+                // The scale is part of the model (the families are not scale-equivariant):
+                // the other candidate replaces the fit only when strictly better in data units.
+                FitSettings other = cellSettings;
+                other.scale = otherScale[i];
+                SeriesFit second = fit(family, std::vector<double>(series, series + length), other);
+                const double first =
+                    dataUnitLogLik(family, cell.fit.report.result.params.data(), series, length, cellSettings);
+                const double candidate =
+                    dataUnitLogLik(family, second.report.result.params.data(), series, length, other);
+                if (candidate > first || (std::isnan(first) && !std::isnan(candidate))) {
+                    cell.fit = std::move(second);
+                    cell.scale = other.scale;
+                }
+            }
         } catch (...) {
             cell.error = std::current_exception();
         }

@@ -117,14 +117,15 @@ def main():
                 ]
             )
     print_table(
-        f"maps of {size} values: a Yeo-Johnson Fit of rain (scale 0.1, left-censored at 0),"
+        f"maps of {size} values: a Yeo-Johnson Fit of rain (scale 1, left-censored at 0),"
         " peer NumPy np.where (+ SciPy ndtr)",
         ["map", "threads", "repeats", "ferrule s", "numpy s", "ratio", "target", "mark"],
         rows,
         [
             "each thread count in its own process with OMP_NUM_THREADS set; NumPy's maps are"
             " single-threaded",
-            "ferrule: Fit.to_normal / Fit.from_normal / Fit.cdf (vector kernels on every thread);"
+            "ferrule: Fit.to_normal / Fit.from_normal / Fit.cdf (one C++ pass per value, vector"
+            " kernels, every thread);"
             " ratio = NumPy time / ferrule time, medians of the repeats (ferrule/NumPy)",
             f"largest relative difference between the two sides: {max(differences):.2e}",
         ],

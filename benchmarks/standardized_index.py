@@ -10,9 +10,9 @@ of cells whose wet scores fail Anderson-Darling at 5 % (their probabilities abov
 share, tested as uniform), the share of values left without a score, the mean over cells
 of |mean score|, and the mean gap between the dry probability a zero's score stands for and
 the true one (per cell and group): the generator's for the synthetic grids (an estimate
-pooled over more values comes closer to it), the group's share of zeros for Seattle. ferrule: family "auto" or Yeo-Johnson, zeros
-"center" (a zero stands for p0 = 2 Phi(z)); the peers: gamma
-by maximum likelihood with the location at 0 and the empirical dry share, zeros "upper"
+pooled over more values comes closer to it), the group's share of zeros for Seattle.
+ferrule: family "auto" or Yeo-Johnson, zeros "center" (a zero stands for p0 = 2 Phi(z)); the
+peers: gamma by maximum likelihood with the location at 0 and the empirical dry share, zeros "upper"
 (p0 = Phi(z)). Runs alone: ``python benchmarks/standardized_index.py [--quick]``.
 """
 

@@ -6,13 +6,18 @@
 //   left-censored     log Phi(zL)          d/dp = phi(zL)/Phi(zL) dzL/dp
 //   right-censored    log Phi(-zR)         d/dp = -phi(zR)/Phi(-zR) dzR/dp
 // where z is the family's score of a threshold ((T(t) - mu)/sigma for normal models), and the
-// chain rule through the family's decoding gives d/dq. Censored masses use the accurate
+// chain rule through the family's decoding gives d/dq. Where the transform's range is
+// bounded (scores zB < zT of its ends, Yeo-Johnson with lambda < 0 or > 2) the normal is
+// renormalised to it as in the likelihood: the censored masses are those between zB and
+// the threshold's score, and every value's term loses log M, M = Phi(zT) - Phi(zB); the
+// derivative of log(Phi(b) - Phi(a)) is phi(b)/M(a, b) in b and -phi(a)/M(a, b) in a. Censored masses use the accurate
 // log Phi of the fitted distribution. Sums run over the distinct values in sorted order,
 // each term weighted by its multiplicity: the same order at every call.
 #pragma once
 
 #include <array>
 #include <cmath>
+#include <type_traits>
 #include <vector>
 
 #include "core/censored_likelihood.hpp"
@@ -66,9 +71,12 @@ template <> struct GradientOf<LogSinh> : NormalModelGradient<LogSinhGradient> {}
 template <> struct GradientOf<SinhAsinh> : NormalModelGradient<SinhAsinhGradient> {};
 template <> struct GradientOf<JonesPewsey> : JonesPewseyGradient {};
 
+// Whether a family's range can be bounded: it then gives the slope of the range's ends.
+template <class G, class = void> struct HasRangeEnds : std::false_type {};
+template <class G> struct HasRangeEnds<G, std::void_t<decltype(&G::rangeEndSlope)>> : std::true_type {};
+
 template <class F> class LikelihoodGradient {
 public:
-    using G = GradientOf<F>;
     static constexpr std::size_t kParams = F::kParams;
 
     LikelihoodGradient(const PreparedSeries &series, bool isMap)
@@ -111,11 +119,22 @@ public:
                 nRight += counts_[d];
             }
         }
+        // The ends of the range (infinite scores where it is unbounded).
+        std::array<double, kParams> dzB{}, dzT{};
+        const double inf = std::numeric_limits<double>::infinity();
+        const double zB = rangeEnd(-inf, p, dzB), zT = rangeEnd(inf, p, dzT);
         if (nLeft > 0.0) {
-            s += nLeft * censored(G::score(left, p, term.data()), 1.0, nLeft, term, natural);
+            const double zL = G::score(left, p, term.data());
+            s += nLeft * between(zB, dzB, zL, term, nLeft, natural);
         }
         if (nRight > 0.0) {
-            s += nRight * censored(G::score(right, p, term.data()), -1.0, nRight, term, natural);
+            std::array<double, kParams> dzR{};
+            const double zR = G::score(right, p, dzR.data());
+            s += nRight * between(zR, dzR, zT, dzT, nRight, natural);
+        }
+        if (std::isfinite(zB) || std::isfinite(zT)) {
+            const double n = static_cast<double>(series_.values().size());
+            s -= n * between(zB, dzB, zT, dzT, -n, natural);
         }
         if (isMap_) {
             s += F::logPrior(p);
@@ -126,14 +145,36 @@ public:
     }
 
 private:
-    // log Phi(side z), adding count d/dp of it to natural: d log Phi(v)/dv = phi(v)/Phi(v).
-    static double censored(double z, double side, double count, const std::array<double, kParams> &dz,
-                           std::array<double, kParams> &natural) {
-        const double v = side * z;
-        const double logMass = standardNormalLogCdf(v);
-        const double ratio = side * std::exp(-0.5 * v * v - 0.5 * std::log(kTwoPi) - logMass);
+    using G = GradientOf<F>;
+
+    // The score of an end of the transform's range and its derivatives in the natural
+    // parameters (zero where the score is infinite).
+    static double rangeEnd(double end, const typename F::Params &p, std::array<double, kParams> &dz) {
+        const double z = ValueTerm<F, AccurateNormalMass>::rangeScore(end, p);
+        if constexpr (HasRangeEnds<G>::value) {
+            if (std::isfinite(z)) {
+                constexpr std::size_t kT = F::kTransParams;
+                std::array<double, kT> dt{};
+                G::rangeEndSlope(end, p, dt.data());
+                for (std::size_t j = 0; j < kT; ++j) {
+                    dz[j] = dt[j] / p.sigma;
+                }
+                dz[kT] = -1.0 / p.sigma;
+                dz[kT + 1] = -z / p.sigma;
+            }
+        }
+        return z;
+    }
+
+    // log(Phi(b) - Phi(a)), adding count d/dp of it to natural.
+    static double between(double a, const std::array<double, kParams> &da, double b,
+                          const std::array<double, kParams> &db, double count, std::array<double, kParams> &natural) {
+        const double logMass = logNormalMassBetween(a, b);
+        const double logRoot = -0.5 * std::log(kTwoPi);
+        const double wa = std::isfinite(a) ? std::exp(-0.5 * a * a + logRoot - logMass) : 0.0;
+        const double wb = std::isfinite(b) ? std::exp(-0.5 * b * b + logRoot - logMass) : 0.0;
         for (std::size_t j = 0; j < kParams; ++j) {
-            natural[j] += count * ratio * dz[j];
+            natural[j] += count * (wb * db[j] - wa * da[j]);
         }
         return logMass;
     }

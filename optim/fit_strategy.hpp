@@ -1,14 +1,15 @@
 // The public layer's default fit: what it takes to reach the optimum.
-//   Nelder-Mead: from the best moment start point, restarted from its own result (a fresh
-//     simplex of 5 % steps) until a restart gains less than kRestartGain;
-//   differential evolution / shuffled complex evolution: independent runs, the first with
-//     the fit's seed and the others with seeds derived from it, until two of them agree on
-//     the best optimum and it is not on the box's edge (at most kMaxRuns runs); the polished
-//     moment start is one more candidate;
-// then every end point is polished by projected Newton steps with the analytic gradient
-// (local_polish.hpp) and the best point by the likelihood itself is kept: never worse than
-// the runs' own best. Everything is a function of the series, settings and seed, so a fit
-// repeats on any thread.
+//   The deterministic starts (start_points.hpp), the kStarts best of them polished by
+//     projected Newton steps with the analytic gradient (local_polish.hpp);
+//   then runs of the named optimiser, each end polished in turn: first exactly the single
+//     run of a fast fit, so that the default is never worse than it; then Nelder-Mead
+//     restarted from the best point (a fresh simplex of 5 % steps) while a restart gains,
+//     or differential evolution / shuffled complex evolution with seeds derived from the
+//     fit's seed (at most kMaxRuns runs);
+//   until two ends, starts included, agree on the best optimum, its polish converged and it
+//     is not on the box's edge (the degenerate limits of a family live there).
+// The best point by the likelihood itself is kept. Everything is a function of the series,
+// settings and seed, so a fit repeats on any thread.
 #pragma once
 
 #include <algorithm>
@@ -27,7 +28,8 @@ namespace ferrule {
 
 // What the default fit ran, beside the result.
 struct StrategyReport {
-    int runs = 1;                       // runs of the named optimiser, restarts included
+    int runs = 1;                       // runs of the named optimiser, restarts included (0: the
+                                        // polished starts agreed and none was needed)
     std::int64_t polishEvaluations = 0; // value-and-gradient calls of the polish
     double polishGain = 0.0;            // log-likelihood the polish added to the best run
     bool polished = false;              // the polish ended by its convergence test
@@ -41,6 +43,8 @@ inline constexpr int kMaxRestarts = 8;
 // Stochastic runs: two ends within this log-likelihood count as the same optimum.
 inline constexpr double kSameOptimum = 1e-3;
 inline constexpr int kMaxRuns = 4;
+// Deterministic starts polished before any optimiser runs.
+inline constexpr std::size_t kStarts = 3;
 
 // Run k's seed: the fit's seed for the first, a SplitMix64 mix of (seed, k) for the others.
 inline std::uint32_t derivedSeed(std::uint32_t seed, int run) {
@@ -109,92 +113,94 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         return std::make_pair(end, std::make_pair(endValue, polished.converged && value == endValue));
     };
 
+    // The deterministic starts, the best few polished; each end is a candidate.
     FitResult best{0, {}, 0, false};
     double bestValue = std::numeric_limits<double>::quiet_NaN();
-    double bestRunValue = bestValue;
+    bool bestConverged = false;
+    std::vector<double> startEnds;
+    const StartPoints starts = momentStarts<F>(series, objective);
+    evaluations += starts.evaluations;
+    for (std::size_t k = 0; k < starts.ranked.size() && k < kStarts; ++k) {
+        const StartPoint &start = starts.ranked[k];
+        if (std::isnan(start.value)) {
+            break;
+        }
+        auto [params, outcome] = polishFrom(start.q, start.value);
+        startEnds.push_back(outcome.first);
+        if (better(outcome.first, bestValue)) {
+            bestValue = outcome.first;
+            best.params = std::move(params);
+            bestConverged = outcome.second;
+        }
+    }
+    const auto agreeing = [&](const std::vector<double> &ends) {
+        return std::count_if(ends.begin(), ends.end(),
+                             [&](double v) { return std::fabs(v - bestValue) <= kSameOptimum; });
+    };
+    const Vector startParams = best.params;
+    const double startValue = bestValue;
+    const bool startConverged = bestConverged;
+
+    // Runs of the named optimiser, each end polished: the first exactly the single run of a
+    // fast fit (so the default is never worse than it), then Nelder-Mead restarted from the
+    // best point or stochastic runs with derived seeds, until two ends (starts included)
+    // agree on the best optimum, it converged and it is not on the box's edge.
+    std::vector<double> ends = startEnds;
+    double bestRunValue = std::numeric_limits<double>::quiet_NaN();
     int count = 0;
+    bool runBest = false;
     report.runs = 0;
-    if (settings.method == Method::NelderMead) {
-        const StartPoint start = momentStart<F>(series, objective);
-        evaluations += start.evaluations;
-        FitResult run = runMethod<F>(settings, objective, settings.seed, sink, simplexAround(start.q));
-        double value = objective(run.params);
-        evaluations += run.evaluations + 1;
+    const bool simplex = settings.method == Method::NelderMead;
+    const int maxRuns = simplex ? 1 + kMaxRestarts : kMaxRuns;
+    for (int k = 0; k < maxRuns; ++k) {
+        std::optional<std::uint32_t> seed = settings.seed;
+        if (!simplex && settings.seed) {
+            seed = derivedSeed(*settings.seed, k);
+        }
+        const Vector from = runBest ? best.params : startParams;
+        FitResult run = simplex && k > 0 && !from.empty()
+                            ? runMethod<F>(settings, objective, seed, sink, simplexAround(from))
+                            : runMethod<F>(settings, objective, seed, sink);
+        ++report.runs;
+        evaluations += run.evaluations;
         count += run.count;
-        report.runs = 1;
-        for (int restart = 0; restart < kMaxRestarts; ++restart) {
-            FitResult again = runMethod<F>(settings, objective, settings.seed, sink, simplexAround(run.params));
-            const double againValue = objective(again.params);
-            evaluations += again.evaluations + 1;
-            count += again.count;
-            ++report.runs;
-            const bool gained = againValue < value - kRestartGain * (1.0 + std::fabs(value));
-            if (better(againValue, value)) {
-                run = std::move(again);
-                value = againValue;
-            }
-            if (!gained) {
-                break;
-            }
+        if (run.params.empty() || std::isnan(run.params[0])) {
+            continue;
         }
-        bestRunValue = value;
-        auto [params, outcome] = polishFrom(run.params, value);
-        best = std::move(run);
-        best.params = std::move(params);
-        bestValue = outcome.first;
-        report.polished = outcome.second;
-    } else {
-        // The polished moment start (moved into the box) is one more candidate; the runs
-        // must agree among themselves.
-        std::vector<double> ends;
-        StartPoint start = momentStart<F>(series, objective);
-        for (std::size_t j = 0; j < F::kParams; ++j) {
-            start.q[j] = std::clamp(start.q[j], lower[j], upper[j]);
+        const double runValue = objective(run.params);
+        ++evaluations;
+        const double before = bestValue;
+        if (better(runValue, bestRunValue)) {
+            bestRunValue = runValue;
         }
-        start.value = objective(start.q);
-        evaluations += start.evaluations + 1;
-        auto [startParams, startOutcome] = polishFrom(start.q, start.value);
-        for (int k = 0; k < kMaxRuns; ++k) {
-            std::optional<std::uint32_t> seed;
-            if (settings.seed) {
-                seed = derivedSeed(*settings.seed, k);
-            }
-            FitResult run = runMethod<F>(settings, objective, seed, sink);
-            ++report.runs;
-            evaluations += run.evaluations;
-            count += run.count;
-            if (run.params.empty() || std::isnan(run.params[0])) {
-                continue;
-            }
-            const double runValue = objective(run.params);
-            ++evaluations;
-            if (better(runValue, bestRunValue)) {
-                bestRunValue = runValue;
-            }
-            auto [params, outcome] = polishFrom(run.params, runValue);
-            ends.push_back(outcome.first);
-            if (better(outcome.first, bestValue)) {
-                bestValue = outcome.first;
-                best = std::move(run);
-                best.params = std::move(params);
-                report.polished = outcome.second;
-            }
-            // Done when two runs agree on the best optimum, unless it lies on the box's edge
-            // (the degenerate limits of a family live there): then every run is made.
-            const bool agreed = std::count_if(ends.begin(), ends.end(),
-                                              [&](double v) { return std::fabs(v - bestValue) <= kSameOptimum; }) >= 2;
-            if (agreed && !onEdge(best.params, lower, upper)) {
-                break;
-            }
+        auto [params, outcome] = polishFrom(run.params, runValue);
+        ends.push_back(outcome.first);
+        if (better(outcome.first, bestValue) || (!runBest && outcome.first == bestValue)) {
+            bestValue = outcome.first;
+            best = std::move(run);
+            best.params = std::move(params);
+            bestConverged = outcome.second;
+            runBest = true;
         }
-        if (better(startOutcome.first, bestValue) && !best.params.empty()) {
-            bestValue = startOutcome.first;
-            best.params = startParams;
-            report.polished = startOutcome.second;
+        if (bestConverged && agreeing(ends) >= 2 && !onEdge(best.params, lower, upper)) {
+            break;
         }
-        if (best.params.empty()) {
-            best.params.assign(F::kParams, std::numeric_limits<double>::quiet_NaN());
+        // A Nelder-Mead restart that gains nothing ends them (one from the same point would
+        // end in the same place).
+        if (simplex && k > 0 && !(bestValue < before - kRestartGain * (1.0 + std::fabs(before)))) {
+            break;
         }
+    }
+    report.polished = bestConverged;
+    if (!runBest) {
+        // A polished start beat every run: it is the fit, the runs' counts with it.
+        best.params = startParams;
+        best.limitReached = false;
+        bestValue = startValue;
+        report.polished = startConverged;
+    }
+    if (best.params.empty()) {
+        best.params.assign(F::kParams, std::numeric_limits<double>::quiet_NaN());
     }
     report.polishGain = std::isfinite(bestRunValue) && std::isfinite(bestValue) ? bestRunValue - bestValue : 0.0;
     best.count = count;

@@ -31,8 +31,8 @@ struct YeoJohnsonGradient {
     static constexpr std::array<double, F::kParams> localLower = F::lower;
     static constexpr std::array<double, F::kParams> localUpper = F::upper;
     // Powers tried for a start: mu and sigma are the moments of T(x) for each.
-    static constexpr std::array<std::array<double, 1>, 9> startGrid{
-        {{-1.0}, {-0.5}, {0.0}, {0.25}, {0.5}, {0.75}, {1.0}, {1.5}, {2.0}}};
+    static constexpr std::array<std::array<double, 1>, 11> startGrid{
+        {{-2.0}, {-1.5}, {-1.0}, {-0.5}, {0.0}, {0.25}, {0.5}, {0.75}, {1.0}, {1.5}, {2.0}}};
     static constexpr bool startScalesWithData = false;
 
     // y = T(x) with dy/dlambda, and dJ/dlambda of the log Jacobian J = (lambda - 1) log(x + 1)
@@ -52,6 +52,12 @@ struct YeoJohnsonGradient {
                 dJ[0] = -m;
             }
         }
+    }
+
+    // d/dlambda of the end of a bounded range: T(+inf) = -1/lambda for lambda < 0 and
+    // T(-inf) = 1/(2 - lambda) for lambda > 2 (the likelihood renormalises the normal to it).
+    static void rangeEndSlope(double end, const Params &p, double *dt) {
+        dt[0] = end > 0 ? 1.0 / (p.lambda * p.lambda) : 1.0 / ((2.0 - p.lambda) * (2.0 - p.lambda));
     }
 
     static void priorGradient(const Params &p, double *g) { g[0] += -2.0 * (p.lambda - 1.0) / 0.32000000000000006; }

@@ -43,14 +43,13 @@ struct YeoJohnsonLanes {
         return r;
     }
 
-    // log((x + 1)^(l - 1)) or log((1 - x)^(1 - l)): the power first, then its logarithm.
+    // log((x + 1)^(l - 1)) or log((1 - x)^(1 - l)) as (e - 1) log(base), as the likelihood's
+    // terms take it (forwardAndJacobian): the logarithm of the power would overflow.
     static Pack logJacobian(Pack x, double lambda) {
-        if (lambda != lambda) {
-            return splat(lambda); // NaN even at x = 0, where pow(1, NaN) would be 1
-        }
         const Mask pos = x >= 0.0;
         const Pack base = select(pos, x + 1.0, 1.0 - x);
-        return log(pow(base, select(pos, splat(lambda - 1.0), splat(1.0 - lambda))));
+        const Pack power = select(pos, splat(lambda), splat(2.0 - lambda)) - 1.0;
+        return select(power == 0.0, splat(0.0), power * log(base)); // 0, also at an infinite base
     }
 
     // The transform y and the log Jacobian of an uncensored likelihood term together. The

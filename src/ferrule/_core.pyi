@@ -196,6 +196,7 @@ class GridFitOutput(TypedDict):
     runs: npt.NDArray[np.int64]
     polish_evaluations: npt.NDArray[np.int64]
     polish_gain: npt.NDArray[np.float64]
+    scale: Array  # (ncells,) the scale of the fit kept (NaN for cells not fitted)
     messages: list[list[str]]  # per cell
     facts: FitFacts  # per cell, computed on the cell's thread
     completed: int  # cells committed, in cell order (fewer than ncells after Ctrl-C)
@@ -222,9 +223,31 @@ def fit_cells(
     n_threads: int = 1,
     on_progress: object = None,  # callable(done: int) called holding the GIL between commits
     fast: bool = True,  # one run per cell as fit(); False: the thorough fit
+    # (ncells,) a second scale per cell (NaN: none); the fit of higher log-likelihood in
+    # data units is kept, the first scale on a tie
+    other_scale: Array | None = None,
 ) -> GridFitOutput:
     """Fits every cell that is not skipped, on `n_threads` threads, the GIL released.
     Results are identical for any thread count. Cells are committed in cell order; Ctrl-C
     stops at a commit boundary: the call then returns with `interrupted` set and the
     committed prefix filled (the rest NaN / -1), and the public layer decides what to do.
     Other errors (MemoryError) are raised."""
+
+# A fitted model for the distribution maps: (transformation parameters, mu, sigma, scale,
+# shift, left, right); the family's conventions as in ferrule._distribution.
+DistributionFields = tuple[npt.ArrayLike, float, float, float, float, float, float]
+
+def score_range(family: FamilyKey, model: DistributionFields) -> tuple[float, float, float]:
+    """The raw scores of T(-inf) and T(+inf) and log M, the normal mass between them."""
+
+def distribution_map(
+    family: FamilyKey,
+    model: DistributionFields,
+    which: Literal["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "ppf"],
+    x: npt.ArrayLike,
+    censor: bool = True,
+    n_threads: int = 0,
+) -> Array:
+    """One map of the fitted distribution in data units, element by element, in one pass
+    (the same bits on any thread count); `censor` clips from_normal and ppf to the
+    thresholds."""

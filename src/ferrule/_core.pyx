@@ -18,6 +18,8 @@ from libcpp.vector cimport vector
 
 from ferrule._kernels cimport (
     CellFits,
+    DistributionMap,
+    DistributionModel,
     FamilyBinding,
     FamilyId,
     FamilyInfo as CppFamilyInfo,
@@ -26,10 +28,12 @@ from ferrule._kernels cimport (
     FitSettings,
     Masses,
     Method,
+    ScoreRange,
     SeriesFit,
     censoring as cpp_censoring,
     decode as cpp_decode,
     defaultMethod,
+    distributionMap,
     familyBinding,
     familyByKey,
     factsAt,
@@ -42,6 +46,7 @@ from ferrule._kernels cimport (
     logJacobian as cpp_log_jacobian,
     logLikelihood as cpp_log_likelihood,
     parameterCount,
+    scoreRange,
     standardNormalCdf,
     standardNormalLogCdf,
     standardNormalQuantile,
@@ -252,6 +257,40 @@ def ndtri(p):
     return _normal(p, _NORMAL_QUANTILE, 1)
 
 
+# A fitted distribution's maps in data units, one pass per value (api/distribution_maps.hpp).
+# In the order of the enum DistributionMap.
+_DISTRIBUTION_MAPS = ("to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "ppf")
+
+cdef DistributionModel _distribution(str family, tuple model) except *:
+    cdef DistributionModel d
+    d.family = _family(family)
+    cdef size_t k = parameterCount(d.family) - 2
+    cdef const double[::1] t = _parameters(model[0], k, "the transformation parameters")
+    d.t[0] = t[0]
+    d.t[1] = t[1] if k > 1 else 0.0
+    d.mu, d.sigma, d.scale, d.shift, d.left, d.right = (float(v) for v in model[1:])
+    return d
+
+
+def score_range(str family, tuple model):
+    cdef ScoreRange r = scoreRange(_distribution(family, model))
+    return r.bottom, r.top, r.logInside
+
+
+def distribution_map(str family, tuple model, str which, x, bint censor=True, int n_threads=0):
+    cdef DistributionModel d = _distribution(family, model)
+    cdef DistributionMap m = <DistributionMap>(<int>_DISTRIBUTION_MAPS.index(which))
+    values = _contiguous(x)
+    out = np.empty_like(values)
+    cdef const double[::1] v = values.reshape(-1)
+    cdef double[::1] o = out.reshape(-1)
+    cdef size_t n = v.shape[0]
+    if n > 0:
+        with nogil:
+            distributionMap(d, m, censor, &v[0], &o[0], n, n_threads)
+    return out
+
+
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,
                            int max_eval, bint fast) except *:
     cdef FitSettings s
@@ -434,7 +473,7 @@ cdef cbool _stop_before_commit(void* context) noexcept with gil:
 def fit_cells(str family, values, left, right, skip, *, str method, lengths=None,
               bint rescale=False, scale=None, shift=None, bint prior=False, seeds=None,
               int max_converge=5, int max_eval=100000, int n_threads=1, on_progress=None,
-              bint fast=True):
+              bint fast=True, other_scale=None):
     cdef FamilyId f = _family(family)
     cdef size_t k = parameterCount(f)
     cdef FitSettings s = _settings(method, rescale, prior, max_converge, max_eval, fast)
@@ -456,6 +495,11 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
     if shift is not None:
         sh = _cell_values(shift, ncells, "shift")
         shift_ptr = &sh[0] if ncells else NULL
+    cdef double[::1] osc
+    cdef const double* other_ptr = NULL
+    if other_scale is not None:
+        osc = _cell_values(other_scale, ncells, "other_scale")
+        other_ptr = &osc[0] if ncells else NULL
     cdef const uint32_t[::1] sd
     cdef const uint32_t* seed_ptr = NULL
     if seeds is not None:
@@ -487,6 +531,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         "runs": np.zeros(ncells, dtype=np.int64),
         "polish_evaluations": np.zeros(ncells, dtype=np.int64),
         "polish_gain": np.zeros(ncells),
+        "scale": np.full(ncells, np.nan),
         "messages": [[] for _ in range(ncells)],
         "facts": empty_facts(ncells),
         "completed": 0,
@@ -498,7 +543,8 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
     cdef CellFits fits
     with nogil:
         fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
-                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control)
+                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control,
+                        other_ptr)
     cdef size_t i, j
     cdef const FitReport* report
     cdef double[:, ::1] search = out["search"]
@@ -520,6 +566,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         out["runs"][i] = report.strategy.runs
         out["polish_evaluations"][i] = report.strategy.polishEvaluations
         out["polish_gain"][i] = report.strategy.polishGain
+        out["scale"][i] = fits.cells[i].scale
         out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
         _put_facts(out["facts"], i, report.facts)
     out["completed"] = fits.committed

@@ -150,6 +150,7 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
 
     cdef cppclass CellFit:
         SeriesFit fit
+        double scale
         bool skipped
 
     cdef cppclass CellFits:
@@ -164,4 +165,27 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                       const uint8_t* skip,
                       const double* scale, const double* shift, const uint32_t* seeds,
                       const FitSettings& settings, int threads, StopCheck stop,
-                      void* context) except +
+                      void* context, const double* otherScale) except +
+
+
+cdef extern from "api/distribution_maps.hpp" namespace "ferrule::kernels" nogil:
+    cdef cppclass DistributionModel:
+        FamilyId family
+        double t[2]
+        double mu, sigma, scale, shift, left, right
+
+    cdef cppclass ScoreRange:
+        double bottom, top, logInside
+
+    cdef enum class DistributionMap:
+        ToNormal
+        FromNormal
+        Cdf
+        Sf
+        LogSf
+        LogPdf
+        Ppf
+
+    ScoreRange scoreRange(const DistributionModel& model) except +
+    void distributionMap(const DistributionModel& model, DistributionMap map, bool censor,
+                         const double* values, double* out, size_t n, int threads) except +

@@ -27,3 +27,16 @@ def quiet_fit(data, family, **kwargs):
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", ferrule.FerruleWarning)
         return ferrule.fit(data, family, **kwargs)
+
+
+def run_examples(module_name):
+    """The doctest results of a module's docstring examples (run in the current folder)."""
+    import doctest
+    import importlib
+    import warnings
+
+    with warnings.catch_warnings():  # the examples set warning filters of their own
+        return doctest.testmod(
+            importlib.import_module(module_name),
+            optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
+        )

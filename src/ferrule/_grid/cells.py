@@ -100,13 +100,16 @@ def judge_cells(
     completed = out["completed"]
     arrays["reason"][completed:][~cells.skip[completed:]] = INTERRUPTED
     done = np.flatnonzero(~cells.skip[:completed])
+    # The scale each fitted cell kept (the cell loop may compare two for scale="auto").
+    arrays["scale"] = np.array(cells.scale, dtype=np.float64)
+    arrays["scale"][done] = out["scale"][done]
     facts = {name: value[done] for name, value in out["facts"].items()}
     search, natural = out["search"][done], out["natural"][done]
     limit = out["limit_reached"][done]
     verdicts = judge(info, method, search, natural, facts, limit)
 
     n = cells.lengths[done]
-    unit_change = (n - facts["n_left"] - facts["n_right"]) * _logs(cells.scale[done])
+    unit_change = (n - facts["n_left"] - facts["n_right"]) * _logs(arrays["scale"][done])
     loglik = facts["loglik"] + unit_change
     k = search.shape[1]
     ntrans = len(info.transformation_names)
@@ -119,6 +122,7 @@ def judge_cells(
         "aic": 2.0 * k - 2.0 * loglik, "bic": k * _logs(n) - 2.0 * loglik,
         "n": n, "n_left": facts["n_left"], "n_right": facts["n_right"],
         "count": out["count"][done], "evaluations": out["evaluations"][done],
+        "runs": out["runs"][done], "polish_evaluations": out["polish_evaluations"][done],
         "converged": ~(limit | out["no_finite_value"][done]), "limit_reached": limit,
         "valid": verdicts.valid, "search": search, "fitted": True,
     }  # fmt: skip

@@ -9,19 +9,20 @@ from typing import Any
 
 import numpy as np
 
+from ferrule._docs import filled
 from ferrule._errors import ArgumentError
 from ferrule._grid.schema import (
     BOOL_FIELDS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
     LATER_SETTINGS,
-    LATER_TEXT_FIELDS,
     PREFIX,
     SEARCH_DIM,
     SETTING_FIELDS,
     TEXT_FIELDS,
     array_fields,
     param_names,
+    required_fields,
 )
 from ferrule._model_check import check_fields, check_format
 
@@ -67,6 +68,7 @@ def netcdf_engine() -> str | None:
 IN_MEMORY_BYTES = 1 << 30
 
 
+@filled
 def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
     """Write a Dataset (parameters or scores) to a NetCDF file, whole or not at all.
 
@@ -82,11 +84,7 @@ def write_netcdf(dataset: Any, path: str | os.PathLike[str]) -> None:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
     """
     import io
@@ -111,6 +109,7 @@ _FORMATS = (
 _ENGINE_MODULES = {"h5netcdf": "h5netcdf", "netcdf4": "netCDF4", "scipy": "scipy"}
 
 
+@filled
 def open_netcdf(path: str | os.PathLike[str]) -> Any:
     """Open a NetCDF file as a Dataset (lazily), through an installed engine that reads its
     format: NetCDF4 by h5netcdf or netCDF4, NetCDF3 by scipy or netCDF4.
@@ -134,11 +133,7 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> fx.write_netcdf(fx.fit(da, seed=1), "params.nc")
     >>> with fx.open_netcdf("params.nc") as params:
     ...     z = fx.transform(params.load(), da)
@@ -159,6 +154,7 @@ def open_netcdf(path: str | os.PathLike[str]) -> Any:
                      "NetCDF3 signature")  # fmt: skip
 
 
+@filled
 def fit_settings(params: Any) -> dict[str, Any]:
     """The settings a parameter Dataset of :func:`ferrule.xarray.fit` was fitted with.
 
@@ -180,11 +176,7 @@ def fit_settings(params: Any) -> dict[str, Any]:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(2, 200)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> settings = fx.fit_settings(fx.fit(da, seed=1))
     >>> settings["family"], settings["dim"], int(settings["base_seed"])
     ('yeo_johnson', 'time', 1)
@@ -263,12 +255,10 @@ def dataset_to_dict(dataset: Any) -> dict[str, Any]:
         **{name: int(attrs.get(PREFIX + name, value)) for name, value in LATER_SETTINGS.items()},
     }
     names = param_names("saved grid", data["family"])
-    arrays = tuple(name for name in array_fields(data["family"])
-                   if name not in LATER_TEXT_FIELDS or name in dataset.data_vars)  # fmt: skip
-    check_fields("saved grid", dataset.data_vars, (*names, *arrays))
+    check_fields("saved grid", dataset.data_vars, (*names, *required_fields(data["family"])))
     cell_dims = dataset["mu"].dims
     data["params"] = {name: _values(dataset[name], cell_dims) for name in names}
-    for name in arrays:
+    for name in (n for n in array_fields(data["family"]) if n in dataset.data_vars):
         order = (*cell_dims, SEARCH_DIM) if name == "search" else cell_dims
         data[name] = _values(dataset[name], order)
     for name in (*BOOL_FIELDS, "fitted"):

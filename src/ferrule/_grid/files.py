@@ -21,6 +21,7 @@ from ferrule._grid.schema import (
     TEXT_FIELDS,
     array_fields,
     param_names,
+    required_fields,
 )
 from ferrule._model_check import check_fields, check_format
 
@@ -72,8 +73,9 @@ def read_grid(path: str | os.PathLike[str]) -> dict[str, Any]:
                      GRID_FORMAT_VERSION)  # fmt: skip
         names = param_names("saved grid", data.get("family"))
         fields = [name for name in array_fields(data["family"]) if name not in TEXT_FIELDS]
-        check_fields("saved grid", stored, [NPZ_PARAM_PREFIX + name for name in names] + fields)
+        required = [name for name in required_fields(data["family"]) if name in fields]
+        check_fields("saved grid", stored, [NPZ_PARAM_PREFIX + name for name in names] + required)
         data.pop("params", None)
         data["params"] = {name: stored[NPZ_PARAM_PREFIX + name] for name in names}
-        data.update({name: stored[name] for name in fields})
+        data.update({name: stored[name] for name in fields if name in stored})
     return data

@@ -106,9 +106,11 @@ def fit_grid(
         shape (the shape of `values` without `axis`). Like `scale` and `shift`, they may
         be NaN in cells that are masked or hold no values (the sea of a map).
     scale : float, array_like or "auto", default "auto"
-        Rescaling factor per cell; "auto" chooses it for each cell by the rule of
-        :func:`ferrule.fit` (the power of ten that brings the cell's largest finite
-        ``|x + shift|`` into [1, 10)).
+        Rescaling factor per cell; "auto" chooses it for each cell as :func:`ferrule.fit`
+        does: the cell is fitted at 1 and at the power of ten that brings its largest
+        finite ``|x + shift|`` into [1, 10), and keeps the fit of higher log-likelihood in
+        data units (with ``fast=True``, the power of ten alone). ``GridFit.scale`` holds
+        the scale each cell kept.
     shift : float or array_like, default 0.0
         Added to the values before scaling, per cell.
     prior : bool, default False
@@ -233,14 +235,20 @@ def run_grid(
     if settings.info is not None:
         check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
-    columns, interrupted = _fit_families(settings, cells, seeds, n_jobs, progress)
+    # scale="auto": each cell is fitted at its power of ten and at 1 (the default fit) and
+    # keeps the one of higher log-likelihood in data units, as ferrule.fit does.
+    other = None
+    if isinstance(options.scale, str) and not settings.fast:
+        other = np.where(cells.scale != 1.0, 1.0, np.nan)
+    columns, interrupted = _fit_families(settings, cells, seeds, n_jobs, progress, other)
     arrays = {name: value.reshape(cells.shape + value.shape[1:])
               for name, value in columns.arrays.items()}  # fmt: skip
     names = UNION_PARAMS if settings.info is None else settings.info.transformation_names
+    scale = arrays.pop("scale")
     result = GridFit(
         family=settings.family, method=settings.method_name,
         params={name: arrays.pop(name) for name in names}, **arrays,
-        seed=seeds.reshape(cells.shape), scale=cells.scale.reshape(cells.shape),
+        seed=seeds.reshape(cells.shape), scale=scale,
         shift=cells.shift.reshape(cells.shape), left=cells.left.reshape(cells.shape),
         right=cells.right.reshape(cells.shape), prior=settings.prior,
         base_seed=settings.base_seed, max_converge=settings.max_converge,
@@ -256,9 +264,11 @@ def _fit_families(
     seeds: npt.NDArray[np.uint32],
     n_jobs: int,
     progress: bool | None,
+    other_scale: npt.NDArray[np.float64] | None = None,
 ) -> tuple[Columns, bool]:
     """The judged cells of the family, or with "auto" of each family in turn (each in the
-    cell loop on all cores) and then the one the rule picks per cell."""
+    cell loop on all cores) and then the one the rule picks per cell; `other_scale`: a
+    second scale per cell (NaN: none) that the cell loop compares with its own."""
     infos = settings.infos
     finite = finite_left(cells.left, cells.scale, cells.shift)
     judged, completed = [], 0
@@ -273,7 +283,7 @@ def _fit_families(
                 shift=cells.shift, prior=settings.prior, seeds=seeds,
                 max_converge=settings.max_converge, max_eval=settings.max_eval,
                 n_threads=n_jobs, on_progress=_after(on_progress, k * cells.size),
-                fast=settings.fast,
+                fast=settings.fast, other_scale=other_scale,
             )  # fmt: skip
             judged.append(judge_cells(settings.of_family(info), family_cells, out, seeds))
             completed = int(out["completed"]) if k == len(infos) - 1 else 0

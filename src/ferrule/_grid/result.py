@@ -13,6 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
+from ferrule._docs import filled
 from ferrule._grid.files import write_grid
 from ferrule._grid.model import apply_cells, check_grid_model, model_fields
 from ferrule._grid.schema import (
@@ -22,11 +23,12 @@ from ferrule._grid.schema import (
     FAMILY_KEYS,
     GRID_FORMAT,
     GRID_FORMAT_VERSION,
+    LATER_ARRAYS,
     LATER_SETTINGS,
-    LATER_TEXT_FIELDS,
     SETTING_FIELDS,
     TEXT_FIELDS,
     array_fields,
+    required_fields,
 )
 from ferrule._input import series_axis, unwrap_pandas
 from ferrule._kinds import like
@@ -35,11 +37,6 @@ from ferrule._names import COUNT_UNITS, family_info, method_key
 from ferrule._result import Fit
 
 __all__ = ["GridFit"]
-
-
-def _required(family: str) -> tuple[str, ...]:
-    """The per-cell arrays every saved grid of `family` holds."""
-    return tuple(name for name in array_fields(family) if name not in LATER_TEXT_FIELDS)
 
 
 @dataclass(frozen=True, eq=False)
@@ -68,6 +65,9 @@ class GridFit:
     n, n_left, n_right, n_dropped, count, evaluations : ndarray of int
         Values fitted, censored left and right, NaN values left out, the optimiser's
         count (-1 where not fitted) and its likelihood evaluations.
+    runs, polish_evaluations : ndarray of int
+        What each cell's fit ran, as :class:`~ferrule.Fit` records it (0 where not
+        fitted; a grid saved before they were kept reads back 1 and 0).
     converged, limit_reached, valid : ndarray of bool
         As in :class:`~ferrule.Fit`; False where a cell was not fitted.
     fitted : ndarray of bool
@@ -125,6 +125,8 @@ class GridFit:
     n_dropped: np.ndarray
     count: np.ndarray
     evaluations: np.ndarray
+    runs: np.ndarray
+    polish_evaluations: np.ndarray
     converged: np.ndarray
     limit_reached: np.ndarray
     valid: np.ndarray
@@ -233,6 +235,7 @@ class GridFit:
             n_left=int(self.n_left[at]), n_right=int(self.n_right[at]),
             n_dropped=int(self.n_dropped[at]), count=int(self.count[at]),
             count_unit=COUNT_UNITS[method], evaluations=int(self.evaluations[at]),
+            runs=int(self.runs[at]), polish_evaluations=int(self.polish_evaluations[at]),
             converged=bool(self.converged[at]), limit_reached=bool(self.limit_reached[at]),
             valid=bool(self.valid[at]), problems=tuple(reason.split("; ")) if reason else (),
             warnings=tuple(warned.split("\n")) if warned else (),
@@ -256,6 +259,7 @@ class GridFit:
         return tuple(int(i) % n for i, n in zip(at, self.shape, strict=True))
 
     # ---- the fitted distributions --------------------------------------------------------
+    @filled
     def to_normal(self, values: npt.ArrayLike, *, axis: int | None = None) -> Any:
         """Standard normal scores of new values, each cell's series by its own fit.
 
@@ -274,16 +278,14 @@ class GridFit:
 
         Examples
         --------
-        >>> import numpy as np
-        >>> import ferrule
-        >>> values = np.random.default_rng(0).gamma(2.0, size=(2, 3, 200))
-        >>> grid = ferrule.fit_grid(values, seed=1)
+        %(grid)s
         >>> z = grid.to_normal(values)
         >>> bool(abs(z.mean()) < 0.1), z.shape
         (True, (2, 3, 200))
         """
         return self._apply("to_normal", values, axis)
 
+    @filled
     def from_normal(self, z: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Data values of standard normal scores, the inverse of :meth:`to_normal`.
 
@@ -293,9 +295,7 @@ class GridFit:
             Scores, shaped as the `values` of :meth:`to_normal`.
         axis : int, optional
             The series axis of `z`; default the axis the grid was fitted along.
-        censor : bool, default True
-            Values in a censored region map to its threshold, as the data were recorded;
-            False gives the continuous model's values beyond the thresholds too.
+        %(censor)s
 
         Returns
         -------
@@ -340,6 +340,7 @@ class GridFit:
         """
         return self._apply("cdf", values, axis)
 
+    @filled
     def ppf(self, p: npt.ArrayLike, *, axis: int | None = None, censor: bool = True) -> Any:
         """Each cell's quantile function, the inverse of :meth:`cdf`.
 
@@ -349,9 +350,7 @@ class GridFit:
             Probabilities, shaped as the `values` of :meth:`to_normal`.
         axis : int, optional
             The series axis of `p`; default the axis the grid was fitted along.
-        censor : bool, default True
-            Values in a censored region map to its threshold, as the data were recorded;
-            False gives the continuous model's values beyond the thresholds too.
+        %(censor)s
 
         Returns
         -------
@@ -360,10 +359,7 @@ class GridFit:
 
         Examples
         --------
-        >>> import numpy as np
-        >>> import ferrule
-        >>> values = np.random.default_rng(0).gamma(2.0, size=(2, 3, 200))
-        >>> grid = ferrule.fit_grid(values, seed=1)
+        %(grid)s
         >>> grid.ppf(0.99).shape  # the 99th percentile of each cell
         (2, 3)
         """
@@ -439,15 +435,18 @@ class GridFit:
         check_format("saved grid", data.get("format"), data.get("version"), GRID_FORMAT,
                      GRID_FORMAT_VERSION)  # fmt: skip
         check_fields("saved grid", data, (*SETTING_FIELDS, "params"))
-        check_fields("saved grid", data, _required(data["family"]))
+        check_fields("saved grid", data, required_fields(data["family"]))
         if not isinstance(data["params"], Mapping):
             raise ValueError("saved grid: params is not a mapping of parameter names to arrays")
         kwargs: dict[str, Any] = {name: data[name] for name in (*SETTING_FIELDS, "params")}
         kwargs.update({name: int(data.get(name, value)) for name, value in LATER_SETTINGS.items()})
-        kwargs.update({name: np.asarray(data[name]) for name in _required(data["family"])})
+        kwargs.update({name: np.asarray(data[name])
+                       for name in array_fields(data["family"]) if name in data})  # fmt: skip
+        shape = np.shape(kwargs["mu"])
+        kwargs.update({name: np.full(shape, value)
+                       for name, value in LATER_ARRAYS.items() if name not in data})  # fmt: skip
         for name in TEXT_FIELDS:
-            text = data[name] if name in data else np.full(np.shape(data["mu"]), "")
-            kwargs[name] = np.asarray(text, dtype=object).astype(str).astype(object)
+            kwargs[name] = np.asarray(kwargs[name], dtype=object).astype(str).astype(object)
         kwargs["prior"] = bool(kwargs["prior"])
         for name in ("base_seed", "max_converge", "max_eval"):
             kwargs[name] = int(kwargs[name])

@@ -21,8 +21,8 @@ __all__ = [
     "GRID_FORMAT",
     "GRID_FORMAT_VERSION",
     "INT_FIELDS",
+    "LATER_ARRAYS",
     "LATER_SETTINGS",
-    "LATER_TEXT_FIELDS",
     "NETCDF_SUFFIXES",
     "NPZ_HEADER",
     "NPZ_PARAM_PREFIX",
@@ -41,17 +41,21 @@ GRID_FORMAT_VERSION = 1
 # Fields of a Fit kept per cell, by kind; the transformation parameters are kept by name
 # besides, as floats.
 FLOAT_FIELDS = ("mu", "sigma", "loglik", "log_posterior", "aic", "bic")
-INT_FIELDS = ("n", "n_left", "n_right", "n_dropped", "count", "evaluations")
+INT_FIELDS = (
+    "n", "n_left", "n_right", "n_dropped", "count", "evaluations", "runs", "polish_evaluations",
+)  # fmt: skip
 BOOL_FIELDS = ("converged", "limit_reached", "valid")
 TEXT_FIELDS = ("reason", "warnings", "notes")
-# Texts added since: a file without them reads as empty texts.
-LATER_TEXT_FIELDS = ("notes",)
 # The per-cell arrays besides the parameters, in the order they are saved.
 ARRAY_FIELDS = (
     "mu", "sigma", "search", "loglik", "log_posterior", "aic", "bic", "n", "n_left",
-    "n_right", "n_dropped", "count", "evaluations", "converged", "limit_reached", "valid",
-    "fitted", "reason", "warnings", "notes", "seed", "scale", "shift", "left", "right",
+    "n_right", "n_dropped", "count", "evaluations", "runs", "polish_evaluations", "converged",
+    "limit_reached", "valid", "fitted", "reason", "warnings", "notes", "seed", "scale", "shift",
+    "left", "right",
 )  # fmt: skip
+# Per-cell arrays added since, with the value a file without them means (one run, no
+# polish, no notes: what a fit recorded before).
+LATER_ARRAYS = {"runs": 1, "polish_evaluations": 0, "notes": ""}
 # A grid fitted with family="auto" holds each cell's family as a code, its index in the
 # registry's order (new families come last, so codes stay), -1 for a cell not fitted; its
 # parameters are those of every family by name, NaN where a cell's family lacks one. Its
@@ -78,6 +82,11 @@ NPZ_PARAM_PREFIX = "param_"
 def array_fields(family: str) -> tuple[str, ...]:
     """The per-cell arrays besides the parameters of a grid of `family` ("auto" too)."""
     return (*ARRAY_FIELDS, FAMILY_CODE) if family == AUTO else ARRAY_FIELDS
+
+
+def required_fields(family: str) -> tuple[str, ...]:
+    """The per-cell arrays every saved grid of `family` holds (not those added since)."""
+    return tuple(name for name in array_fields(family) if name not in LATER_ARRAYS)
 
 
 def param_names(what: str, family: object) -> tuple[str, ...]:

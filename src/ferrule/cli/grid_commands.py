@@ -10,6 +10,7 @@ from ferrule.cli.options import (
     add_optimiser_options,
     add_scale_shift_prior,
     add_threshold_options,
+    add_variable_options,
     family_or_auto,
     family_titles,
     positive_int,
@@ -48,7 +49,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     fit.add_argument("input", metavar="IN.nc", help="the NetCDF file holding the data")
-    _variable_options(fit)
+    add_variable_options(fit)
     fit.add_argument(
         "--groupby",
         metavar="GROUP",
@@ -89,7 +90,7 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     )
     transform.add_argument("params", metavar="PARAMS.nc", help="the output of fit-grid")
     transform.add_argument("input", metavar="IN.nc", help="the NetCDF file holding the data")
-    _variable_options(transform, dim_default=None)
+    add_variable_options(transform, dim_default=None)
     transform.add_argument("--out", required=True, metavar="Z.nc", help="the file to write")
     transform.set_defaults(handler=_run("transform_command"))
 
@@ -99,19 +100,6 @@ def _fit_epilog() -> str:
     paragraphs = (family_titles(), optimisers.format(optimisers=default_optimisers()), output,
                   status)  # fmt: skip
     return "\n".join(textwrap.fill(p, width=95, break_on_hyphens=False) for p in paragraphs)
-
-
-def _variable_options(parser: argparse.ArgumentParser, dim_default: str | None = "time") -> None:
-    parser.add_argument(
-        "--var",
-        metavar="NAME",
-        help="the variable to read (default: the file's only data variable)",
-    )
-    parser.add_argument(
-        "--dim", default=dim_default, metavar="NAME",
-        help="the series dimension (default: time)" if dim_default else
-        "the series dimension (default: the one the parameters were fitted along)",
-    )  # fmt: skip
 
 
 def _run(name: str):

@@ -7,7 +7,13 @@ import sys
 from typing import Any
 
 from ferrule.cli.errors import FAILED, USAGE, CliError
-from ferrule.cli.options import family_or_auto, positive_int, seed, threshold
+from ferrule.cli.options import (
+    add_variable_options,
+    family_or_auto,
+    positive_int,
+    seed,
+    threshold,
+)
 
 __all__ = ["add_commands", "calibration_period"]
 
@@ -59,6 +65,42 @@ def _clip(text: str) -> float | None:
     return value
 
 
+# The options of the fits and of the scores: flag and add_argument's keywords.
+_FIT_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
+    ("--family", {"type": family_or_auto, "default": "auto", "metavar": "NAME",
+                  "help": "a family, or auto: the best valid fit by AIC per cell and group "
+                  "(default)"}),
+    ("--accumulate", {"type": _accumulation, "default": None, "metavar": "N|SPAN",
+                      "help": "sum N steps (or a span such as 90D or 3MS) before fitting"}),
+    ("--groupby", {"default": "month", "metavar": "GROUP",
+                   "help": "month (default), season, dayofyear, or none"}),
+    ("--window", {"type": int, "default": None, "metavar": "DAYS",
+                  "help": "with --groupby dayofyear: pool the days within +-DAYS of each day"}),
+    ("--calibration", {"type": calibration_period, "default": None, "metavar": "PERIOD",
+                       "help": "the period fitted: 1991-2020, or 1991-01-01:2020-12-31 "
+                       "(default: the whole record)"}),
+    ("--left", {"type": threshold, "default": 0.0, "metavar": "X",
+                "help": "values at or below X are dry, censored there (default: 0)"}),
+    ("--seed", {"type": seed, "default": None, "metavar": "N",
+                "help": "base seed of the fits and of --zeros random (default: drawn, and "
+                "stored in the output)"}),
+    ("--save-params", {"metavar": "PARAMS.nc",
+                       "help": "also write the fitted parameters, for --params later"}),
+)  # fmt: skip
+_SCORE_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
+    ("--params", {"metavar": "PARAMS.nc",
+                  "help": "apply parameters saved by --save-params instead of fitting"}),
+    ("--zeros", {"choices": ("upper", "center", "mean", "random"), "default": "center",
+                 "help": "the score of dry values (default: center)"}),
+    ("--p0", {"choices": ("model", "empirical"), "default": "model",
+              "help": "the dry probability: the model's (default) or the share fitted"}),
+    ("--clip", {"type": _clip, "default": 8.21, "metavar": "Z",
+                "help": "clip scores to +-Z, or none (default: 8.21)"}),
+    ("--jobs", {"type": positive_int, "default": None, "metavar": "N",
+                "help": "threads (default: every core)"}),
+)  # fmt: skip
+
+
 def add_commands(commands: argparse._SubParsersAction) -> None:
     """Adds `index` to the command line's subcommands."""
     index = commands.add_parser(
@@ -69,86 +111,16 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     index.add_argument("input", metavar="IN.nc", help="the NetCDF file holding the data")
-    index.add_argument(
-        "--var",
-        metavar="NAME",
-        help="the variable to read (default: the file's only data variable)",
-    )
-    index.add_argument(
-        "--dim", default="time", metavar="NAME", help="the series dimension (default: time)"
-    )
+    add_variable_options(index)
     index.add_argument("--out", required=True, metavar="INDEX.nc", help="the file to write")
-    fits = index.add_argument_group("fits (ignored with --params, which holds its own)")
-    fits.add_argument("--family", type=family_or_auto,
-                      default="auto", metavar="NAME",
-                      help="a family, or auto: the best valid fit by AIC per cell and group "
-                      "(default)")  # fmt: skip
-    fits.add_argument(
-        "--accumulate",
-        type=_accumulation,
-        default=None,
-        metavar="N|SPAN",
-        help="sum N steps (or a span such as 90D or 3MS) before fitting",
-    )
-    fits.add_argument(
-        "--groupby",
-        default="month",
-        metavar="GROUP",
-        help="month (default), season, dayofyear, or none",
-    )
-    fits.add_argument(
-        "--window",
-        type=int,
-        default=None,
-        metavar="DAYS",
-        help="with --groupby dayofyear: pool the days within +-DAYS of each day",
-    )
-    fits.add_argument("--calibration", type=calibration_period, default=None, metavar="PERIOD",
-                      help="the period fitted: 1991-2020, or 1991-01-01:2020-12-31 "
-                      "(default: the whole record)")  # fmt: skip
-    fits.add_argument(
-        "--left",
-        type=threshold,
-        default=0.0,
-        metavar="X",
-        help="values at or below X are dry, censored there (default: 0)",
-    )
-    fits.add_argument("--seed", type=seed, default=None, metavar="N",
-                      help="base seed of the fits and of --zeros random (default: drawn, and "
-                      "stored in the output)")  # fmt: skip
-    fits.add_argument(
-        "--save-params",
-        metavar="PARAMS.nc",
-        help="also write the fitted parameters, for --params later",
-    )
-    scores = index.add_argument_group("scores")
-    scores.add_argument(
-        "--params",
-        metavar="PARAMS.nc",
-        help="apply parameters saved by --save-params instead of fitting",
-    )
-    scores.add_argument(
-        "--zeros",
-        choices=("upper", "center", "mean", "random"),
-        default="center",
-        help="the score of dry values (default: center)",
-    )
-    scores.add_argument(
-        "--p0",
-        choices=("model", "empirical"),
-        default="model",
-        help="the dry probability: the model's (default) or the share fitted",
-    )
-    scores.add_argument(
-        "--clip",
-        type=_clip,
-        default=8.21,
-        metavar="Z",
-        help="clip scores to +-Z, or none (default: 8.21)",
-    )
-    scores.add_argument(
-        "--jobs", type=positive_int, default=None, metavar="N", help="threads (default: every core)"
-    )
+    groups = (
+        (index.add_argument_group("fits (ignored with --params, which holds its own)"),
+         _FIT_OPTIONS),
+        (index.add_argument_group("scores"), _SCORE_OPTIONS),
+    )  # fmt: skip
+    for group, options in groups:
+        for flag, spec in options:
+            group.add_argument(flag, **spec)
     index.set_defaults(handler=index_command)
 
 

@@ -132,6 +132,20 @@ def add_optimiser_options(group: argparse._ArgumentGroup, *, seed_help: str) -> 
     )
 
 
+def add_variable_options(parser: argparse.ArgumentParser, dim_default: str | None = "time") -> None:
+    """--var and --dim: the variable of a NetCDF file and its series dimension."""
+    parser.add_argument(
+        "--var",
+        metavar="NAME",
+        help="the variable to read (default: the file's only data variable)",
+    )
+    parser.add_argument(
+        "--dim", default=dim_default, metavar="NAME",
+        help="the series dimension (default: time)" if dim_default else
+        "the series dimension (default: the one the parameters were fitted along)",
+    )  # fmt: skip
+
+
 def add_threshold_options(
     group: argparse._ArgumentGroup, *, left_default: float | None, left_default_help: str
 ) -> None:

@@ -26,6 +26,7 @@ from __future__ import annotations
 import math
 from typing import Any
 
+from ferrule._docs import filled
 from ferrule._grid.dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 from ferrule._seeds import SeedLike
 
@@ -163,6 +164,7 @@ def _map(what: str, params: Any, da: Any, dim: str, **options: bool) -> Any:
     return apply_dataarray(what, params, da, dim, **options)
 
 
+@filled
 def transform(params: Any, da: Any, dim: str = "time") -> Any:
     """Standard normal scores of `da`, each cell's series by its own fitted model.
 
@@ -172,8 +174,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit` (or read back from its NetCDF file).
+    %(fitted)s
     da : xarray.DataArray
         Data over the series dimension `dim` and cell dimensions of `params`: all of its
         cells or some (``da.sel(lat=slice(...))``), or one cell chosen with ``sel``. Each
@@ -195,11 +196,7 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> z = fx.transform(fx.fit(da, seed=1), da)
     >>> bool(abs(float(z.mean())) < 0.1)
     True
@@ -207,20 +204,18 @@ def transform(params: Any, da: Any, dim: str = "time") -> Any:
     return _map("to_normal", params, da, dim)
 
 
+@filled
 def inverse(params: Any, z: Any, dim: str = "time", *, censor: bool = True) -> Any:
     """Data values of standard normal scores, the inverse of :func:`transform`.
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit`.
+    %(fitted)s
     z : xarray.DataArray
         Standard normal scores, laid out as the data of :func:`transform`.
     dim : str, default "time"
         The series dimension of `z`.
-    censor : bool, default True
-        Values in a censored region map to its threshold, as the data were recorded;
-        False gives the continuous model's values beyond the thresholds too.
+    %(censor)s
 
     Returns
     -------
@@ -230,11 +225,7 @@ def inverse(params: Any, z: Any, dim: str = "time", *, censor: bool = True) -> A
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> params = fx.fit(da, seed=1)
     >>> back = fx.inverse(params, fx.transform(params, da))
     >>> bool(np.allclose(back, da))
@@ -243,13 +234,13 @@ def inverse(params: Any, z: Any, dim: str = "time", *, censor: bool = True) -> A
     return _map("from_normal", params, z, dim, censor=censor)
 
 
+@filled
 def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     """Each cell's (and group's) fitted distribution function of the values in `da`.
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit`.
+    %(fitted)s
     da : xarray.DataArray
         Data values, laid out as for :func:`transform`.
     dim : str, default "time"
@@ -262,11 +253,7 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> p = fx.cdf(fx.fit(da, seed=1), da)
     >>> bool(((p > 0) & (p < 1)).all())
     True
@@ -274,21 +261,19 @@ def cdf(params: Any, da: Any, dim: str = "time") -> Any:
     return _map("cdf", params, da, dim)
 
 
+@filled
 def ppf(params: Any, p: Any, dim: str = "time", *, censor: bool = True) -> Any:
     """Each cell's (and group's) fitted quantiles of the probabilities in `p`.
 
     Parameters
     ----------
-    params : xarray.Dataset
-        The result of :func:`fit`.
+    %(fitted)s
     p : xarray.DataArray
         Probabilities, laid out as the data of :func:`transform`; without the cell
         dimensions, the same probabilities for every cell.
     dim : str, default "time"
         The series dimension of `p`.
-    censor : bool, default True
-        Values in a censored region map to its threshold, as the data were recorded;
-        False gives the continuous model's values beyond the thresholds too.
+    %(censor)s
 
     Returns
     -------
@@ -297,11 +282,7 @@ def ppf(params: Any, p: Any, dim: str = "time", *, censor: bool = True) -> Any:
 
     Examples
     --------
-    >>> import numpy as np
-    >>> import xarray as xr
-    >>> import ferrule.xarray as fx
-    >>> da = xr.DataArray(np.random.default_rng(0).gamma(2.0, size=(3, 300)),
-    ...                   dims=("station", "time"))
+    %(stations)s
     >>> params = fx.fit(da, seed=1)
     >>> q = fx.ppf(params, xr.DataArray([0.5, 0.99], dims="time"))
     >>> q.sizes["station"], q.sizes["time"]

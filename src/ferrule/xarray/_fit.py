@@ -27,9 +27,10 @@ from ferrule._grid.fit import (
     warn_summary,
 )
 from ferrule._grid.schema import AUTO, PREFIX, SEARCH_DIM, field_dtype
-from ferrule._input import check_numbers, grid_array
+from ferrule._input import grid_array
 from ferrule._names import family_info
 from ferrule.xarray._labels import at_cells
+from ferrule.xarray._series import group_labels, series_array
 
 __all__ = ["fit_dataarray", "group_positions"]
 
@@ -71,18 +72,9 @@ def fit_dataarray(
     fast: bool = False,
 ) -> Any:
     xr = require_xarray()
-    if not isinstance(da, xr.DataArray):
-        raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__} "
-                        "(select one variable of a Dataset: ds['pr'])")  # fmt: skip
-    if dim not in da.dims:
-        raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
-                         f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
-    if da.sizes[dim] == 0:
-        raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
-    check_numbers(da.dtype)
+    da = series_array(da, dim)
     settings = grid_settings(family, method, prior, seed, max_converge, max_eval, fast)
-    cell_dims = tuple(d for d in da.dims if d != dim)
-    da = da.transpose(*cell_dims, dim)
+    cell_dims = da.dims[:-1]
     template = da.isel({dim: 0}, drop=True)
     cell_options = {name: _cell_option(options[name], template, name) for name in _OPTIONS}
     groupby = group_name(da, dim, groupby)
@@ -134,15 +126,7 @@ def group_positions(
     if groupby is None:
         return None, [(None, None)]
     groupby = group_name(da, dim, groupby)
-    try:
-        labels = da[groupby]
-    except (KeyError, AttributeError) as err:
-        raise ValueError(f"cannot group by {groupby!r}: {err}") from None
-    if labels.dims != (dim,):
-        raise ValueError(f"cannot group by {groupby!r}: its labels lie along {labels.dims}, "
-                         f"not along {dim!r} alone")  # fmt: skip
-    values = np.asarray(labels.values)
-    labelled = ~np.asarray(labels.isnull().values)
+    values, labelled = group_labels(da, dim, groupby, groupby)
     if not labelled.any():
         raise ValueError(f"cannot group by {groupby!r}: every value of {groupby!r} is missing")
     groups = [(u, np.flatnonzero(labelled & (values == u))) for u in np.unique(values[labelled])]

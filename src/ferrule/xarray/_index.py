@@ -14,7 +14,6 @@ from ferrule import _core
 from ferrule._grid.dataset import require_xarray
 from ferrule._grid.fit import n_threads
 from ferrule._grid.schema import PREFIX
-from ferrule._input import check_numbers
 from ferrule._names import family_info
 from ferrule._seeds import resolve_seed
 from ferrule._validity import MIN_DISTINCT
@@ -41,6 +40,7 @@ from ferrule.xarray._index_meta import (
     score_attrs,
 )
 from ferrule.xarray._labels import at_cells
+from ferrule.xarray._series import series_array
 
 __all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
 
@@ -59,20 +59,6 @@ class IndexSettings:
     left: float
     method: str | None
     prior: bool
-
-
-def _checked(da: Any, dim: str) -> Any:
-    xr = require_xarray()
-    if not isinstance(da, xr.DataArray):
-        raise TypeError(f"expected an xarray.DataArray, got {type(da).__name__} "
-                        "(select one variable of a Dataset: ds['pr'])")  # fmt: skip
-    if dim not in da.dims:
-        raise ValueError(f"the DataArray has no dimension {dim!r}; its dimensions are "
-                         f"{', '.join(map(repr, da.dims)) or 'none'}")  # fmt: skip
-    if da.sizes[dim] == 0:
-        raise ValueError(f"the series dimension {dim!r} is empty: there are no values to fit")
-    check_numbers(da.dtype)
-    return da.transpose(*(d for d in da.dims if d != dim), dim)
 
 
 def _families(family: str, left: float) -> tuple[str, ...]:
@@ -104,7 +90,7 @@ def _cell_index(template: Any) -> Any:
 
 def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_jobs: Any) -> Any:
     xr = require_xarray()
-    da = _checked(da, dim)
+    da = series_array(da, dim)
     left = float(settings.left)
     if math.isnan(left):
         raise ValueError("the left threshold is NaN")
@@ -216,7 +202,7 @@ def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> N
     if settings.family != "auto" and family_info(settings.family).key != attrs[PREFIX + "family"]:
         given.append(f"family {settings.family!r}")
     if settings.accumulate is not None and accumulation_steps(
-        settings.accumulate, _series_index(_checked(da, dim), dim)
+        settings.accumulate, _series_index(series_array(da, dim), dim)
     ) != int(attrs[PREFIX + "accumulate"]):
         given.append(f"accumulate {settings.accumulate!r}")
     if settings.window is not None and settings.window != int(attrs[PREFIX + "window"]):
@@ -249,7 +235,7 @@ def index_scores(
     if clip is not None and not (isinstance(clip, (int, float)) and clip > 0):
         raise ValueError(f"clip must be a positive number or None, got {clip!r}")
     original = da
-    da = _checked(da, dim)
+    da = series_array(da, dim)
     attrs = params.attrs
     groupby = str(attrs[PREFIX + "groupby"]) or None
     window = int(attrs[PREFIX + "window"]) or None

@@ -9,6 +9,8 @@ from typing import Any
 
 import numpy as np
 
+from ferrule.xarray._series import group_labels
+
 __all__ = ["GROUP_TITLES", "Groups", "accumulation_steps", "calibration_positions", "groups_of"]
 
 # The calendar groupings by the name of their date field; the length of the day-of-year
@@ -63,15 +65,7 @@ def groups_of(da: Any, dim: str, groupby: str | None, window: int | None) -> Gro
     if field is None:
         return Groups(None, np.array([0]), np.zeros(size, dtype=np.int64), 0)
     key = f"{dim}.{field}" if field in GROUP_TITLES else field
-    try:
-        labels = da[key]
-    except (KeyError, AttributeError) as err:
-        raise ValueError(f"cannot group by {groupby!r}: {err}") from None
-    if labels.dims != (dim,):
-        raise ValueError(f"cannot group by {groupby!r}: its labels lie along {labels.dims}, "
-                         f"not along {dim!r} alone")  # fmt: skip
-    values = np.asarray(labels.values)
-    labelled = ~np.asarray(labels.isnull().values)
+    values, labelled = group_labels(da, dim, key, str(groupby))
     if not labelled.any():
         raise ValueError(f"cannot group by {groupby!r}: every label is missing")
     unique, inverse = np.unique(values[labelled], return_inverse=True)

@@ -115,3 +115,26 @@ def test_a_family_code_that_names_no_family_is_refused(mixed):
     data["family_code"] = np.where(data["valid"], -1, data["family_code"])
     with pytest.raises(ValueError, match="family_code is -1 at cell"):
         ferrule.GridFit.from_dict(data)
+
+
+@pytest.mark.parametrize(("stopped_in", "fitted"), [(4, 2), (2, 0)])
+def test_an_interrupt_keeps_only_the_cells_every_family_fitted(monkeypatch, stopped_in, fitted):
+    from ferrule import _core
+
+    real, calls = _core.fit_cells, []
+
+    def interrupted_after_two_cells(*args, **kwargs):
+        calls.append(1)
+        out = real(*args, **kwargs)
+        return {**out, "interrupted": True, "completed": 2} if len(calls) == stopped_in else out
+
+    monkeypatch.setattr(_core, "fit_cells", interrupted_after_two_cells)
+    values = np.random.default_rng(0).gamma(2.0, 1.0, (5, 200))
+    with pytest.raises(ferrule.GridFitInterrupted) as stopped:
+        ferrule.fit_grid(values, "auto", left=0.0, seed=1, n_jobs=1)
+    partial = stopped.value.partial
+    assert partial.fitted.tolist() == [True] * fitted + [False] * (5 - fitted)
+    assert (partial.family_code[fitted:] == -1).all()
+    assert all(
+        r.startswith("not fitted: the grid fit was interrupted") for r in partial.reason[fitted:]
+    )

@@ -1,17 +1,15 @@
 """The public layer explains itself: signatures, numpydoc docstrings with examples, types."""
 
-import doctest
-import importlib
 import inspect
 import math
 import pydoc
 import re
 import subprocess
 import sys
-import warnings
 from pathlib import Path
 
 import pytest
+from api_support import run_examples
 
 import ferrule
 
@@ -93,9 +91,5 @@ def test_the_package_is_marked_as_typed():
 )  # fmt: skip
 def test_docstring_examples_run(module, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
-    with warnings.catch_warnings():  # the examples set warning filters of their own
-        result = doctest.testmod(
-            importlib.import_module(module),
-            optionflags=doctest.ELLIPSIS | doctest.NORMALIZE_WHITESPACE,
-        )
+    result = run_examples(module)
     assert result.attempted > 0 and result.failed == 0
