@@ -125,6 +125,9 @@ def test_a_constrained_optimum_on_the_box_edge_is_valid_with_a_note():
     assert fit.search[1] == pytest.approx(-10.0)
     assert fit.valid and fit.problems == ()
     assert any("sits at its lower bound" in n and "constrained optimum" in n for n in fit.notes)
+    assert any(
+        line.split() == ["note", *fit.notes[0].split()] for line in fit.summary().splitlines()
+    )
 
 
 def test_the_nile_one_run_fit_at_its_degenerate_limit_is_flagged():
