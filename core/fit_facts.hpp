@@ -119,8 +119,12 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
         facts.logPosterior = F::logPrior(p) + facts.logLik; // the order the likelihood adds it
     }
 
+    // Each distinct value's side, and what sigma scales where it is uncensored: x itself for
+    // a family that models the raw value, else T(x).
     const ValueTerm<F, Mass> at(p, left, right);
     std::vector<double> uncensored;
+    std::vector<char> isUncensored(distinct.size(), 0);
+    std::vector<double> scaled(distinct.size(), 0.0);
     for (std::size_t d = 0; d < distinct.size(); ++d) {
         const double x = distinct[d];
         const Censoring side = at.side(x);
@@ -131,25 +135,22 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
         facts.undefinedValues += between && std::isnan(transformed<F>(x, p)) ? counts[d] : 0;
         if (side == Censoring::None) {
             uncensored.push_back(x);
+            isUncensored[d] = 1;
+            scaled[d] = F::modelsRawValue ? x : F::forward(x, p);
         }
     }
 
-    // Spread of what sigma scales, over every uncensored value (two passes, index order).
-    std::int64_t nUncensored = 0;
-    double sum = 0.0, squares = 0.0;
-    for (const std::uint32_t slot : series.slots()) {
-        if (at.side(distinct[slot]) == Censoring::None) {
-            sum += F::modelsRawValue ? distinct[slot] : F::forward(distinct[slot], p);
-            ++nUncensored;
-        }
-    }
+    // Its spread over every uncensored value (two passes, in index order).
+    const std::int64_t nUncensored = static_cast<std::int64_t>(series.values().size()) - facts.nLeft - facts.nRight;
     if (nUncensored >= 2) {
+        double sum = 0.0, squares = 0.0;
+        for (const std::uint32_t slot : series.slots()) {
+            sum += isUncensored[slot] != 0 ? scaled[slot] : 0.0;
+        }
         const double mean = sum / static_cast<double>(nUncensored);
         for (const std::uint32_t slot : series.slots()) {
-            if (at.side(distinct[slot]) == Censoring::None) {
-                const double v = (F::modelsRawValue ? distinct[slot] : F::forward(distinct[slot], p)) - mean;
-                squares += v * v;
-            }
+            const double v = scaled[slot] - mean;
+            squares += isUncensored[slot] != 0 ? v * v : 0.0;
         }
         facts.spread = std::sqrt(squares / static_cast<double>(nUncensored));
     }
