@@ -9,6 +9,7 @@
 
 #include "api/element_pieces.hpp"
 #include "core/censored_likelihood.hpp"
+#include "core/fit_facts.hpp"
 #include "core/simd/vector_kernels.hpp"
 #include "core/standard_normal.hpp"
 #include "optim/ordered_cells.hpp"
@@ -82,6 +83,15 @@ void censoring(FamilyId family, const double *q, const double *data, std::size_t
         for (std::size_t i = 0; i < n; ++i) {
             out[i] = static_cast<std::int8_t>(at.side(data[i]));
         }
+    });
+}
+
+FitFacts factsAt(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
+                 bool isMap) {
+    return withFamily(family, [&](auto kernel) {
+        using F = decltype(kernel);
+        const PreparedSeries series(Vector(data, data + n), left, right);
+        return fitFacts<F, AccurateNormalMass>(series, q, isMap);
     });
 }
 

@@ -39,13 +39,18 @@ double logLikelihood(FamilyId family, const double *q, const double *data, std::
 void censoring(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
                std::int8_t *out);
 
+// The facts of the point q as the optimum of a fit of data (in the units of the fit),
+// with the accurate masses: what the public layer judges a fit made elsewhere on.
+FitFacts factsAt(FamilyId family, const double *q, const double *data, std::size_t n, double left, double right,
+                 bool isMap);
+
 // The standard normal distribution to full precision, element by element.
 void standardNormalCdf(const double *z, double *out, std::size_t n, int threads);
 void standardNormalLogCdf(const double *z, double *out, std::size_t n, int threads);
 void standardNormalQuantile(const double *p, double *out, std::size_t n);
 
-// One fit, its lines collected. A fit that its monitor stopped (settings.monitor) is
-// `stopped`, its report empty.
+// One fit, its lines collected; with settings.facts, the facts of its optimum in its
+// report. A fit that its monitor stopped (settings.monitor) is `stopped`, its report empty.
 struct SeriesFit {
     FitReport report;
     std::vector<std::string> lines;

@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "core/censored_likelihood.hpp"
+#include "core/fit_facts.hpp"
 #include "optim/fit_monitor.hpp"
 #include "optim/fit_strategy.hpp"
 #include "optim/message_sink.hpp"
@@ -32,6 +33,7 @@ struct FitSettings : RunSettings {
     // one run of the optimiser.
     bool thorough = false;
     FitMonitor monitor; // polled between evaluations; none by default
+    bool facts = false; // compute the facts of the optimum (FitReport::facts)
 };
 
 struct FitReport {
@@ -40,6 +42,7 @@ struct FitReport {
     bool highValues = false;    // some value above the right threshold
     bool noFiniteValue = false; // the optimiser found no finite objective value
     StrategyReport strategy;    // what a thorough fit ran
+    FitFacts facts;             // the optimum's facts when the settings ask for them
 };
 
 namespace fit_detail {
@@ -113,6 +116,9 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
         report.noFiniteValue = true;
         sink.line(kNoFiniteWarning);
         params.assign(F::kParams, std::numeric_limits<double>::quiet_NaN());
+    }
+    if (settings.facts) {
+        report.facts = fitFacts<F, Mass>(series, params.data(), settings.isMap);
     }
     return report;
 }

@@ -10,6 +10,8 @@
 //   uncensoredTerm(y, x, terms)  the likelihood term of an uncensored value, y = T(x)
 //   outOfRange(p)                parameters the likelihood refuses (every term kOutOfRangeTerm)
 //   logPrior(p)                  log prior density of the transformation parameters
+//   atDegenerateLimit(p, q, lo)  whether p is the family's degenerate limit on data whose
+//                                smallest uncensored value is lo (the facts of a fit)
 //   start, lower, upper          start point and search box of the optimisers
 // plus names for the registry.
 #pragma once
@@ -21,5 +23,8 @@ inline constexpr double kUnsetParam = -9999.0;
 
 // The likelihood term of every value when a family refuses its parameters.
 inline constexpr double kOutOfRangeTerm = -1e20;
+
+// A search coordinate within this fraction of its box's width of a bound sits on it.
+inline constexpr double kBoxEdgeFraction = 1e-6;
 
 } // namespace ferrule

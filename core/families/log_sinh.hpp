@@ -96,6 +96,14 @@ struct LogSinh {
     static inline const double kEpsilonHigh = std::exp(0.0);
     static bool outOfRange(const Params &p) { return kEpsilonLow > p.epsilon || p.epsilon > kEpsilonHigh; }
 
+    // The linear limit (lambda -> e^10, epsilon -> 1 in a search): where lambda x + epsilon
+    // >= kLinearFrom on every uncensored value, T'(x) = coth(lambda x + epsilon) is 1 within
+    // 5e-9, T is affine on the data and the fit is a normal of x itself, lambda unidentified.
+    static constexpr double kLinearFrom = 10.0;
+    static bool atDegenerateLimit(const Params &p, const double *, double lowest) {
+        return p.lambda * lowest + p.epsilon >= kLinearFrom;
+    }
+
     // Standard normal prior on log lambda.
     static double logPrior(const Params &p) {
         const double logLambda = std::log(p.lambda);

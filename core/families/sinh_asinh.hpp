@@ -74,6 +74,12 @@ struct SinhAsinh {
     // censored masses are Phi of this score and its complement.
     static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
+    // The limit delta -> 0 at the bottom of delta's box: with sigma tied to delta, T flattens
+    // to sinh(epsilon) + delta cosh(epsilon) asinh(x) and the parameters stop being told apart.
+    static bool atDegenerateLimit(const Params &, const double *q, double) {
+        return q[0] <= lower[0] + kBoxEdgeFraction * (upper[0] - lower[0]);
+    }
+
     // Normal prior on delta/(1+delta) (mean 0.5, sd 0.05: constants 2 pi 0.05^2 and 2 0.05^2)
     // plus a standard normal prior on eps/sqrt(1+eps^2).
     static double logPrior(const Params &p) {

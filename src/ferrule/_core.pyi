@@ -104,6 +104,41 @@ def ndtri(p: Array) -> Array:
     """The standard normal quantile function: ndtr(ndtri(p)) == p to a few ulp; -inf at 0,
     +inf at 1, NaN outside [0, 1]."""
 
+class FitFacts(TypedDict):
+    # The facts of optima (core/fit_facts.hpp), one entry per fit, in the units of the fit.
+    loglik: Array  # without prior
+    log_posterior: Array  # with the prior; NaN without
+    n_left: npt.NDArray[np.int64]  # censored at the optimum
+    n_right: npt.NDArray[np.int64]
+    distinct_uncensored: npt.NDArray[np.int64]  # rounding duplicates (relative 1e-12) as one
+    saturated_pairs: npt.NDArray[np.int64]  # neighbouring distinct values, one transform
+    decreasing_steps: npt.NDArray[np.int64]
+    undefined_values: npt.NDArray[np.int64]  # between the thresholds, T NaN
+    misplaced_values: npt.NDArray[np.int64]  # censoring against the thresholds
+    spread: Array  # sd of what sigma scales (uncensored); NaN for fewer than 2
+    mass_beyond_range: Array  # normal mass beyond the scores of T(-inf), T(+inf)
+    round_trip_error: Array  # relative, at the extreme uncensored values; inf: not finite
+    at_lower: npt.NDArray[np.uint32]  # bit j: search coordinate j on its lower bound
+    at_upper: npt.NDArray[np.uint32]
+    outside_box: npt.NDArray[np.uint32]
+    constrained: npt.NDArray[np.uint32]  # bit j: on a bound, the gradient pointing out
+    degenerate_limit: npt.NDArray[np.bool_]  # the family's degenerate limit
+
+FACT_DTYPES: dict[str, type]
+
+def empty_facts(n: int) -> FitFacts: ...
+def fit_facts(
+    family: FamilyKey,
+    search: Array,
+    data: Array,
+    left: float,
+    right: float,
+    *,
+    prior: bool = False,
+) -> FitFacts:
+    """The facts of `search` as the optimum of a fit of `data` (in the units of the fit),
+    with the accurate masses; one entry."""
+
 class FitOutput(TypedDict):
     search: Array  # best search vector; all NaN when no finite objective value was found
     natural: Array  # its decoding
@@ -117,6 +152,7 @@ class FitOutput(TypedDict):
     polish_evaluations: int  # value-and-gradient calls of the local polish (0 for a fast fit)
     polish_gain: float  # log-likelihood the polish added to the runs' best
     messages: list[str]  # the console lines the kestrel fit would print, in order
+    facts: FitFacts  # of the optimum, one entry
 
 def fit(
     family: FamilyKey,
@@ -150,6 +186,7 @@ def fit(
 
 class GridFitOutput(TypedDict):
     search: Array  # (ncells, k), NaN rows for skipped cells
+    natural: Array  # (ncells, k), their decoding
     count: npt.NDArray[np.int64]  # (ncells,), -1 for skipped cells
     evaluations: npt.NDArray[np.int64]
     limit_reached: npt.NDArray[np.bool_]
@@ -161,6 +198,7 @@ class GridFitOutput(TypedDict):
     polish_gain: npt.NDArray[np.float64]
     scale: Array  # (ncells,) the scale of the fit kept (NaN for cells not fitted)
     messages: list[list[str]]  # per cell
+    facts: FitFacts  # per cell, computed on the cell's thread
     completed: int  # cells committed, in cell order (fewer than ncells after Ctrl-C)
     interrupted: bool  # Ctrl-C arrived: the cells from `completed` on were not fitted
 

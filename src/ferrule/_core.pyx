@@ -23,6 +23,7 @@ from ferrule._kernels cimport (
     FamilyBinding,
     FamilyId,
     FamilyInfo as CppFamilyInfo,
+    FitFacts,
     FitReport,
     FitSettings,
     Masses,
@@ -35,6 +36,7 @@ from ferrule._kernels cimport (
     distributionMap,
     familyBinding,
     familyByKey,
+    factsAt,
     familyInfo,
     fit as cpp_fit,
     fitCells,
@@ -298,7 +300,60 @@ cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converg
     s.isMap = prior
     s.maxConverge = max_converge
     s.maxEval = max_eval
+    s.facts = True
     return s
+
+
+# The facts of an optimum (core/fit_facts.hpp) as arrays with one entry per fit, and their
+# dtypes; bit masks over the search coordinates as unsigned integers.
+FACT_DTYPES = {
+    "loglik": np.float64, "log_posterior": np.float64, "n_left": np.int64,
+    "n_right": np.int64, "distinct_uncensored": np.int64, "saturated_pairs": np.int64,
+    "decreasing_steps": np.int64, "undefined_values": np.int64, "misplaced_values": np.int64,
+    "spread": np.float64, "mass_beyond_range": np.float64, "round_trip_error": np.float64,
+    "at_lower": np.uint32, "at_upper": np.uint32, "outside_box": np.uint32,
+    "constrained": np.uint32, "degenerate_limit": np.bool_,
+}
+
+
+def empty_facts(size_t n):
+    return {name: np.full(n, np.nan) if dtype == np.float64 else np.zeros(n, dtype=dtype)
+            for name, dtype in FACT_DTYPES.items()}
+
+
+cdef void _put_facts(dict out, Py_ssize_t i, const FitFacts& f) except *:
+    out["loglik"][i] = f.logLik
+    out["log_posterior"][i] = f.logPosterior
+    out["n_left"][i] = f.nLeft
+    out["n_right"][i] = f.nRight
+    out["distinct_uncensored"][i] = f.distinctUncensored
+    out["saturated_pairs"][i] = f.saturatedPairs
+    out["decreasing_steps"][i] = f.decreasingSteps
+    out["undefined_values"][i] = f.undefinedValues
+    out["misplaced_values"][i] = f.misplacedValues
+    out["spread"][i] = f.spread
+    out["mass_beyond_range"][i] = f.massBeyondRange
+    out["round_trip_error"][i] = f.roundTripError
+    out["at_lower"][i] = f.atLower
+    out["at_upper"][i] = f.atUpper
+    out["outside_box"][i] = f.outsideBox
+    out["constrained"][i] = f.constrained
+    out["degenerate_limit"][i] = f.degenerateLimit
+
+
+def fit_facts(str family, search, data, double left, double right, *, bint prior=False):
+    cdef FamilyId f = _family(family)
+    cdef const double[::1] q = np.ascontiguousarray(search, dtype=np.float64).reshape(-1)
+    if <size_t>q.shape[0] != parameterCount(f):
+        raise ValueError(f"{family} search vectors have {parameterCount(f)} entries")
+    cdef const double[::1] x = _series(data)
+    cdef FitFacts result
+    with nogil:
+        result = factsAt(f, &q[0], &x[0] if x.shape[0] else NULL, x.shape[0], left, right,
+                         prior)
+    out = empty_facts(1)
+    _put_facts(out, 0, result)
+    return out
 
 
 cdef uint32_t _seed(object seed) except? 0:
@@ -309,6 +364,8 @@ cdef uint32_t _seed(object seed) except? 0:
 
 cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str family):
     search = np.array(report.result.params, dtype=np.float64)
+    facts = empty_facts(1)
+    _put_facts(facts, 0, report.facts)
     return {
         "search": search,
         "natural": decode(family, search),
@@ -322,6 +379,7 @@ cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str 
         "polish_evaluations": report.strategy.polishEvaluations,
         "polish_gain": report.strategy.polishGain,
         "messages": [line.decode() for line in lines],
+        "facts": facts,
     }
 
 
@@ -463,6 +521,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
 
     out = {
         "search": np.full((ncells, k), np.nan),
+        "natural": np.full((ncells, k), np.nan),
         "count": np.full(ncells, -1, dtype=np.int64),
         "evaluations": np.zeros(ncells, dtype=np.int64),
         "limit_reached": np.zeros(ncells, dtype=bool),
@@ -474,6 +533,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         "polish_gain": np.zeros(ncells),
         "scale": np.full(ncells, np.nan),
         "messages": [[] for _ in range(ncells)],
+        "facts": empty_facts(ncells),
         "completed": 0,
         "interrupted": False,
     }
@@ -488,12 +548,15 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
     cdef size_t i, j
     cdef const FitReport* report
     cdef double[:, ::1] search = out["search"]
+    cdef double[:, ::1] natural = out["natural"]
     for i in range(fits.committed):
         if fits.cells[i].skipped:
             continue
         report = &fits.cells[i].fit.report
         for j in range(min(k, report.result.params.size())):
             search[i, j] = report.result.params[j]
+        if <size_t>report.result.params.size() == k:
+            cpp_decode(f, &search[i, 0], &natural[i, 0])
         out["count"][i] = report.result.count
         out["evaluations"][i] = report.result.evaluations
         out["limit_reached"][i] = report.result.limitReached
@@ -505,6 +568,7 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         out["polish_gain"][i] = report.strategy.polishGain
         out["scale"][i] = fits.cells[i].scale
         out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
+        _put_facts(out["facts"], i, report.facts)
     out["completed"] = fits.committed
     if fits.stopped:
         # Ctrl-C: the committed prefix is returned and the caller decides what it means;

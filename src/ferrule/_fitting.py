@@ -29,10 +29,10 @@ from ferrule._input import (
 from ferrule._names import COUNT_UNITS, METHOD_TITLES, family_info, method_key
 from ferrule._result import Fit
 from ferrule._seeds import SeedLike, resolve_seed
-from ferrule._validity import LIMIT_PROBLEM, Evidence, counted, find_problems
+from ferrule._validity import LIMIT_PROBLEM, counted, judge
 from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
-__all__ = ["fit", "fit_from_output"]
+__all__ = ["fit", "fit_from_output", "warning_notes"]
 
 _PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 # Console lines that become warnings rather than progress.
@@ -292,33 +292,26 @@ def fit_from_output(
     s: _Settings,
     out: _core.FitOutput,
 ) -> tuple[Fit, list[Note]]:
-    """The Fit and the warnings of one optimiser run on `series` (grids judge their cells
-    through here too, so that a cell is judged exactly as its own fit would be)."""
+    """The Fit and the warnings of one optimiser run on `series`, from the facts the core
+    computed at its optimum."""
     values = series.values
-    u = (values + s.shift) * s.scale
-    u_left, u_right = (s.left + s.shift) * s.scale, (s.right + s.shift) * s.scale
+    facts = out["facts"]
     search = np.asarray(out["search"], dtype=np.float64)
     natural = np.asarray(out["natural"], dtype=np.float64)
-    if np.isnan(search).any():
-        codes = np.where(u <= u_left, -1, np.where(u >= u_right, 1, 0)).astype(np.int8)
-    else:
-        codes = _core.censoring(info.key, search, u, u_left, u_right)
-    n_uncensored = int(np.sum(codes == 0))
-    unit_change = n_uncensored * math.log(s.scale)
-    core_loglik = _core.log_likelihood(info.key, search, u, u_left, u_right)
-    loglik = core_loglik + unit_change
-    log_posterior = None
-    if s.prior:
-        log_posterior = (
-            _core.log_likelihood(info.key, search, u, u_left, u_right, prior=True) + unit_change
-        )
-    problems = find_problems(
-        Evidence(info, method, search, natural, u, u_left, u_right, codes, core_loglik,
-                 out["limit_reached"], out["no_finite_value"])
-    )  # fmt: skip
-    notes = _notes(info, method, out, values, s, problems)
-    k = search.size
+    verdicts = judge(info, method, search, natural, facts, np.array([out["limit_reached"]]))
+    problems, fit_notes = verdicts.of(0)
     n = values.size
+    n_left, n_right = int(facts["n_left"][0]), int(facts["n_right"][0])
+    unit_change = (n - n_left - n_right) * math.log(s.scale)
+    loglik = float(facts["loglik"][0]) + unit_change
+    log_posterior = float(facts["log_posterior"][0]) + unit_change if s.prior else None
+    notes = warning_notes(
+        info, method, below=int(np.sum(values < s.left)) if out["low_values"] else None,
+        above=int(np.sum(values > s.right)) if out["high_values"] else None, left=s.left,
+        right=s.right, limit_reached=bool(out["limit_reached"]), count=int(out["count"]),
+        problems=problems,
+    )  # fmt: skip
+    k = search.size
     ntrans = len(info.transformation_names)
     result = Fit(
         family=info.key,
@@ -327,13 +320,13 @@ def fit_from_output(
         mu=float(natural[ntrans]),
         sigma=float(natural[ntrans + 1]),
         search=search,
-        loglik=float(loglik),
-        log_posterior=None if log_posterior is None else float(log_posterior),
+        loglik=loglik,
+        log_posterior=log_posterior,
         aic=2.0 * k - 2.0 * loglik,
         bic=k * math.log(n) - 2.0 * loglik,
         n=n,
-        n_left=int(np.sum(codes < 0)),
-        n_right=int(np.sum(codes > 0)),
+        n_left=n_left,
+        n_right=n_right,
         n_dropped=series.n_dropped,
         count=int(out["count"]),
         count_unit=COUNT_UNITS[method],
@@ -344,6 +337,7 @@ def fit_from_output(
         limit_reached=bool(out["limit_reached"]),
         valid=not problems,
         problems=problems,
+        notes=fit_notes,
         warnings=tuple(message for _, message in notes),
         seed=s.seed,
         scale=s.scale,
@@ -356,25 +350,28 @@ def fit_from_output(
     return result, notes
 
 
-def _notes(
+def warning_notes(
     info: _core.FamilyInfo,
     method: str,
-    out: _core.FitOutput,
-    values: npt.NDArray[np.float64],
-    s: _Settings,
+    *,
+    below: int | None,
+    above: int | None,
+    left: float,
+    right: float,
+    limit_reached: bool,
+    count: int,
     problems: tuple[str, ...],
 ) -> list[Note]:
-    """The warnings a fit raises, in the library's words."""
+    """The warnings a fit raises, in the library's words: `below` / `above` the values
+    beyond a threshold (None when the core found none)."""
     notes: list[Note] = []
-    if out["low_values"]:
-        below = int(np.sum(values < s.left))
-        notes.append((CensoringWarning, _beyond(below, f"below the left threshold {s.left:g}")))
-    if out["high_values"]:
-        above = int(np.sum(values > s.right))
-        notes.append((CensoringWarning, _beyond(above, f"above the right threshold {s.right:g}")))
+    if below is not None:
+        notes.append((CensoringWarning, _beyond(below, f"below the left threshold {left:g}")))
+    if above is not None:
+        notes.append((CensoringWarning, _beyond(above, f"above the right threshold {right:g}")))
     what = f"{info.title} fit by {METHOD_TITLES[method]}"
-    if out["limit_reached"]:
-        notes.append((ConvergenceWarning, f"{what} stopped at its limit after {out['count']} "
+    if limit_reached:
+        notes.append((ConvergenceWarning, f"{what} stopped at its limit after {count} "
                       f"{COUNT_UNITS[method]}; the result may not be optimal"))  # fmt: skip
     # A limit reached has its own warning above.
     reasons = [problem for problem in problems if problem != LIMIT_PROBLEM]

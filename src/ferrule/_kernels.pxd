@@ -73,6 +73,7 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         optional[uint32_t] seed
         bool thorough
         FitMonitor monitor
+        bool facts
 
     cdef cppclass StrategyReport:
         int runs
@@ -80,12 +81,32 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         double polishGain
         bool polished
 
+    cdef cppclass FitFacts:
+        double logLik
+        double logPosterior
+        int64_t nLeft
+        int64_t nRight
+        int64_t distinctUncensored
+        int64_t saturatedPairs
+        int64_t decreasingSteps
+        int64_t undefinedValues
+        int64_t misplacedValues
+        double spread
+        double massBeyondRange
+        double roundTripError
+        uint32_t atLower
+        uint32_t atUpper
+        uint32_t outsideBox
+        uint32_t constrained
+        bool degenerateLimit
+
     cdef cppclass FitReport:
         FitResult result
         bool lowValues
         bool highValues
         bool noFiniteValue
         StrategyReport strategy
+        FitFacts facts
 
 
 cdef extern from "optim/default_method.hpp" namespace "ferrule" nogil:
@@ -111,6 +132,9 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
                          double left, double right, bool isMap, Masses masses) except +
     void censoring(FamilyId family, const double* q, const double* data, size_t n,
                    double left, double right, int8_t* out)
+
+    FitFacts factsAt(FamilyId family, const double* q, const double* data, size_t n,
+                     double left, double right, bool isMap) except +
 
     void standardNormalCdf(const double* z, double* out, size_t n, int threads)
     void standardNormalLogCdf(const double* z, double* out, size_t n, int threads)

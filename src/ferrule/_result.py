@@ -92,6 +92,12 @@ class Fit:
         Whether the optimum is a usable model; ``problems`` gives the reasons if not.
     problems, warnings : tuple of str
         Why the fit is not valid; the warning messages the fit raised.
+    notes : tuple of str
+        What is worth knowing about a fit that does not make it invalid: a search
+        coordinate on its box's bound where the likelihood is highest within the box (a
+        constrained optimum, such as log-sinh's epsilon at its smallest on data without
+        censoring), or a share above 1e-6 of the fitted normal lying beyond the
+        transformation's range (the distribution renormalises the rest).
     seed : int
         The 32-bit seed the fit ran with: ``seed=fit.seed`` repeats it.
     scale, shift, left, right : float
@@ -147,6 +153,7 @@ class Fit:
     console: tuple[str, ...] = ()
     runs: int = 1
     polish_evaluations: int = 0
+    notes: tuple[str, ...] = ()
     alternatives: tuple["Fit", ...] = field(default=())
 
     def __post_init__(self) -> None:

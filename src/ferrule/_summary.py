@@ -27,6 +27,7 @@ def summary_table(fit: "Fit") -> str:
         ("AIC / BIC", f"{fit.aic:.6g} / {fit.bic:.6g}"),
         ("seed", str(fit.seed)),
         ("valid", "yes" if fit.valid else "no: " + "; ".join(fit.problems)),
+        *(("note", note) for note in fit.notes),
     ]  # fmt: skip
     width = max(len(name) for name, _ in rows)
     head = f"{title} fit by {METHOD_TITLES[fit.method]} ({fit.count} {fit.count_unit}, {stop})"

@@ -1,34 +1,63 @@
-"""Whether a fitted optimum is a usable model of the data, and if not, why not.
+"""Whether fitted optima are usable models of their data, why not, and what to note.
 
-The one place where the library judges a fit. Every check reads the optimum as the
-likelihood saw it: the series and thresholds in the units of the fit (rescaled) and the
-censoring decision of the core at the best search vector.
+The one place where the library judges fits and words its verdicts. The facts come from
+the core, computed where each fit ended (``_core.fit_facts``: the series in the units of
+the fit, the core's censoring at the optimum); here they become problems (the fit is not
+valid) and notes (it is, with something worth knowing). Every check runs on arrays of
+facts, one entry per fit: a single fit is one cell of a grid.
 """
 
 from __future__ import annotations
 
-import math
-from dataclasses import dataclass
+from collections import defaultdict
+from collections.abc import Callable, Mapping
+from dataclasses import dataclass, field
 
 import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
 
-__all__ = ["Evidence", "MIN_DISTINCT", "LIMIT_PROBLEM", "counted", "find_problems"]
+__all__ = [
+    "LIMIT_PROBLEM",
+    "MAX_MASS_BEYOND_RANGE",
+    "MAX_ROUND_TRIP_ERROR",
+    "MIN_DISTINCT",
+    "Verdicts",
+    "counted",
+    "judge",
+]
 
 LIMIT_PROBLEM = "the optimiser stopped at its limit before converging"
+NO_FINITE_VALUE = "the optimiser found no parameters with a finite likelihood"
 MIN_DISTINCT = 5  # fewer distinct uncensored values cannot pin down four parameters
-# A box search parameter within this fraction of the box's width of a bound sits on it.
-_EDGE_FRACTION = 1e-6
+# A share of the fitted normal beyond the transformation's range above this is noted: the
+# fitted distribution is that normal cut to the range and renormalised (a proper
+# distribution, often the better model of a heavy tail: Yeo-Johnson with lambda < 0 on
+# lognormal data leaves a tenth or more there). Centred on the range's end, with half
+# outside, it is Yeo-Johnson's degenerate limit, a problem.
+MAX_MASS_BEYOND_RANGE = 1e-6
+# The relative error within which the model must give its extreme values back.
+MAX_ROUND_TRIP_ERROR = 1e-6
 # sigma this many times smaller or larger than the spread of the values it scales is not a
 # model of them.
 _ABSURD = 1e6
 # Log-likelihoods at or below this are the objective refusing the parameters outright.
 _REFUSED = -1e10
-# Distinct values closer than this (relative) are rounding apart, such as sums of decimal
-# amounts in another order: a map that merges them loses nothing the data say.
-_ROUNDING_APART = 1e-12
+
+# Each family's degenerate limit (the core's FitFacts.degenerateLimit), in words.
+_LIMITS = {
+    "yeo_johnson": "lambda = {lambda:.4g} is an extreme power: the fitted normal is centred "
+    "on the end of the transformation's range, mu = {mu:.4g} undetermined by the data, "
+    "sigma = {sigma:.4g} without bound",
+    "log_sinh": "the fit is log-sinh's linear limit (lambda = {lambda:.4g}, epsilon = "
+    "{epsilon:.4g}): the transformation is linear on the data and its parameters are not "
+    "determined",
+    "sinh_asinh": "the fit is sinh-arcsinh's limit delta -> 0 (delta = {delta:.4g}): its "
+    "parameters are not determined",
+    "jones_pewsey": "the fit is Jones-Pewsey's limit delta -> 0 (delta = {delta:.4g}): its "
+    "parameters are not determined",
+}
 
 
 def counted(count: int, noun: str) -> str:
@@ -42,136 +71,182 @@ def counted(count: int, noun: str) -> str:
     return f"{count} {noun}" if count == 1 else f"{count} {noun}s"
 
 
-@dataclass(frozen=True)
-class Evidence:
-    info: _core.FamilyInfo
-    method: str
-    search: npt.NDArray[np.float64]
-    natural: npt.NDArray[np.float64]
-    data: npt.NDArray[np.float64]  # in the units of the fit
-    left: float
-    right: float
-    codes: npt.NDArray[np.int8]  # the core's censoring decision per value
-    loglik: float  # the core's log-likelihood without prior, in the units of the fit
-    limit_reached: bool = False
-    no_finite_value: bool = False
+@dataclass
+class Verdicts:
+    """Problems and notes of m fits, kept only for the fits that have any."""
+
+    size: int
+    problems: dict[int, list[str]] = field(default_factory=lambda: defaultdict(list))
+    notes: dict[int, list[str]] = field(default_factory=lambda: defaultdict(list))
+
+    def add(self, to: dict[int, list[str]], where: npt.ArrayLike,
+            words: Callable[[int], str]) -> None:  # fmt: skip
+        for i in np.flatnonzero(where):
+            to[int(i)].append(words(int(i)))
+
+    @property
+    def valid(self) -> npt.NDArray[np.bool_]:
+        out = np.ones(self.size, dtype=bool)
+        out[list(self.problems)] = False
+        return out
+
+    def of(self, i: int) -> tuple[tuple[str, ...], tuple[str, ...]]:
+        """The problems and notes of fit i."""
+        return tuple(self.problems.get(i, ())), tuple(self.notes.get(i, ()))
+
+    def joined(self, which: Mapping[int, list[str]], sep: str) -> npt.NDArray[np.object_]:
+        out = np.full(self.size, "", dtype=object)
+        for i, texts in which.items():
+            out[i] = sep.join(texts)
+        return out
 
 
-def find_problems(e: Evidence) -> tuple[str, ...]:
-    """Reasons why the optimum is not a valid fit; empty when it is."""
-    if e.no_finite_value or np.isnan(e.search).all():
-        return ("the optimiser found no parameters with a finite likelihood",)
-    found = []
-    if e.limit_reached:
-        found.append(LIMIT_PROBLEM)
-    found += _search_box(e)
-    found += _decoded(e)
-    found += _likelihood(e)
-    found += _order(e)
-    distinct = np.unique(e.data[e.codes == 0]).size
-    if distinct < MIN_DISTINCT:
-        found.append(
-            f"only {counted(distinct, 'distinct uncensored value')} (at least {MIN_DISTINCT} "
-            "are needed)"
-        )
-    return tuple(found)
+def judge(
+    info: _core.FamilyInfo,
+    method: str,
+    search: npt.NDArray[np.float64],
+    natural: npt.NDArray[np.float64],
+    facts: Mapping[str, np.ndarray],
+    limit_reached: npt.NDArray[np.bool_],
+) -> Verdicts:
+    """The verdicts of m fits of one family by one method: search (m, k) and natural (m, k)
+    their optima, facts the core's arrays (m,), limit_reached (m,)."""
+    search = np.atleast_2d(search)
+    natural = np.atleast_2d(natural)
+    v = Verdicts(search.shape[0])
+    none = np.isnan(search).all(axis=1)
+    v.add(v.problems, none, lambda i: NO_FINITE_VALUE)
+    found = ~none
+    v.add(v.problems, found & limit_reached, lambda i: LIMIT_PROBLEM)
+    _search_box(v, info, method, search, facts, found)
+    _decoded(v, info, natural, found)
+    _likelihood(v, natural, facts, found)
+    _order(v, facts, found)
+    distinct = facts["distinct_uncensored"]
+    v.add(
+        v.problems, found & (distinct < MIN_DISTINCT),
+        lambda i: f"only {counted(int(distinct[i]), 'distinct uncensored value')} (at least "
+        f"{MIN_DISTINCT} are needed)",
+    )  # fmt: skip
+    _model(v, info, natural, facts, found)
+    return v
 
 
-def _search_box(e: Evidence) -> list[str]:
-    lower = np.array(e.info.search_lower)
-    upper = np.array(e.info.search_upper)
-    found = []
-    if e.method == "nelder_mead":
+def _bits(mask: np.ndarray, j: int) -> npt.NDArray[np.bool_]:
+    return (mask.astype(np.uint32) >> np.uint32(j)) & np.uint32(1) == 1
+
+
+def _search_box(v: Verdicts, info: _core.FamilyInfo, method: str, search: np.ndarray,
+                facts: Mapping[str, np.ndarray], found: np.ndarray) -> None:  # fmt: skip
+    lower, upper = info.search_lower, info.search_upper
+    if method == "nelder_mead":
         # The simplex is only given a start point: it may leave the box the decoding assumes.
-        for i in np.flatnonzero(~((lower <= e.search) & (e.search <= upper))):
-            found.append(
-                f"search coordinate {i} = {e.search[i]:.6g} lies outside its box "
-                f"[{lower[i]:g}, {upper[i]:g}]"
-            )
-        return found
-    tolerance = _EDGE_FRACTION * (upper - lower)
-    for i in np.flatnonzero(np.abs(e.search - lower) <= tolerance):
-        found.append(f"search coordinate {i} = {e.search[i]:.6g} sits at its lower bound")
-    for i in np.flatnonzero(np.abs(e.search - upper) <= tolerance):
-        found.append(f"search coordinate {i} = {e.search[i]:.6g} sits at its upper bound")
-    return found
+        for j in range(search.shape[1]):
+            v.add(
+                v.problems, found & _bits(facts["outside_box"], j),
+                lambda i, j=j: f"search coordinate {j} = {search[i, j]:.6g} lies outside its "
+                f"box [{lower[j]:g}, {upper[j]:g}]",
+            )  # fmt: skip
+        return
+    for side in ("lower", "upper"):
+        for j in range(search.shape[1]):
+            at = _bits(facts[f"at_{side}"], j)
+            constrained = _bits(facts["constrained"], j)
+            edge = f"search coordinate {j} = {{:.6g}} sits at its {side} bound"
+            v.add(v.problems, found & at & ~constrained,
+                  lambda i, e=edge, j=j: e.format(search[i, j]))  # fmt: skip
+            v.add(
+                v.notes, found & at & constrained,
+                lambda i, e=edge, j=j: e.format(search[i, j]) + ", where the likelihood is "
+                "highest within the search box: a constrained optimum, valid",
+            )  # fmt: skip
 
 
-def _decoded(e: Evidence) -> list[str]:
-    named = dict(zip(e.info.natural_names, (float(v) for v in e.natural), strict=True))
-    found = [f"{name} = {value:.4g} is not finite" for name, value in named.items()
-             if not math.isfinite(value)]  # fmt: skip
-    if math.isfinite(named["sigma"]) and not named["sigma"] > 0.0:
-        found.append(f"sigma = {named['sigma']:.4g} is not positive")
-    for name in e.info.positive_names:
-        if math.isfinite(named[name]) and not named[name] > 0.0:
-            found.append(f"{name} = {named[name]:.4g} is not positive")
-    for name, (low, high) in e.info.accepted_ranges.items():
-        if not low <= named[name] <= high:
-            found.append(f"{name} = {named[name]:.4g} lies where the likelihood refuses it")
-    return found
+def _decoded(v: Verdicts, info: _core.FamilyInfo, natural: np.ndarray,
+             found: np.ndarray) -> None:  # fmt: skip
+    named = dict(zip(info.natural_names, natural.T, strict=True))
+    with np.errstate(invalid="ignore"):
+        for name, value in named.items():
+            v.add(v.problems, found & ~np.isfinite(value),
+                  lambda i, n=name, x=value: f"{n} = {x[i]:.4g} is not finite")  # fmt: skip
+        for name in ("sigma", *info.positive_names):
+            value = named[name]
+            v.add(v.problems, found & np.isfinite(value) & ~(value > 0.0),
+                  lambda i, n=name, x=value: f"{n} = {x[i]:.4g} is not positive")  # fmt: skip
+        for name, (low, high) in info.accepted_ranges.items():
+            value = named[name]
+            v.add(
+                v.problems, found & ~((low <= value) & (value <= high)),
+                lambda i, n=name, x=value: f"{n} = {x[i]:.4g} lies where the likelihood "
+                "refuses it",
+            )  # fmt: skip
 
 
-def _likelihood(e: Evidence) -> list[str]:
-    if not math.isfinite(e.loglik):
-        return ["the log-likelihood at the optimum is not finite"]
-    if e.loglik <= _REFUSED:
-        return [f"the log-likelihood at the optimum ({e.loglik:.4g}) is one the objective "
-                "uses to refuse parameters"]  # fmt: skip
-    uncensored = e.data[e.codes == 0]
-    sigma = float(e.natural[-1])
-    if uncensored.size < 2 or not sigma > 0.0:
-        return []
-    # sigma scales T(u) for the normal families, u itself for Jones-Pewsey.
-    scaled = uncensored if e.info.models_raw_value else _transformed(e, uncensored)
-    spread = float(np.std(scaled))
-    if spread > 0.0 and math.isfinite(spread) and not 1 / _ABSURD <= sigma / spread <= _ABSURD:
-        return [
-            f"sigma = {sigma:.4g} is absurd for the spread of the values it scales "
-            f"(standard deviation {spread:.4g})"
-        ]
-    return []
+def _likelihood(v: Verdicts, natural: np.ndarray, facts: Mapping[str, np.ndarray],
+                found: np.ndarray) -> None:  # fmt: skip
+    loglik, spread, sigma = facts["loglik"], facts["spread"], natural[:, -1]
+    infinite = found & ~np.isfinite(loglik)
+    v.add(v.problems, infinite, lambda i: "the log-likelihood at the optimum is not finite")
+    refused = found & ~infinite & (loglik <= _REFUSED)
+    v.add(
+        v.problems, refused,
+        lambda i: f"the log-likelihood at the optimum ({loglik[i]:.4g}) is one the objective "
+        "uses to refuse parameters",
+    )  # fmt: skip
+    with np.errstate(invalid="ignore", divide="ignore"):
+        ratio = sigma / spread
+        absurd = (sigma > 0.0) & (spread > 0.0) & np.isfinite(spread)
+        absurd &= ~((1 / _ABSURD <= ratio) & (ratio <= _ABSURD))
+    v.add(
+        v.problems, found & ~infinite & ~refused & absurd,
+        lambda i: f"sigma = {sigma[i]:.4g} is absurd for the spread of the values it scales "
+        f"(standard deviation {spread[i]:.4g})",
+    )  # fmt: skip
 
 
-def _transformed(e: Evidence, u: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
-    """What the fitted model makes standard normal, before standardising: T(u), or for
-    Jones-Pewsey T((u - mu) / sigma)."""
-    transformation = e.natural[: len(e.info.transformation_names)]
-    if e.info.models_raw_value:
-        u = (u - e.natural[-2]) / e.natural[-1]
-    with np.errstate(all="ignore"):
-        return _core.forward(e.info.key, transformation, u)
-
-
-def _order(e: Evidence) -> list[str]:
+def _order(v: Verdicts, facts: Mapping[str, np.ndarray], found: np.ndarray) -> None:
     """The transformation must keep distinct values apart, in order, on the data."""
-    found = []
+    undefined, saturated = facts["undefined_values"], facts["saturated_pairs"]
+    misplaced = facts["misplaced_values"]
+    v.add(
+        v.problems, found & (undefined > 0),
+        lambda i: f"the transformation is undefined at {counted(int(undefined[i]), 'value')} "
+        "between the thresholds",
+    )  # fmt: skip
+    v.add(
+        v.problems, found & (saturated > 0),
+        lambda i: f"the transformation saturates: {counted(int(saturated[i]), 'pair')} of "
+        f"distinct uncensored values {'maps' if saturated[i] == 1 else 'map'} to one "
+        "transformed value",
+    )  # fmt: skip
+    v.add(v.problems, found & (facts["decreasing_steps"] > 0),
+          lambda i: "the transformation decreases on the data")  # fmt: skip
+    v.add(
+        v.problems, found & (misplaced > 0),
+        lambda i: f"the censoring of {counted(int(misplaced[i]), 'value')} disagrees with the "
+        "thresholds (censored between them, or uncensored beyond them)",
+    )  # fmt: skip
+
+
+def _model(v: Verdicts, info: _core.FamilyInfo, natural: np.ndarray,
+           facts: Mapping[str, np.ndarray], found: np.ndarray) -> None:  # fmt: skip
+    """The fitted distribution: its mass inside the map's range, its inverse on the data,
+    and the family's degenerate limit."""
+    beyond, error = facts["mass_beyond_range"], facts["round_trip_error"]
     with np.errstate(invalid="ignore"):
-        between = (e.left < e.data) & (e.data < e.right)
-    undefined = int(np.isnan(_transformed(e, e.data[between])).sum())
-    if undefined:
-        found.append(
-            f"the transformation is undefined at {counted(undefined, 'value')} between the "
-            "thresholds"
-        )
-    distinct = np.unique(e.data[e.codes == 0])
-    with np.errstate(invalid="ignore"):
-        apart = np.diff(distinct) > _ROUNDING_APART * np.abs(distinct[1:])
-    y = _transformed(e, distinct[np.r_[True, apart]] if distinct.size else distinct)
-    with np.errstate(invalid="ignore"):
-        step = np.diff(y[~np.isnan(y)])
-    saturated = int((step == 0.0).sum())
-    if saturated:
-        found.append(
-            f"the transformation saturates: {counted(saturated, 'pair')} of distinct "
-            f"uncensored values {'maps' if saturated == 1 else 'map'} to one transformed value"
-        )
-    if (step < 0.0).any():
-        found.append("the transformation decreases on the data")
-    misplaced = int(np.sum(between != (e.codes == 0)))
-    if misplaced:
-        found.append(
-            f"the censoring of {counted(misplaced, 'value')} disagrees with the thresholds "
-            "(censored between them, or uncensored beyond them)"
-        )
-    return found
+        v.add(
+            v.notes, found & (beyond > MAX_MASS_BEYOND_RANGE),
+            lambda i: f"the fitted normal leaves {beyond[i]:.3g} of its probability beyond "
+            "the transformation's range; the distribution is that normal cut to the range "
+            "and renormalised",
+        )  # fmt: skip
+        v.add(
+            v.problems, found & ~(error <= MAX_ROUND_TRIP_ERROR) & ~np.isnan(error),
+            lambda i: "the fitted model does not give its own data back: the inverse of an "
+            f"extreme value is off by a relative {error[i]:.3g}",
+        )  # fmt: skip
+    names = info.natural_names
+    v.add(
+        v.problems, found & facts["degenerate_limit"],
+        lambda i: _LIMITS[info.key].format(**dict(zip(names, natural[i], strict=True))),
+    )  # fmt: skip

@@ -10,7 +10,7 @@ import numpy.typing as npt
 from ferrule import _core
 from ferrule._input import as_series, checked_scale, checked_thresholds
 from ferrule._names import family_info, method_key
-from ferrule._validity import Evidence, find_problems
+from ferrule._validity import judge
 
 __all__ = ["fit_problems"]
 
@@ -32,13 +32,19 @@ def fit_problems(
     The checks behind ``Fit.valid`` and ``Fit.problems``, for a search vector found some
     other way (for example by a ``ferrule.kestrel`` class: ``get_optimised_params()``).
     A fit is flagged when no finite likelihood was found (all-NaN search vector), the
-    optimiser hit its limit, a search coordinate sits at the edge of its box (box
-    methods) or outside it (Nelder-Mead), a decoded parameter lies outside the family's
-    meaningful range (``sigma <= 0``, ``delta <= 0``, log-sinh's epsilon outside
-    ``[exp(-20), 1]``), the log-likelihood is not finite or is one the objective uses to
-    refuse parameters, sigma is absurd for the spread of the values it scales, the transformation
-    saturates, decreases or is undefined on the uncensored values, the censoring of
-    values disagrees with the thresholds, or fewer than 5 distinct uncensored values remain.
+    optimiser hit its limit, a search coordinate sits at the edge of its box where a point
+    inside would be better (box methods; an edge where the likelihood is highest within the
+    box is a constrained optimum, valid) or outside the box (Nelder-Mead), a decoded
+    parameter lies outside the family's meaningful range (``sigma <= 0``, ``delta <= 0``,
+    log-sinh's epsilon outside ``[exp(-20), 1]``), the log-likelihood is not finite or is
+    one the objective uses to refuse parameters, sigma is absurd for the spread of the
+    values it scales, the transformation saturates, decreases or is undefined on the
+    uncensored values, the censoring of values disagrees with the thresholds, fewer than 5
+    distinct uncensored values remain (values apart by a relative 1e-12 or less count as
+    one), the model does not give its extreme values back (relative error above 1e-6),
+    or the optimum is the family's degenerate limit (Yeo-Johnson's normal centred on the
+    end of its range, log-sinh's linear limit, sinh-arcsinh's and Jones-Pewsey's
+    delta -> 0).
 
     Parameters
     ----------
@@ -89,14 +95,6 @@ def fit_problems(
         )
     u = (values + shift) * scale
     u_left, u_right = (left + shift) * scale, (right + shift) * scale
-    finite = not np.isnan(vector).any()
+    facts = _core.fit_facts(info.key, vector, u, u_left, u_right)
     natural = _core.decode(info.key, vector)
-    if finite:
-        codes = _core.censoring(info.key, vector, u, u_left, u_right)
-        loglik = _core.log_likelihood(info.key, vector, u, u_left, u_right)
-    else:
-        codes = np.zeros(u.size, dtype=np.int8)
-        loglik = math.nan
-    evidence = Evidence(info, key, vector, natural, u, u_left, u_right, codes, loglik,
-                        limit_reached, not finite)  # fmt: skip
-    return find_problems(evidence)
+    return judge(info, key, vector, natural, facts, np.array([bool(limit_reached)])).of(0)[0]

@@ -1,9 +1,10 @@
-"""Judging the cells of a grid fit: each fitted cell goes through the same assembly as
-``ferrule.fit`` (data-unit log-likelihood, censoring counts, validity, warnings), and its
-fields are gathered into arrays of the cell shape."""
+"""Judging the cells of a grid fit: the verdicts of every fitted cell at once, from the
+facts the core computed in each cell's fit (``ferrule._validity``), and the fields of a Fit
+(data-unit log-likelihood, censoring counts, validity, warnings) as arrays of the cells."""
 
 from __future__ import annotations
 
+import math
 from collections import Counter
 from dataclasses import dataclass, field, replace
 
@@ -11,10 +12,11 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._fitting import _Settings, fit_from_output
+from ferrule._fitting import warning_notes
 from ferrule._grid.input import Cells
 from ferrule._grid.schema import AUTO, BOOL_FIELDS, DEFAULT_METHOD, FLOAT_FIELDS, INT_FIELDS
-from ferrule._input import Series
+from ferrule._validity import LIMIT_PROBLEM, judge
+from ferrule._warnings import CensoringWarning, ConvergenceWarning, InvalidFitWarning
 
 __all__ = ["INTERRUPTED", "Columns", "GridSettings", "judge_cells"]
 
@@ -77,6 +79,7 @@ def empty_columns(info: _core.FamilyInfo, ncells: int) -> dict[str, np.ndarray]:
     arrays.update({name: np.zeros(ncells, dtype=bool) for name in (*BOOL_FIELDS, "fitted")})
     arrays["reason"] = np.full(ncells, "", dtype=object)
     arrays["warnings"] = np.full(ncells, "", dtype=object)
+    arrays["notes"] = np.full(ncells, "", dtype=object)
     return arrays
 
 
@@ -87,55 +90,79 @@ def judge_cells(
     seeds: npt.NDArray[np.uint32],
 ) -> Columns:
     """The per-cell fields of every committed, fitted cell; the others stay empty with
-    their reason (left out, or not reached before an interrupt)."""
+    their reason (left out, or not reached before an interrupt). A cell's fields are those
+    of its own ``ferrule.fit``."""
     info, method = settings.info, settings.method
     assert info is not None and method is not None  # one family's settings
     arrays = empty_columns(info, cells.size)
     arrays["reason"][:] = cells.reason
     arrays["n_dropped"][:] = cells.n_nan
-    arrays["reason"][out["completed"] :][~cells.skip[out["completed"] :]] = INTERRUPTED
+    completed = out["completed"]
+    arrays["reason"][completed:][~cells.skip[completed:]] = INTERRUPTED
+    done = np.flatnonzero(~cells.skip[:completed])
     # The scale each fitted cell kept (the cell loop may compare two for scale="auto").
     arrays["scale"] = np.array(cells.scale, dtype=np.float64)
-    flags: dict[type[Warning], np.ndarray] = {}
-    for i in np.flatnonzero(~cells.skip[: out["completed"]]):
-        arrays["scale"][i] = out["scale"][i]
-        fit, notes = fit_from_output(
-            info, method,
-            Series(cells.series(i), int(cells.n_nan[i]), int(cells.n_nan[i])),
-            _Settings(float(cells.left[i]), float(cells.right[i]), float(arrays["scale"][i]),
-                      float(cells.shift[i]), settings.prior, int(seeds[i]),
-                      settings.max_converge, settings.max_eval, settings.fast),
-            _cell_output(info, out, i),
+    arrays["scale"][done] = out["scale"][done]
+    facts = {name: value[done] for name, value in out["facts"].items()}
+    search, natural = out["search"][done], out["natural"][done]
+    limit = out["limit_reached"][done]
+    verdicts = judge(info, method, search, natural, facts, limit)
+
+    n = cells.lengths[done]
+    unit_change = (n - facts["n_left"] - facts["n_right"]) * _logs(arrays["scale"][done])
+    loglik = facts["loglik"] + unit_change
+    k = search.shape[1]
+    ntrans = len(info.transformation_names)
+    for j, name in enumerate(info.transformation_names):
+        arrays[name][done] = natural[:, j]
+    columns = {
+        "mu": natural[:, ntrans], "sigma": natural[:, ntrans + 1], "loglik": loglik,
+        "log_posterior": facts["log_posterior"] + unit_change if settings.prior
+        else np.full(done.size, np.nan),
+        "aic": 2.0 * k - 2.0 * loglik, "bic": k * _logs(n) - 2.0 * loglik,
+        "n": n, "n_left": facts["n_left"], "n_right": facts["n_right"],
+        "count": out["count"][done], "evaluations": out["evaluations"][done],
+        "runs": out["runs"][done], "polish_evaluations": out["polish_evaluations"][done],
+        "converged": ~(limit | out["no_finite_value"][done]), "limit_reached": limit,
+        "valid": verdicts.valid, "search": search, "fitted": True,
+    }  # fmt: skip
+    for name, value in columns.items():
+        arrays[name][done] = value
+    arrays["reason"][done] = verdicts.joined(verdicts.problems, "; ")
+    arrays["notes"][done] = verdicts.joined(verdicts.notes, "\n")
+
+    # Warnings, worded for the cells that raise any.
+    rows = cells.rows[done]
+    inside = np.arange(rows.shape[1]) < n[:, np.newaxis]
+    with np.errstate(invalid="ignore"):
+        below = ((rows < cells.left[done, np.newaxis]) & inside).sum(axis=1)
+        above = ((rows > cells.right[done, np.newaxis]) & inside).sum(axis=1)
+    low, high = out["low_values"][done], out["high_values"][done]
+    texts = np.full(done.size, "", dtype=object)
+    invalid = np.zeros(done.size, dtype=bool)
+    for i in np.flatnonzero(low | high | limit | ~verdicts.valid):
+        problems = tuple(verdicts.problems.get(int(i), ()))
+        notes = warning_notes(
+            info, method, below=int(below[i]) if low[i] else None,
+            above=int(above[i]) if high[i] else None, left=float(cells.left[done[i]]),
+            right=float(cells.right[done[i]]), limit_reached=bool(limit[i]),
+            count=int(out["count"][done[i]]), problems=problems,
         )  # fmt: skip
-        for name, value in fit.params.items():
-            arrays[name][i] = value
-        for name in (*FLOAT_FIELDS, *INT_FIELDS, *BOOL_FIELDS):
-            value = getattr(fit, name)
-            arrays[name][i] = np.nan if value is None else value
-        arrays["search"][i] = fit.search
-        arrays["fitted"][i] = True
-        arrays["reason"][i] = "; ".join(fit.problems)
-        arrays["warnings"][i] = "\n".join(fit.warnings)
-        for category, _ in notes:
-            flags.setdefault(category, np.zeros(cells.size, dtype=bool))[i] = True
+        texts[i] = "\n".join(message for _, message in notes)
+        invalid[i] = any(p != LIMIT_PROBLEM for p in problems)
+    arrays["warnings"][done] = texts
+    flags = {}
+    for category, raised in ((CensoringWarning, low | high), (ConvergenceWarning, limit),
+                             (InvalidFitWarning, invalid)):  # fmt: skip
+        if raised.any():
+            flags[category] = np.zeros(cells.size, dtype=bool)
+            flags[category][done] = raised
     return Columns(arrays, flags)
 
 
-def _cell_output(info: _core.FamilyInfo, out: _core.GridFitOutput, i: int) -> _core.FitOutput:
-    """One cell of the cell fitter's output in the form of a single fit's output."""
-    search = out["search"][i]
-    return {
-        "search": search,
-        "natural": _core.decode(info.key, search),
-        "count": int(out["count"][i]),
-        "evaluations": int(out["evaluations"][i]),
-        "limit_reached": bool(out["limit_reached"][i]),
-        "low_values": bool(out["low_values"][i]),
-        "high_values": bool(out["high_values"][i]),
-        "no_finite_value": bool(out["no_finite_value"][i]),
-        "runs": int(out["runs"][i]),
-        "polish_evaluations": int(out["polish_evaluations"][i]),
-        "polish_gain": float(out["polish_gain"][i]),
-        # A grid is quiet: the optimiser's console lines are not kept per cell.
-        "messages": [],
-    }
+def _logs(values: npt.NDArray[np.float64]) -> npt.NDArray[np.float64]:
+    """math.log of each value, as a single fit takes it (a grid holds few distinct ones)."""
+    distinct, where = np.unique(values, return_inverse=True)
+    return np.array([math.log(v) for v in distinct], dtype=np.float64)[where].reshape(
+        np.shape(values)
+    )

@@ -77,6 +77,9 @@ class GridFit:
         fitted (``"masked"``, ``"all values are missing"``...); ``""`` for valid cells.
     warnings : ndarray of str
         The warning messages of each cell's fit, one per line.
+    notes : ndarray of str
+        Each cell's notes (``Fit.notes``), one per line: what is worth knowing about a valid
+        fit, such as a constrained optimum on the search box's bound.
     seed : ndarray of uint32
         Each cell's seed, from ``base_seed`` and the cell's flat index in the grid.
     scale, shift, left, right : ndarray of float
@@ -130,6 +133,7 @@ class GridFit:
     fitted: np.ndarray
     reason: np.ndarray
     warnings: np.ndarray
+    notes: np.ndarray
     seed: np.ndarray
     scale: np.ndarray
     shift: np.ndarray
@@ -219,7 +223,7 @@ class GridFit:
             raise ValueError(f"cell {at} was not fitted: {self.reason[at]}")
         info = self._info(at)
         method = method_key(None if self.method == DEFAULT_METHOD else self.method, info)
-        reason, notes = str(self.reason[at]), str(self.warnings[at])
+        reason, warned, notes = str(self.reason[at]), str(self.warnings[at]), str(self.notes[at])
         return Fit(
             family=info.key, method=method,
             params={name: float(self.params[name][at]) for name in info.transformation_names},
@@ -234,7 +238,8 @@ class GridFit:
             runs=int(self.runs[at]), polish_evaluations=int(self.polish_evaluations[at]),
             converged=bool(self.converged[at]), limit_reached=bool(self.limit_reached[at]),
             valid=bool(self.valid[at]), problems=tuple(reason.split("; ")) if reason else (),
-            warnings=tuple(notes.split("\n")) if notes else (), seed=int(self.seed[at]),
+            warnings=tuple(warned.split("\n")) if warned else (),
+            notes=tuple(notes.split("\n")) if notes else (), seed=int(self.seed[at]),
             scale=float(self.scale[at]), shift=float(self.shift[at]),
             left=float(self.left[at]), right=float(self.right[at]), prior=self.prior,
         )  # fmt: skip
@@ -441,7 +446,7 @@ class GridFit:
         kwargs.update({name: np.full(shape, value)
                        for name, value in LATER_ARRAYS.items() if name not in data})  # fmt: skip
         for name in TEXT_FIELDS:
-            kwargs[name] = np.asarray(data[name], dtype=object).astype(str).astype(object)
+            kwargs[name] = np.asarray(kwargs[name], dtype=object).astype(str).astype(object)
         kwargs["prior"] = bool(kwargs["prior"])
         for name in ("base_seed", "max_converge", "max_eval"):
             kwargs[name] = int(kwargs[name])

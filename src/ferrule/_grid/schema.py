@@ -45,17 +45,17 @@ INT_FIELDS = (
     "n", "n_left", "n_right", "n_dropped", "count", "evaluations", "runs", "polish_evaluations",
 )  # fmt: skip
 BOOL_FIELDS = ("converged", "limit_reached", "valid")
-TEXT_FIELDS = ("reason", "warnings")
+TEXT_FIELDS = ("reason", "warnings", "notes")
 # The per-cell arrays besides the parameters, in the order they are saved.
 ARRAY_FIELDS = (
     "mu", "sigma", "search", "loglik", "log_posterior", "aic", "bic", "n", "n_left",
     "n_right", "n_dropped", "count", "evaluations", "runs", "polish_evaluations", "converged",
-    "limit_reached", "valid", "fitted", "reason", "warnings", "seed", "scale", "shift", "left",
-    "right",
+    "limit_reached", "valid", "fitted", "reason", "warnings", "notes", "seed", "scale", "shift",
+    "left", "right",
 )  # fmt: skip
 # Per-cell arrays added since, with the value a file without them means (one run, no
-# polish: what a fit recorded before).
-LATER_ARRAYS = {"runs": 1, "polish_evaluations": 0}
+# polish, no notes: what a fit recorded before).
+LATER_ARRAYS = {"runs": 1, "polish_evaluations": 0, "notes": ""}
 # A grid fitted with family="auto" holds each cell's family as a code, its index in the
 # registry's order (new families come last, so codes stay), -1 for a cell not fitted; its
 # parameters are those of every family by name, NaN where a cell's family lacks one. Its

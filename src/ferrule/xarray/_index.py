@@ -10,7 +10,7 @@ from typing import Any
 
 import numpy as np
 
-from ferrule import _core
+from ferrule._choice import AUTO, is_automatic
 from ferrule._grid.dataset import require_xarray
 from ferrule._grid.fit import n_threads
 from ferrule._grid.schema import PREFIX
@@ -61,15 +61,16 @@ class IndexSettings:
     prior: bool
 
 
-def _families(family: str, left: float) -> tuple[str, ...]:
-    if isinstance(family, str) and family.strip().lower() == "auto":
-        # A family defined only above a point (log-sinh) needs a finite left threshold.
-        return tuple(i.key for i in _core.FAMILIES if not i.bounded_below or math.isfinite(left))
+def _family(family: str, left: float) -> str:
+    """The family key, or "auto" (which leaves out, per cell, families the threshold
+    cannot serve)."""
+    if is_automatic(family):
+        return AUTO
     info = family_info(family)
     if info.bounded_below and not math.isfinite(left):
         raise ValueError(f"{info.title} needs a finite left threshold: its map is undefined at "
                          "-inf")  # fmt: skip
-    return (info.key,)
+    return info.key
 
 
 def _series_index(da: Any, dim: str) -> Any:
@@ -94,7 +95,7 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
     left = float(settings.left)
     if math.isnan(left):
         raise ValueError("the left threshold is NaN")
-    families = _families(settings.family, left)
+    family = _family(settings.family, left)
     groups = groups_of(da, dim, settings.groupby, settings.window)
     series = _series_index(da, dim)
     steps = accumulation_steps(settings.accumulate, series)
@@ -104,7 +105,7 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
     template = da.isel({dim: 0}, drop=True)
     group_dim = groups.name or "group"
     kwargs = {
-        "pools": pools, "families": families, "steps": steps, "method": settings.method,
+        "pools": pools, "family": family, "steps": steps, "method": settings.method,
         "prior": bool(settings.prior), "base_seed": base_seed, "left": left,
         "total": template.size,
     }  # fmt: skip
@@ -134,7 +135,7 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
     dataset.attrs = {
         PREFIX + "format": INDEX_FORMAT,
         PREFIX + "version": INDEX_FORMAT_VERSION,
-        PREFIX + "family": settings.family if len(families) > 1 else families[0],
+        PREFIX + "family": family,
         PREFIX + "groupby": groups.name or "",
         PREFIX + "window": groups.window,
         PREFIX + "accumulate": steps,

@@ -14,7 +14,7 @@ import numpy as np
 from ferrule import _core
 from ferrule._distribution import Model
 from ferrule._grid.fit import CellOptions, grid_settings, run_grid
-from ferrule._grid.schema import AUTO, FAMILY_KEYS, UNION_PARAMS
+from ferrule._grid.schema import FAMILY_KEYS, UNION_PARAMS
 from ferrule._names import family_info
 
 __all__ = [
@@ -53,7 +53,7 @@ def accumulated(values: np.ndarray, steps: int) -> np.ndarray:
 def fit_groups(
     values: np.ndarray,
     pools: list[np.ndarray],
-    families: tuple[str, ...],
+    family: str,
     *,
     method: str | None,
     prior: bool,
@@ -64,18 +64,16 @@ def fit_groups(
     n_jobs: int,
 ) -> dict[str, np.ndarray]:
     """Each cell's fit per group, on the values at the group's `pools` positions: arrays of
-    shape (groups, *cells) for ``family`` (codes), the parameters and FIELDS. With several
-    `families`, each cell and group keeps the valid fit of lowest AIC (as
-    ``ferrule.fit(..., "auto")`` chooses). Cell seeds come
-    from `base_seed` and the flat index ``group * total + index``."""
+    shape (groups, *cells) for ``family`` (codes), the parameters and FIELDS. With `family`
+    "auto", each cell and group keeps the fit ``ferrule.fit(..., "auto")`` keeps. Cell seeds
+    come from `base_seed` and the flat index ``group * total + index``."""
     shape = values.shape[:-1]
     out = {name: np.full((len(pools), *shape), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
     out["family"] = np.full((len(pools), *shape), -1, dtype=np.int8)
     # One optimiser run per cell, as before the thorough fit: on calibration samples of a
     # few years it reaches optima on the box's edge that the verdicts still call invalid,
     # which would blank the index there.
-    settings = grid_settings(families[0] if len(families) == 1 else AUTO, method, prior,
-                             base_seed, 5, 100000, fast=True)  # fmt: skip
+    settings = grid_settings(family, method, prior, base_seed, 5, 100000, fast=True)
     for g, positions in enumerate(pools):
         sample = np.ascontiguousarray(values[..., positions])
         grid = run_grid(sample, settings, CellOptions(left=left), g * total + index,

@@ -1,6 +1,7 @@
 """Every reason the library gives for an invalid fit, each from a case built to cause it."""
 
 import math
+import warnings
 
 import numpy as np
 import pytest
@@ -79,3 +80,77 @@ def test_an_invalid_fit_warns_with_its_reasons():
 def test_unusable_arguments_are_refused(search, options, words):
     with pytest.raises((ValueError, TypeError), match=words):
         ferrule.fit_problems("yjt", search, SMOOTH, method="simplex", **options)
+
+
+# Each family's degenerate limit, and a model that cannot give its own data back.
+LIMITS = {
+    "log-sinh linear": ("log_sinh", "sce", [9.9, -0.01, 0.5, 0.0], LINE, {"left": 0.0},
+                        "linear limit"),
+    "sinh-arcsinh delta -> 0": ("sinh_asinh", "sce", [0.001, 0.1, 0.1, 0.5], SMOOTH, {},
+                                "limit delta -> 0"),
+    "Jones-Pewsey delta -> 0": ("jones_pewsey", "sce", [0.001, 0.1, 0.1, 0.5], SMOOTH, {},
+                                "limit delta -> 0"),
+    # The normal centred below T(-inf) = -1/(lambda - 2), sigma enormous.
+    "Yeo-Johnson extreme power": ("yeo_johnson", "simplex", [4.3, -6.0, 28.0], SMOOTH * 100, {},
+                                  "extreme power"),
+    # T of the largest values rounds onto T(+inf) = 1/51: their inverse is inf.
+    "no round trip": ("yeo_johnson", "simplex", [-51.0, 0.01, -3.0], LINE * 10, {},
+                      "does not give its own data back"),
+}  # fmt: skip
+
+
+@pytest.mark.parametrize("case", LIMITS)
+def test_degenerate_models_are_problems(case):
+    family, method, search, data, thresholds, phrase = LIMITS[case]
+    problems = ferrule.fit_problems(family, search, data, method=method, **thresholds)
+    assert any(phrase in p for p in problems), problems
+
+
+def test_rounding_duplicates_are_one_value_and_do_not_saturate():
+    # Four values, each also as a sum in another order (0.1 + 0.2 is 0.30000000000000004).
+    data = np.array([0.3, 0.1 + 0.2, 0.6, 0.1 + 0.2 + 0.3, 0.7, 0.3 + 0.4, 1.1, 0.4 + 0.7])
+    problems = ferrule.fit_problems("yeo_johnson", [1.0, 0.5, -1.0], data, method="simplex")
+    assert problems == ("only 4 distinct uncensored values (at least 5 are needed)",)
+
+
+def real(name, column):
+    datasets = pytest.importorskip("statsmodels.datasets")
+    return getattr(datasets, name).load_pandas().data[column].to_numpy(float)
+
+
+def test_a_constrained_optimum_on_the_box_edge_is_valid_with_a_note():
+    # Strike durations (statsmodels strikes.csv), no censoring: log-sinh's best epsilon is
+    # the smallest its box allows, the likelihood falling inward.
+    fit = ferrule.fit(real("strikes", "duration"), "log_sinh", left=0.0, seed=1)
+    assert fit.search[1] == pytest.approx(-10.0)
+    assert fit.valid and fit.problems == ()
+    assert any("sits at its lower bound" in n and "constrained optimum" in n for n in fit.notes)
+    assert any(
+        line.split() == ["note", *fit.notes[0].split()] for line in fit.summary().splitlines()
+    )
+
+
+def test_the_nile_one_run_fit_at_its_degenerate_limit_is_flagged():
+    # Nile annual flows unscaled, one Nelder-Mead run: lambda 4.34, sigma 2.8e12.
+    with pytest.warns(ferrule.InvalidFitWarning, match="extreme power"):
+        fit = ferrule.fit(real("nile", "volume"), fast=True, scale=1.0)
+    assert not fit.valid and fit.params["lambda"] > 2.0
+    assert any("beyond the transformation's range" in n for n in fit.notes)
+
+
+def test_grid_verdicts_and_notes_are_those_of_single_fits():
+    strikes = real("strikes", "duration")
+    rng = np.random.default_rng(4)
+    few = np.resize([1.0, 2.0, 3.0, 4.0], strikes.size)  # four distinct values: invalid
+    values = np.stack([strikes, rng.gamma(2.0, 3.0, strikes.size), few])
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        grid = ferrule.fit_grid(values, family="log_sinh", left=0.0, seed=2)
+        ones = [
+            ferrule.fit(row, "log_sinh", left=0.0, seed=int(seed), scale=float(scale))
+            for row, seed, scale in zip(values, grid.seed, grid.scale, strict=True)
+        ]
+    assert [(grid.valid[i], grid.reason[i], grid.notes[i]) for i in range(3)] == [
+        (one.valid, "; ".join(one.problems), "\n".join(one.notes)) for one in ones
+    ]
+    assert grid.notes[0] and grid.valid[0] and not grid.valid[2]
