@@ -223,6 +223,7 @@ def render_json(report: Report) -> str:
                 "iteration_limit_reached": fit.limit_reached,
                 "valid": fit.valid,
                 "problems": list(fit.problems),
+                "notes": list(fit.notes),
                 "censored_left": fit.n_left,
                 "uncensored": fit.n_uncensored,
                 "censored_right": fit.n_right,
