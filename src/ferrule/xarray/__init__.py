@@ -303,6 +303,7 @@ def standardized_index_params(
     left: float = 0.0,
     method: str | None = None,
     prior: bool = False,
+    fast: bool = False,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:
@@ -339,8 +340,10 @@ def standardized_index_params(
         ``("1991-01-01", "2020-12-31")`` of the `dim` labels; default the whole record.
     left : float, default 0.0
         Values at or below it (dry days) are censored there; -inf for none.
-    method, prior
-        As in :func:`ferrule.fit`.
+    method, prior, fast
+        As in :func:`ferrule.fit`: by default each fit restarts and polishes until it
+        reaches the optimum; ``fast=True`` runs the optimiser once (quicker, and on short
+        calibration samples sometimes short of the optimum).
     seed : None, int or numpy.random.Generator
         The base seed of the cell seeds; stored as the ``ferrule_base_seed`` attribute.
     n_jobs : int, optional
@@ -377,7 +380,7 @@ def standardized_index_params(
     from ferrule.xarray._index import IndexSettings, index_params
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
-                             prior)  # fmt: skip
+                             prior, fast)  # fmt: skip
     return index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
 
 
@@ -397,6 +400,7 @@ def standardized_index(
     left: float = 0.0,
     method: str | None = None,
     prior: bool = False,
+    fast: bool = False,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:
@@ -413,7 +417,7 @@ def standardized_index(
     ----------
     da : xarray.DataArray
         The data, as for :func:`standardized_index_params`.
-    family, dim, groupby, window, accumulate, calibration, left, method, prior, n_jobs
+    family, dim, groupby, window, accumulate, calibration, left, method, prior, fast, n_jobs
         As in :func:`standardized_index_params`.
     zeros : {"center", "upper", "mean", "random"}, default "center"
         The score of a value at or below `left`: "upper" Phi^-1(p0), the top of the dry
@@ -466,7 +470,7 @@ def standardized_index(
     from ferrule.xarray._index import IndexSettings, check_matching, index_params, index_scores
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
-                             prior)  # fmt: skip
+                             prior, fast)  # fmt: skip
     if params is None:
         params = index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
     else:

@@ -59,6 +59,7 @@ class IndexSettings:
     left: float
     method: str | None
     prior: bool
+    fast: bool = False  # one optimiser run per fit instead of the thorough default
 
 
 def _family(family: str, left: float) -> str:
@@ -106,8 +107,8 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
     group_dim = groups.name or "group"
     kwargs = {
         "pools": pools, "family": family, "steps": steps, "method": settings.method,
-        "prior": bool(settings.prior), "base_seed": base_seed, "left": left,
-        "total": template.size,
+        "prior": bool(settings.prior), "fast": bool(settings.fast), "base_seed": base_seed,
+        "left": left, "total": template.size,
     }  # fmt: skip
     if da.chunks is None:
         kwargs["n_jobs"] = n_threads(n_jobs)
@@ -143,6 +144,7 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
         PREFIX + "left": left,
         PREFIX + "method": settings.method or "",
         PREFIX + "prior": int(bool(settings.prior)),
+        PREFIX + "fast": int(bool(settings.fast)),
         PREFIX + "base_seed": base_seed,
         PREFIX + "dim": dim,
         PREFIX + "variable": "" if da.name is None else str(da.name),
@@ -210,6 +212,8 @@ def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> N
         given.append(f"window {settings.window!r}")
     if settings.calibration is not None:
         given.append("a calibration period")
+    if settings.fast and not int(attrs.get(PREFIX + "fast", 1)):
+        given.append("fast=True")
     if settings.left != 0.0 and settings.left != float(attrs[PREFIX + "left"]):
         given.append(f"left {settings.left!r}")
     if given:
