@@ -243,7 +243,11 @@ private:
 
     double rawOfScore(double z, double &u, unsigned char &near) const {
         if (std::isinf(z)) {
-            return z > 0.0 ? range_.top : range_.bottom; // the ends exactly, not by a round trip
+            // The ends of the line, not a round trip through the ends of the range, whose
+            // rounding could put them beyond it.
+            u = z;
+            near = 1;
+            return kNaN;
         }
         if (z <= 0.0) {
             return rawOnSide(bottom_, range_.bottom, standardNormalCdf(z), -z, u, near);
@@ -262,7 +266,7 @@ private:
         std::vector<double> inverse(n);
         kernels_.inverse[family_](m_.t, y, inverse.data(), n);
         for (std::size_t i = 0; i < n; ++i) {
-            double u = x[i]; // set by rawOfScore where near
+            double u = x[i]; // given by rawOfScore itself where near[i]
             if (near[i] == 0) {
                 if (raw_) {
                     u = m_.mu + m_.sigma * inverse[i];

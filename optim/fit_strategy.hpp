@@ -3,9 +3,9 @@
 //     projected Newton steps with the analytic gradient (local_polish.hpp);
 //   then runs of the named optimiser, each end polished in turn: first exactly the single
 //     run of a fast fit, so that the default is never worse than it; then Nelder-Mead
-//     restarted from the best point (a fresh simplex of 5 % steps) while a restart gains,
-//     or differential evolution / shuffled complex evolution with seeds derived from the
-//     fit's seed (at most kMaxRuns runs);
+//     restarted from the best point (a fresh simplex of 5 % steps) while a restart gains
+//     more than kSameOptimum, or differential evolution / shuffled complex evolution with
+//     seeds derived from the fit's seed (at most kMaxRuns runs);
 //   until two ends, starts included, agree on the best optimum, its polish converged and it
 //     is not on the box's edge (the degenerate limits of a family live there).
 // The best point by the likelihood itself is kept. Everything is a function of the series,
@@ -37,14 +37,18 @@ struct StrategyReport {
 
 namespace strategy_detail {
 
-// A restart of Nelder-Mead that gains less than this (relative to 1 + |value|) ends them.
-inline constexpr double kRestartGain = 1e-9;
-inline constexpr int kMaxRestarts = 8;
-// Stochastic runs: two ends within this log-likelihood count as the same optimum.
+// Two ends within this log-likelihood count as the same optimum; a Nelder-Mead restart that
+// gains less ends the restarts (on a ridge towards a degenerate limit each restart gains a
+// little less, and the rest of the ridge is worth less than the benchmark's 0.01).
 inline constexpr double kSameOptimum = 1e-3;
+inline constexpr int kMaxRestarts = 8;
 inline constexpr int kMaxRuns = 4;
 // Deterministic starts polished before any optimiser runs.
-inline constexpr std::size_t kStarts = 3;
+inline constexpr std::size_t kStarts = 2;
+// Newton steps of a polish: a start's few (one that has not converged by then is crawling
+// towards a degenerate limit, and the runs decide), a run's end more.
+inline constexpr int kStartSteps = 8;
+inline constexpr int kEndSteps = 40;
 
 // Run k's seed: the fit's seed for the first, a SplitMix64 mix of (seed, k) for the others.
 inline std::uint32_t derivedSeed(std::uint32_t seed, int run) {
@@ -102,8 +106,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     std::int64_t evaluations = 0;
     // Polish from an end point; the polished point replaces it only when the likelihood
     // itself (not the gradient's own sum) says it is better.
-    const auto polishFrom = [&](const Vector &end, double endValue) {
-        PolishResult polished = localPolish(minusLogLik, end, boxLower, boxUpper);
+    const auto polishFrom = [&](const Vector &end, double endValue, int steps) {
+        PolishResult polished = localPolish(minusLogLik, end, boxLower, boxUpper, steps);
         report.polishEvaluations += polished.evaluations;
         const double value = objective(polished.params);
         ++evaluations;
@@ -125,7 +129,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (std::isnan(start.value)) {
             break;
         }
-        auto [params, outcome] = polishFrom(start.q, start.value);
+        auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps);
         startEnds.push_back(outcome.first);
         if (better(outcome.first, bestValue)) {
             bestValue = outcome.first;
@@ -173,7 +177,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (better(runValue, bestRunValue)) {
             bestRunValue = runValue;
         }
-        auto [params, outcome] = polishFrom(run.params, runValue);
+        auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps);
         ends.push_back(outcome.first);
         if (better(outcome.first, bestValue) || (!runBest && outcome.first == bestValue)) {
             bestValue = outcome.first;
@@ -185,9 +189,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (bestConverged && agreeing(ends) >= 2 && !onEdge(best.params, lower, upper)) {
             break;
         }
-        // A Nelder-Mead restart that gains nothing ends them (one from the same point would
-        // end in the same place).
-        if (simplex && k > 0 && !(bestValue < before - kRestartGain * (1.0 + std::fabs(before)))) {
+        if (simplex && k > 0 && !(bestValue < before - kSameOptimum)) {
             break;
         }
     }

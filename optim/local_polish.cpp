@@ -136,7 +136,7 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
         bool accepted = false;
         double t = 1.0;
         double ft = fx;
-        for (int halving = 0; halving < 40; ++halving, t *= 0.5) {
+        for (int halving = 0; halving < 30; ++halving, t *= 0.5) {
             for (std::size_t i = 0; i < n; ++i) {
                 trial[i] = x[i];
             }

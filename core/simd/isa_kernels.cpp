@@ -40,14 +40,15 @@ template <class L> void logJacobian2(const double *t, const double *x, double *o
 }
 
 // The likelihood term of each value: its censoring as classify() decides, the censored
-// terms as given, the uncensored one the normal log density of y plus the log Jacobian.
+// terms as given, the uncensored one the normal log density of y plus the log Jacobian,
+// less log M where the normal is renormalised to a bounded range (x - 0 is x, bit for bit).
 template <class L> void normalTerms(const TermPoint &at, const double *x, double *out, std::size_t n) {
     blocks(x, out, n, [&at](Pack v) {
         Pack jacobian;
         const Pack y = L::forwardAndJacobian(v, at.t0, at.t1, jacobian);
         const Sides side = classify(v, y, at.left, at.right, at.tL, at.tR);
         const Pack d = y - at.mu;
-        const Pack uncensored = jacobian + (at.normalConstant - d * d / at.twoVariance);
+        const Pack uncensored = (jacobian + (at.normalConstant - d * d / at.twoVariance)) - at.logInside;
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }
@@ -63,7 +64,12 @@ struct YeoJohnsonTermLanes {
 // log cosh(a) + log delta - 1/2 log(z^2 + 1) - log sigma + (-1/2 log(2 pi) - s^2/2).
 void jonesPewseyTerms(const TermPoint &at, const double *x, double *out, std::size_t n) {
     blocks(x, out, n, [&at](Pack v) {
-        const Sides side = classify(v, SinhAsinhLanes::forward(v, at.t0, at.t1), at.left, at.right, at.tL, at.tR);
+        // Strictly inside the thresholds a value is uncensored wherever T(x) = sinh(a) is
+        // finite, which |a| < 709 ensures: then classify() needs no sinh.
+        const Pack a0 = at.t0 * asinh(v) + at.t1;
+        const Mask plain = (at.left < v) & (v < at.right) & (fabs(a0) < 709.0);
+        const Sides side =
+            any(~plain) ? classify(v, sinh(a0), at.left, at.right, at.tL, at.tR) : Sides{plain, plain & ~plain};
         const Pack z = (v - at.mu) / at.sigma;
         const Pack a = at.t0 * asinh(z) + at.t1;
         const Pack s = sinh(a);

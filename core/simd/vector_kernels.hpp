@@ -25,6 +25,7 @@ struct TermPoint {
     double logDelta, logSigma;  // Jones-Pewsey only
     double left, right, tL, tR; // the thresholds and their transforms
     double below, above;        // the terms of a left- and of a right-censored value
+    double logInside;           // log M, taken off every uncensored term (0: the whole line)
 };
 // out[i] = the likelihood term of x[i] at that point.
 using TermMap = void (*)(const TermPoint &at, const double *x, double *out, std::size_t n);

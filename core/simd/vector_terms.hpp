@@ -67,20 +67,13 @@ struct VectorEvaluation {
         tp.tR = mapped[1];
         tp.below = at.masses.below;
         tp.above = at.masses.above;
+        tp.logInside = at.masses.logInside;
         return tp;
     }
 
     // out[d] = the term of distinct[d] at the point `at` (a ValueTerm).
     template <class F, class At>
     static void terms(const At &at, const std::vector<double> &distinct, std::vector<double> &out) {
-        if (at.masses.logInside != 0.0) {
-            // A normal renormalised to a bounded range (Yeo-Johnson with lambda < 0 or > 2):
-            // the scalar terms, which take log M off each uncensored term.
-            for (std::size_t d = 0; d < distinct.size(); ++d) {
-                out[d] = at.term(distinct[d]);
-            }
-            return;
-        }
         const simd::TermPoint tp = point<F>(at);
         const simd::TermMap map = simd::activeKernels().terms[familyIndex<F>()];
         const std::size_t n = distinct.size();
@@ -90,7 +83,8 @@ struct VectorEvaluation {
             map(tp, distinct.data() + from, out.data() + from, std::min(kPiece, n - from));
         };
         if (n >= kParallelFrom && omp_get_max_threads() > 1) {
-#pragma omp parallel for schedule(static)
+            // Pieces handed out one at a time: a thread that the system runs late takes fewer.
+#pragma omp parallel for schedule(dynamic, 1)
             for (long long k = 0; k < pieces; ++k) {
                 piece(k);
             }

@@ -127,13 +127,15 @@ def fit(
     fast : bool, default False
         Run the optimiser once, as the exact layer does (and let ``scale="auto"`` be the
         power of ten without comparing it with 1). By default the fit does what it
-        takes to reach the optimum: Nelder-Mead starts from the best of a few moment
-        estimates and is restarted from its own result until a restart stops improving;
-        the stochastic searches run independently (the first with `seed`, the others with
-        seeds derived from it) until two of them agree on the best optimum, at most four;
-        and the best end points are polished by Newton steps with the analytic gradient
-        of the censored likelihood within the search box. ``Fit.runs`` and
-        ``Fit.polish_evaluations`` say what ran.
+        takes to reach the optimum: the best two of a few start points (moment
+        estimates, or with censored values a normal quantile line through the uncensored
+        ones) and the end of that single run are each polished by Newton steps with the
+        analytic gradient of the censored likelihood within the search box; more runs
+        follow only until two end points agree on the best optimum (Nelder-Mead restarted
+        from the best point while a restart gains more than 0.001; the stochastic
+        searches with seeds derived from `seed`, at most four runs). The single run is
+        among the candidates, so the default is never worse than ``fast=True``.
+        ``Fit.runs`` and ``Fit.polish_evaluations`` say what ran.
     verbose : bool, default False
         Print the optimiser's progress lines to ``sys.stdout``.
     progress : None, bool or callable, default None
