@@ -270,10 +270,6 @@ private:
             if (near[i] == 0) {
                 if (raw_) {
                     u = m_.mu + m_.sigma * inverse[i];
-                } else if (renormalised_ && std::isinf(z[i])) {
-                    // Probability 0 or 1 of a normal renormalised to a bounded range: the
-                    // ends of the line (y there may round just beyond the range's end).
-                    u = z[i];
                 } else if (y[i] > tEnds_[1] || y[i] < tEnds_[0]) {
                     u = kNaN;
                 } else {

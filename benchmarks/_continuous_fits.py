@@ -22,10 +22,10 @@ def flows(n):
     return np.random.default_rng(n).lognormal(1.0, 0.8, n)
 
 
-def ferrule_fit(family, x):
+def ferrule_fit(family, x, fast=False):
     import ferrule
 
-    return ferrule.fit(x, family, left=0.0, scale=1.0, seed=1, progress=False)
+    return ferrule.fit(x, family, left=0.0, scale=1.0, seed=1, progress=False, fast=fast)
 
 
 def scipy_nelder_mead(x):
@@ -33,13 +33,13 @@ def scipy_nelder_mead(x):
     return minimize(PEER_LIKELIHOODS["yeo_johnson"], START, args=(x,), method="Nelder-Mead")
 
 
-def measure(family, n, quick):
+def measure(family, n, quick, fast):
     x = flows(n)
     repeats, budget = (1, 0.0) if quick else REPEATS
     nll = PEER_LIKELIHOODS[family]
     if family == "yeo_johnson":
         ours, peer = median_times(
-            (lambda: ferrule_fit(family, x), repeats, budget),
+            (lambda: ferrule_fit(family, x, fast), repeats, budget),
             (lambda: scipy_nelder_mead(x), repeats, budget),
         )
         peer_seconds, peer_evaluations = peer.seconds, peer.result.nfev
@@ -47,7 +47,7 @@ def measure(family, n, quick):
         # SciPy has no shuffled complex evolution: the peer is credited with the NumPy
         # likelihood's time for as many evaluations as ferrule made, and no optimiser cost.
         ours = median_time(
-            lambda: ferrule_fit(family, x), max_repeats=repeats, budget_seconds=budget
+            lambda: ferrule_fit(family, x, fast), max_repeats=repeats, budget_seconds=budget
         )
         one = median_time(
             lambda: nll(ours.result.search, x), max_repeats=max(repeats, 3), budget_seconds=2.0
@@ -66,6 +66,9 @@ def measure(family, n, quick):
         ratio_text(ratio),
         *target_cells(ratio, TARGET),
         f"{fit.evaluations}/{peer_evaluations}",
+        # Per evaluation: ferrule's whole fit time (gradients and optimiser included) over
+        # its evaluations, against one NumPy likelihood.
+        f"{1e6 * ours.seconds / fit.evaluations:.0f}/{1e6 * peer_seconds / peer_evaluations:.0f}",
         f"{gap:+.1e}",
     ]
 
@@ -73,21 +76,35 @@ def measure(family, n, quick):
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--quick", action="store_true")
-    quick = parser.parse_args().quick
+    parser.add_argument("--fast", action="store_true", help="ferrule.fit(..., fast=True)")
+    args = parser.parse_args()
+    quick = args.quick
     ferrule_fit("yeo_johnson", flows(100))  # first-call costs stay out of the table
     started = time.perf_counter()
     rows = [
-        measure(family, n, quick)
+        measure(family, n, quick, args.fast)
         for family in PEER_LIKELIHOODS
         for n in (QUICK_SIZES if quick else SIZES)
     ]
     print_table(
         "continuous series: lognormal flows, each family's default method, peer NumPy",
-        ["family", "n", "ferrule s", "peer s", "ratio", "target", "mark", "evals", "logL gap"],
+        [
+            "family",
+            "n",
+            "ferrule s",
+            "peer s",
+            "ratio",
+            "target",
+            "mark",
+            "evals",
+            "us/eval",
+            "logL gap",
+        ],
         rows,
         [
-            "ferrule: ferrule.fit(x, family, left=0, scale=1, seed=1), vector kernels on every"
-            " core; peer: the family's NumPy likelihood (benchmarks/_peer_families.py)",
+            f"ferrule: ferrule.fit(x, family, left=0, scale=1, seed=1, fast={args.fast}), vector"
+            " kernels on every core; peer: the family's NumPy likelihood"
+            " (benchmarks/_peer_families.py)",
             "Yeo-Johnson: SciPy Nelder-Mead timed; the others (shuffled complex evolution):"
             " the NumPy likelihood's time per evaluation x ferrule's evaluations, optimiser"
             " cost left out in the peer's favour",
