@@ -37,8 +37,10 @@ MIN_DISTINCT = 5  # fewer distinct uncensored values cannot pin down four parame
 # lognormal data leaves a tenth or more there). Centred on the range's end, with half
 # outside, it is Yeo-Johnson's degenerate limit, a problem.
 MAX_MASS_BEYOND_RANGE = 1e-6
-# The relative error within which the model must give its extreme values back.
-MAX_ROUND_TRIP_ERROR = 1e-6
+# The relative error within which the model must give its extreme values back: well above
+# what T and its inverse lose near the end of a bounded range, far below a value not given
+# back (inf, or another value).
+MAX_ROUND_TRIP_ERROR = 1e-3
 # sigma this many times smaller or larger than the spread of the values it scales is not a
 # model of them.
 _ABSURD = 1e6

@@ -41,7 +41,7 @@ def fit_problems(
     values it scales, the transformation saturates, decreases or is undefined on the
     uncensored values, the censoring of values disagrees with the thresholds, fewer than 5
     distinct uncensored values remain (values apart by a relative 1e-12 or less count as
-    one), the model does not give its extreme values back (relative error above 1e-6),
+    one), the model does not give its extreme values back (relative error above 1e-3),
     or the optimum is the family's degenerate limit (Yeo-Johnson's normal centred on the
     end of its range, log-sinh's linear limit, sinh-arcsinh's and Jones-Pewsey's
     delta -> 0).
