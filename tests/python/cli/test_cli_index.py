@@ -40,8 +40,9 @@ def test_index_writes_scores_and_reuses_saved_parameters(data_file):
         with xr.open_dataset(data_file / "params.nc") as params:
             valid = params["valid"].sel(month=spi["time.month"]).drop_vars("month").load()
         complete = spi.isel(lat=1, time=slice(2, None))
-        xr.testing.assert_equal(complete.notnull(),
-                                valid.isel(lat=1, time=slice(2, None)).transpose(*complete.dims))
+        xr.testing.assert_equal(
+            complete.notnull(), valid.isel(lat=1, time=slice(2, None)).transpose(*complete.dims)
+        )
     # Only the finished files are left in the folder.
     assert sorted(p.name for p in data_file.iterdir()) == ["in.nc", "params.nc", "spi3.nc", "z.nc"]
 
