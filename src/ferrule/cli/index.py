@@ -122,8 +122,8 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
         (index.add_argument_group("scores"), _SCORE_OPTIONS),
     )  # fmt: skip
     for group, options in groups:
-        for flag, spec in options:
-            group.add_argument(flag, **spec)
+        for flag, keywords in options:
+            group.add_argument(flag, **keywords)
     index.set_defaults(handler=index_command)
 
 
