@@ -40,8 +40,6 @@ CASES = {
 }  # fmt: skip
 
 
-
-
 def test_a_good_optimum_has_no_problems():
     fit = ferrule.fit(SMOOTH, seed=1)
     assert fit.valid and fit.problems == ()
