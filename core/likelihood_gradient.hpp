@@ -142,13 +142,8 @@ public:
     static constexpr std::size_t kPiece = 2048;
 
     LikelihoodGradient(const PreparedSeries &series, bool isMap)
-        : series_(series), isMap_(isMap), counts_(series.distinct().size(), 0.0),
-          pieceSums_(simd::kGradientRows * ((counts_.size() + kPiece - 1) / kPiece)),
-          rows_(simd::kGradientRows * std::min(kPiece, counts_.size())) {
-        for (const std::uint32_t slot : series.slots()) {
-            counts_[slot] += 1.0;
-        }
-    }
+        : series_(series), isMap_(isMap), pieceSums_(simd::kGradientRows * ((distinctCount() + kPiece - 1) / kPiece)),
+          rows_(simd::kGradientRows * std::min(kPiece, distinctCount())) {}
 
     // log L at q (prior added when asked); g receives d log L / dq.
     double operator()(const double *q, double *g) const {
@@ -195,14 +190,16 @@ public:
 private:
     using G = GradientOf<F>;
 
+    std::size_t distinctCount() const { return series_.distinct().size(); }
+
     // The sums of the rows over the distinct values, in the order above.
     template <class At> std::array<double, simd::kGradientRows> rowSums(const At &at) const {
-        const std::size_t n = counts_.size();
+        const std::size_t n = distinctCount();
         const std::size_t pieces = pieceSums_.size() / simd::kGradientRows;
         const double *x = series_.distinct().data();
         const auto piece = [&](std::size_t k, double *rows) {
             const std::size_t from = k * kPiece, m = std::min(kPiece, n - from);
-            at(x + from, counts_.data() + from, rows, m);
+            at(x + from, series_.counts().data() + from, rows, m);
             for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
                 const double *row = rows + r * m;
                 pieceSums_[k * simd::kGradientRows + r] = pairwiseSum(m, [row](std::size_t i) { return row[i]; });
@@ -264,7 +261,6 @@ private:
 
     const PreparedSeries &series_;
     bool isMap_;
-    Vector counts_; // multiplicity of each distinct value
     // Scratch, overwritten by every call: each piece's row sums, one piece's rows.
     mutable Vector pieceSums_;
     mutable Vector rows_;
