@@ -226,7 +226,6 @@ private:
         return total;
     }
 
-
     // The score of an end of the transform's range and its derivatives in the natural
     // parameters (zero where the score is infinite).
     static double rangeEnd(double end, const typename F::Params &p, std::array<double, kParams> &dz) {

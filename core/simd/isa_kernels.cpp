@@ -113,8 +113,8 @@ inline void sideRows(const Sides &side, Pack w, Pack *out, std::size_t slopes) {
 // A family whose T(x) is modelled as normal: with r = (y - mu)/sigma the term is
 // J + (-1/2 log(2 pi sigma^2) - (y - mu)^2/(2 sigma^2)), its derivatives
 // -r/sigma dy/dt + dJ/dt, r/sigma in mu and (r^2 - 1)/sigma in sigma.
-template <class S> void normalGradients(const TermPoint &at, const double *x, const double *weight, double *rows,
-                                         std::size_t n) {
+template <class S>
+void normalGradients(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
     const double t[2] = {at.t0, at.t1};
     const Pack ends = S::forward(loadPartial(&at.left, 1, at.right), t);
     const double tL = ends[0], tR = ends[1];
@@ -144,7 +144,8 @@ void jonesPewseyGradients(const TermPoint &at, const double *x, const double *we
     gradientBlocks(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
         const Pack a0 = at.t0 * asinh(v) + at.t1;
         const Mask plain = (at.left < v) & (v < at.right) & (fabs(a0) < 709.0);
-        const Sides side = any(~plain) ? classify(v, sinh(a0), at.left, at.right, tL, tR) : Sides{plain, plain & ~plain};
+        const Sides side =
+            any(~plain) ? classify(v, sinh(a0), at.left, at.right, tL, tR) : Sides{plain, plain & ~plain};
         const Pack z = (v - at.mu) / at.sigma;
         const Pack asinhZ = asinh(z);
         const Pack a = at.t0 * asinhZ + at.t1;

@@ -29,8 +29,8 @@ constexpr Censor kCensoring[] = {{"none", -kInf, kInf}, {"left", 0.0, kInf}, {"b
 
 template <class F> using Rows = std::array<Vector, simd::kGradientRows>;
 
-template <class F, class Kind> Rows<F> rowsOf(const std::array<double, F::kParams> &natural, const Censor &c,
-                                                const Vector &x, const Vector &w) {
+template <class F, class Kind>
+Rows<F> rowsOf(const std::array<double, F::kParams> &natural, const Censor &c, const Vector &x, const Vector &w) {
     const typename F::Params p = F::fromNatural(natural.data());
     Vector flat(simd::kGradientRows * x.size());
     typename Kind::template At<F>(p, c.left, c.right)(x.data(), w.data(), flat.data(), x.size());
@@ -81,7 +81,8 @@ TEST(VectorGradient, RowsAreCloseToTheScalarFormulas) {
 // Each value alone gives the bits it gives in a block of all of them.
 TEST(VectorGradient, AValueGivesTheSameBitsWhereverItSits) {
     const Vector w(kValues.size(), 1.0);
-    const Rows<SinhAsinh> whole = rowsOf<SinhAsinh, VectorGradientRows>({0.7, 0.3, 0.1, 1.2}, kCensoring[2], kValues, w);
+    const Rows<SinhAsinh> whole =
+        rowsOf<SinhAsinh, VectorGradientRows>({0.7, 0.3, 0.1, 1.2}, kCensoring[2], kValues, w);
     for (std::size_t i = 0; i < kValues.size(); ++i) {
         const Rows<SinhAsinh> alone =
             rowsOf<SinhAsinh, VectorGradientRows>({0.7, 0.3, 0.1, 1.2}, kCensoring[2], {kValues[i]}, {1.0});
