@@ -81,9 +81,9 @@ _FIT_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
                        "(default: the whole record)"}),
     ("--left", {"type": threshold, "default": 0.0, "metavar": "X",
                 "help": "values at or below X are dry, censored there (default: 0)"}),
-    ("--thorough", {"action": "store_true",
-                    "help": "restart and polish each fit as ferrule fit does (default: one "
-                    "optimiser run per cell and group)"}),
+    ("--fast", {"action": "store_true",
+                "help": "one optimiser run per fit, no restarts or polish (default: restart "
+                "and polish until the optimum repeats)"}),
     ("--seed", {"type": seed, "default": None, "metavar": "N",
                 "help": "base seed of the fits and of --zeros random (default: drawn, and "
                 "stored in the output)"}),
@@ -149,7 +149,7 @@ def index_command(args: argparse.Namespace) -> int:
                 params = grid_run._quietly(lambda: fx.standardized_index_params(
                     da, args.family, dim=args.dim, groupby=groupby, window=args.window,
                     accumulate=args.accumulate, calibration=args.calibration, left=args.left,
-                    fast=not args.thorough, seed=args.seed, n_jobs=args.jobs,
+                    fast=args.fast, seed=args.seed, n_jobs=args.jobs,
                 ))  # fmt: skip
             z = grid_run._quietly(lambda: fx.standardized_index(
                 da, dim=args.dim, params=params, zeros=args.zeros, p0=args.p0, clip=args.clip,

@@ -303,7 +303,7 @@ def standardized_index_params(
     left: float = 0.0,
     method: str | None = None,
     prior: bool = False,
-    fast: bool = True,
+    fast: bool = False,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:
@@ -340,15 +340,10 @@ def standardized_index_params(
         ``("1991-01-01", "2020-12-31")`` of the `dim` labels; default the whole record.
     left : float, default 0.0
         Values at or below it (dry days) are censored there; -inf for none.
-    method, prior
-        As in :func:`ferrule.fit`.
-    fast : bool, default True
-        One optimiser run per cell and group, as :func:`ferrule.fit` runs with
-        ``fast=True``. ``fast=False`` restarts and polishes each fit as ``ferrule.fit``
-        does by default: on calibration samples of a few dozen values Yeo-Johnson's
-        likelihood then often climbs a ridge towards a normal centred beyond the end of
-        the transformation's range, a degenerate fit that is reported invalid (NaN scores),
-        where the single run stops at a proper local optimum.
+    method, prior, fast
+        As in :func:`ferrule.fit`: by default each fit restarts and polishes until it
+        reaches the optimum; ``fast=True`` runs the optimiser once (quicker, and on short
+        calibration samples sometimes short of the optimum).
     seed : None, int or numpy.random.Generator
         The base seed of the cell seeds; stored as the ``ferrule_base_seed`` attribute.
     n_jobs : int, optional
@@ -405,7 +400,7 @@ def standardized_index(
     left: float = 0.0,
     method: str | None = None,
     prior: bool = False,
-    fast: bool = True,
+    fast: bool = False,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:

@@ -59,7 +59,7 @@ class IndexSettings:
     left: float
     method: str | None
     prior: bool
-    fast: bool = True  # one optimiser run per fit, not the library's thorough default
+    fast: bool = False  # one optimiser run per fit instead of the thorough default
 
 
 def _family(family: str, left: float) -> str:
@@ -212,8 +212,8 @@ def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> N
         given.append(f"window {settings.window!r}")
     if settings.calibration is not None:
         given.append("a calibration period")
-    if not settings.fast and int(attrs.get(PREFIX + "fast", 1)):
-        given.append("fast=False")
+    if settings.fast and not int(attrs.get(PREFIX + "fast", 1)):
+        given.append("fast=True")
     if settings.left != 0.0 and settings.left != float(attrs[PREFIX + "left"]):
         given.append(f"left {settings.left!r}")
     if given:
