@@ -10,6 +10,7 @@ from typing import NamedTuple
 import numpy as np
 
 from cpython.exc cimport PyErr_CheckSignals
+from libc.math cimport isnan
 from libc.stdint cimport int8_t, int64_t, uint8_t, uint32_t
 from libcpp cimport bool as cbool
 from libcpp.string cimport string
@@ -519,7 +520,45 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
             raise ValueError(f"every length must lie in [1, {n}]")
         lengths_ptr = &ln[0] if ncells else NULL
 
-    out = {
+    out = _cell_outputs(ncells, k)
+    out["completed"] = 0
+    out["interrupted"] = False
+    # The fits at the other scale, where one was offered: the caller chooses per cell.
+    other = _cell_outputs(ncells, k) if other_scale is not None else None
+    out["other"] = other
+    if ncells == 0:
+        return out
+    control = _LoopControl(on_progress)
+    cdef CellFits fits
+    with nogil:
+        fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
+                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control,
+                        other_ptr)
+    cdef size_t i
+    for i in range(fits.committed):
+        if fits.cells[i].skipped:
+            continue
+        _put_cell(out, i, fits.cells[i].fit, fits.cells[i].scale, f, k)
+        if other is not None and not isnan(fits.cells[i].otherScale):
+            _put_cell(other, i, fits.cells[i].other, fits.cells[i].otherScale, f, k)
+    out["completed"] = fits.committed
+    if other is not None:
+        other["completed"] = fits.committed
+        other["interrupted"] = bool(fits.stopped)
+    if fits.stopped:
+        # Ctrl-C: the committed prefix is returned and the caller decides what it means;
+        # anything else a handler raised propagates.
+        if not isinstance(control.raised, KeyboardInterrupt):
+            raise control.raised
+        out["interrupted"] = True
+    elif on_progress is not None:
+        on_progress(fits.committed)
+    return out
+
+
+def _cell_outputs(size_t ncells, size_t k):
+    """The arrays of ncells fits, empty (NaN, -1, zero) until a fit fills its row."""
+    return {
         "search": np.full((ncells, k), np.nan),
         "natural": np.full((ncells, k), np.nan),
         "count": np.full(ncells, -1, dtype=np.int64),
@@ -534,51 +573,32 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         "scale": np.full(ncells, np.nan),
         "messages": [[] for _ in range(ncells)],
         "facts": empty_facts(ncells),
-        "completed": 0,
-        "interrupted": False,
     }
-    if ncells == 0:
-        return out
-    control = _LoopControl(on_progress)
-    cdef CellFits fits
-    with nogil:
-        fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
-                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control,
-                        other_ptr)
-    cdef size_t i, j
-    cdef const FitReport* report
+
+
+cdef void _put_cell(dict out, size_t i, SeriesFit& fit, double scale, FamilyId f,
+                    size_t k) except *:
+    """Row i of the arrays `out`: the fit of a cell at `scale`."""
+    cdef FitReport* report = &fit.report
     cdef double[:, ::1] search = out["search"]
     cdef double[:, ::1] natural = out["natural"]
-    for i in range(fits.committed):
-        if fits.cells[i].skipped:
-            continue
-        report = &fits.cells[i].fit.report
-        for j in range(min(k, report.result.params.size())):
-            search[i, j] = report.result.params[j]
-        if <size_t>report.result.params.size() == k:
-            cpp_decode(f, &search[i, 0], &natural[i, 0])
-        out["count"][i] = report.result.count
-        out["evaluations"][i] = report.result.evaluations
-        out["limit_reached"][i] = report.result.limitReached
-        out["low_values"][i] = report.lowValues
-        out["high_values"][i] = report.highValues
-        out["no_finite_value"][i] = report.noFiniteValue
-        out["runs"][i] = report.strategy.runs
-        out["polish_evaluations"][i] = report.strategy.polishEvaluations
-        out["polish_gain"][i] = report.strategy.polishGain
-        out["scale"][i] = fits.cells[i].scale
-        out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
-        _put_facts(out["facts"], i, report.facts)
-    out["completed"] = fits.committed
-    if fits.stopped:
-        # Ctrl-C: the committed prefix is returned and the caller decides what it means;
-        # anything else a handler raised propagates.
-        if not isinstance(control.raised, KeyboardInterrupt):
-            raise control.raised
-        out["interrupted"] = True
-    elif on_progress is not None:
-        on_progress(fits.committed)
-    return out
+    cdef size_t j
+    for j in range(min(k, report.result.params.size())):
+        search[i, j] = report.result.params[j]
+    if <size_t>report.result.params.size() == k:
+        cpp_decode(f, &search[i, 0], &natural[i, 0])
+    out["count"][i] = report.result.count
+    out["evaluations"][i] = report.result.evaluations
+    out["limit_reached"][i] = report.result.limitReached
+    out["low_values"][i] = report.lowValues
+    out["high_values"][i] = report.highValues
+    out["no_finite_value"][i] = report.noFiniteValue
+    out["runs"][i] = report.strategy.runs
+    out["polish_evaluations"][i] = report.strategy.polishEvaluations
+    out["polish_gain"][i] = report.strategy.polishGain
+    out["scale"][i] = scale
+    out["messages"][i] = [line.decode() for line in fit.lines]
+    _put_facts(out["facts"], i, report.facts)
 
 
 cdef double[::1] _cell_values(object values, size_t ncells, str what):
