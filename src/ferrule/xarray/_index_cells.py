@@ -7,12 +7,10 @@ the whole grid gives."""
 from __future__ import annotations
 
 import math
-from typing import Any
 
 import numpy as np
 
 from ferrule import _core
-from ferrule._distribution import Model
 from ferrule._grid.fit import CellOptions, grid_settings, run_grid
 from ferrule._grid.schema import FAMILY_KEYS, UNION_PARAMS
 from ferrule._names import family_info
@@ -35,6 +33,8 @@ PARAM_NAMES = UNION_PARAMS
 FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "aic", "loglik", "n", "n_left",
           "valid")  # fmt: skip
 ZEROS = ("upper", "center", "mean", "random")
+# The fields of a cell's model besides its transformation parameters, in the kernel's order.
+_MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
 
 
 def accumulated(values: np.ndarray, steps: int) -> np.ndarray:
@@ -124,56 +124,73 @@ def score_cells(
     `empirical`) the share of such values in the fitted sample. With an empirical p0 the
     values above keep their place in the model's distribution of values above the
     threshold: z = -Phi^-1((1 - p0) sf(x) / (1 - p0_model)). Cells and groups without a valid
-    fit, and missing values, give NaN."""
+    fit, and missing values, give NaN. One pass per group over every cell at once (each
+    cell's row mapped by its own model in the kernel module)."""
     shape = values.shape[:-1]
     flat = values.reshape(-1, values.shape[-1])
     cells = {name: np.asarray(v).reshape(v.shape[0], -1) for name, v in params.items()}
-    flat_index = np.broadcast_to(index, shape).reshape(-1)
     out = np.full(flat.shape, np.nan)
-    for c in range(flat.shape[0]):
-        draws = _draws(base_seed, int(flat_index[c]), flat.shape[1]) if zeros == "random" else None
-        for g in range(cells["family"].shape[0]):
-            code = int(cells["family"][g, c])
-            if code < 0:
-                continue
-            where = np.flatnonzero(of_value == g)
-            out[c, where] = _score_group(flat[c, where], code, {k: v[g, c] for k, v in
-                                                                  cells.items()},
-                                         zeros, empirical,
-                                         None if draws is None else draws[where])  # fmt: skip
+    draws = None
+    if zeros == "random":
+        flat_index = np.broadcast_to(index, shape).reshape(-1)
+        # One generator per cell keeps the draws independent of the blocks (a short loop
+        # next to the scoring: a generator's set-up is all it does per cell).
+        draws = np.stack([_draws(base_seed, int(i), flat.shape[1]) for i in flat_index])
+    for g in range(cells["family"].shape[0]):
+        where = np.flatnonzero(of_value == g)
+        codes = np.asarray(cells["family"][g], dtype=np.int8)
+        if where.size == 0 or not (codes >= 0).any():
+            continue
+        fit = {name: v[g] for name, v in cells.items()}
+        out[:, where] = _score_group(flat[:, where], codes, fit, zeros, empirical,
+                                     None if draws is None else draws[:, where])  # fmt: skip
     if clip is not None:
         out = np.clip(out, -clip, clip)
     return out.reshape(values.shape)
 
 
+def _models(codes: np.ndarray, fit: dict[str, np.ndarray]) -> tuple[np.ndarray, np.ndarray]:
+    """Each cell's transformation parameters (n, 2) and model fields (n, 6), as the
+    one-series model takes them (an unused second parameter 0)."""
+    transformation = np.zeros((codes.size, 2))
+    for code, key in enumerate(FAMILY_CODES):
+        rows = codes == code
+        for j, name in enumerate(family_info(key).transformation_names):
+            transformation[rows, j] = fit[name][rows]
+    fields = np.stack([np.asarray(fit[name], dtype=np.float64) for name in _MODEL_FIELDS],
+                      axis=-1)  # fmt: skip
+    return transformation, fields
+
+
 def _score_group(
     x: np.ndarray,
-    code: int,
-    fit: dict[str, Any],
+    codes: np.ndarray,
+    fit: dict[str, np.ndarray],
     zeros: str,
     empirical: bool,
     draws: np.ndarray | None,
 ) -> np.ndarray:
-    info = family_info(FAMILY_CODES[code])
-    model = Model(
-        info.key, tuple(float(fit[name]) for name in info.transformation_names),
-        *(float(fit[name]) for name in ("mu", "sigma", "scale", "shift", "left", "right")),
-        info.models_raw_value,
-    )  # fmt: skip
-    left = float(fit["left"])
-    dry = x <= left
-    p0_model = float(model.cdf(np.array([left]))[0]) if math.isfinite(left) else 0.0
+    """The scores of one group's values `x` (cells x values) by each cell's fit."""
+    model = (codes, *_models(codes, fit))
+    left = np.asarray(fit["left"], dtype=np.float64)
+    finite = np.isfinite(left)
+    cdf_left = _core.distribution_map_cells(*model, "cdf", np.where(finite, left, 0.0)[:, None])
+    p0_model = np.where(finite, cdf_left[:, 0], 0.0)
     if empirical:
-        p0 = float(fit["n_left"]) / float(fit["n"])
+        p0 = np.asarray(fit["n_left"], dtype=np.float64) / np.asarray(fit["n"], dtype=np.float64)
+        sf = _core.distribution_map_cells(*model, "sf", x)
         with np.errstate(divide="ignore", invalid="ignore"):
-            tail = (1.0 - p0) * model.sf(x) / (1.0 - p0_model)
+            tail = (1.0 - p0)[:, None] * sf / (1.0 - p0_model)[:, None]
             z = -_core.ndtri(np.minimum(tail, 1.0))
     else:
         p0 = p0_model
-        z = model.to_normal(x)
+        z = _core.distribution_map_cells(*model, "to_normal", x)
+    dry = x <= left[:, None]
     if dry.any():
-        z[dry] = zero_scores(np.array(p0), zeros, None if draws is None else draws[dry])
+        at = np.broadcast_to(p0[:, None], x.shape)[dry]
+        z[dry] = zero_scores(at, zeros, None if draws is None else draws[dry])
     z[np.isnan(x)] = np.nan
+    z[codes < 0] = np.nan
     return z
 
 
