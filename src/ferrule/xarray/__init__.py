@@ -304,6 +304,7 @@ def standardized_index_params(
     method: str | None = None,
     prior: bool = False,
     fast: bool = True,
+    adequate: float | None = 0.25,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:
@@ -322,7 +323,7 @@ def standardized_index_params(
         NaN values are missing; all-NaN cells (the sea) get no fit.
     family : str, default "auto"
         One family, as :func:`ferrule.fit` names it, or "auto": for each cell and group the
-        valid fit of lowest AIC (the rule of ``ferrule.fit(..., "auto")``); the ``family``
+        valid fit of lowest AIC among the families fitted (see `adequate`); the ``family``
         variable records which (CF flags).
     dim : str, default "time"
         The series dimension.
@@ -349,6 +350,16 @@ def standardized_index_params(
         likelihood then often climbs a ridge towards a normal centred beyond the end of
         the transformation's range, a degenerate fit that is reported invalid (NaN scores),
         where the single run stops at a proper local optimum.
+    adequate : float or None, default 0.25
+        With "auto": the families are fitted in turn, cheapest first (Yeo-Johnson,
+        log-sinh, sinh-arcsinh, Jones-Pewsey), and a cell and group stops at the first
+        valid fit whose scores above the left threshold pass the Anderson-Darling test of
+        normality at this level (p-value >= `adequate`; a higher level asks more of a fit).
+        It keeps the valid fit of lowest AIC among the families fitted. None fits every
+        family, the choice of ``ferrule.fit(..., "auto")``, at about three times the cost:
+        on 30-year monthly grids 0.25 leaves the index's calibration quality (Anderson-
+        Darling failures, mean score, dry probability) as it is, at a mean AIC about 1
+        above the best family's. Stored as ``ferrule_adequate``.
     seed : None, int or numpy.random.Generator
         The base seed of the cell seeds; stored as the ``ferrule_base_seed`` attribute.
     n_jobs : int, optional
@@ -385,7 +396,7 @@ def standardized_index_params(
     from ferrule.xarray._index import IndexSettings, index_params
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
-                             prior, fast)  # fmt: skip
+                             prior, fast, adequate)  # fmt: skip
     return index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
 
 
@@ -406,6 +417,7 @@ def standardized_index(
     method: str | None = None,
     prior: bool = False,
     fast: bool = True,
+    adequate: float | None = 0.25,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:
@@ -422,7 +434,9 @@ def standardized_index(
     ----------
     da : xarray.DataArray
         The data, as for :func:`standardized_index_params`.
-    family, dim, groupby, window, accumulate, calibration, left, method, prior, fast, n_jobs
+    family, dim, groupby, window, accumulate, calibration, left, method, prior
+        As in :func:`standardized_index_params`.
+    fast, adequate, n_jobs
         As in :func:`standardized_index_params`.
     zeros : {"center", "upper", "mean", "random"}, default "center"
         The score of a value at or below `left`: "upper" Phi^-1(p0), the top of the dry
@@ -475,7 +489,7 @@ def standardized_index(
     from ferrule.xarray._index import IndexSettings, check_matching, index_params, index_scores
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
-                             prior, fast)  # fmt: skip
+                             prior, fast, adequate)  # fmt: skip
     if params is None:
         params = index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
     else:

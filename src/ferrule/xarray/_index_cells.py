@@ -11,6 +11,9 @@ import math
 import numpy as np
 
 from ferrule import _core
+from ferrule._choice import candidates, choose, keeps_searching
+from ferrule._goodness import anderson_darling_rows, normality_p_value
+from ferrule._grid.cells import GridSettings
 from ferrule._grid.fit import CellOptions, grid_settings, run_grid
 from ferrule._grid.schema import FAMILY_KEYS, UNION_PARAMS
 from ferrule._names import family_info
@@ -63,28 +66,86 @@ def fit_groups(
     index: np.ndarray,
     total: int,
     n_jobs: int,
+    adequate: float | None = None,
 ) -> dict[str, np.ndarray]:
     """Each cell's fit per group, on the values at the group's `pools` positions: arrays of
     shape (groups, *cells) for ``family`` (codes), the parameters and FIELDS. With `family`
-    "auto", each cell and group keeps the fit ``ferrule.fit(..., "auto")`` keeps. Cell seeds
-    come from `base_seed` and the flat index ``group * total + index``."""
+    "auto" the families are fitted in turn, each on the cells that still search
+    (``keeps_searching`` with `adequate`; None: every family, the fit ``ferrule.fit(...,
+    "auto")`` keeps), and each cell and group keeps the valid fit of lowest AIC among the
+    families it was fitted in. Cell seeds come from `base_seed` and the flat index
+    ``group * total + index``, the same in every family."""
     shape = values.shape[:-1]
-    out = {name: np.full((len(pools), *shape), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
-    out["family"] = np.full((len(pools), *shape), -1, dtype=np.int8)
+    ncells = math.prod(shape)
+    out = {name: np.full((len(pools), ncells), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
+    out["family"] = np.full((len(pools), ncells), -1, dtype=np.int8)
     settings = grid_settings(family, method, prior, base_seed, 5, 100000, fast=fast)
+    infos = [info for info in settings.infos
+             if candidates(info, np.array(math.isfinite(left))).all()]  # fmt: skip
+    cells = np.broadcast_to(index, shape).reshape(-1)
+    flat = values.reshape(ncells, values.shape[-1])
     for g, positions in enumerate(pools):
-        sample = np.ascontiguousarray(values[..., positions])
-        grid = run_grid(sample, settings, CellOptions(left=left), g * total + index,
-                        n_jobs=n_jobs, progress=False).result  # fmt: skip
-        kept = grid.valid
-        codes = FAMILY_CODES.index(grid.family) if grid.family_code is None else grid.family_code
-        out["family"][g] = np.where(kept, codes, -1)
-        for name in PARAM_NAMES:
-            out[name][g] = np.where(kept, grid.params.get(name, np.nan), np.nan)
-        for name in FIELDS:
-            out[name][g] = np.where(kept, getattr(grid, name), np.nan)
+        sample = np.ascontiguousarray(flat[:, positions])
+        searching = np.ones(ncells, dtype=bool)
+        fitted = []
+        for info in infos:
+            fit = _fit_family(sample, settings.of_family(info), searching, left,
+                              g * total + cells, n_jobs)  # fmt: skip
+            fitted.append(fit)
+            p = None if adequate is None else _p_values(sample, fit)
+            searching = searching & keeps_searching(fit["valid"], p, adequate)
+            if not searching.any():
+                break
+        pick = choose([f["aic"] for f in fitted], [f["valid"] for f in fitted])
+        kept = np.stack([f["valid"] for f in fitted])[pick, np.arange(ncells)]
+        for name in out:
+            chosen = np.stack([f[name] for f in fitted])[pick, np.arange(ncells)]
+            out[name][g] = np.where(kept, chosen, -1 if name == "family" else np.nan)
     out["valid"] = out["family"] >= 0
-    return out
+    return {name: value.reshape(len(pools), *shape) for name, value in out.items()}
+
+
+def _fit_family(
+    sample: np.ndarray,
+    settings: GridSettings,
+    searching: np.ndarray,
+    left: float,
+    seeds_at: np.ndarray,
+    n_jobs: int,
+) -> dict[str, np.ndarray]:
+    """One family's fits of the cells still `searching`: ``family`` (its code), the
+    parameters by name and FIELDS; NaN (and not valid) in the other cells."""
+    ncells = sample.shape[0]
+    info = settings.info
+    assert info is not None
+    fit = {name: np.full(ncells, np.nan) for name in (*PARAM_NAMES, *FIELDS)}
+    fit["valid"] = np.zeros(ncells, dtype=bool)
+    fit["family"] = np.full(ncells, FAMILY_CODES.index(info.key), dtype=np.int8)
+    rows = np.flatnonzero(searching)
+    if rows.size:
+        grid = run_grid(sample[rows], settings, CellOptions(left=left), seeds_at[rows],
+                        n_jobs=n_jobs, progress=False).result  # fmt: skip
+        for name, value in grid.params.items():
+            fit[name][rows] = value
+        for name in FIELDS:
+            fit[name][rows] = getattr(grid, name)
+    return fit
+
+
+def _p_values(sample: np.ndarray, fit: dict[str, np.ndarray]) -> np.ndarray:
+    """Per cell, the p-value of the Anderson-Darling normality test of the scores of its
+    values above the left threshold, given that they are above it (NaN without a valid fit
+    or such values)."""
+    codes = np.where(fit["valid"], fit["family"], -1).astype(np.int8)
+    model = (codes, *_models(codes, fit))
+    left = np.asarray(fit["left"], dtype=np.float64)
+    finite = np.isfinite(left)
+    p0 = np.where(finite, _core.distribution_map_cells(
+        *model, "cdf", np.where(finite, left, 0.0)[:, None])[:, 0], 0.0)  # fmt: skip
+    with np.errstate(invalid="ignore", divide="ignore"):
+        cdf = _core.distribution_map_cells(*model, "cdf", sample)
+        u = np.where(sample > left[:, None], (cdf - p0[:, None]) / (1.0 - p0)[:, None], np.nan)
+    return normality_p_value(*anderson_darling_rows(u))
 
 
 def zero_scores(p0: np.ndarray, zeros: str, draws: np.ndarray | None = None) -> np.ndarray:

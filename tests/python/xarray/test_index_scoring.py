@@ -1,5 +1,6 @@
 """The index's scoring in one pass over the cells against each cell scored by its own
-one-series model, on a grid of mixed families."""
+one-series model, on a grid of mixed families; the goodness-of-fit test by rows that stops
+the search of "auto"."""
 
 import warnings
 
@@ -12,6 +13,7 @@ import ferrule
 import ferrule.xarray as fx
 from ferrule import _core
 from ferrule._distribution import Model
+from ferrule._goodness import anderson_darling_rows, conditional_anderson_darling, normality_p_value
 from ferrule._names import family_info
 from ferrule.xarray._index_cells import FAMILY_CODES, ZEROS, _draws, score_cells, zero_scores
 
@@ -73,3 +75,19 @@ def test_one_pass_equals_each_cell_by_its_own_model(mixed, zeros, empirical):
                                               None if u is None else u[at])  # fmt: skip
     np.testing.assert_array_equal(got, expected)
     assert np.isfinite(got).mean() > 0.8
+
+
+def test_anderson_darling_by_rows_equals_one_series_and_its_p_value_the_table():
+    rng = np.random.default_rng(4)
+    u = rng.random((3, 40))
+    u[1, 25:] = np.nan
+    u[2, 0] = 0.0  # where the fit puts no mass
+    a2, n = anderson_darling_rows(u)
+    one = [conditional_anderson_darling(_core.ndtri(row[~np.isnan(row)]), -np.inf, np.inf)
+           for row in u]  # fmt: skip
+    np.testing.assert_allclose(a2, one, rtol=1e-12)
+    assert n.tolist() == [40, 25, 40] and a2[2] == np.inf
+    # The 10 %, 5 % and 1 % points of the normality test with estimated mean and variance.
+    levels = normality_p_value(np.array([0.631, 0.752, 1.035]) / (1 + 0.75 / 50 + 2.25 / 2500), 50)
+    np.testing.assert_allclose(levels, [0.10, 0.05, 0.01], atol=0.001)
+    assert normality_p_value(np.inf, 40) == 0.0
