@@ -380,6 +380,11 @@ def standardized_index_params(
         `da` not a DataArray or without `dim`, a grouping or span that does not fit the
         series, a calibration that selects nothing, unknown families.
 
+    Warns
+    -----
+    InvalidFitWarning
+        How many cell-groups with values got no valid fit (their scores will be NaN).
+
     Examples
     --------
     >>> import numpy as np
@@ -470,6 +475,12 @@ def standardized_index(
         As :func:`standardized_index_params`; unknown conventions; `params` not written by
         it, without a fit for some cell or group, or fitted with other settings than given.
 
+    Warns
+    -----
+    InvalidFitWarning
+        As :func:`standardized_index_params` when it fits; with `params` (in memory), how
+        many values with data get no score because their cell and group has no valid fit.
+
     Examples
     --------
     >>> import numpy as np
@@ -490,8 +501,10 @@ def standardized_index(
 
     settings = IndexSettings(family, groupby, window, accumulate, calibration, left, method,
                              prior, fast, adequate)  # fmt: skip
-    if params is None:
+    fitted = params is None
+    if fitted:
         params = index_params(da, settings, dim=dim, seed=seed, n_jobs=n_jobs)
     else:
         check_matching(params, settings, da, dim)
-    return index_scores(da, params, dim=dim, zeros=zeros, p0=p0, clip=clip, seed=seed)
+    return index_scores(da, params, dim=dim, zeros=zeros, p0=p0, clip=clip, seed=seed,
+                        warn=not fitted)  # fmt: skip

@@ -207,6 +207,19 @@ def _warn_unfitted(values: np.ndarray, valid: np.ndarray, pools: list[np.ndarray
         )
 
 
+def _warn_unscored(values: np.ndarray, scores: np.ndarray, of_value: np.ndarray) -> None:
+    """Says how many values with data and a group got no score (no valid fit)."""
+    scorable = ~np.isnan(values) & (of_value >= 0)
+    unscored = int((scorable & np.isnan(scores)).sum())
+    if unscored:
+        warnings.warn(
+            f"{unscored} of {int(scorable.sum())} values have no score (NaN): their cell and "
+            "group has no valid fit in the parameters",
+            InvalidFitWarning,
+            stacklevel=3,
+        )
+
+
 def _dtype(name: str) -> Any:
     return {"family": np.int8, "valid": bool}.get(name, np.float64)
 
@@ -259,7 +272,11 @@ def index_scores(
     p0: str,
     clip: float | None,
     seed: Any,
+    warn: bool = False,
 ) -> Any:
+    """The scores of `da` by `params`; with `warn`, an in-memory result says how many values
+    with data got no score because their cell and group has no valid fit (a fit in the
+    same call has said so of the cell-groups already)."""
     xr = require_xarray()
     check_params(params)
     if zeros not in ZEROS:
@@ -292,6 +309,8 @@ def index_scores(
                    for n in names)  # fmt: skip
         values = _scores_block(da.values, _cell_index(template).values, *columns, names=names,
                                **kwargs)  # fmt: skip
+        if warn:
+            _warn_unscored(accumulated(da.values, steps), values, of_value)
         out = xr.DataArray(values, dims=da.dims, coords=da.coords)
     else:
         out = xr.apply_ufunc(

@@ -139,6 +139,12 @@ def test_groups_without_a_valid_fit_are_reported(rain):
     unfitted = int((~fitted["valid"] & fitted["valid"].any("month")).sum())
     assert unfitted > 0
     assert any(str(w.message).startswith(f"{unfitted} of ") for w in caught)
+    # Scoring by such parameters later says how many values are left without a score.
+    with pytest.warns(ferrule.InvalidFitWarning, match="values have no score") as caught:
+        z = fx.standardized_index(rain, params=fitted)
+    unscored = int((rain.notnull() & z.isnull()).sum())
+    assert unscored > 0
+    assert any(str(w.message).startswith(f"{unscored} of ") for w in caught)
 
 
 def test_day_of_year_groups_pool_a_window_of_days(rain):
