@@ -254,3 +254,14 @@ def distribution_map(
     """One map of the fitted distribution in data units, element by element, in one pass
     (the same bits on any thread count); `censor` clips from_normal and ppf to the
     thresholds."""
+
+def distribution_map_cells(
+    codes: npt.ArrayLike,  # (n,) int8: FAMILIES[code] per row, -1 none
+    transformation: npt.ArrayLike,  # (n, 2) the transformation parameters (unused: any)
+    fields: npt.ArrayLike,  # (n, 6) mu, sigma, scale, shift, left, right
+    which: Literal["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "ppf"],
+    x: npt.ArrayLike,  # (n, m)
+    censor: bool = True,
+) -> Array:
+    """Row i of `x` by the model of row i, as distribution_map maps it (the same bits), in
+    one pass over the rows without the GIL; NaN rows where the code is -1."""

@@ -292,6 +292,48 @@ def distribution_map(str family, tuple model, str which, x, bint censor=True, in
     return out
 
 
+def distribution_map_cells(codes, transformation, fields, str which, x, bint censor=True):
+    # Row i of `x` by the model of row i: its family FAMILIES[codes[i]] (-1: none, NaN out),
+    # transformation parameters transformation[i] and fields[i] (mu, sigma, scale, shift,
+    # left, right). One pass over the rows without the GIL, each row as distribution_map
+    # maps it (the same bits).
+    cdef const int8_t[::1] c = np.ascontiguousarray(codes, dtype=np.int8)
+    cdef const double[:, ::1] t = np.ascontiguousarray(transformation, dtype=np.float64)
+    cdef const double[:, ::1] f = np.ascontiguousarray(fields, dtype=np.float64)
+    values = _contiguous(x)
+    cdef size_t rows = c.shape[0]
+    if values.ndim != 2 or <size_t>values.shape[0] != rows or t.shape[0] != <Py_ssize_t>rows \
+            or t.shape[1] != 2 or f.shape[0] != <Py_ssize_t>rows or f.shape[1] != 6:
+        raise ValueError("distribution_map_cells: codes (n,), transformation (n, 2), "
+                         "fields (n, 6) and x (n, m) must agree")
+    cdef DistributionMap m = <DistributionMap>(<int>_DISTRIBUTION_MAPS.index(which))
+    cdef vector[FamilyId] ids
+    for info in FAMILIES:
+        ids.push_back(_family(info.key))
+    cdef int8_t known = <int8_t>len(FAMILIES)
+    out = np.full(values.shape, np.nan)
+    cdef const double[:, ::1] v = values
+    cdef double[:, ::1] o = out
+    cdef size_t n = values.shape[1]
+    cdef size_t i
+    cdef DistributionModel d
+    if n == 0:
+        return out
+    for i in range(rows):
+        if c[i] >= known:
+            raise ValueError(f"distribution_map_cells: unknown family code {c[i]}")
+    with nogil:
+        for i in range(rows):
+            if c[i] < 0:
+                continue
+            d.family = ids[c[i]]
+            d.t[0], d.t[1] = t[i, 0], t[i, 1]
+            d.mu, d.sigma, d.scale, d.shift = f[i, 0], f[i, 1], f[i, 2], f[i, 3]
+            d.left, d.right = f[i, 4], f[i, 5]
+            distributionMap(d, m, censor, &v[i, 0], &o[i, 0], n, 1)
+    return out
+
+
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,
                            int max_eval, bint fast) except *:
     cdef FitSettings s
