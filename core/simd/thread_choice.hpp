@@ -21,7 +21,7 @@ namespace ferrule {
 template <class Tag> class ThreadChoice {
 public:
     static constexpr std::size_t kParallelFrom = 1 << 15;
-    static constexpr std::uint64_t kProbeEvery = 16;
+    static constexpr std::uint64_t kProbeEvery = 64;
 
     // Times one evaluation of n values; threads() says how it runs.
     explicit ThreadChoice(std::size_t n) : n_(n), threads_(choose(n)), started_(Clock::now()) {}

@@ -75,8 +75,8 @@ struct VectorEvaluation {
     // term times its multiplicity, over the distinct values in their sorted order, cut into
     // pieces of kPiece; each piece summed pairwise (pairwise_sum.hpp), then the pieces' sums
     // pairwise in piece order. The order is fixed by the number of distinct values, so the
-    // sum is the same on any thread count (and ThreadChoice may pick either way). `scratch` holds one piece's terms and
-    // the pieces' sums (grown once when short).
+    // sum is the same on any thread count, whichever way ThreadChoice takes. `scratch` holds
+    // one piece's terms and the pieces' sums (grown once when short).
     template <class F, class At, class Series>
     static double sumOfTerms(const At &at, const Series &series, std::vector<double> &scratch) {
         const simd::TermPoint tp = point<F>(at);
