@@ -45,20 +45,28 @@ template <class L> void logJacobian2(const double *t, const double *x, double *o
 // The likelihood term of each value: its censoring as classify() decides, the censored
 // terms as given, the uncensored one the normal log density of y plus the log Jacobian,
 // less log M where the normal is renormalised to a bounded range (x - 0 is x, bit for bit).
+// The thresholds are mapped by L's own transform, so that a value equal to one counts as
+// censored.
 template <class L> void normalTerms(const TermPoint &at, const double *x, double *out, std::size_t n) {
-    blocks(x, out, n, [&at](Pack v) {
+    const Pack ends = L::forward(loadPartial(&at.left, 1, at.right), at.t0, at.t1);
+    const double tL = ends[0], tR = ends[1];
+    blocks(x, out, n, [&](Pack v) {
         Pack jacobian;
         const Pack y = L::forwardAndJacobian(v, at.t0, at.t1, jacobian);
-        const Sides side = classify(v, y, at.left, at.right, at.tL, at.tR);
+        const Sides side = classify(v, y, at.left, at.right, tL, tR);
         const Pack d = y - at.mu;
         const Pack uncensored = (jacobian + (at.normalConstant - d * d / at.twoVariance)) - at.logInside;
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }
 
+// Yeo-Johnson's term from one log1p and one exp (YeoJohnsonSlopes) rather than a logarithm
+// and a power: the derivatives it also gives are left unused, and the compiler drops them.
 struct YeoJohnsonTermLanes {
+    static Pack forward(Pack x, double lambda, double) { return YeoJohnsonSlopes::forward(x, &lambda); }
     static Pack forwardAndJacobian(Pack x, double lambda, double, Pack &jacobian) {
-        return YeoJohnsonLanes::forwardAndJacobian(x, lambda, jacobian);
+        Pack dy[1], dJ[1];
+        return YeoJohnsonSlopes::slopes(x, &lambda, jacobian, dy, dJ);
     }
 };
 
