@@ -16,8 +16,6 @@
 // and are summed in the fixed order that LikelihoodGradient describes.
 #pragma once
 
-#include <omp.h>
-
 #include <algorithm>
 #include <array>
 #include <cmath>

@@ -6,11 +6,10 @@
 //
 // The result is a function of the parameters and the series alone: a term does not depend
 // on where its value falls among the pieces or the threads, and the order of the sum is
-// fixed by the number of values.
+// fixed by the number of distinct values.
 #pragma once
 
-#include <omp.h>
-
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <type_traits>
