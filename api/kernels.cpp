@@ -124,20 +124,6 @@ SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &sett
     });
 }
 
-double dataUnitLogLik(FamilyId family, const double *q, const double *data, std::size_t n,
-                      const FitSettings &settings) {
-    const double s = settings.scale, shift = settings.shift;
-    Vector u(n);
-    for (std::size_t i = 0; i < n; ++i) {
-        u[i] = (data[i] + shift) * s;
-    }
-    const double left = (settings.left + shift) * s, right = (settings.right + shift) * s;
-    std::vector<std::int8_t> sides(n);
-    censoring(family, q, u.data(), n, left, right, sides.data());
-    const auto uncensored = static_cast<double>(std::count(sides.begin(), sides.end(), 0));
-    return logLikelihood(family, q, u.data(), n, left, right, false) + uncensored * std::log(s);
-}
-
 CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std::size_t n, const std::int64_t *lengths,
                   const double *left, const double *right, const std::uint8_t *skip, const double *scale,
                   const double *shift, const std::uint32_t *seeds, const FitSettings &settings, int threads,
@@ -164,19 +150,10 @@ CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std
             cell.fit = fit(family, std::vector<double>(series, series + length), cellSettings);
             cell.scale = cellSettings.scale;
             if (otherScale != nullptr && !std::isnan(otherScale[i]) && otherScale[i] != cellSettings.scale) {
-                // The scale is part of the model (the families are not scale-equivariant):
-                // the other candidate replaces the fit only when strictly better in data units.
                 FitSettings other = cellSettings;
                 other.scale = otherScale[i];
-                SeriesFit second = fit(family, std::vector<double>(series, series + length), other);
-                const double first =
-                    dataUnitLogLik(family, cell.fit.report.result.params.data(), series, length, cellSettings);
-                const double candidate =
-                    dataUnitLogLik(family, second.report.result.params.data(), series, length, other);
-                if (candidate > first || (std::isnan(first) && !std::isnan(candidate))) {
-                    cell.fit = std::move(second);
-                    cell.scale = other.scale;
-                }
+                cell.other = fit(family, std::vector<double>(series, series + length), other);
+                cell.otherScale = other.scale;
             }
         } catch (...) {
             cell.error = std::current_exception();

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -62,13 +63,15 @@ SeriesFit fit(FamilyId family, std::vector<double> data, const FitSettings &sett
 // first lengths[i] values are cell i's series (all n when lengths is null); left, right,
 // scale, shift and seeds hold one entry per cell (scale, shift, seeds may be null: 1, 0,
 // and no seed). Skipped cells are not fitted. results[i] is filled for committed cells.
-// otherScale (may be null) offers a second scale per cell (NaN: none): the cell is fitted
-// at both and keeps the fit of higher log-likelihood in data units (dataUnitLogLik), the
-// first scale on a tie; CellFit::scale says which ran.
+// otherScale (may be null) offers a second scale per cell (NaN: none): the cell is also
+// fitted at it, into CellFit::other, and the public layer keeps whichever of the two its
+// rule of choice prefers (the scale is part of the model; the verdicts live there).
 // stop() is asked on the calling thread before each commit and returns true to stop.
 struct CellFit {
     SeriesFit fit;
-    double scale = 1.0; // the scale of the fit kept
+    double scale = 1.0; // the scale of `fit`
+    SeriesFit other;    // the fit at the other scale, when otherScale offered one
+    double otherScale = std::numeric_limits<double>::quiet_NaN();
     bool skipped = false;
     std::exception_ptr error;
 };
@@ -82,10 +85,5 @@ CellFits fitCells(FamilyId family, const double *values, std::size_t ncells, std
                   const double *left, const double *right, const std::uint8_t *skip, const double *scale,
                   const double *shift, const std::uint32_t *seeds, const FitSettings &settings, int threads,
                   StopCheck stop, void *context, const double *otherScale = nullptr);
-
-// A fit's log-likelihood in data units: that of the rescaled series u = (x + shift) * scale
-// at the fit's search vector, plus log(scale) for each value the fit leaves uncensored (the
-// Jacobian of the rescaling), so fits at different scales compare.
-double dataUnitLogLik(FamilyId family, const double *q, const double *data, std::size_t n, const FitSettings &settings);
 
 } // namespace ferrule::kernels

@@ -18,9 +18,10 @@
 // (core/pairwise_sum.hpp). The sum is held in doubles, so one -inf term makes it -inf and
 // one NaN term NaN.
 //
-// Speed without changing a bit: a term depends only on the value (and p), so each distinct
-// value's term is computed once per evaluation and the sum then adds the terms in the order
-// of the values, the same additions in the same order as one term per value. The distinct
+// The exact layer's speed without changing a bit: a term depends only on the value (and p),
+// so each distinct value's term is computed once per evaluation and the sum then adds the
+// terms in the order of the values, the same additions in the same order as one term per
+// value. The distinct
 // values and each value's slot among them are found once, when the series is prepared.
 #pragma once
 
@@ -56,7 +57,9 @@ public:
         for (std::size_t k = 0; k < order.patterns.size(); ++k) {
             if (k == 0 || order.patterns[k] != order.patterns[k - 1]) {
                 distinct_.push_back(values_[order.positions[k]]);
+                counts_.push_back(0.0);
             }
+            counts_.back() += 1.0;
             slot_[order.positions[k]] = static_cast<std::uint32_t>(distinct_.size() - 1);
             checkpoint_.done();
         }
@@ -64,6 +67,7 @@ public:
 
     const Vector &values() const { return values_; }
     const Vector &distinct() const { return distinct_; }
+    const Vector &counts() const { return counts_; } // how many values share each distinct one
     const std::vector<std::uint32_t> &slots() const { return slot_; }
     double left() const { return left_; }
     double right() const { return right_; }
@@ -74,6 +78,7 @@ private:
     double left_;
     double right_;
     Vector distinct_;
+    Vector counts_;
     std::vector<std::uint32_t> slot_;
     Checkpoint checkpoint_;
 };
@@ -137,7 +142,6 @@ public:
     double logLik(const double *q) const { return logLikAt(F::decode(q)); }
 
     double logLikAt(const typename F::Params &p) const {
-        const Vector &distinct = series_.distinct();
         const std::vector<std::uint32_t> &slots = series_.slots();
         double s = 0.0;
         if (F::outOfRange(p)) {
@@ -146,8 +150,7 @@ public:
             }
         } else {
             const ValueTerm<F, Mass> at(p, series_.left(), series_.right());
-            Mass::Evaluation::template terms<F>(at, distinct, terms_);
-            s = Mass::Evaluation::sum(terms_, slots);
+            s = Mass::Evaluation::template sumOfTerms<F>(at, series_, terms_);
         }
         if (isMap_) {
             s = F::logPrior(p) + s;

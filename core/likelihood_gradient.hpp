@@ -11,12 +11,17 @@
 // renormalised to it as in the likelihood: the censored masses are those between zB and
 // the threshold's score, and every value's term loses log M, M = Phi(zT) - Phi(zB); the
 // derivative of log(Phi(b) - Phi(a)) is phi(b)/M(a, b) in b and -phi(a)/M(a, b) in a. Censored masses use the accurate
-// log Phi of the fitted distribution. Sums run over the distinct values in sorted order,
-// each term weighted by its multiplicity: the same order at every call.
+// log Phi of the fitted distribution. The uncensored terms and their derivatives come from
+// the vector kernels (core/simd) over the distinct values, each weighted by its multiplicity,
+// and are summed in the fixed order that LikelihoodGradient describes.
 #pragma once
 
+#include <omp.h>
+
+#include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <type_traits>
 #include <vector>
 
@@ -25,6 +30,8 @@
 #include "core/families/log_sinh_gradient.hpp"
 #include "core/families/sinh_asinh_gradient.hpp"
 #include "core/families/yeo_johnson_gradient.hpp"
+#include "core/pairwise_sum.hpp"
+#include "core/simd/vector_kernels.hpp"
 #include "core/standard_normal.hpp"
 
 namespace ferrule {
@@ -75,50 +82,86 @@ template <> struct GradientOf<JonesPewsey> : JonesPewseyGradient {};
 template <class G, class = void> struct HasRangeEnds : std::false_type {};
 template <class G> struct HasRangeEnds<G, std::void_t<decltype(&G::rangeEndSlope)>> : std::true_type {};
 
-template <class F> class LikelihoodGradient {
+// How the rows of core/simd/vector_kernels.hpp (each value's weighted term and derivatives,
+// its censored weight) are computed for a run of distinct values: by the vector kernels of
+// the machine (the fits), or one scalar value at a time (the reference of the tests).
+struct VectorGradientRows {
+    template <class F> struct At {
+        simd::TermPoint point;
+        simd::GradientMap map;
+        At(const typename F::Params &p, double left, double right)
+            : point(VectorEvaluation::point<F>(ValueTerm<F, AccurateNormalMass>(p, left, right))),
+              map(simd::activeKernels().gradients[VectorEvaluation::familyIndex<F>()]) {}
+        void operator()(const double *x, const double *w, double *rows, std::size_t n) const {
+            map(point, x, w, rows, n);
+        }
+    };
+};
+
+struct ScalarGradientRows {
+    template <class F> struct At {
+        typename F::Terms terms;
+        double left, right, tL, tR;
+        At(const typename F::Params &p, double leftThreshold, double rightThreshold)
+            : terms(F::terms(p)), left(leftThreshold), right(rightThreshold), tL(F::forward(left, p)),
+              tR(F::forward(right, p)) {}
+        void operator()(const double *x, const double *w, double *rows, std::size_t n) const {
+            std::array<double, F::kParams> g{};
+            for (std::size_t i = 0; i < n; ++i) {
+                for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
+                    rows[r * n + i] = 0.0;
+                }
+                const double y = F::forward(x[i], terms.p);
+                switch (classify(x[i], y, left, right, tL, tR)) {
+                case Censoring::None:
+                    rows[simd::kTermRow * n + i] = w[i] * GradientOf<F>::uncensored(x[i], y, terms, g.data());
+                    for (std::size_t j = 0; j < F::kParams; ++j) {
+                        rows[(simd::kSlopeRow + j) * n + i] = w[i] * g[j];
+                    }
+                    break;
+                case Censoring::Left:
+                    rows[simd::kLeftRow * n + i] = w[i];
+                    break;
+                default:
+                    rows[simd::kRightRow * n + i] = w[i];
+                }
+            }
+        }
+    };
+};
+
+// The likelihood and its gradient over the distinct values (sorted, each weighted by its
+// multiplicity), cut into pieces of kPiece consecutive values. Each row of a piece is summed
+// pairwise (pairwise_sum.hpp), then the pieces' sums pairwise in piece order: the order is a
+// function of the number of distinct values alone, so the result is the same on any thread
+// count. Pieces go to the threads only from VectorEvaluation::kParallelFrom distinct values
+// on; below, one thread and no allocation per call.
+template <class F, class Rows = VectorGradientRows> class LikelihoodGradient {
 public:
     static constexpr std::size_t kParams = F::kParams;
+    static constexpr std::size_t kPiece = 2048;
 
     LikelihoodGradient(const PreparedSeries &series, bool isMap)
-        : series_(series), isMap_(isMap), counts_(series.distinct().size(), 0.0) {
-        for (const std::uint32_t slot : series.slots()) {
-            counts_[slot] += 1.0;
-        }
-    }
+        : series_(series), isMap_(isMap), pieceSums_(simd::kGradientRows * ((distinctCount() + kPiece - 1) / kPiece)),
+          rows_(simd::kGradientRows * std::min(kPiece, distinctCount())) {}
 
     // log L at q (prior added when asked); g receives d log L / dq.
     double operator()(const double *q, double *g) const {
         const typename F::Params p = F::decode(q);
-        std::array<double, kParams> natural{}, term{};
-        double s = 0.0;
         if (F::outOfRange(p)) {
             for (std::size_t j = 0; j < kParams; ++j) {
                 g[j] = 0.0;
             }
             return kOutOfRangeTerm * static_cast<double>(series_.values().size());
         }
-        const typename F::Terms terms = F::terms(p);
         const double left = series_.left(), right = series_.right();
-        const double tL = F::forward(left, p), tR = F::forward(right, p);
-        double nLeft = 0.0, nRight = 0.0;
-        const Vector &distinct = series_.distinct();
-        for (std::size_t d = 0; d < distinct.size(); ++d) {
-            const double x = distinct[d];
-            const double y = F::forward(x, p);
-            switch (classify(x, y, left, right, tL, tR)) {
-            case Censoring::None:
-                s += counts_[d] * G::uncensored(x, y, terms, term.data());
-                for (std::size_t j = 0; j < kParams; ++j) {
-                    natural[j] += counts_[d] * term[j];
-                }
-                break;
-            case Censoring::Left:
-                nLeft += counts_[d];
-                break;
-            default:
-                nRight += counts_[d];
-            }
+        const std::array<double, simd::kGradientRows> total = rowSums(typename Rows::template At<F>(p, left, right));
+        double s = total[simd::kTermRow];
+        std::array<double, kParams> natural{}, term{};
+        for (std::size_t j = 0; j < kParams; ++j) {
+            natural[j] = total[simd::kSlopeRow + j];
         }
+        const double nLeft = total[simd::kLeftRow], nRight = total[simd::kRightRow];
         // The ends of the range (infinite scores where it is unbounded).
         std::array<double, kParams> dzB{}, dzT{};
         const double inf = std::numeric_limits<double>::infinity();
@@ -146,6 +189,42 @@ public:
 
 private:
     using G = GradientOf<F>;
+
+    std::size_t distinctCount() const { return series_.distinct().size(); }
+
+    // The sums of the rows over the distinct values, in the order above.
+    template <class At> std::array<double, simd::kGradientRows> rowSums(const At &at) const {
+        const std::size_t n = distinctCount();
+        const std::size_t pieces = pieceSums_.size() / simd::kGradientRows;
+        const double *x = series_.distinct().data();
+        const auto piece = [&](std::size_t k, double *rows) {
+            const std::size_t from = k * kPiece, m = std::min(kPiece, n - from);
+            at(x + from, series_.counts().data() + from, rows, m);
+            for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
+                const double *row = rows + r * m;
+                pieceSums_[k * simd::kGradientRows + r] = pairwiseSum(m, [row](std::size_t i) { return row[i]; });
+            }
+        };
+        if (n >= VectorEvaluation::kParallelFrom && omp_get_max_threads() > 1) {
+#pragma omp parallel
+            {
+                std::vector<double> rows(simd::kGradientRows * kPiece);
+#pragma omp for schedule(dynamic, 1)
+                for (long long k = 0; k < static_cast<long long>(pieces); ++k) {
+                    piece(static_cast<std::size_t>(k), rows.data());
+                }
+            }
+        } else {
+            for (std::size_t k = 0; k < pieces; ++k) {
+                piece(k, rows_.data());
+            }
+        }
+        std::array<double, simd::kGradientRows> total{};
+        for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
+            total[r] = pairwiseSum(pieces, [&](std::size_t k) { return pieceSums_[k * simd::kGradientRows + r]; });
+        }
+        return total;
+    }
 
     // The score of an end of the transform's range and its derivatives in the natural
     // parameters (zero where the score is infinite).
@@ -181,7 +260,9 @@ private:
 
     const PreparedSeries &series_;
     bool isMap_;
-    Vector counts_; // multiplicity of each distinct value
+    // Scratch, overwritten by every call: each piece's row sums, one piece's rows.
+    mutable Vector pieceSums_;
+    mutable Vector rows_;
 };
 
 } // namespace ferrule

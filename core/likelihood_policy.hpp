@@ -48,16 +48,15 @@ inline double logNormalMassBetween(double a, double b) {
 // One scalar term per distinct value (ValueTerm::term), and a running sum value by value
 // in index order.
 struct ScalarEvaluation {
-    template <class F, class At>
-    static void terms(const At &at, const std::vector<double> &distinct, std::vector<double> &out) {
+    template <class F, class At, class Series>
+    static double sumOfTerms(const At &at, const Series &series, std::vector<double> &terms) {
+        const std::vector<double> &distinct = series.distinct();
         for (std::size_t d = 0; d < distinct.size(); ++d) {
-            out[d] = at.term(distinct[d]);
+            terms[d] = at.term(distinct[d]);
         }
-    }
-    static double sum(const std::vector<double> &terms, const std::vector<std::uint32_t> &slots) {
         double s = 0.0;
-        for (std::size_t i = 0; i < slots.size(); ++i) {
-            s = terms[slots[i]] + s;
+        for (const std::uint32_t slot : series.slots()) {
+            s = terms[slot] + s;
         }
         return s;
     }

@@ -8,7 +8,8 @@
 //     seeds derived from the fit's seed (at most kMaxRuns runs);
 //   until two ends, starts included, agree on the best optimum, its polish converged and it
 //     is not on the box's edge (the degenerate limits of a family live there).
-// The best point by the likelihood itself is kept. Everything is a function of the series,
+// The best point by the likelihood itself is kept, a proper optimum before any point at the
+// family's degenerate limit (F::atDegenerateLimit). Everything is a function of the series,
 // settings and seed, so a fit repeats on any thread.
 #pragma once
 
@@ -104,6 +105,24 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     const auto &upper = GradientOf<F>::localUpper;
     const Vector boxLower(lower.begin(), lower.end()), boxUpper(upper.begin(), upper.end());
 
+    // A proper optimum is kept before a degenerate limit of the family, however much the
+    // likelihood gains on the ridge towards it: the limit is not a model of the data.
+    double lowest = std::numeric_limits<double>::infinity();
+    for (const double x : series.distinct()) {
+        if (x > series.left() && x < series.right()) {
+            lowest = std::min(lowest, x);
+        }
+    }
+    const auto degenerate = [&](const Vector &q) {
+        return q.size() == F::kParams && F::atDegenerateLimit(F::decode(q.data()), q.data(), lowest);
+    };
+    const auto preferred = [](double value, bool limit, double than, bool thanLimit) {
+        if (limit != thanLimit && !std::isnan(value) && !std::isnan(than)) {
+            return !limit;
+        }
+        return better(value, than);
+    };
+
     std::int64_t evaluations = 0;
     // Polish from an end point; the polished point replaces it only when the likelihood
     // itself (not the gradient's own sum) says it is better.
@@ -112,7 +131,9 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         report.polishEvaluations += polished.evaluations;
         const double value = objective(polished.params);
         ++evaluations;
-        if (better(value, endValue)) {
+        // A polish that slides from a proper end onto the ridge of a degenerate limit is
+        // not taken.
+        if (better(value, endValue) && (degenerate(end) || !degenerate(polished.params))) {
             return std::make_pair(polished.params, std::make_pair(value, polished.converged));
         }
         return std::make_pair(end, std::make_pair(endValue, polished.converged && value == endValue));
@@ -122,6 +143,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     FitResult best{0, {}, 0, false};
     double bestValue = std::numeric_limits<double>::quiet_NaN();
     bool bestConverged = false;
+    bool bestDegenerate = false;
     std::vector<double> startEnds;
     const StartPoints starts = momentStarts<F>(series, objective);
     evaluations += starts.evaluations;
@@ -132,10 +154,12 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         }
         auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps);
         startEnds.push_back(outcome.first);
-        if (better(outcome.first, bestValue)) {
+        const bool limit = degenerate(params);
+        if (preferred(outcome.first, limit, bestValue, bestDegenerate)) {
             bestValue = outcome.first;
             best.params = std::move(params);
             bestConverged = outcome.second;
+            bestDegenerate = limit;
         }
     }
     const auto agreeing = [&](const std::vector<double> &ends) {
@@ -180,11 +204,14 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         }
         auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps);
         ends.push_back(outcome.first);
-        if (better(outcome.first, bestValue) || (!runBest && outcome.first == bestValue)) {
+        const bool limit = degenerate(params);
+        if (preferred(outcome.first, limit, bestValue, bestDegenerate) ||
+            (!runBest && outcome.first == bestValue && limit == bestDegenerate)) {
             bestValue = outcome.first;
             best = std::move(run);
             best.params = std::move(params);
             bestConverged = outcome.second;
+            bestDegenerate = limit;
             runBest = true;
         }
         if (bestConverged && agreeing(ends) >= 2 && !onEdge(best.params, lower, upper)) {

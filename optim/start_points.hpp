@@ -48,6 +48,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
     add(Vector(F::start.begin(), F::start.end()));
     double largest = 0.0;
     for (const double x : series.distinct()) {
+        series.checkpoint().done();
         if (series.left() < x && x < series.right() && std::isfinite(x)) {
             largest = std::max(largest, std::fabs(x));
         }
@@ -57,6 +58,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
     Vector sorted, quantiles;
     std::size_t below = 0;
     for (const double x : series.values()) {
+        series.checkpoint().done();
         if (x <= series.left()) {
             ++below;
         } else if (x < series.right()) {

@@ -74,10 +74,14 @@ struct SinhAsinh {
     // censored masses are Phi of this score and its complement.
     static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
-    // The limit delta -> 0 at the bottom of delta's box: with sigma tied to delta, T flattens
-    // to sinh(epsilon) + delta cosh(epsilon) asinh(x) and the parameters stop being told apart.
+    // The limits of delta at either end of its box, where the parameters stop being told
+    // apart: delta -> 0, where with sigma tied to delta T flattens to sinh(epsilon) +
+    // delta cosh(epsilon) asinh(x); and delta -> inf, where T steepens into a step at
+    // asinh(x) = -epsilon / delta and the likelihood climbs a ridge out of the box (a point
+    // there is no proper optimum however the gradient points).
     static bool atDegenerateLimit(const Params &, const double *q, double) {
-        return q[0] <= lower[0] + kBoxEdgeFraction * (upper[0] - lower[0]);
+        const double edge = kBoxEdgeFraction * (upper[0] - lower[0]);
+        return q[0] <= lower[0] + edge || q[0] >= upper[0] - edge;
     }
 
     // Normal prior on delta/(1+delta) (mean 0.5, sd 0.05: constants 2 pi 0.05^2 and 2 0.05^2)

@@ -107,18 +107,15 @@ struct YeoJohnson {
     static double thresholdScore(double, double t, const Params &p) { return (t - p.mu) / p.sigma; }
 
     // The extreme-power limit (lambda > 2 or < 0, where one end of T's range is finite):
-    // the fitted normal centred on that end, |end - mu| < kHalfNormal sigma, so that the data
-    // lie in one half of a normal whose sigma grows without bound with the power and whose mu
-    // the data no longer determine.
+    // the fitted normal centred on that end or beyond it (mu within kHalfNormal sigma of the
+    // end, or outside the range), so that the data lie in one tail of a normal whose sigma
+    // grows without bound along a ridge and whose mu the data no longer determine.
     static constexpr double kHalfNormal = 1e-6;
     static bool atDegenerateLimit(const Params &p, const double *, double) {
         const double inf = std::numeric_limits<double>::infinity();
-        for (const double end : {forward(-inf, p.lambda), forward(inf, p.lambda)}) {
-            if (std::isfinite(end) && std::fabs(end - p.mu) < kHalfNormal * p.sigma) {
-                return true;
-            }
-        }
-        return false;
+        const double bottom = forward(-inf, p.lambda), top = forward(inf, p.lambda);
+        const double near = kHalfNormal * p.sigma;
+        return (std::isfinite(bottom) && p.mu < bottom + near) || (std::isfinite(top) && p.mu > top - near);
     }
 
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.

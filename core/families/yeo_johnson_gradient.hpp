@@ -7,16 +7,22 @@
 #include <cmath>
 
 #include "core/families/yeo_johnson.hpp"
+#include "core/families/yeo_johnson_growth.hpp"
 
 namespace ferrule {
 
 namespace yeo_johnson_detail {
 
-// g'(a) for g(a) = expm1(a)/a, that is (e^a (a - 1) + 1)/a^2; its Taylor series near 0,
-// where the closed form cancels (truncation error below 1e-14 for |a| < 1e-3).
+// g'(a) for g(a) = expm1(a)/a (yeo_johnson_growth.hpp): the series below |a| = 1 by
+// Horner's rule, the closed form above.
 inline double growthSlope(double a) {
-    if (std::fabs(a) < 1e-3) {
-        return 0.5 + a * (1.0 / 3.0 + a * (1.0 / 8.0 + a / 30.0));
+    using namespace yeo_johnson_growth;
+    if (std::fabs(a) < kSeriesBelow) {
+        double s = kCoefficients[kTerms - 1];
+        for (std::size_t j = kTerms - 1; j-- > 0;) {
+            s = s * a + kCoefficients[j];
+        }
+        return s;
     }
     return (std::exp(a) * (a - 1.0) + 1.0) / (a * a);
 }

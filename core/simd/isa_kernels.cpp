@@ -1,6 +1,7 @@
 // The vector kernels of one instruction set (FERRULE_SIMD_ISA): blocks of kWidth values,
 // the last one padded, so every value goes through the same vector code.
 #include "core/simd/family_lanes.hpp"
+#include "core/simd/gradient_lanes.hpp"
 
 #include "core/simd/vector_kernels.hpp"
 
@@ -79,6 +80,89 @@ void jonesPewseyTerms(const TermPoint &at, const double *x, double *out, std::si
     });
 }
 
+// The gradient rows (vector_kernels.hpp) of n values, kWidth at a time, the last pack padded.
+// op(v, w, out) fills out[r], r < kGradientRows, for the values v of weights w.
+template <class Op> void gradientBlocks(const double *x, const double *weight, double *rows, std::size_t n, Op op) {
+    for (std::size_t i = 0; i < n; i += kWidth) {
+        Pack out[kGradientRows] = {};
+        const std::size_t m = n - i < static_cast<std::size_t>(kWidth) ? n - i : kWidth;
+        const bool whole = m == static_cast<std::size_t>(kWidth);
+        op(whole ? load(x + i) : loadPartial(x + i, m, 0.0), whole ? load(weight + i) : loadPartial(weight + i, m, 0.0),
+           out);
+        for (std::size_t r = 0; r < kGradientRows; ++r) {
+            if (whole) {
+                store(rows + r * n + i, out[r]);
+            } else {
+                storePartial(rows + r * n + i, out[r], m);
+            }
+        }
+    }
+}
+
+// The censored rows: a value's weight on its side, 0 elsewhere; the uncensored rows zeroed
+// where the value is censored.
+inline void sideRows(const Sides &side, Pack w, Pack *out, std::size_t slopes) {
+    const Pack zero = splat(0.0);
+    for (std::size_t r = kTermRow; r < kSlopeRow + slopes; ++r) {
+        out[r] = select(side.none, out[r] * w, zero);
+    }
+    out[kLeftRow] = select(side.left, w, zero);
+    out[kRightRow] = select(side.none | side.left, zero, w);
+}
+
+// A family whose T(x) is modelled as normal: with r = (y - mu)/sigma the term is
+// J + (-1/2 log(2 pi sigma^2) - (y - mu)^2/(2 sigma^2)), its derivatives
+// -r/sigma dy/dt + dJ/dt, r/sigma in mu and (r^2 - 1)/sigma in sigma.
+template <class S>
+void normalGradients(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
+    const double t[2] = {at.t0, at.t1};
+    const Pack ends = S::forward(loadPartial(&at.left, 1, at.right), t);
+    const double tL = ends[0], tR = ends[1];
+    gradientBlocks(x, weight, rows, n, [&](Pack v, Pack w, Pack *out) {
+        Pack jacobian, dy[S::kT], dJ[S::kT];
+        const Pack y = S::slopes(v, t, jacobian, dy, dJ);
+        const Sides side = classify(v, y, at.left, at.right, tL, tR);
+        const Pack d = y - at.mu;
+        const Pack r = d / at.sigma;
+        out[kTermRow] = jacobian + (at.normalConstant - d * d / at.twoVariance);
+        for (int j = 0; j < S::kT; ++j) {
+            out[kSlopeRow + j] = -r / at.sigma * dy[j] + dJ[j];
+        }
+        out[kSlopeRow + S::kT] = r / at.sigma;
+        out[kSlopeRow + S::kT + 1] = (r * r - 1.0) / at.sigma;
+        sideRows(side, w, out, S::kT + 2);
+    });
+}
+
+// Jones-Pewsey, censoring judged on T(x) as in its terms: with z = (x - mu)/sigma, A = asinh z,
+// a = delta A + epsilon, s = sinh a, w = 1/sqrt(z^2 + 1) and d/da of the term
+// tanh a - s cosh a, the derivatives (jones_pewsey_gradient.hpp) are
+// byA A + 1/delta, byA, -byZ/sigma and -(byZ z + 1)/sigma, byZ = byA delta w - z w^2.
+void jonesPewseyGradients(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
+    const Pack ends = SinhAsinhLanes::forward(loadPartial(&at.left, 1, at.right), at.t0, at.t1);
+    const double tL = ends[0], tR = ends[1];
+    gradientBlocks(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
+        const Pack a0 = at.t0 * asinh(v) + at.t1;
+        const Mask plain = (at.left < v) & (v < at.right) & (fabs(a0) < 709.0);
+        const Sides side =
+            any(~plain) ? classify(v, sinh(a0), at.left, at.right, tL, tR) : Sides{plain, plain & ~plain};
+        const Pack z = (v - at.mu) / at.sigma;
+        const Pack asinhZ = asinh(z);
+        const Pack a = at.t0 * asinhZ + at.t1;
+        const Pack s = sinh(a), c = cosh(a);
+        const Pack zz = z * z + 1.0;
+        out[kTermRow] = log(c) + at.logDelta - 0.5 * log(zz) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
+        const Pack w = 1.0 / sqrt(zz);
+        const Pack byA = tanhFrom(a, s, c) - s * c;
+        const Pack byZ = byA * at.t0 * w - z * w * w;
+        out[kSlopeRow] = byA * asinhZ + 1.0 / at.t0;
+        out[kSlopeRow + 1] = byA;
+        out[kSlopeRow + 2] = -byZ / at.sigma;
+        out[kSlopeRow + 3] = -byZ * z / at.sigma - 1.0 / at.sigma;
+        sideRows(side, weights, out, 4);
+    });
+}
+
 void normalCdf(const double *z, double *out, std::size_t n) {
     blocks(z, out, n, [](Pack v) { return StandardNormalLanes::cdf(v); });
 }
@@ -93,6 +177,8 @@ const VectorKernels kKernels{
     {yjInverse, inverse2<LogSinhLanes>, inverse2<SinhAsinhLanes>, inverse2<SinhAsinhLanes>},
     {yjLogJacobian, logJacobian2<LogSinhLanes>, logJacobian2<SinhAsinhLanes>, logJacobian2<SinhAsinhLanes>},
     {normalTerms<YeoJohnsonTermLanes>, normalTerms<LogSinhLanes>, normalTerms<SinhAsinhLanes>, jonesPewseyTerms},
+    {normalGradients<YeoJohnsonSlopes>, normalGradients<LogSinhSlopes>, normalGradients<SinhAsinhSlopes>,
+     jonesPewseyGradients},
     normalCdf,
     normalLogCdf,
 };

@@ -77,6 +77,7 @@ inline Pack pow(Pack x, Pack y) { return (Pack)FERRULE_SLEEF(pow, u10)((Native)x
 inline Pack exp(Pack x) { return (Pack)FERRULE_SLEEF(exp, u10)((Native)x); }
 inline Pack log(Pack x) { return (Pack)FERRULE_SLEEF(log, u10)((Native)x); }
 inline Pack log1p(Pack x) { return (Pack)FERRULE_SLEEF(log1p, u10)((Native)x); }
+inline Pack expm1(Pack x) { return (Pack)FERRULE_SLEEF(expm1, u10)((Native)x); }
 inline Pack sinh(Pack x) { return (Pack)FERRULE_SLEEF(sinh, u10)((Native)x); }
 inline Pack cosh(Pack x) { return (Pack)FERRULE_SLEEF(cosh, u10)((Native)x); }
 inline Pack tanh(Pack x) { return (Pack)FERRULE_SLEEF(tanh, u10)((Native)x); }

@@ -30,6 +30,17 @@ struct TermPoint {
 // out[i] = the likelihood term of x[i] at that point.
 using TermMap = void (*)(const TermPoint &at, const double *x, double *out, std::size_t n);
 
+// The rows a gradient kernel writes for n values, row r at rows + r n: each value's weight
+// times its uncensored term (log M not taken off) and times the term's derivatives in the
+// natural parameters (transformation parameters, then mu and sigma; Yeo-Johnson leaves the
+// fourth row alone), 0 for a censored value; then the weight of a left-censored value and
+// that of a right-censored one, 0 otherwise.
+inline constexpr std::size_t kGradientRows = 7;
+inline constexpr std::size_t kTermRow = 0, kSlopeRow = 1, kLeftRow = 5, kRightRow = 6;
+// The kernel maps the thresholds itself, with the formulas of its values (at.tL and at.tR
+// are not read), so that a value equal to a threshold counts as censored.
+using GradientMap = void (*)(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n);
+
 // One instruction set's kernels; the maps of a family are indexed by its FamilyId.
 struct VectorKernels {
     const char *name;
@@ -37,6 +48,7 @@ struct VectorKernels {
     ParamMap inverse[4];
     ParamMap logJacobian[4];
     TermMap terms[4];
+    GradientMap gradients[4];
     PlainMap normalCdf;
     PlainMap normalLogCdf;
 };

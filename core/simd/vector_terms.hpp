@@ -1,7 +1,8 @@
 // How the public layer's likelihood evaluates and adds its terms: every distinct value's
-// term by the vector kernels (core/simd), long series split across the cores, and the sum
-// in the pairwise order of core/pairwise_sum.hpp. The exact layer keeps one scalar term per
-// value and a running sum in index order (ScalarEvaluation in censored_likelihood.hpp).
+// term by the vector kernels (core/simd), weighted by its multiplicity, long series split
+// across the cores, and the sum in the pairwise order of core/pairwise_sum.hpp, piece by
+// piece. The exact layer keeps one scalar term per value and a running sum in index order
+// (ScalarEvaluation in likelihood_policy.hpp).
 //
 // The result is a function of the parameters and the series alone: a term does not depend
 // on where its value falls among the pieces or the threads, and the order of the sum is
@@ -71,33 +72,47 @@ struct VectorEvaluation {
         return tp;
     }
 
-    // out[d] = the term of distinct[d] at the point `at` (a ValueTerm).
-    template <class F, class At>
-    static void terms(const At &at, const std::vector<double> &distinct, std::vector<double> &out) {
+    // The sum of the terms of a series at the point `at` (a ValueTerm): each distinct value's
+    // term times its multiplicity, over the distinct values in their sorted order, cut into
+    // pieces of kPiece; each piece summed pairwise (pairwise_sum.hpp), then the pieces' sums
+    // pairwise in piece order. The order is fixed by the number of distinct values, so the
+    // sum is the same on any thread count. `scratch` holds one piece's terms and the pieces'
+    // sums (grown once when short).
+    template <class F, class At, class Series>
+    static double sumOfTerms(const At &at, const Series &series, std::vector<double> &scratch) {
         const simd::TermPoint tp = point<F>(at);
         const simd::TermMap map = simd::activeKernels().terms[familyIndex<F>()];
+        const std::vector<double> &distinct = series.distinct();
+        const std::vector<double> &counts = series.counts();
         const std::size_t n = distinct.size();
-        const auto pieces = static_cast<long long>((n + kPiece - 1) / kPiece);
-        const auto piece = [&](long long k) {
-            const std::size_t from = static_cast<std::size_t>(k) * kPiece;
-            map(tp, distinct.data() + from, out.data() + from, std::min(kPiece, n - from));
+        const std::size_t pieces = (n + kPiece - 1) / kPiece;
+        const std::size_t buffer = std::min(n, kPiece);
+        if (scratch.size() < buffer + pieces) {
+            scratch.resize(buffer + pieces);
+        }
+        double *const pieceSums = scratch.data() + buffer;
+        const auto piece = [&](std::size_t k, double *terms) {
+            const std::size_t from = k * kPiece, m = std::min(kPiece, n - from);
+            map(tp, distinct.data() + from, terms, m);
+            const double *w = counts.data() + from;
+            pieceSums[k] = pairwiseSum(m, [terms, w](std::size_t i) { return w[i] * terms[i]; });
         };
         if (n >= kParallelFrom && omp_get_max_threads() > 1) {
             // Pieces handed out one at a time: a thread that the system runs late takes fewer.
-#pragma omp parallel for schedule(dynamic, 1)
-            for (long long k = 0; k < pieces; ++k) {
-                piece(k);
+#pragma omp parallel
+            {
+                std::vector<double> terms(kPiece);
+#pragma omp for schedule(dynamic, 1)
+                for (long long k = 0; k < static_cast<long long>(pieces); ++k) {
+                    piece(static_cast<std::size_t>(k), terms.data());
+                }
             }
         } else {
-            for (long long k = 0; k < pieces; ++k) {
-                piece(k);
+            for (std::size_t k = 0; k < pieces; ++k) {
+                piece(k, scratch.data());
             }
         }
-    }
-
-    // The sum of terms[slots[i]] over the values, pairwise.
-    static double sum(const std::vector<double> &terms, const std::vector<std::uint32_t> &slots) {
-        return pairwiseSum(slots.size(), [&](std::size_t i) { return terms[slots[i]]; });
+        return pairwiseSum(pieces, [pieceSums](std::size_t k) { return pieceSums[k]; });
     }
 };
 

@@ -1,5 +1,7 @@
 """The rule of ``family="auto"``: of one series' fits in every family, the valid fit of
-lowest AIC; for one series or for many cells at once (vectorised over the cells)."""
+lowest AIC; for one series or for many cells at once (vectorised over the cells). A
+standardised index may fit the families in turn and stop early (:func:`keeps_searching`);
+it then keeps the valid fit of lowest AIC among the families it fitted."""
 
 from __future__ import annotations
 
@@ -8,7 +10,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 
-__all__ = ["AUTO", "candidates", "choose", "is_automatic"]
+__all__ = ["AUTO", "candidates", "choose", "is_automatic", "keeps_searching"]
 
 AUTO = "auto"
 
@@ -37,3 +39,18 @@ def choose(aic: npt.ArrayLike, valid: npt.ArrayLike) -> npt.NDArray[np.intp]:
         best = np.argmin(np.where(eligible, aic, np.inf), axis=0)
         chosen = np.where(eligible.any(axis=0), best, chosen)
     return chosen
+
+
+def keeps_searching(
+    valid: npt.ArrayLike, p_value: npt.ArrayLike | None, level: float | None
+) -> npt.NDArray[np.bool_]:
+    """Whether a cell fitted in one family goes on to the next family (the families in the
+    order of ``_core.FAMILIES``, cheapest first): unless its fit is valid and the normal
+    scores of its values above the left threshold pass the Anderson-Darling test of
+    normality at `level` (p-value >= `level`); with `level` None every family is fitted.
+    A higher `level` asks more of a fit before the search stops."""
+    valid = np.asarray(valid, dtype=bool)
+    if level is None:
+        return np.ones(valid.shape, dtype=bool)
+    with np.errstate(invalid="ignore"):
+        return ~(valid & (np.asarray(p_value, dtype=np.float64) >= level))

@@ -196,11 +196,14 @@ class GridFitOutput(TypedDict):
     runs: npt.NDArray[np.int64]
     polish_evaluations: npt.NDArray[np.int64]
     polish_gain: npt.NDArray[np.float64]
-    scale: Array  # (ncells,) the scale of the fit kept (NaN for cells not fitted)
+    scale: Array  # (ncells,) the scale of the fit (NaN for cells not fitted)
     messages: list[list[str]]  # per cell
     facts: FitFacts  # per cell, computed on the cell's thread
     completed: int  # cells committed, in cell order (fewer than ncells after Ctrl-C)
     interrupted: bool  # Ctrl-C arrived: the cells from `completed` on were not fitted
+    # The fits at other_scale, where one was given and differs (the rest NaN / -1); None
+    # without other_scale. The public layer chooses per cell.
+    other: GridFitOutput | None
 
 def fit_cells(
     family: FamilyKey,
@@ -223,8 +226,8 @@ def fit_cells(
     n_threads: int = 1,
     on_progress: object = None,  # callable(done: int) called holding the GIL between commits
     fast: bool = True,  # one run per cell as fit(); False: the thorough fit
-    # (ncells,) a second scale per cell (NaN: none); the fit of higher log-likelihood in
-    # data units is kept, the first scale on a tie
+    # (ncells,) a second scale per cell (NaN: none), each such cell also fitted at it into
+    # the output's `other`
     other_scale: Array | None = None,
 ) -> GridFitOutput:
     """Fits every cell that is not skipped, on `n_threads` threads, the GIL released.
@@ -251,3 +254,14 @@ def distribution_map(
     """One map of the fitted distribution in data units, element by element, in one pass
     (the same bits on any thread count); `censor` clips from_normal and ppf to the
     thresholds."""
+
+def distribution_map_cells(
+    codes: npt.ArrayLike,  # (n,) int8: FAMILIES[code] per row, -1 none
+    transformation: npt.ArrayLike,  # (n, 2) the transformation parameters (unused: any)
+    fields: npt.ArrayLike,  # (n, 6) mu, sigma, scale, shift, left, right
+    which: Literal["to_normal", "from_normal", "cdf", "sf", "logsf", "logpdf", "ppf"],
+    x: npt.ArrayLike,  # (n, m)
+    censor: bool = True,
+) -> Array:
+    """Row i of `x` by the model of row i, as distribution_map maps it (the same bits), in
+    one pass over the rows without the GIL; NaN rows where the code is -1."""

@@ -10,6 +10,7 @@ from typing import NamedTuple
 import numpy as np
 
 from cpython.exc cimport PyErr_CheckSignals
+from libc.math cimport isnan
 from libc.stdint cimport int8_t, int64_t, uint8_t, uint32_t
 from libcpp cimport bool as cbool
 from libcpp.string cimport string
@@ -291,6 +292,48 @@ def distribution_map(str family, tuple model, str which, x, bint censor=True, in
     return out
 
 
+def distribution_map_cells(codes, transformation, fields, str which, x, bint censor=True):
+    # Row i of `x` by the model of row i: its family FAMILIES[codes[i]] (-1: none, NaN out),
+    # transformation parameters transformation[i] and fields[i] (mu, sigma, scale, shift,
+    # left, right). One pass over the rows without the GIL, each row as distribution_map
+    # maps it (the same bits).
+    cdef const int8_t[::1] c = np.ascontiguousarray(codes, dtype=np.int8)
+    cdef const double[:, ::1] t = np.ascontiguousarray(transformation, dtype=np.float64)
+    cdef const double[:, ::1] f = np.ascontiguousarray(fields, dtype=np.float64)
+    values = _contiguous(x)
+    cdef size_t rows = c.shape[0]
+    if values.ndim != 2 or <size_t>values.shape[0] != rows or t.shape[0] != <Py_ssize_t>rows \
+            or t.shape[1] != 2 or f.shape[0] != <Py_ssize_t>rows or f.shape[1] != 6:
+        raise ValueError("distribution_map_cells: codes (n,), transformation (n, 2), "
+                         "fields (n, 6) and x (n, m) must agree")
+    cdef DistributionMap m = <DistributionMap>(<int>_DISTRIBUTION_MAPS.index(which))
+    cdef vector[FamilyId] ids
+    for info in FAMILIES:
+        ids.push_back(_family(info.key))
+    cdef int8_t known = <int8_t>len(FAMILIES)
+    out = np.full(values.shape, np.nan)
+    cdef const double[:, ::1] v = values
+    cdef double[:, ::1] o = out
+    cdef size_t n = values.shape[1]
+    cdef size_t i
+    cdef DistributionModel d
+    if n == 0:
+        return out
+    for i in range(rows):
+        if c[i] >= known:
+            raise ValueError(f"distribution_map_cells: unknown family code {c[i]}")
+    with nogil:
+        for i in range(rows):
+            if c[i] < 0:
+                continue
+            d.family = ids[c[i]]
+            d.t[0], d.t[1] = t[i, 0], t[i, 1]
+            d.mu, d.sigma, d.scale, d.shift = f[i, 0], f[i, 1], f[i, 2], f[i, 3]
+            d.left, d.right = f[i, 4], f[i, 5]
+            distributionMap(d, m, censor, &v[i, 0], &o[i, 0], n, 1)
+    return out
+
+
 cdef FitSettings _settings(str method, bint rescale, bint prior, int max_converge,
                            int max_eval, bint fast) except *:
     cdef FitSettings s
@@ -400,7 +443,7 @@ cdef class _FitControl:
 cdef cbool _poll_fit(void* context, int64_t evaluations) noexcept with gil:
     cdef _FitControl control = <_FitControl>context
     try:
-        if control.on_progress is not None and evaluations >= control.reported:
+        if control.on_progress is not None and evaluations > control.reported:
             control.reported = evaluations
             control.on_progress(evaluations)
         PyErr_CheckSignals()
@@ -523,7 +566,45 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
             raise ValueError(f"every length must lie in [1, {n}]")
         lengths_ptr = &ln[0] if ncells else NULL
 
-    out = {
+    out = _cell_outputs(ncells, k)
+    out["completed"] = 0
+    out["interrupted"] = False
+    # The fits at the other scale, where one was offered: the caller chooses per cell.
+    other = _cell_outputs(ncells, k) if other_scale is not None else None
+    out["other"] = other
+    if ncells == 0:
+        return out
+    control = _LoopControl(on_progress)
+    cdef CellFits fits
+    with nogil:
+        fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
+                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control,
+                        other_ptr)
+    cdef size_t i
+    for i in range(fits.committed):
+        if fits.cells[i].skipped:
+            continue
+        _put_cell(out, i, fits.cells[i].fit, fits.cells[i].scale, f, k)
+        if other is not None and not isnan(fits.cells[i].otherScale):
+            _put_cell(other, i, fits.cells[i].other, fits.cells[i].otherScale, f, k)
+    out["completed"] = fits.committed
+    if other is not None:
+        other["completed"] = fits.committed
+        other["interrupted"] = bool(fits.stopped)
+    if fits.stopped:
+        # Ctrl-C: the committed prefix is returned and the caller decides what it means;
+        # anything else a handler raised propagates.
+        if not isinstance(control.raised, KeyboardInterrupt):
+            raise control.raised
+        out["interrupted"] = True
+    elif on_progress is not None:
+        on_progress(fits.committed)
+    return out
+
+
+def _cell_outputs(size_t ncells, size_t k):
+    """The arrays of ncells fits, empty (NaN, -1, zero) until a fit fills its row."""
+    return {
         "search": np.full((ncells, k), np.nan),
         "natural": np.full((ncells, k), np.nan),
         "count": np.full(ncells, -1, dtype=np.int64),
@@ -538,51 +619,32 @@ def fit_cells(str family, values, left, right, skip, *, str method, lengths=None
         "scale": np.full(ncells, np.nan),
         "messages": [[] for _ in range(ncells)],
         "facts": empty_facts(ncells),
-        "completed": 0,
-        "interrupted": False,
     }
-    if ncells == 0:
-        return out
-    control = _LoopControl(on_progress)
-    cdef CellFits fits
-    with nogil:
-        fits = fitCells(f, &v[0, 0], ncells, n, lengths_ptr, &lo[0], &hi[0], &sk[0], scale_ptr,
-                        shift_ptr, seed_ptr, s, n_threads, _stop_before_commit, <void*>control,
-                        other_ptr)
-    cdef size_t i, j
-    cdef const FitReport* report
+
+
+cdef void _put_cell(dict out, size_t i, SeriesFit& fit, double scale, FamilyId f,
+                    size_t k) except *:
+    """Row i of the arrays `out`: the fit of a cell at `scale`."""
+    cdef FitReport* report = &fit.report
     cdef double[:, ::1] search = out["search"]
     cdef double[:, ::1] natural = out["natural"]
-    for i in range(fits.committed):
-        if fits.cells[i].skipped:
-            continue
-        report = &fits.cells[i].fit.report
-        for j in range(min(k, report.result.params.size())):
-            search[i, j] = report.result.params[j]
-        if <size_t>report.result.params.size() == k:
-            cpp_decode(f, &search[i, 0], &natural[i, 0])
-        out["count"][i] = report.result.count
-        out["evaluations"][i] = report.result.evaluations
-        out["limit_reached"][i] = report.result.limitReached
-        out["low_values"][i] = report.lowValues
-        out["high_values"][i] = report.highValues
-        out["no_finite_value"][i] = report.noFiniteValue
-        out["runs"][i] = report.strategy.runs
-        out["polish_evaluations"][i] = report.strategy.polishEvaluations
-        out["polish_gain"][i] = report.strategy.polishGain
-        out["scale"][i] = fits.cells[i].scale
-        out["messages"][i] = [line.decode() for line in fits.cells[i].fit.lines]
-        _put_facts(out["facts"], i, report.facts)
-    out["completed"] = fits.committed
-    if fits.stopped:
-        # Ctrl-C: the committed prefix is returned and the caller decides what it means;
-        # anything else a handler raised propagates.
-        if not isinstance(control.raised, KeyboardInterrupt):
-            raise control.raised
-        out["interrupted"] = True
-    elif on_progress is not None:
-        on_progress(fits.committed)
-    return out
+    cdef size_t j
+    for j in range(min(k, report.result.params.size())):
+        search[i, j] = report.result.params[j]
+    if <size_t>report.result.params.size() == k:
+        cpp_decode(f, &search[i, 0], &natural[i, 0])
+    out["count"][i] = report.result.count
+    out["evaluations"][i] = report.result.evaluations
+    out["limit_reached"][i] = report.result.limitReached
+    out["low_values"][i] = report.lowValues
+    out["high_values"][i] = report.highValues
+    out["no_finite_value"][i] = report.noFiniteValue
+    out["runs"][i] = report.strategy.runs
+    out["polish_evaluations"][i] = report.strategy.polishEvaluations
+    out["polish_gain"][i] = report.strategy.polishGain
+    out["scale"][i] = scale
+    out["messages"][i] = [line.decode() for line in fit.lines]
+    _put_facts(out["facts"], i, report.facts)
 
 
 cdef double[::1] _cell_values(object values, size_t ncells, str what):

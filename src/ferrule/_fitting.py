@@ -51,7 +51,7 @@ class _Settings:
     max_eval: int
     fast: bool = False
     # scale="auto": the other candidate (1.0) when the power of ten is not 1; the fit keeps
-    # whichever gives the higher likelihood in data units.
+    # whichever the rule of choice prefers (valid first, then the higher likelihood).
     other_scale: float | None = None
 
 
@@ -105,10 +105,11 @@ def fit(
         Censoring thresholds in data units (``left < right``).
     scale : float or "auto", default "auto"
         Positive rescaling factor. "auto" fits at two scales, 1 and the power of ten that
-        brings the largest finite ``|x + shift|`` into [1, 10), and keeps the fit of higher
-        log-likelihood in data units (the transformations are not scale-equivariant, so
-        the scale is part of the model): never worse than ``scale=1``. ``Fit.scale`` is
-        the one kept. With ``fast=True``, "auto" is the power of ten alone.
+        brings the largest finite ``|x + shift|`` into [1, 10), and keeps the valid fit of
+        higher log-likelihood in data units (the transformations are not scale-equivariant,
+        so the scale is part of the model): a valid fit before an invalid one, then never
+        worse than ``scale=1``. ``Fit.scale`` is the one kept. With ``fast=True``, "auto" is
+        the power of ten alone.
     shift : float, default 0.0
         Added to the values before scaling.
     prior : bool, default False
@@ -239,7 +240,8 @@ def _print_progress(key: str, lines: list[str]) -> None:
 
 
 def _choose(fits: list[Fit]) -> int:
-    """Index of the fit the "auto" rule picks: the lowest AIC among valid fits."""
+    """Index of the fit the "auto" rules (of family and of scale) pick: the lowest AIC
+    among valid fits, so between scales a valid fit first, then the higher log-likelihood."""
     return int(choose([f.aic for f in fits], [f.valid for f in fits]))
 
 
@@ -260,11 +262,7 @@ def _fit_one(
     done = fitted[0].evaluations
     later = None if on_progress is None else lambda n: on_progress(done + n)
     unit = _fit_at_scale(info, method, series, unit_settings, later)
-    return unit if _higher(unit[0].loglik, fitted[0].loglik) else fitted
-
-
-def _higher(a: float, b: float) -> bool:
-    return a > b or (math.isnan(b) and not math.isnan(a))
+    return (fitted, unit)[_choose([fitted[0], unit[0]])]
 
 
 def _fit_at_scale(

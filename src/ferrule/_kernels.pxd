@@ -151,6 +151,8 @@ cdef extern from "api/kernels.hpp" namespace "ferrule::kernels" nogil:
     cdef cppclass CellFit:
         SeriesFit fit
         double scale
+        SeriesFit other
+        double otherScale
         bool skipped
 
     cdef cppclass CellFits:

@@ -55,10 +55,10 @@ _LIMITS = {
     "log_sinh": "the fit is log-sinh's linear limit (lambda = {lambda:.4g}, epsilon = "
     "{epsilon:.4g}): the transformation is linear on the data and its parameters are not "
     "determined",
-    "sinh_asinh": "the fit is sinh-arcsinh's limit delta -> 0 (delta = {delta:.4g}): its "
-    "parameters are not determined",
-    "jones_pewsey": "the fit is Jones-Pewsey's limit delta -> 0 (delta = {delta:.4g}): its "
-    "parameters are not determined",
+    "sinh_asinh": "the fit is sinh-arcsinh's limit delta -> {towards} (delta = {delta:.4g}): "
+    "its parameters are not determined",
+    "jones_pewsey": "the fit is Jones-Pewsey's limit delta -> {towards} (delta = {delta:.4g}): "
+    "its parameters are not determined",
 }
 
 
@@ -250,5 +250,13 @@ def _model(v: Verdicts, info: _core.FamilyInfo, natural: np.ndarray,
     names = info.natural_names
     v.add(
         v.problems, found & facts["degenerate_limit"],
-        lambda i: _LIMITS[info.key].format(**dict(zip(names, natural[i], strict=True))),
+        lambda i: _LIMITS[info.key].format(**_limit_words(names, natural[i])),
     )  # fmt: skip
+
+
+def _limit_words(names: tuple[str, ...], natural: np.ndarray) -> dict[str, object]:
+    """The fields a limit's words name: the natural parameters, and for a tail weight delta
+    the end of its range it tends to (its box's ends are 1/999 and 999)."""
+    named: dict[str, object] = dict(zip(names, natural, strict=True))
+    named["towards"] = "inf" if named.get("delta", 0.0) > 1.0 else "0"
+    return named

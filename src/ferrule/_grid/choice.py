@@ -10,7 +10,7 @@ from ferrule._choice import choose
 from ferrule._grid.cells import INTERRUPTED, Columns, empty_columns
 from ferrule._grid.schema import FAMILY_CODE, FAMILY_KEYS, UNION_PARAMS
 
-__all__ = ["chosen_columns"]
+__all__ = ["chosen_columns", "chosen_scale"]
 
 
 def chosen_columns(
@@ -24,14 +24,9 @@ def chosen_columns(
     width = max(len(info.search_start) for info in infos)
     columns = [_widened(c.arrays, width) for c in judged]
     pick = choose([c["aic"] for c in columns], [c["valid"] for c in columns])
-    cells = np.arange(ncells)
-    arrays = {name: np.stack([c[name] for c in columns])[pick, cells] for name in columns[0]}
+    arrays, flags = _picked(columns, judged, pick)
     codes = np.array([FAMILY_KEYS.index(info.key) for info in infos], dtype=np.int8)
     arrays[FAMILY_CODE] = np.where(arrays["fitted"], codes[pick], np.int8(-1)).astype(np.int8)
-    none = np.zeros(ncells, dtype=bool)
-    kinds = {kind for c in judged for kind in c.flags}
-    flags = {kind: np.stack([c.flags.get(kind, none) for c in judged])[pick, cells]
-             for kind in kinds}  # fmt: skip
     if undone.any():
         empty = _widened(empty_columns(infos[0], ncells), width)
         for name, value in empty.items():
@@ -41,6 +36,29 @@ def chosen_columns(
         for cells_flagged in flags.values():
             cells_flagged[undone] = False
     return Columns(arrays, flags)
+
+
+def chosen_scale(judged: list[Columns]) -> Columns:
+    """Per cell, the columns of one family's fit at the scale the rule of ``scale="auto"``
+    keeps among `judged` (the power of ten first, then 1): as for a family, the valid fit of
+    lowest AIC, so a valid fit before an invalid one and then the higher log-likelihood in
+    data units (the parameters are as many); cells with no fit at a scale keep the first."""
+    columns = [c.arrays for c in judged]
+    pick = choose([c["aic"] for c in columns], [c["valid"] for c in columns])
+    return Columns(*_picked(columns, judged, pick))
+
+
+def _picked(
+    columns: list[dict[str, np.ndarray]], judged: list[Columns], pick: np.ndarray
+) -> tuple[dict[str, np.ndarray], dict[type[Warning], np.ndarray]]:
+    """The arrays and warning flags of candidate `pick[i]` in each cell i."""
+    cells = np.arange(pick.size)
+    arrays = {name: np.stack([c[name] for c in columns])[pick, cells] for name in columns[0]}
+    none = np.zeros(pick.size, dtype=bool)
+    kinds = {kind for c in judged for kind in c.flags}
+    flags = {kind: np.stack([c.flags.get(kind, none) for c in judged])[pick, cells]
+             for kind in kinds}  # fmt: skip
+    return arrays, flags
 
 
 def _widened(arrays: dict[str, np.ndarray], width: int) -> dict[str, np.ndarray]:

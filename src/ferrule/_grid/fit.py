@@ -15,7 +15,7 @@ import numpy.typing as npt
 from ferrule import _core
 from ferrule._choice import candidates, is_automatic
 from ferrule._grid.cells import Columns, GridSettings, judge_cells
-from ferrule._grid.choice import chosen_columns
+from ferrule._grid.choice import chosen_columns, chosen_scale
 from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
 from ferrule._grid.input import Cells, cell_seeds, left_out_kind, prepare_cells
 from ferrule._grid.progress import progress_bar
@@ -108,8 +108,8 @@ def fit_grid(
     scale : float, array_like or "auto", default "auto"
         Rescaling factor per cell; "auto" chooses it for each cell as :func:`ferrule.fit`
         does: the cell is fitted at 1 and at the power of ten that brings its largest
-        finite ``|x + shift|`` into [1, 10), and keeps the fit of higher log-likelihood in
-        data units (with ``fast=True``, the power of ten alone). ``GridFit.scale`` holds
+        finite ``|x + shift|`` into [1, 10), and keeps the valid fit of higher log-likelihood
+        in data units (with ``fast=True``, the power of ten alone). ``GridFit.scale`` holds
         the scale each cell kept.
     shift : float or array_like, default 0.0
         Added to the values before scaling, per cell.
@@ -236,7 +236,8 @@ def run_grid(
         check_finite_left(settings.info, cells.left, cells.scale, cells.shift, ~cells.skip)
     seeds = cell_seeds(settings.base_seed, indices.reshape(-1))
     # scale="auto": each cell is fitted at its power of ten and at 1 (the default fit) and
-    # keeps the one of higher log-likelihood in data units, as ferrule.fit does.
+    # keeps the one the rule of choice prefers (valid first, then the higher log-likelihood
+    # in data units), as ferrule.fit does.
     other = None
     if isinstance(options.scale, str) and not settings.fast:
         other = np.where(cells.scale != 1.0, 1.0, np.nan)
@@ -285,7 +286,7 @@ def _fit_families(
                 n_threads=n_jobs, on_progress=_after(on_progress, k * cells.size),
                 fast=settings.fast, other_scale=other_scale,
             )  # fmt: skip
-            judged.append(judge_cells(settings.of_family(info), family_cells, out, seeds))
+            judged.append(_judged_scales(settings.of_family(info), family_cells, out, seeds))
             completed = int(out["completed"]) if k == len(infos) - 1 else 0
             if out["interrupted"]:
                 break
@@ -293,6 +294,21 @@ def _fit_families(
         return judged[0], bool(out["interrupted"])
     undone = ~cells.skip & (np.arange(cells.size) >= completed)
     return chosen_columns(infos, judged, undone), bool(out["interrupted"])
+
+
+def _judged_scales(
+    settings: GridSettings, cells: Cells, out: _core.GridFitOutput, seeds: npt.NDArray[np.uint32]
+) -> Columns:
+    """The judged cells of one family's run: with a second scale, per cell the fit that
+    the rule of ``scale="auto"`` keeps (that of a single fit)."""
+    judged = judge_cells(settings, cells, out, seeds)
+    other = out["other"]
+    if other is None:
+        return judged
+    fitted = ~np.isnan(other["scale"])
+    at_other = replace(cells, skip=cells.skip | ~fitted,
+                       scale=np.where(fitted, other["scale"], cells.scale))  # fmt: skip
+    return chosen_scale([judged, judge_cells(settings, at_other, other, seeds)])
 
 
 def _candidates_only(cells: Cells, allowed: npt.NDArray[np.bool_]) -> Cells:

@@ -56,6 +56,17 @@ def _accumulation(text: str) -> int | str:
     return int(text) if text.strip().isdigit() else text.strip()
 
 
+def _adequate(text: str) -> float | None:
+    if text.strip().lower() == "none":
+        return None
+    value = threshold(text)
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError(
+            f"--adequate takes a level in [0, 1] or none, not '{text}'"
+        )
+    return value
+
+
 def _clip(text: str) -> float | None:
     if text.strip().lower() == "none":
         return None
@@ -70,6 +81,10 @@ _FIT_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
     ("--family", {"type": family_or_auto, "default": "auto", "metavar": "NAME",
                   "help": "a family, or auto: the best valid fit by AIC per cell and group "
                   "(default)"}),
+    ("--adequate", {"type": _adequate, "default": 0.25, "metavar": "P|none",
+                    "help": "with auto, fit the families in turn and stop at the first valid "
+                    "fit that passes the Anderson-Darling normality test at level P "
+                    "(default: 0.25); none: every family"}),
     ("--accumulate", {"type": _accumulation, "default": None, "metavar": "N|SPAN",
                       "help": "sum N steps (or a span such as 90D or 3MS) before fitting"}),
     ("--groupby", {"default": "month", "metavar": "GROUP",
@@ -81,9 +96,9 @@ _FIT_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
                        "(default: the whole record)"}),
     ("--left", {"type": threshold, "default": 0.0, "metavar": "X",
                 "help": "values at or below X are dry, censored there (default: 0)"}),
-    ("--thorough", {"action": "store_true",
-                    "help": "restart and polish each fit as ferrule fit does (default: one "
-                    "optimiser run per cell and group)"}),
+    ("--fast", {"action": "store_true",
+                "help": "one optimiser run per fit, no restarts or polish (default: restart "
+                "and polish until the optimum repeats)"}),
     ("--seed", {"type": seed, "default": None, "metavar": "N",
                 "help": "base seed of the fits and of --zeros random (default: drawn, and "
                 "stored in the output)"}),
@@ -149,7 +164,8 @@ def index_command(args: argparse.Namespace) -> int:
                 params = grid_run._quietly(lambda: fx.standardized_index_params(
                     da, args.family, dim=args.dim, groupby=groupby, window=args.window,
                     accumulate=args.accumulate, calibration=args.calibration, left=args.left,
-                    fast=not args.thorough, seed=args.seed, n_jobs=args.jobs,
+                    fast=args.fast, adequate=args.adequate, seed=args.seed,
+                    n_jobs=args.jobs,
                 ))  # fmt: skip
             z = grid_run._quietly(lambda: fx.standardized_index(
                 da, dim=args.dim, params=params, zeros=args.zeros, p0=args.p0, clip=args.clip,

@@ -42,9 +42,18 @@ from ferrule.xarray._index_meta import (
 from ferrule.xarray._labels import at_cells
 from ferrule.xarray._series import series_array
 
-__all__ = ["IndexSettings", "check_matching", "check_params", "index_params", "index_scores"]
+__all__ = [
+    "ADEQUATE",
+    "IndexSettings",
+    "check_matching",
+    "check_params",
+    "index_params",
+    "index_scores",
+]
 
 _VARIABLES = ("family", *PARAM_NAMES, *FIELDS)
+# The default stopping level of "auto" (the public functions' default).
+ADEQUATE = 0.25
 
 
 @dataclass(frozen=True)
@@ -59,7 +68,8 @@ class IndexSettings:
     left: float
     method: str | None
     prior: bool
-    fast: bool = True  # one optimiser run per fit, not the library's thorough default
+    fast: bool = False  # one optimiser run per fit instead of the thorough default
+    adequate: float | None = ADEQUATE  # "auto": the level at which the search stops early
 
 
 def _family(family: str, left: float) -> str:
@@ -108,7 +118,7 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
     kwargs = {
         "pools": pools, "family": family, "steps": steps, "method": settings.method,
         "prior": bool(settings.prior), "fast": bool(settings.fast), "base_seed": base_seed,
-        "left": left, "total": template.size,
+        "left": left, "total": template.size, "adequate": _level(settings.adequate, family),
     }  # fmt: skip
     if da.chunks is None:
         kwargs["n_jobs"] = n_threads(n_jobs)
@@ -145,11 +155,23 @@ def index_params(da: Any, settings: IndexSettings, *, dim: str, seed: Any, n_job
         PREFIX + "method": settings.method or "",
         PREFIX + "prior": int(bool(settings.prior)),
         PREFIX + "fast": int(bool(settings.fast)),
+        PREFIX + "adequate": "" if kwargs["adequate"] is None else kwargs["adequate"],
         PREFIX + "base_seed": base_seed,
         PREFIX + "dim": dim,
         PREFIX + "variable": "" if da.name is None else str(da.name),
     }  # fmt: skip
     return dataset
+
+
+def _level(adequate: Any, family: str) -> float | None:
+    """The stopping level of "auto" (None: every family); one family ignores it."""
+    if adequate is not None and (
+        isinstance(adequate, bool)
+        or not isinstance(adequate, (int, float))
+        or not (0.0 <= adequate <= 1.0)
+    ):
+        raise ValueError(f"adequate must be a p-value level in [0, 1] or None, got {adequate!r}")
+    return None if adequate is None or family != AUTO else float(adequate)
 
 
 def _params_block(
@@ -185,6 +207,19 @@ def _warn_unfitted(values: np.ndarray, valid: np.ndarray, pools: list[np.ndarray
         )
 
 
+def _warn_unscored(values: np.ndarray, scores: np.ndarray, of_value: np.ndarray) -> None:
+    """Says how many values with data and a group got no score (no valid fit)."""
+    scorable = ~np.isnan(values) & (of_value >= 0)
+    unscored = int((scorable & np.isnan(scores)).sum())
+    if unscored:
+        warnings.warn(
+            f"{unscored} of {int(scorable.sum())} values have no score (NaN): their cell and "
+            "group has no valid fit in the parameters",
+            InvalidFitWarning,
+            stacklevel=3,
+        )
+
+
 def _dtype(name: str) -> Any:
     return {"family": np.int8, "valid": bool}.get(name, np.float64)
 
@@ -212,8 +247,15 @@ def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> N
         given.append(f"window {settings.window!r}")
     if settings.calibration is not None:
         given.append("a calibration period")
-    if not settings.fast and int(attrs.get(PREFIX + "fast", 1)):
-        given.append("fast=False")
+    if settings.fast and not int(attrs.get(PREFIX + "fast", 1)):
+        given.append("fast=True")
+    stored = attrs.get(PREFIX + "adequate", "")
+    if (
+        settings.adequate != ADEQUATE
+        and attrs[PREFIX + "family"] == AUTO
+        and settings.adequate != (None if isinstance(stored, str) else float(stored))
+    ):
+        given.append(f"adequate {settings.adequate!r}")
     if settings.left != 0.0 and settings.left != float(attrs[PREFIX + "left"]):
         given.append(f"left {settings.left!r}")
     if given:
@@ -230,7 +272,11 @@ def index_scores(
     p0: str,
     clip: float | None,
     seed: Any,
+    warn: bool = False,
 ) -> Any:
+    """The scores of `da` by `params`; with `warn`, an in-memory result says how many values
+    with data got no score because their cell and group has no valid fit (a fit in the
+    same call has said so of the cell-groups already)."""
     xr = require_xarray()
     check_params(params)
     if zeros not in ZEROS:
@@ -263,6 +309,8 @@ def index_scores(
                    for n in names)  # fmt: skip
         values = _scores_block(da.values, _cell_index(template).values, *columns, names=names,
                                **kwargs)  # fmt: skip
+        if warn:
+            _warn_unscored(accumulated(da.values, steps), values, of_value)
         out = xr.DataArray(values, dims=da.dims, coords=da.coords)
     else:
         out = xr.apply_ufunc(

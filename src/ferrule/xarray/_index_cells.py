@@ -7,12 +7,13 @@ the whole grid gives."""
 from __future__ import annotations
 
 import math
-from typing import Any
 
 import numpy as np
 
 from ferrule import _core
-from ferrule._distribution import Model
+from ferrule._choice import candidates, choose, keeps_searching
+from ferrule._goodness import anderson_darling_rows, normality_p_value
+from ferrule._grid.cells import GridSettings
 from ferrule._grid.fit import CellOptions, grid_settings, run_grid
 from ferrule._grid.schema import FAMILY_KEYS, UNION_PARAMS
 from ferrule._names import family_info
@@ -35,6 +36,8 @@ PARAM_NAMES = UNION_PARAMS
 FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "aic", "loglik", "n", "n_left",
           "valid")  # fmt: skip
 ZEROS = ("upper", "center", "mean", "random")
+# The fields of a cell's model besides its transformation parameters, in the kernel's order.
+_MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
 
 
 def accumulated(values: np.ndarray, steps: int) -> np.ndarray:
@@ -63,28 +66,86 @@ def fit_groups(
     index: np.ndarray,
     total: int,
     n_jobs: int,
+    adequate: float | None = None,
 ) -> dict[str, np.ndarray]:
     """Each cell's fit per group, on the values at the group's `pools` positions: arrays of
     shape (groups, *cells) for ``family`` (codes), the parameters and FIELDS. With `family`
-    "auto", each cell and group keeps the fit ``ferrule.fit(..., "auto")`` keeps. Cell seeds
-    come from `base_seed` and the flat index ``group * total + index``."""
+    "auto" the families are fitted in turn, each on the cells that still search
+    (``keeps_searching`` with `adequate`; None: every family, the fit ``ferrule.fit(...,
+    "auto")`` keeps), and each cell and group keeps the valid fit of lowest AIC among the
+    families it was fitted in. Cell seeds come from `base_seed` and the flat index
+    ``group * total + index``, the same in every family."""
     shape = values.shape[:-1]
-    out = {name: np.full((len(pools), *shape), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
-    out["family"] = np.full((len(pools), *shape), -1, dtype=np.int8)
+    ncells = math.prod(shape)
+    out = {name: np.full((len(pools), ncells), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
+    out["family"] = np.full((len(pools), ncells), -1, dtype=np.int8)
     settings = grid_settings(family, method, prior, base_seed, 5, 100000, fast=fast)
+    infos = [info for info in settings.infos
+             if candidates(info, np.array(math.isfinite(left))).all()]  # fmt: skip
+    cells = np.broadcast_to(index, shape).reshape(-1)
+    flat = values.reshape(ncells, values.shape[-1])
     for g, positions in enumerate(pools):
-        sample = np.ascontiguousarray(values[..., positions])
-        grid = run_grid(sample, settings, CellOptions(left=left), g * total + index,
-                        n_jobs=n_jobs, progress=False).result  # fmt: skip
-        kept = grid.valid
-        codes = FAMILY_CODES.index(grid.family) if grid.family_code is None else grid.family_code
-        out["family"][g] = np.where(kept, codes, -1)
-        for name in PARAM_NAMES:
-            out[name][g] = np.where(kept, grid.params.get(name, np.nan), np.nan)
-        for name in FIELDS:
-            out[name][g] = np.where(kept, getattr(grid, name), np.nan)
+        sample = np.ascontiguousarray(flat[:, positions])
+        searching = np.ones(ncells, dtype=bool)
+        fitted = []
+        for info in infos:
+            fit = _fit_family(sample, settings.of_family(info), searching, left,
+                              g * total + cells, n_jobs)  # fmt: skip
+            fitted.append(fit)
+            p = None if adequate is None else _p_values(sample, fit)
+            searching = searching & keeps_searching(fit["valid"], p, adequate)
+            if not searching.any():
+                break
+        pick = choose([f["aic"] for f in fitted], [f["valid"] for f in fitted])
+        kept = np.stack([f["valid"] for f in fitted])[pick, np.arange(ncells)]
+        for name in out:
+            chosen = np.stack([f[name] for f in fitted])[pick, np.arange(ncells)]
+            out[name][g] = np.where(kept, chosen, -1 if name == "family" else np.nan)
     out["valid"] = out["family"] >= 0
-    return out
+    return {name: value.reshape(len(pools), *shape) for name, value in out.items()}
+
+
+def _fit_family(
+    sample: np.ndarray,
+    settings: GridSettings,
+    searching: np.ndarray,
+    left: float,
+    seeds_at: np.ndarray,
+    n_jobs: int,
+) -> dict[str, np.ndarray]:
+    """One family's fits of the cells still `searching`: ``family`` (its code), the
+    parameters by name and FIELDS; NaN (and not valid) in the other cells."""
+    ncells = sample.shape[0]
+    info = settings.info
+    assert info is not None
+    fit = {name: np.full(ncells, np.nan) for name in (*PARAM_NAMES, *FIELDS)}
+    fit["valid"] = np.zeros(ncells, dtype=bool)
+    fit["family"] = np.full(ncells, FAMILY_CODES.index(info.key), dtype=np.int8)
+    rows = np.flatnonzero(searching)
+    if rows.size:
+        grid = run_grid(sample[rows], settings, CellOptions(left=left), seeds_at[rows],
+                        n_jobs=n_jobs, progress=False).result  # fmt: skip
+        for name, value in grid.params.items():
+            fit[name][rows] = value
+        for name in FIELDS:
+            fit[name][rows] = getattr(grid, name)
+    return fit
+
+
+def _p_values(sample: np.ndarray, fit: dict[str, np.ndarray]) -> np.ndarray:
+    """Per cell, the p-value of the Anderson-Darling normality test of the scores of its
+    values above the left threshold, given that they are above it (NaN without a valid fit
+    or such values)."""
+    codes = np.where(fit["valid"], fit["family"], -1).astype(np.int8)
+    model = (codes, *_models(codes, fit))
+    left = np.asarray(fit["left"], dtype=np.float64)
+    finite = np.isfinite(left)
+    p0 = np.where(finite, _core.distribution_map_cells(
+        *model, "cdf", np.where(finite, left, 0.0)[:, None])[:, 0], 0.0)  # fmt: skip
+    with np.errstate(invalid="ignore", divide="ignore"):
+        cdf = _core.distribution_map_cells(*model, "cdf", sample)
+        u = np.where(sample > left[:, None], (cdf - p0[:, None]) / (1.0 - p0)[:, None], np.nan)
+    return normality_p_value(*anderson_darling_rows(u))
 
 
 def zero_scores(p0: np.ndarray, zeros: str, draws: np.ndarray | None = None) -> np.ndarray:
@@ -124,56 +185,73 @@ def score_cells(
     `empirical`) the share of such values in the fitted sample. With an empirical p0 the
     values above keep their place in the model's distribution of values above the
     threshold: z = -Phi^-1((1 - p0) sf(x) / (1 - p0_model)). Cells and groups without a valid
-    fit, and missing values, give NaN."""
+    fit, and missing values, give NaN. One pass per group over every cell at once (each
+    cell's row mapped by its own model in the kernel module)."""
     shape = values.shape[:-1]
     flat = values.reshape(-1, values.shape[-1])
     cells = {name: np.asarray(v).reshape(v.shape[0], -1) for name, v in params.items()}
-    flat_index = np.broadcast_to(index, shape).reshape(-1)
     out = np.full(flat.shape, np.nan)
-    for c in range(flat.shape[0]):
-        draws = _draws(base_seed, int(flat_index[c]), flat.shape[1]) if zeros == "random" else None
-        for g in range(cells["family"].shape[0]):
-            code = int(cells["family"][g, c])
-            if code < 0:
-                continue
-            where = np.flatnonzero(of_value == g)
-            out[c, where] = _score_group(flat[c, where], code, {k: v[g, c] for k, v in
-                                                                  cells.items()},
-                                         zeros, empirical,
-                                         None if draws is None else draws[where])  # fmt: skip
+    draws = None
+    if zeros == "random":
+        flat_index = np.broadcast_to(index, shape).reshape(-1)
+        # One generator per cell keeps the draws independent of the blocks (a short loop
+        # next to the scoring: a generator's set-up is all it does per cell).
+        draws = np.stack([_draws(base_seed, int(i), flat.shape[1]) for i in flat_index])
+    for g in range(cells["family"].shape[0]):
+        where = np.flatnonzero(of_value == g)
+        codes = np.asarray(cells["family"][g], dtype=np.int8)
+        if where.size == 0 or not (codes >= 0).any():
+            continue
+        fit = {name: v[g] for name, v in cells.items()}
+        out[:, where] = _score_group(flat[:, where], codes, fit, zeros, empirical,
+                                     None if draws is None else draws[:, where])  # fmt: skip
     if clip is not None:
         out = np.clip(out, -clip, clip)
     return out.reshape(values.shape)
 
 
+def _models(codes: np.ndarray, fit: dict[str, np.ndarray]) -> tuple[np.ndarray, np.ndarray]:
+    """Each cell's transformation parameters (n, 2) and model fields (n, 6), as the
+    one-series model takes them (an unused second parameter 0)."""
+    transformation = np.zeros((codes.size, 2))
+    for code, key in enumerate(FAMILY_CODES):
+        rows = codes == code
+        for j, name in enumerate(family_info(key).transformation_names):
+            transformation[rows, j] = fit[name][rows]
+    fields = np.stack([np.asarray(fit[name], dtype=np.float64) for name in _MODEL_FIELDS],
+                      axis=-1)  # fmt: skip
+    return transformation, fields
+
+
 def _score_group(
     x: np.ndarray,
-    code: int,
-    fit: dict[str, Any],
+    codes: np.ndarray,
+    fit: dict[str, np.ndarray],
     zeros: str,
     empirical: bool,
     draws: np.ndarray | None,
 ) -> np.ndarray:
-    info = family_info(FAMILY_CODES[code])
-    model = Model(
-        info.key, tuple(float(fit[name]) for name in info.transformation_names),
-        *(float(fit[name]) for name in ("mu", "sigma", "scale", "shift", "left", "right")),
-        info.models_raw_value,
-    )  # fmt: skip
-    left = float(fit["left"])
-    dry = x <= left
-    p0_model = float(model.cdf(np.array([left]))[0]) if math.isfinite(left) else 0.0
+    """The scores of one group's values `x` (cells x values) by each cell's fit."""
+    model = (codes, *_models(codes, fit))
+    left = np.asarray(fit["left"], dtype=np.float64)
+    finite = np.isfinite(left)
+    cdf_left = _core.distribution_map_cells(*model, "cdf", np.where(finite, left, 0.0)[:, None])
+    p0_model = np.where(finite, cdf_left[:, 0], 0.0)
     if empirical:
-        p0 = float(fit["n_left"]) / float(fit["n"])
+        p0 = np.asarray(fit["n_left"], dtype=np.float64) / np.asarray(fit["n"], dtype=np.float64)
+        sf = _core.distribution_map_cells(*model, "sf", x)
         with np.errstate(divide="ignore", invalid="ignore"):
-            tail = (1.0 - p0) * model.sf(x) / (1.0 - p0_model)
+            tail = (1.0 - p0)[:, None] * sf / (1.0 - p0_model)[:, None]
             z = -_core.ndtri(np.minimum(tail, 1.0))
     else:
         p0 = p0_model
-        z = model.to_normal(x)
+        z = _core.distribution_map_cells(*model, "to_normal", x)
+    dry = x <= left[:, None]
     if dry.any():
-        z[dry] = zero_scores(np.array(p0), zeros, None if draws is None else draws[dry])
+        at = np.broadcast_to(p0[:, None], x.shape)[dry]
+        z[dry] = zero_scores(at, zeros, None if draws is None else draws[dry])
     z[np.isnan(x)] = np.nan
+    z[codes < 0] = np.nan
     return z
 
 

@@ -53,6 +53,7 @@ def test_index_writes_scores_and_reuses_saved_parameters(data_file):
         (("--calibration", "1991"), "expected years such as 1991-2020"),
         (("--accumulate", "2W"), "not a whole number of the series' steps"),
         (("--groupby", "month", "--window", "3"), "groupby='dayofyear' only"),
+        (("--adequate", "2"), "--adequate takes a level in [0, 1] or none"),
     ],
 )
 def test_unusable_options_exit_with_status_2(data_file, argv, message):

@@ -84,6 +84,8 @@ LIMITS = {
                                 "limit delta -> 0"),
     "Jones-Pewsey delta -> 0": ("jones_pewsey", "sce", [0.001, 0.1, 0.1, 0.5], SMOOTH, {},
                                 "limit delta -> 0"),
+    "sinh-arcsinh delta -> inf": ("sinh_asinh", "sce", [0.999, 0.1, 0.1, 0.5], SMOOTH, {},
+                                  "limit delta -> inf"),
     # The normal centred below T(-inf) = -1/(lambda - 2), sigma enormous.
     "Yeo-Johnson extreme power": ("yeo_johnson", "simplex", [4.3, -6.0, 28.0], SMOOTH * 100, {},
                                   "extreme power"),

@@ -88,6 +88,39 @@ def test_auto_scale_is_never_worse_than_scale_one(data, left):
     assert auto.scale in (1.0, ferrule.fit(data, left=left, seed=1, fast=True).scale)
 
 
+def three_month_sums():
+    """72 short right-skewed series (n = 30): sums of three monthly gamma(2, 30) totals, by
+    calendar month, six sites. Yeo-Johnson's likelihood on such samples rises along a ridge
+    to lambda > 2 with a normal centred below the range's finite lower end."""
+    rng = np.random.default_rng(0)
+    rows = []
+    for _ in range(6):
+        monthly = rng.gamma(2.0, 30.0, 31 * 12 + 2)
+        sums = monthly[:-2] + monthly[1:-1] + monthly[2:]
+        rows += [sums[k::12][:30] for k in range(12)]
+    return np.array(rows)
+
+
+def test_short_right_skewed_yeo_johnson_fits_stay_off_the_ridge_at_either_scale():
+    values = three_month_sums()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        grid = ferrule.fit_grid(values, seed=1)
+        fits = [ferrule.fit(x, seed=1) for x in values]
+        fast = [ferrule.fit(x, seed=1, fast=True) for x in values]
+        unit = [ferrule.fit(x, seed=1, scale=1.0) for x in values]
+    assert all(f.valid for f in fits)
+    for others in (fast, unit):
+        pairs = zip(fits, others, strict=True)
+        assert all(f.loglik >= o.loglik - 1e-9 for f, o in pairs if o.valid)
+    # Where the scale-1 fit is invalid, if higher, the power of ten is kept.
+    assert any(not u.valid and u.loglik > f.loglik for f, u in zip(fits, unit, strict=True))
+    # A grid cell keeps the scale its own fit keeps, by the same rule.
+    np.testing.assert_array_equal(grid.scale, [f.scale for f in fits])
+    np.testing.assert_array_equal(grid.loglik, [f.loglik for f in fits])
+    assert grid.valid.all()
+
+
 def test_command_line_verdict_does_not_depend_on_the_seed():
     verdicts = set()
     for seed in (6, 2894933353, 1):

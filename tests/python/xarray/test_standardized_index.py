@@ -70,10 +70,9 @@ def test_scores_follow_the_model_and_its_dry_probability(rain, params):
     convention on p0: the model's censored mass, or the share of dry values fitted."""
     cell = rain.isel(lat=0, lon=1)
     fit = params.isel(lat=0, lon=1).sel(month=1)
-    # The index fits one optimiser run per cell and group.
+    # The index fits each cell and group as ferrule.fit does by default.
     model = ferrule.fit(cell.where(cell["time.month"] == 1, drop=True).values, "yeo_johnson",
-                        left=0.0, seed=int(params.attrs["ferrule_base_seed"]),
-                        fast=True)  # fmt: skip
+                        left=0.0, seed=int(params.attrs["ferrule_base_seed"]))  # fmt: skip
     assert float(fit["mu"]) == pytest.approx(model.mu, rel=1e-6)
     january = cell["time.month"] == 1
     for p0, expected in (("model", model.cdf(0.0)), ("empirical", float(fit.n_left / fit.n))):
@@ -139,6 +138,12 @@ def test_groups_without_a_valid_fit_are_reported(rain):
     unfitted = int((~fitted["valid"] & fitted["valid"].any("month")).sum())
     assert unfitted > 0
     assert any(str(w.message).startswith(f"{unfitted} of ") for w in caught)
+    # Scoring by such parameters later says how many values are left without a score.
+    with pytest.warns(ferrule.InvalidFitWarning, match="values have no score") as caught:
+        z = fx.standardized_index(rain, params=fitted)
+    unscored = int((rain.notnull() & z.isnull()).sum())
+    assert unscored > 0
+    assert any(str(w.message).startswith(f"{unscored} of ") for w in caught)
 
 
 def test_day_of_year_groups_pool_a_window_of_days(rain):
@@ -161,16 +166,27 @@ def test_clip_bounds_the_scores(rain, params):
     xr.testing.assert_equal(tight, wide.clip(-1.5, 1.5))
 
 
-def test_auto_keeps_the_best_valid_family_per_cell_and_group(rain):
+def test_auto_keeps_the_best_valid_family_of_those_fitted_in_turn(rain):
+    """adequate=None fits every family and keeps the best; 0 stops at the first valid fit;
+    the default stops in between, never below the best AIC."""
     cell = rain.isel(lat=0).sel(time=slice("1991", "1994"))
-    auto = quietly(fx.standardized_index_params, cell, groupby="season", seed=2)
-    codes = auto["family"].attrs["flag_meanings"].split()[1:]
-    aics = {key: quietly(fx.standardized_index_params, cell, key, groupby="season", seed=2)["aic"]
-            for key in ("yeo_johnson", "log_sinh", "sinh_asinh", "jones_pewsey")}  # fmt: skip
-    best = xr.concat(list(aics.values()), "family").fillna(np.inf).argmin("family")
-    chosen = [codes[i] for i in auto["family"].values.ravel()]
-    assert chosen == [list(aics)[i] for i in best.values.ravel()]
-    np.testing.assert_array_equal(auto["aic"], xr.concat(list(aics.values()), "f").min("f"))
+    auto = {level: quietly(fx.standardized_index_params, cell, groupby="season", seed=2,
+                           adequate=level) for level in (None, 0.0, 0.25)}  # fmt: skip
+    codes = auto[None]["family"].attrs["flag_meanings"].split()[1:]
+    aics = xr.concat([quietly(fx.standardized_index_params, cell, key, groupby="season",
+                              seed=2)["aic"] for key in codes], "f")  # fmt: skip
+    best = aics.fillna(np.inf).argmin("f")
+    np.testing.assert_array_equal(auto[None]["family"], best)
+    np.testing.assert_array_equal(auto[None]["aic"], aics.min("f"))
+    first = aics.notnull().argmax("f")
+    np.testing.assert_array_equal(auto[0.0]["family"], first)
+    np.testing.assert_array_equal(auto[0.0]["aic"], aics.isel(f=first))
+    assert (auto[0.25]["aic"] >= auto[None]["aic"]).all()
+    assert (auto[0.25]["aic"] <= auto[0.0]["aic"]).all()
+    assert auto[0.25].attrs["ferrule_adequate"] == 0.25
+    # Where the search stops depends on the cell alone: dask blocks give the same fits.
+    lazy = quietly(fx.standardized_index_params, cell.chunk({"lon": 1}), groupby="season", seed=2)
+    xr.testing.assert_identical(lazy.compute(), auto[0.25])
 
 
 def test_metadata_says_what_index_and_parameters_keep_their_own(rain, params, tmp_path):
@@ -195,6 +211,7 @@ def test_metadata_says_what_index_and_parameters_keep_their_own(rain, params, tm
         ({"calibration": slice("2030", "2040")}, "holds no values"),
         ({"accumulate": "7MS"}, "not a whole number of the series' steps"),
         ({"clip": -1.0}, "clip must be a positive number"),
+        ({"adequate": 1.5}, "adequate must be a p-value level"),
     ],
 )
 def test_unusable_settings_are_refused(rain, kwargs, message):

@@ -1,0 +1,121 @@
+// The derivatives of the likelihood's uncensored terms on packs of values, for the analytic
+// gradient of the public layer's fits (core/likelihood_gradient.hpp): the formulas of
+// core/families/*_gradient.hpp, with the transcendental functions shared between the
+// transform, its Jacobian and their derivatives where the scalar code calls them anew.
+// Each family gives forward() (the transform that decides a value's censoring, thresholds
+// included) and slopes(): y, the log Jacobian J and dy/dt, dJ/dt for the transformation
+// parameters t. Included after core/simd/family_lanes.hpp, in its namespace.
+#pragma once
+
+#include "core/families/yeo_johnson_growth.hpp"
+#include "core/simd/family_lanes.hpp"
+
+namespace ferrule::simd::FERRULE_SIMD_NS {
+
+// tanh a = sinh a / cosh a where both are finite; beyond |a| = 20 it is +-1 to double precision.
+inline Pack tanhFrom(Pack a, Pack s, Pack c) {
+    return select(fabs(a) > 20.0, select(a < 0.0, splat(-1.0), splat(1.0)), s / c);
+}
+
+struct YeoJohnsonSlopes {
+    static constexpr int kT = 1;
+
+    // With e = lambda (x >= 0) or 2 - lambda (x < 0), l = log1p(|x|) and a = e l:
+    // y = +-(e^a - 1)/e (+-l within the power tolerance), J = (e - 1) l, dJ/dlambda = +-l and
+    // dy/dlambda = l^2 g'(a) (yeo_johnson_gradient.hpp). One log1p and one exp serve all.
+    static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
+        const Mask pos = x >= 0.0;
+        const Pack e = select(pos, splat(t[0]), splat(2.0 - t[0]));
+        const Pack l = log1p(fabs(x));
+        const Pack a = e * l;
+        const Pack power = exp(a);
+        jacobian = (e - 1.0) * l;
+        dJ[0] = select(pos, l, -l);
+        dy[0] = l * l * growthSlope(a, power);
+        const Pack r = select(fabs(e) <= YeoJohnsonLanes::kPowerTol, l, (power - 1.0) / e);
+        return select(pos, r, -r);
+    }
+
+    static Pack forward(Pack x, const double *t) {
+        Pack jacobian, dy[kT], dJ[kT];
+        return slopes(x, t, jacobian, dy, dJ);
+    }
+
+    // g'(a) given e^a: the series below |a| = 1, the closed form above.
+    static Pack growthSlope(Pack a, Pack power) {
+        using namespace yeo_johnson_growth;
+        const Mask series = fabs(a) < kSeriesBelow;
+        Pack r = (power * (a - 1.0) + 1.0) / (a * a);
+        if (any(series)) {
+            Pack s = splat(kCoefficients[kTerms - 1]);
+            for (std::size_t j = kTerms - 1; j-- > 0;) {
+                s = s * a + kCoefficients[j];
+            }
+            r = select(series, s, r);
+        }
+        return r;
+    }
+};
+
+struct LogSinhSlopes {
+    static constexpr int kT = 2;
+
+    // With u = lambda x + epsilon, e = e^(-2u) and m = 1 - e: sinh u = m/(2e^-u), so
+    // y = (u - log 2 + log m)/lambda, J = log coth u = log1p(e) - log m, coth u = (1 + e)/m,
+    // dy/dlambda = (x coth u - y)/lambda, dy/depsilon = coth u/lambda, and
+    // dJ/du = -2/sinh(2u) = -4e/(m (1 + e)). log m is log1p(-e) where e <= 1/4, and
+    // log(-expm1(-2u)) nearer 0, where 1 - e would cancel. Past the overflow of sinh, e = 0
+    // and y = (u - log 2)/lambda; below u = 0, m < 0 and both are NaN, as log(sinh u) is.
+    static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
+        const double lambda = t[0];
+        const Pack u = lambda * x + t[1];
+        const Pack e = exp(-2.0 * u);
+        Pack m = 1.0 - e;
+        Pack logM = log1p(-e);
+        const Mask near = e > 0.25;
+        if (any(near)) {
+            const Pack mNear = -expm1(-2.0 * u);
+            m = select(near, mNear, m);
+            logM = select(near, log(mNear), logM);
+        }
+        const Pack y = ((u - kLog2) + logM) / lambda;
+        jacobian = log1p(e) - logM;
+        const Pack coth = (1.0 + e) / m;
+        dy[0] = (x * coth - y) / lambda;
+        dy[1] = coth / lambda;
+        const Pack slope = -4.0 * e / (m * (1.0 + e));
+        dJ[0] = x * slope;
+        dJ[1] = slope;
+        return y;
+    }
+
+    static Pack forward(Pack x, const double *t) {
+        Pack jacobian, dy[kT], dJ[kT];
+        return slopes(x, t, jacobian, dy, dJ);
+    }
+};
+
+struct SinhAsinhSlopes {
+    static constexpr int kT = 2;
+
+    // With A = asinh x and a = delta A + epsilon: y = sinh a, J = log(delta cosh a/sqrt(x^2 + 1))
+    // (as the likelihood's term), dy/ddelta = A cosh a, dy/depsilon = cosh a,
+    // dJ/ddelta = 1/delta + A tanh a, dJ/depsilon = tanh a.
+    static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
+        const double delta = t[0];
+        const Pack asinhX = asinh(x);
+        const Pack a = delta * asinhX + t[1];
+        const Pack s = sinh(a), c = cosh(a);
+        jacobian = log(delta * c / sqrt(x * x + 1.0));
+        const Pack th = tanhFrom(a, s, c);
+        dy[0] = asinhX * c;
+        dy[1] = c;
+        dJ[0] = 1.0 / delta + asinhX * th;
+        dJ[1] = th;
+        return s;
+    }
+
+    static Pack forward(Pack x, const double *t) { return SinhAsinhLanes::forward(x, t[0], t[1]); }
+};
+
+} // namespace ferrule::simd::FERRULE_SIMD_NS
