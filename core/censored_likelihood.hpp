@@ -49,8 +49,7 @@ using Vector = std::vector<double>;
 class PreparedSeries {
 public:
     PreparedSeries(Vector values, double left, double right, Checkpoint checkpoint = {})
-        : values_(std::move(values)), left_(left), right_(right), slot_(values_.size()),
-          checkpoint_(checkpoint) {
+        : values_(std::move(values)), left_(left), right_(right), slot_(values_.size()), checkpoint_(checkpoint) {
         // Distinct by bit pattern (so -0.0 and 0.0, or two NaN payloads, stay apart): order
         // the values by bits, then number each run of equal bits.
         const BitOrder order = bitOrder(values_, checkpoint_);

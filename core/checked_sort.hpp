@@ -25,8 +25,7 @@ template <class T> void checkedSort(std::vector<T> &v, const Checkpoint &checkpo
     for (std::size_t width = block; width < n; width *= 2) {
         for (std::size_t low = 0; low < n; low += 2 * width) {
             const std::size_t middle = std::min(low + width, n), high = std::min(low + 2 * width, n);
-            std::merge(v.begin() + low, v.begin() + middle, v.begin() + middle, v.begin() + high,
-                       merged.begin() + low);
+            std::merge(v.begin() + low, v.begin() + middle, v.begin() + middle, v.begin() + high, merged.begin() + low);
             checkpoint.done(high - low);
         }
         v.swap(merged);
