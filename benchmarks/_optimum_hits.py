@@ -2,11 +2,14 @@
 
 For each family and optimiser, every series of ``_real_series`` is fitted with several
 seeds by the default fit and by ``fast=True`` (one run, as before). The best optimum of a
-series is the highest log-likelihood any of these fits found, or any of the reference fits
-(more seeds of the default fit by shuffled complex evolution), leaving out fits where the
-transformation saturates (distinct values mapped to one: the likelihood grows without
-bound there, there is no optimum to reach, and the library calls such fits invalid). A
-fit hits when it is within 0.01 of that; a miss that the library calls valid is "bad but
+series is the highest log-likelihood of the valid fits among these, or among the reference
+fits (more seeds of the default fit by shuffled complex evolution). Invalid fits are no
+optimum of the model: a transformation that saturates (distinct values mapped to one, the
+likelihood unbounded), a family's degenerate limit (a ridge whose supremum is not a model
+of the data), or a Nelder-Mead end outside the search box the model is defined on (which
+can lie a few hundredths above the best point inside it). Only for a series without any
+valid fit is the best the highest log-likelihood of the fits that do not saturate. A fit
+hits when it is within 0.01 of the best; a miss that the library calls valid is "bad but
 valid". Cost: the median over fits of the default fit's time over the fast fit's (the
 default fits two scales for scale="auto"), and of their likelihood evaluations (those of
 the scale kept).
@@ -53,8 +56,9 @@ def saturated(fit):
 
 
 def candidate(fit):
-    """The fit's log-likelihood as a candidate for the best optimum."""
-    return -math.inf if saturated(fit) else finite(fit.loglik)
+    """The fit's log-likelihood as a candidate for the best optimum: (valid, log-lik), so
+    that any valid fit outranks every invalid one."""
+    return (fit.valid, -math.inf if saturated(fit) else finite(fit.loglik))
 
 
 def run(quick):
@@ -64,7 +68,7 @@ def run(quick):
     best = {}
     for series in all_series(quick):
         for family in FAMILIES:
-            top = -math.inf
+            top = (False, -math.inf)
             for method in METHODS:
                 for seed in seeds:
                     for mode, fast in (("default", False), ("fast", True)):
@@ -73,7 +77,7 @@ def run(quick):
                         top = max(top, candidate(fit))
             for seed in reference_seeds:
                 top = max(top, candidate(fit_one(series, family, METHODS[1], seed, False)[0]))
-            best[series.name, family] = top
+            best[series.name, family] = top[1]
     rows = []
     for family in FAMILIES:
         for method in METHODS:

@@ -12,8 +12,8 @@ of |mean score|, and the mean gap between the dry probability a zero's score sta
 the true one (per cell and group): the generator's for the synthetic grids (an estimate
 pooled over more values comes closer to it), the group's share of zeros for Seattle.
 ferrule: family "auto" (the index's default: the families in turn, stopping at the first
-fit that passes the normality test at adequate=0.25) or Yeo-Johnson, one optimiser run per
-fit, zeros "center" (a zero stands for p0 = 2 Phi(z)); the peers: gamma by maximum
+fit that passes the normality test at adequate=0.25) or Yeo-Johnson, each fit the library's
+thorough default, zeros "center" (a zero stands for p0 = 2 Phi(z)); the peers: gamma by maximum
 likelihood with the location at 0 and the empirical dry share, zeros "upper" (p0 = Phi(z)).
 Runs alone: ``python benchmarks/standardized_index.py [--quick]``.
 """

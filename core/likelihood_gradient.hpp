@@ -31,6 +31,7 @@
 #include "core/families/sinh_asinh_gradient.hpp"
 #include "core/families/yeo_johnson_gradient.hpp"
 #include "core/pairwise_sum.hpp"
+#include "core/simd/thread_choice.hpp"
 #include "core/simd/vector_kernels.hpp"
 #include "core/standard_normal.hpp"
 
@@ -134,8 +135,8 @@ struct ScalarGradientRows {
 // multiplicity), cut into pieces of kPiece consecutive values. Each row of a piece is summed
 // pairwise (pairwise_sum.hpp), then the pieces' sums pairwise in piece order: the order is a
 // function of the number of distinct values alone, so the result is the same on any thread
-// count. Pieces go to the threads only from VectorEvaluation::kParallelFrom distinct values
-// on; below, one thread and no allocation per call.
+// count. Pieces go to the threads only where ThreadChoice (core/simd/thread_choice.hpp) finds
+// that they pay; on one thread no allocation per call.
 template <class F, class Rows = VectorGradientRows> class LikelihoodGradient {
 public:
     static constexpr std::size_t kParams = F::kParams;
@@ -205,7 +206,8 @@ private:
                 pieceSums_[k * simd::kGradientRows + r] = pairwiseSum(m, [row](std::size_t i) { return row[i]; });
             }
         };
-        if (n >= VectorEvaluation::kParallelFrom && omp_get_max_threads() > 1) {
+        const ThreadChoice<G> choice(n);
+        if (choice.threads()) {
 #pragma omp parallel
             {
                 std::vector<double> rows(simd::kGradientRows * kPiece);

@@ -67,28 +67,51 @@ struct YeoJohnsonLanes {
 };
 
 struct LogSinhLanes {
-    // log of the largest finite double: from there on log(sinh(u)) is u - log 2.
-    static constexpr double kLogMaxDouble = 709.782712893384;
-
-    static Pack forward(Pack x, double lambda, double epsilon) {
-        const Pack u = lambda * x + epsilon;
-        const double k = 1.0 / lambda;
-        const Mask over = u >= kLogMaxDouble;
-        return select(over, k * (u - kLog2), k * log(sinh(select(over, splat(1.0), u))));
+    // With u = lambda x + epsilon and e = e^(-2u), sinh u = e^u (1 - e)/2, so
+    //   log sinh u = u - log 2 + log(1 - e),   log coth u = log1p(e) - log(1 - e),
+    // one exponential and two log1p instead of sinh, tanh and two logarithms. log(1 - e) is
+    // log1p(-e) where e <= 1/4 and log(-expm1(-2u)) nearer u = 0, where 1 - e would cancel.
+    // Past the overflow of sinh, e = 0 and log sinh u = u - log 2 exactly; at u = 0 the
+    // transform is -inf, below it 1 - e < 0 and both are NaN, as log(sinh u) is.
+    struct Parts {
+        Pack u, e, m, logM; // m = 1 - e
+    };
+    static Parts parts(Pack x, double lambda, double epsilon) {
+        Parts p;
+        p.u = lambda * x + epsilon;
+        p.e = exp(-2.0 * p.u);
+        p.m = 1.0 - p.e;
+        p.logM = log1p(-p.e);
+        const Mask near = p.e > 0.25;
+        if (any(near)) {
+            const Pack m = -expm1(-2.0 * p.u);
+            p.m = select(near, m, p.m);
+            p.logM = select(near, log(m), p.logM);
+        }
+        return p;
     }
+    static Pack forwardOf(const Parts &p, double lambda) { return (1.0 / lambda) * ((p.u - kLog2) + p.logM); }
+
+    static Pack forward(Pack x, double lambda, double epsilon) { return forwardOf(parts(x, lambda, epsilon), lambda); }
 
     static Pack inverse(Pack y, double lambda, double epsilon) {
+        // log of the largest finite double: from there on asinh(e^v) is v + log 2.
+        constexpr double kLogMaxDouble = 709.782712893384;
         const Pack v = lambda * y;
         const double k = 1.0 / lambda;
         const Mask over = v >= kLogMaxDouble;
         return select(over, k * (kLog2 + (v - epsilon)), k * (asinh(exp(select(over, splat(0.0), v))) - epsilon));
     }
 
-    static Pack logJacobian(Pack x, double lambda, double epsilon) { return log(1.0 / tanh(lambda * x + epsilon)); }
+    static Pack logJacobian(Pack x, double lambda, double epsilon) {
+        const Parts p = parts(x, lambda, epsilon);
+        return log1p(p.e) - p.logM;
+    }
 
     static Pack forwardAndJacobian(Pack x, double lambda, double epsilon, Pack &jacobian) {
-        jacobian = logJacobian(x, lambda, epsilon);
-        return forward(x, lambda, epsilon);
+        const Parts p = parts(x, lambda, epsilon);
+        jacobian = log1p(p.e) - p.logM;
+        return forwardOf(p, lambda);
     }
 };
 
@@ -100,11 +123,13 @@ struct SinhAsinhLanes {
         return log(delta * cosh(delta * asinh(x) + epsilon) / sqrt(x * x + 1.0));
     }
 
-    // One asinh serves the transform and the Jacobian.
+    // One asinh and one sinhCosh serve the transform and the Jacobian.
     static Pack forwardAndJacobian(Pack x, double delta, double epsilon, Pack &jacobian) {
         const Pack a = delta * asinh(x) + epsilon;
-        jacobian = log(delta * cosh(a) / sqrt(x * x + 1.0));
-        return sinh(a);
+        Pack s, c;
+        sinhCosh(a, s, c);
+        jacobian = log(delta * c / sqrt(x * x + 1.0));
+        return s;
     }
 };
 

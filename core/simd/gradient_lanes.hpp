@@ -60,39 +60,24 @@ struct YeoJohnsonSlopes {
 struct LogSinhSlopes {
     static constexpr int kT = 2;
 
-    // With u = lambda x + epsilon, e = e^(-2u) and m = 1 - e: sinh u = m/(2e^-u), so
-    // y = (u - log 2 + log m)/lambda, J = log coth u = log1p(e) - log m, coth u = (1 + e)/m,
-    // dy/dlambda = (x coth u - y)/lambda, dy/depsilon = coth u/lambda, and
-    // dJ/du = -2/sinh(2u) = -4e/(m (1 + e)). log m is log1p(-e) where e <= 1/4, and
-    // log(-expm1(-2u)) nearer 0, where 1 - e would cancel. Past the overflow of sinh, e = 0
-    // and y = (u - log 2)/lambda; below u = 0, m < 0 and both are NaN, as log(sinh u) is.
+    // With u = lambda x + epsilon, e = e^(-2u) and m = 1 - e (LogSinhLanes::parts):
+    // coth u = (1 + e)/m, dy/dlambda = (x coth u - y)/lambda, dy/depsilon = coth u/lambda and
+    // dJ/du = -2/sinh(2u) = -4e/(m (1 + e)).
     static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
         const double lambda = t[0];
-        const Pack u = lambda * x + t[1];
-        const Pack e = exp(-2.0 * u);
-        Pack m = 1.0 - e;
-        Pack logM = log1p(-e);
-        const Mask near = e > 0.25;
-        if (any(near)) {
-            const Pack mNear = -expm1(-2.0 * u);
-            m = select(near, mNear, m);
-            logM = select(near, log(mNear), logM);
-        }
-        const Pack y = ((u - kLog2) + logM) / lambda;
-        jacobian = log1p(e) - logM;
-        const Pack coth = (1.0 + e) / m;
+        const LogSinhLanes::Parts p = LogSinhLanes::parts(x, lambda, t[1]);
+        const Pack y = LogSinhLanes::forwardOf(p, lambda);
+        jacobian = log1p(p.e) - p.logM;
+        const Pack coth = (1.0 + p.e) / p.m;
         dy[0] = (x * coth - y) / lambda;
         dy[1] = coth / lambda;
-        const Pack slope = -4.0 * e / (m * (1.0 + e));
+        const Pack slope = -4.0 * p.e / (p.m * (1.0 + p.e));
         dJ[0] = x * slope;
         dJ[1] = slope;
         return y;
     }
 
-    static Pack forward(Pack x, const double *t) {
-        Pack jacobian, dy[kT], dJ[kT];
-        return slopes(x, t, jacobian, dy, dJ);
-    }
+    static Pack forward(Pack x, const double *t) { return LogSinhLanes::forward(x, t[0], t[1]); }
 };
 
 struct SinhAsinhSlopes {
@@ -105,7 +90,8 @@ struct SinhAsinhSlopes {
         const double delta = t[0];
         const Pack asinhX = asinh(x);
         const Pack a = delta * asinhX + t[1];
-        const Pack s = sinh(a), c = cosh(a);
+        Pack s, c;
+        sinhCosh(a, s, c);
         jacobian = log(delta * c / sqrt(x * x + 1.0));
         const Pack th = tanhFrom(a, s, c);
         dy[0] = asinhX * c;

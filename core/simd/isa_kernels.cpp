@@ -73,9 +73,10 @@ void jonesPewseyTerms(const TermPoint &at, const double *x, double *out, std::si
             any(~plain) ? classify(v, sinh(a0), at.left, at.right, at.tL, at.tR) : Sides{plain, plain & ~plain};
         const Pack z = (v - at.mu) / at.sigma;
         const Pack a = at.t0 * asinh(z) + at.t1;
-        const Pack s = sinh(a);
+        Pack s, c;
+        sinhCosh(a, s, c);
         const Pack uncensored =
-            log(cosh(a)) + at.logDelta - 0.5 * log(z * z + 1.0) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
+            log(c) + at.logDelta - 0.5 * log(z * z + 1.0) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }
@@ -149,7 +150,8 @@ void jonesPewseyGradients(const TermPoint &at, const double *x, const double *we
         const Pack z = (v - at.mu) / at.sigma;
         const Pack asinhZ = asinh(z);
         const Pack a = at.t0 * asinhZ + at.t1;
-        const Pack s = sinh(a), c = cosh(a);
+        Pack s, c;
+        sinhCosh(a, s, c);
         const Pack zz = z * z + 1.0;
         out[kTermRow] = log(c) + at.logDelta - 0.5 * log(zz) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
         const Pack w = 1.0 / sqrt(zz);

@@ -78,22 +78,50 @@ inline Pack exp(Pack x) { return (Pack)FERRULE_SLEEF(exp, u10)((Native)x); }
 inline Pack log(Pack x) { return (Pack)FERRULE_SLEEF(log, u10)((Native)x); }
 inline Pack log1p(Pack x) { return (Pack)FERRULE_SLEEF(log1p, u10)((Native)x); }
 inline Pack expm1(Pack x) { return (Pack)FERRULE_SLEEF(expm1, u10)((Native)x); }
-inline Pack sinh(Pack x) { return (Pack)FERRULE_SLEEF(sinh, u10)((Native)x); }
-inline Pack cosh(Pack x) { return (Pack)FERRULE_SLEEF(cosh, u10)((Native)x); }
 inline Pack tanh(Pack x) { return (Pack)FERRULE_SLEEF(tanh, u10)((Native)x); }
 inline Pack erfc(Pack x) { return (Pack)FERRULE_SLEEF(erfc, u15)((Native)x); }
 
-// asinh, also where |x| is beyond the range of SLEEF's bound (1.34e154): there
-// asinh(x) = sign(x) (log|x| + log 2) to double precision.
+// x with the sign bit of s.
+inline Pack withSignOf(Pack x, Pack s) {
+    const Mask sign = (Mask)splat(-0.0);
+    return (Pack)(((Mask)x & ~sign) | ((Mask)s & sign));
+}
+
+// sinh and cosh from one expm1: with m = e^|x| - 1, sinh|x| = (m + m/(m + 1))/2 (no
+// cancellation near 0, no overflow of m^2) and cosh x = ((m + 1) + 1/(m + 1))/2, each within a few ulp. Beyond
+// |x| = 700, where e^|x| nears overflow before sinh does, SLEEF's functions take over.
+inline void sinhCosh(Pack x, Pack &sinhX, Pack &coshX) {
+    const Pack m = expm1(fabs(x));
+    const Pack e = m + 1.0;
+    sinhX = withSignOf(0.5 * (m + m / e), x);
+    coshX = 0.5 * (e + 1.0 / e);
+    const Mask far = fabs(x) > 700.0;
+    if (any(far)) {
+        sinhX = select(far, (Pack)FERRULE_SLEEF(sinh, u10)((Native)x), sinhX);
+        coshX = select(far, (Pack)FERRULE_SLEEF(cosh, u10)((Native)x), coshX);
+    }
+}
+inline Pack sinh(Pack x) {
+    Pack s, c;
+    sinhCosh(x, s, c);
+    return s;
+}
+inline Pack cosh(Pack x) {
+    Pack s, c;
+    sinhCosh(x, s, c);
+    return c;
+}
+
+// asinh|x| = log1p(|x| + x^2/(1 + sqrt(x^2 + 1))), without cancellation near 0; beyond 1e150,
+// where x^2 overflows, log|x| + log 2 to double precision. The sign is x's (also of -0).
 inline Pack asinh(Pack x) {
     const Pack a = fabs(x);
+    Pack r = log1p(a + a * a / (1.0 + sqrt(a * a + 1.0)));
     const Mask huge = a > 1e150;
-    Pack r = (Pack)FERRULE_SLEEF(asinh, u10)((Native)x);
     if (any(huge)) {
-        const Pack big = log(a) + 0.6931471805599453;
-        r = select(huge, select(x < 0.0, -big, big), r);
+        r = select(huge, log(a) + 0.6931471805599453, r);
     }
-    return r;
+    return withSignOf(r, x);
 }
 
 // Up to kWidth values from p; the lanes past n hold `pad`.

@@ -18,13 +18,12 @@
 
 #include "core/families/registry.hpp"
 #include "core/pairwise_sum.hpp"
+#include "core/simd/thread_choice.hpp"
 #include "core/simd/vector_kernels.hpp"
 
 namespace ferrule {
 
 struct VectorEvaluation {
-    // Below this many distinct values the terms are computed on one thread.
-    static constexpr std::size_t kParallelFrom = 1 << 15;
     static constexpr std::size_t kPiece = 1 << 12;
 
     template <class F> static constexpr int familyIndex() {
@@ -76,8 +75,8 @@ struct VectorEvaluation {
     // term times its multiplicity, over the distinct values in their sorted order, cut into
     // pieces of kPiece; each piece summed pairwise (pairwise_sum.hpp), then the pieces' sums
     // pairwise in piece order. The order is fixed by the number of distinct values, so the
-    // sum is the same on any thread count. `scratch` holds one piece's terms and the pieces'
-    // sums (grown once when short).
+    // sum is the same on any thread count, whichever way ThreadChoice takes. `scratch` holds
+    // one piece's terms and the pieces' sums (grown once when short).
     template <class F, class At, class Series>
     static double sumOfTerms(const At &at, const Series &series, std::vector<double> &scratch) {
         const simd::TermPoint tp = point<F>(at);
@@ -97,7 +96,8 @@ struct VectorEvaluation {
             const double *w = counts.data() + from;
             pieceSums[k] = pairwiseSum(m, [terms, w](std::size_t i) { return w[i] * terms[i]; });
         };
-        if (n >= kParallelFrom && omp_get_max_threads() > 1) {
+        const ThreadChoice<F> choice(n);
+        if (choice.threads()) {
             // Pieces handed out one at a time: a thread that the system runs late takes fewer.
 #pragma omp parallel
             {

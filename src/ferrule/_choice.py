@@ -27,6 +27,13 @@ def candidates(info: _core.FamilyInfo, finite_left: npt.ArrayLike) -> np.ndarray
     return finite if info.bounded_below else np.ones(finite.shape, dtype=bool)
 
 
+def scale_free(info: _core.FamilyInfo) -> bool:
+    """Whether `info` is one model at every scale, so that ``scale="auto"`` fits it once:
+    a family that models the raw value standardised by its own mu and sigma (any real mu,
+    any positive sigma) absorbs a rescaling into them, likelihood in data units and all."""
+    return bool(info.models_raw_value)
+
+
 def choose(aic: npt.ArrayLike, valid: npt.ArrayLike) -> npt.NDArray[np.intp]:
     """The index along the first axis of the fit the rule keeps, for each cell: the valid
     fit of lowest finite AIC; if none is valid, the fit of lowest finite AIC; if no AIC is

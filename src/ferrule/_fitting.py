@@ -13,7 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._choice import candidates, choose, is_automatic
+from ferrule._choice import candidates, choose, is_automatic, scale_free
 from ferrule._fit_progress import FitProgress, checked_progress, fit_progress
 from ferrule._input import (
     Series,
@@ -108,8 +108,9 @@ def fit(
         brings the largest finite ``|x + shift|`` into [1, 10), and keeps the valid fit of
         higher log-likelihood in data units (the transformations are not scale-equivariant,
         so the scale is part of the model): a valid fit before an invalid one, then never
-        worse than ``scale=1``. ``Fit.scale`` is the one kept. With ``fast=True``, "auto" is
-        the power of ten alone.
+        worse than ``scale=1``. ``Fit.scale`` is the one kept. With ``fast=True``, and for
+        Jones-Pewsey (which models the raw value standardised by its own mu and sigma: one
+        model at every scale), "auto" is the power of ten alone.
     shift : float, default 0.0
         Added to the values before scaling.
     prior : bool, default False
@@ -255,7 +256,7 @@ def _fit_one(
     if series.n_nan and series.n_dropped == 0:
         return _propagated(info, method, series, s), [], []
     fitted = _fit_at_scale(info, method, series, s, on_progress)
-    if s.other_scale is None:
+    if s.other_scale is None or scale_free(info):
         return fitted
     unit_settings = replace(s, scale=s.other_scale, other_scale=None)
     # The second scale's count goes on from the first's, so that progress only grows.

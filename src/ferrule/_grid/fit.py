@@ -13,7 +13,7 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._choice import candidates, is_automatic
+from ferrule._choice import candidates, is_automatic, scale_free
 from ferrule._grid.cells import Columns, GridSettings, judge_cells
 from ferrule._grid.choice import chosen_columns, chosen_scale
 from ferrule._grid.errors import GridFitInterrupted, MaskedCellsWarning
@@ -109,7 +109,8 @@ def fit_grid(
         Rescaling factor per cell; "auto" chooses it for each cell as :func:`ferrule.fit`
         does: the cell is fitted at 1 and at the power of ten that brings its largest
         finite ``|x + shift|`` into [1, 10), and keeps the valid fit of higher log-likelihood
-        in data units (with ``fast=True``, the power of ten alone). ``GridFit.scale`` holds
+        in data units (with ``fast=True``, and for Jones-Pewsey, the same model at every
+        scale, the power of ten alone). ``GridFit.scale`` holds
         the scale each cell kept.
     shift : float or array_like, default 0.0
         Added to the values before scaling, per cell.
@@ -284,7 +285,7 @@ def _fit_families(
                 shift=cells.shift, prior=settings.prior, seeds=seeds,
                 max_converge=settings.max_converge, max_eval=settings.max_eval,
                 n_threads=n_jobs, on_progress=_after(on_progress, k * cells.size),
-                fast=settings.fast, other_scale=other_scale,
+                fast=settings.fast, other_scale=None if scale_free(info) else other_scale,
             )  # fmt: skip
             judged.append(_judged_scales(settings.of_family(info), family_cells, out, seeds))
             completed = int(out["completed"]) if k == len(infos) - 1 else 0
