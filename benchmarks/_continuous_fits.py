@@ -1,4 +1,4 @@
-"""Group 6: continuous-valued series (every value distinct), each family with its default
+"""Group 7: continuous-valued series (every value distinct), each family with its default
 method through ferrule.fit, against the NumPy likelihood with the same optimiser."""
 
 import argparse

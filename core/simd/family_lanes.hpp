@@ -68,8 +68,9 @@ struct YeoJohnsonLanes {
 
 struct LogSinhLanes {
     // With u = lambda x + epsilon and e = e^(-2u), sinh u = e^u (1 - e)/2, so
-    //   log sinh u = u - log 2 + log(1 - e),   log coth u = log1p(e) - log(1 - e),
-    // one exponential and two log1p instead of sinh, tanh and two logarithms. log(1 - e) is
+    //   log sinh u = u - log 2 + log(1 - e),   log coth u = log((1 + e)/(1 - e)),
+    // one exponential and two logarithms instead of sinh, tanh and two logarithms (the log
+    // Jacobian, which vanishes as u grows, to an absolute 1e-16 like the terms it joins). log(1 - e) is
     // log1p(-e) where e <= 1/4 and log(-expm1(-2u)) nearer u = 0, where 1 - e would cancel.
     // Past the overflow of sinh, e = 0 and log sinh u = u - log 2 exactly; at u = 0 the
     // transform is -inf, below it 1 - e < 0 and both are NaN, as log(sinh u) is.
@@ -103,14 +104,13 @@ struct LogSinhLanes {
         return select(over, k * (kLog2 + (v - epsilon)), k * (asinh(exp(select(over, splat(0.0), v))) - epsilon));
     }
 
-    static Pack logJacobian(Pack x, double lambda, double epsilon) {
-        const Parts p = parts(x, lambda, epsilon);
-        return log1p(p.e) - p.logM;
-    }
+    static Pack cothOf(const Parts &p) { return (1.0 + p.e) / p.m; }
+
+    static Pack logJacobian(Pack x, double lambda, double epsilon) { return log(cothOf(parts(x, lambda, epsilon))); }
 
     static Pack forwardAndJacobian(Pack x, double lambda, double epsilon, Pack &jacobian) {
         const Parts p = parts(x, lambda, epsilon);
-        jacobian = log1p(p.e) - p.logM;
+        jacobian = log(cothOf(p));
         return forwardOf(p, lambda);
     }
 };

@@ -67,8 +67,8 @@ struct LogSinhSlopes {
         const double lambda = t[0];
         const LogSinhLanes::Parts p = LogSinhLanes::parts(x, lambda, t[1]);
         const Pack y = LogSinhLanes::forwardOf(p, lambda);
-        jacobian = log1p(p.e) - p.logM;
-        const Pack coth = (1.0 + p.e) / p.m;
+        const Pack coth = LogSinhLanes::cothOf(p);
+        jacobian = log(coth);
         dy[0] = (x * coth - y) / lambda;
         dy[1] = coth / lambda;
         const Pack slope = -4.0 * p.e / (p.m * (1.0 + p.e));

@@ -1,5 +1,7 @@
 // The vector kernels of one instruction set (FERRULE_SIMD_ISA): blocks of kWidth values,
 // the last one padded, so every value goes through the same vector code.
+#include <cmath>
+
 #include "core/simd/family_lanes.hpp"
 #include "core/simd/gradient_lanes.hpp"
 
@@ -43,40 +45,66 @@ template <class L> void logJacobian2(const double *t, const double *x, double *o
 // The likelihood term of each value: its censoring as classify() decides, the censored
 // terms as given, the uncensored one the normal log density of y plus the log Jacobian,
 // less log M where the normal is renormalised to a bounded range (x - 0 is x, bit for bit).
+// The thresholds are mapped by L's own transform, so that a value equal to one counts as
+// censored.
 template <class L> void normalTerms(const TermPoint &at, const double *x, double *out, std::size_t n) {
-    blocks(x, out, n, [&at](Pack v) {
+    const Pack ends = L::forward(loadPartial(&at.left, 1, at.right), at.t0, at.t1);
+    const double tL = ends[0], tR = ends[1];
+    blocks(x, out, n, [&](Pack v) {
         Pack jacobian;
         const Pack y = L::forwardAndJacobian(v, at.t0, at.t1, jacobian);
-        const Sides side = classify(v, y, at.left, at.right, at.tL, at.tR);
+        const Sides side = classify(v, y, at.left, at.right, tL, tR);
         const Pack d = y - at.mu;
         const Pack uncensored = (jacobian + (at.normalConstant - d * d / at.twoVariance)) - at.logInside;
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }
 
+// Yeo-Johnson's term from one log1p and one exp (YeoJohnsonSlopes) rather than a logarithm
+// and a power: the derivatives it also gives are left unused, and the compiler drops them.
 struct YeoJohnsonTermLanes {
+    static Pack forward(Pack x, double lambda, double) { return YeoJohnsonSlopes::forward(x, &lambda); }
     static Pack forwardAndJacobian(Pack x, double lambda, double, Pack &jacobian) {
-        return YeoJohnsonLanes::forwardAndJacobian(x, lambda, jacobian);
+        Pack dy[1], dJ[1];
+        return YeoJohnsonSlopes::slopes(x, &lambda, jacobian, dy, dJ);
     }
 };
 
-// Jones-Pewsey: censoring judged on T(x), the density that of x itself: with
-// z = (x - mu)/sigma, a = delta asinh(z) + epsilon and s = sinh(a),
-// log cosh(a) + log delta - 1/2 log(z^2 + 1) - log sigma + (-1/2 log(2 pi) - s^2/2).
+// Where Jones-Pewsey's values stand: censoring judged on T(x) = sinh(delta asinh x + epsilon).
+// Strictly inside the thresholds a value is uncensored wherever T(x) is finite, which
+// |x| < sinh((700 - |epsilon|)/delta) ensures (then |delta asinh x + epsilon| < 700): a pack
+// of such values needs neither asinh nor sinh of x.
+struct JonesPewseySides {
+    const TermPoint &at;
+    double tL, tR, bound;
+    JonesPewseySides(const TermPoint &point, double lowEnd, double highEnd) : at(point), tL(lowEnd), tR(highEnd) {
+        const double reach = (700.0 - std::fabs(at.t1)) / at.t0;
+        // (No std::min: an inline function compiled here for one instruction set could serve
+        // callers built for another.)
+        bound = reach > 0.0 ? std::sinh(reach < 711.0 ? reach : 711.0) : 0.0;
+    }
+    Sides operator()(Pack v) const {
+        const Mask plain = (at.left < v) & (v < at.right) & (fabs(v) < bound);
+        if (!any(~plain)) {
+            return Sides{plain, plain & ~plain};
+        }
+        return classify(v, sinh(at.t0 * asinh(v) + at.t1), at.left, at.right, tL, tR);
+    }
+};
+
+// Jones-Pewsey's term, the density that of x itself: with z = (x - mu)/sigma,
+// a = delta asinh(z) + epsilon and s = sinh(a),
+// log(cosh(a)/sqrt(z^2 + 1)) + log delta - log sigma + (-1/2 log(2 pi) - s^2/2).
 void jonesPewseyTerms(const TermPoint &at, const double *x, double *out, std::size_t n) {
-    blocks(x, out, n, [&at](Pack v) {
-        // Strictly inside the thresholds a value is uncensored wherever T(x) = sinh(a) is
-        // finite, which |a| < 709 ensures: then classify() needs no sinh.
-        const Pack a0 = at.t0 * asinh(v) + at.t1;
-        const Mask plain = (at.left < v) & (v < at.right) & (fabs(a0) < 709.0);
-        const Sides side =
-            any(~plain) ? classify(v, sinh(a0), at.left, at.right, at.tL, at.tR) : Sides{plain, plain & ~plain};
+    const JonesPewseySides sides(at, at.tL, at.tR);
+    blocks(x, out, n, [&](Pack v) {
+        const Sides side = sides(v);
         const Pack z = (v - at.mu) / at.sigma;
         const Pack a = at.t0 * asinh(z) + at.t1;
         Pack s, c;
         sinhCosh(a, s, c);
         const Pack uncensored =
-            log(c) + at.logDelta - 0.5 * log(z * z + 1.0) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
+            log(c / sqrt(z * z + 1.0)) + at.logDelta - at.logSigma + (at.normalConstant - 0.5 * (s * s));
         return select(side.none, uncensored, select(side.left, splat(at.below), splat(at.above)));
     });
 }
@@ -141,19 +169,16 @@ void normalGradients(const TermPoint &at, const double *x, const double *weight,
 // byA A + 1/delta, byA, -byZ/sigma and -(byZ z + 1)/sigma, byZ = byA delta w - z w^2.
 void jonesPewseyGradients(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
     const Pack ends = SinhAsinhLanes::forward(loadPartial(&at.left, 1, at.right), at.t0, at.t1);
-    const double tL = ends[0], tR = ends[1];
+    const JonesPewseySides sides(at, ends[0], ends[1]);
     gradientBlocks(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
-        const Pack a0 = at.t0 * asinh(v) + at.t1;
-        const Mask plain = (at.left < v) & (v < at.right) & (fabs(a0) < 709.0);
-        const Sides side =
-            any(~plain) ? classify(v, sinh(a0), at.left, at.right, tL, tR) : Sides{plain, plain & ~plain};
+        const Sides side = sides(v);
         const Pack z = (v - at.mu) / at.sigma;
         const Pack asinhZ = asinh(z);
         const Pack a = at.t0 * asinhZ + at.t1;
         Pack s, c;
         sinhCosh(a, s, c);
         const Pack zz = z * z + 1.0;
-        out[kTermRow] = log(c) + at.logDelta - 0.5 * log(zz) - at.logSigma + (at.normalConstant - 0.5 * (s * s));
+        out[kTermRow] = log(c / sqrt(zz)) + at.logDelta - at.logSigma + (at.normalConstant - 0.5 * (s * s));
         const Pack w = 1.0 / sqrt(zz);
         const Pack byA = tanhFrom(a, s, c) - s * c;
         const Pack byZ = byA * at.t0 * w - z * w * w;
