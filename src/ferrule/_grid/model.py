@@ -23,8 +23,10 @@ __all__ = ["MAPS", "apply_cells", "check_grid_model", "model_fields"]
 Array = npt.NDArray[np.float64]
 # What can be applied: the maps of a fit by their names.
 MAPS = ("to_normal", "from_normal", "cdf", "ppf")
-# The per-cell fields a cell's model is built from, besides its transformation parameters.
-_MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "valid")
+# The per-cell fields a cell's model is built from, besides its transformation parameters,
+# in the order the maps take them; then whether the cell has a model.
+_MAP_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
+_MODEL_FIELDS = (*_MAP_FIELDS, "valid")
 
 
 def model_fields(family: str) -> tuple[str, ...]:
@@ -99,7 +101,7 @@ def apply_cells(
         codes[cells] = FAMILY_KEYS.index(info.key)
         for j, name in enumerate(info.transformation_names):
             transformation[cells, j] = columns[name][cells]
-    fields = np.stack([np.asarray(columns[name], dtype=np.float64) for name in _MODEL_FIELDS[:-1]],
+    fields = np.stack([np.asarray(columns[name], dtype=np.float64) for name in _MAP_FIELDS],
                       axis=-1)  # fmt: skip
     out = _core.distribution_map_cells(codes, transformation, fields, what, flat, **options)
     return out.reshape(values.shape)
