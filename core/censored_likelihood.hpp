@@ -28,13 +28,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <limits>
-#include <numeric>
 #include <utility>
 #include <vector>
 
+#include "core/bit_order.hpp"
 #include "core/censoring.hpp"
+#include "core/checkpoint.hpp"
 #include "core/families/kernel_support.hpp"
 #include "core/likelihood_policy.hpp"
 
@@ -44,24 +44,23 @@ using Vector = std::vector<double>;
 
 // A series as the likelihood sees it (rescaled when the fit rescales), its thresholds in
 // the same units, and its distinct values: values[i] has the same bits as distinct[slot[i]].
+// Its checkpoint is where the loops over it (preparing it, the gradient, the facts) report
+// their work, so that a fit's caller can stop a long one (none by default).
 class PreparedSeries {
 public:
-    PreparedSeries(Vector values, double left, double right)
-        : values_(std::move(values)), left_(left), right_(right), slot_(values_.size()) {
-        // Distinct by bit pattern (so -0.0 and 0.0, or two NaN payloads, stay apart): sort the
-        // positions by bits, then number each run of equal bits.
-        std::vector<std::uint32_t> order(values_.size());
-        std::iota(order.begin(), order.end(), 0u);
-        std::sort(order.begin(), order.end(),
-                  [this](std::uint32_t a, std::uint32_t b) { return bits(values_[a]) < bits(values_[b]); });
-        for (std::size_t k = 0; k < order.size(); ++k) {
-            const double x = values_[order[k]];
-            if (k == 0 || bits(x) != bits(distinct_.back())) {
-                distinct_.push_back(x);
+    PreparedSeries(Vector values, double left, double right, Checkpoint checkpoint = {})
+        : values_(std::move(values)), left_(left), right_(right), slot_(values_.size()), checkpoint_(checkpoint) {
+        // Distinct by bit pattern (so -0.0 and 0.0, or two NaN payloads, stay apart): order
+        // the values by bits, then number each run of equal bits.
+        const BitOrder order = bitOrder(values_, checkpoint_);
+        for (std::size_t k = 0; k < order.patterns.size(); ++k) {
+            if (k == 0 || order.patterns[k] != order.patterns[k - 1]) {
+                distinct_.push_back(values_[order.positions[k]]);
                 counts_.push_back(0.0);
             }
             counts_.back() += 1.0;
-            slot_[order[k]] = static_cast<std::uint32_t>(distinct_.size() - 1);
+            slot_[order.positions[k]] = static_cast<std::uint32_t>(distinct_.size() - 1);
+            checkpoint_.done();
         }
     }
 
@@ -71,20 +70,16 @@ public:
     const std::vector<std::uint32_t> &slots() const { return slot_; }
     double left() const { return left_; }
     double right() const { return right_; }
+    const Checkpoint &checkpoint() const { return checkpoint_; }
 
 private:
-    static std::uint64_t bits(double x) {
-        std::uint64_t b;
-        std::memcpy(&b, &x, sizeof b);
-        return b;
-    }
-
     Vector values_;
     double left_;
     double right_;
     Vector distinct_;
     Vector counts_;
     std::vector<std::uint32_t> slot_;
+    Checkpoint checkpoint_;
 };
 
 // Where one value stands at one parameter point: its censoring and its likelihood term.

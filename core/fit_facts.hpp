@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/censored_likelihood.hpp"
+#include "core/checked_sort.hpp"
 #include "core/likelihood_gradient.hpp"
 #include "core/standard_normal.hpp"
 
@@ -102,6 +103,7 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
     std::vector<std::int64_t> counts(distinct.size(), 0);
     for (const std::uint32_t slot : series.slots()) {
         ++counts[slot];
+        series.checkpoint().done();
     }
     const double left = series.left(), right = series.right();
     if (std::any_of(q, q + F::kParams, [](double v) { return std::isnan(v); })) {
@@ -126,6 +128,7 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
     std::vector<char> isUncensored(distinct.size(), 0);
     std::vector<double> scaled(distinct.size(), 0.0);
     for (std::size_t d = 0; d < distinct.size(); ++d) {
+        series.checkpoint().done();
         const double x = distinct[d];
         const Censoring side = at.side(x);
         const bool between = left < x && x < right;
@@ -146,17 +149,19 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
         double sum = 0.0, squares = 0.0;
         for (const std::uint32_t slot : series.slots()) {
             sum += isUncensored[slot] != 0 ? scaled[slot] : 0.0;
+            series.checkpoint().done();
         }
         const double mean = sum / static_cast<double>(nUncensored);
         for (const std::uint32_t slot : series.slots()) {
             const double v = scaled[slot] - mean;
             squares += isUncensored[slot] != 0 ? v * v : 0.0;
+            series.checkpoint().done();
         }
         facts.spread = std::sqrt(squares / static_cast<double>(nUncensored));
     }
 
     // Distinct values in order, rounding duplicates merged, and their transforms.
-    std::sort(uncensored.begin(), uncensored.end());
+    checkedSort(uncensored, series.checkpoint());
     std::vector<double> kept;
     for (const double x : uncensored) {
         if (kept.empty() || x - kept.back() > kRoundingApart * std::fabs(x)) {
@@ -166,6 +171,7 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
     facts.distinctUncensored = static_cast<std::int64_t>(kept.size());
     double previous = std::numeric_limits<double>::quiet_NaN();
     for (const double x : kept) {
+        series.checkpoint().done();
         const double y = transformed<F>(x, p);
         if (std::isnan(y)) {
             continue;

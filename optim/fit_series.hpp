@@ -93,9 +93,9 @@ template <class F, class Mass> FitReport fitSeries(Vector data, const FitSetting
         right = (right + settings.shift) * settings.scale;
     }
 
-    const PreparedSeries series(std::move(data), left, right);
-    const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
     MonitorCounter counter(settings.monitor);
+    const PreparedSeries series(std::move(data), left, right, counter.checkpoint());
+    const CensoredLikelihood<F, Mass> likelihood(series, settings.isMap);
     const auto negLogLik = [&likelihood, &counter](const Vector &q) {
         counter.evaluated();
         return -likelihood.logLik(q.data());

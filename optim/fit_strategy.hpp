@@ -93,7 +93,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
                       MessageSink &sink, StrategyReport &report) {
     using namespace strategy_detail;
     const LikelihoodGradient<F> likelihood(series, isMap);
-    const auto minusLogLik = [&likelihood](const double *q, double *g) {
+    const auto minusLogLik = [&likelihood, &series](const double *q, double *g) {
+        series.checkpoint().done(series.distinct().size());
         const double value = likelihood(q, g);
         for (std::size_t j = 0; j < F::kParams; ++j) {
             g[j] = -g[j];

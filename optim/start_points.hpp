@@ -15,6 +15,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/checked_sort.hpp"
 #include "core/likelihood_gradient.hpp"
 #include "core/standard_normal.hpp"
 #include "optim/objective.hpp"
@@ -47,6 +48,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
     add(Vector(F::start.begin(), F::start.end()));
     double largest = 0.0;
     for (const double x : series.distinct()) {
+        series.checkpoint().done();
         if (series.left() < x && x < series.right() && std::isfinite(x)) {
             largest = std::max(largest, std::fabs(x));
         }
@@ -56,6 +58,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
     Vector sorted, quantiles;
     std::size_t below = 0;
     for (const double x : series.values()) {
+        series.checkpoint().done();
         if (x <= series.left()) {
             ++below;
         } else if (x < series.right()) {
@@ -63,9 +66,10 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
         }
     }
     const bool censored = sorted.size() < series.values().size();
-    std::sort(sorted.begin(), sorted.end());
+    checkedSort(sorted, series.checkpoint());
     const double n = static_cast<double>(series.values().size());
     for (std::size_t i = 0; i < sorted.size() && censored; ++i) {
+        series.checkpoint().done();
         quantiles.push_back(standardNormalQuantile((static_cast<double>(below + i) + 0.5) / n));
     }
     for (const auto &theta : G::startGrid) {
@@ -88,6 +92,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
             double my = 0.0, mz = 0.0;
             Vector y(sorted.size());
             for (std::size_t i = 0; i < sorted.size(); ++i) {
+                series.checkpoint().done();
                 y[i] = F::modelsRawValue ? sorted[i] : F::forward(sorted[i], shape);
                 my += y[i];
                 mz += quantiles[i];
@@ -104,6 +109,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
         } else {
             double sum = 0.0, squares = 0.0;
             for (const double x : sorted) {
+                series.checkpoint().done();
                 const double y = F::modelsRawValue ? x : F::forward(x, shape);
                 sum += y;
                 squares += y * y;

@@ -426,21 +426,25 @@ cdef dict _report(const FitReport& report, size_t k, vector[string]& lines, str 
     }
 
 
-# What a single fit reports between evaluations, holding the GIL: progress, and whether a
-# signal handler (Ctrl-C) raised, which stops the fit.
+# What a single fit reports between evaluations and within its long loops, holding the
+# GIL: progress (each count of evaluations once, from the first), and whether a signal
+# handler (Ctrl-C) raised, which stops the fit.
 cdef class _FitControl:
     cdef object on_progress
     cdef object raised
+    cdef int64_t reported
 
     def __init__(self, on_progress):
         self.on_progress = on_progress
         self.raised = None
+        self.reported = 0
 
 
 cdef cbool _poll_fit(void* context, int64_t evaluations) noexcept with gil:
     cdef _FitControl control = <_FitControl>context
     try:
-        if control.on_progress is not None:
+        if control.on_progress is not None and evaluations > control.reported:
+            control.reported = evaluations
             control.on_progress(evaluations)
         PyErr_CheckSignals()
     except BaseException as exc:

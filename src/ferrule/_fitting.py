@@ -146,8 +146,8 @@ def fit(
         likelihood evaluations made so far (an exception it raises stops the fit and is
         raised). True shows a tqdm bar on standard error (``pip install 'ferrule[progress]'``),
         False nothing; None a bar when the series holds more than 100 000 values, standard
-        error is a terminal and tqdm is installed. Ctrl-C stops a fit within milliseconds
-        either way.
+        error is a terminal and tqdm is installed. Either way, Ctrl-C stops a fit of any
+        length within a fraction of a second (``KeyboardInterrupt``).
 
     Returns
     -------

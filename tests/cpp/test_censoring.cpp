@@ -1,13 +1,17 @@
 // The one censoring decision of the likelihood, and the distinct values a series is
 // reduced to.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
+#include <random>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "core/censored_likelihood.hpp"
 #include "core/censoring.hpp"
+#include "core/checked_sort.hpp"
 #include "test_support.hpp"
 
 namespace ferrule::test {
@@ -80,6 +84,58 @@ TEST(PreparedSeries, EveryValueHasTheBitsOfItsDistinctSlot) {
         EXPECT_EQ(bitsOf(series.distinct()[series.slots()[i]]), bitsOf(values[i])) << "value " << i;
     }
     EXPECT_TRUE(PreparedSeries({}, 0.0, 1.0).distinct().empty());
+}
+
+// A series long enough for the radix sort: signed zeros, NaN payloads, infinities,
+// negatives, repeats and many single values.
+Vector longSeries(std::size_t n) {
+    std::mt19937_64 rng(11);
+    std::uniform_real_distribution<double> u(-50.0, 50.0);
+    const double pool[] = {0.0, -0.0, kNaN, -kNaN, kInf, -kInf, 1.5, -1.5, 1e-300};
+    Vector values(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        values[i] = i % 3 == 0 ? pool[rng() % 9] : u(rng);
+    }
+    return values;
+}
+
+TEST(PreparedSeries, ALongSeriesHasItsDistinctBitsInOrderAndItsCounts) {
+    const Vector values = longSeries(3 * Checkpoint::kBlock + 17);
+    const PreparedSeries series(values, 0.0, kInf);
+    std::vector<std::uint64_t> expected(values.size());
+    std::transform(values.begin(), values.end(), expected.begin(), bitsOf);
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    ASSERT_EQ(series.distinct().size(), expected.size());
+    std::vector<double> counted(expected.size(), 0.0);
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        ASSERT_EQ(bitsOf(series.distinct()[series.slots()[i]]), bitsOf(values[i])) << "value " << i;
+        counted[series.slots()[i]] += 1.0;
+    }
+    for (std::size_t d = 0; d < expected.size(); ++d) {
+        EXPECT_EQ(bitsOf(series.distinct()[d]), expected[d]) << "distinct value " << d;
+    }
+    EXPECT_EQ(series.counts(), counted);
+}
+
+// A check that throws stops the work at once; sorting in blocks gives std::sort's result.
+TEST(Checkpoint, IsReachedOncePerBlockAndItsThrowStopsTheWork) {
+    struct Stop {};
+    int checks = 0;
+    const Checkpoint counting([](void *n) { ++*static_cast<int *>(n); }, &checks);
+    Vector values = longSeries(5 * Checkpoint::kBlock);
+    for (double &x : values) {
+        x = std::isnan(x) ? 0.0 : x;
+    }
+    Vector sorted = values;
+    checkedSort(sorted, counting);
+    Vector expected = values;
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(sorted, expected);      // -0.0 == 0.0: equal values may swap places
+    EXPECT_EQ(checks, 5 + 3 + 2 + 1); // each block sorted, then each merge of three passes
+    const Checkpoint stopping([](void *) { throw Stop{}; }, nullptr);
+    EXPECT_THROW(PreparedSeries(values, 0.0, kInf, stopping), Stop);
+    EXPECT_NO_THROW(PreparedSeries(Vector(values.begin(), values.begin() + 1000), 0.0, kInf, stopping));
 }
 
 // The likelihood over distinct values adds one term per value in index order: the same

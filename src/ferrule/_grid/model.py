@@ -1,9 +1,9 @@
 """The fitted distributions of many cells applied to their own series.
 
-Each cell is evaluated by the one-series model of ``ferrule.Fit`` (the same kernel calls,
-so a grid's numbers are those of its cells' fits, bit for bit); only the loop over cells
-is here. Cells without a valid fit give NaN. A grid of family "auto" applies each cell's own
-family, one family's cells at a time."""
+Each cell is evaluated as the one-series model of ``ferrule.Fit`` evaluates it (the same
+kernel calls, so a grid's numbers are those of its cells' fits, bit for bit), in one pass
+over the cells in C++. Cells without a valid fit give NaN. A grid of family "auto" applies
+each cell's own family."""
 
 from __future__ import annotations
 
@@ -14,7 +14,6 @@ import numpy as np
 import numpy.typing as npt
 
 from ferrule import _core
-from ferrule._distribution import Model
 from ferrule._grid.schema import AUTO, FAMILY_CODE, FAMILY_KEYS, UNION_PARAMS
 from ferrule._model_check import check_fields, check_model
 from ferrule._names import family_info
@@ -22,10 +21,12 @@ from ferrule._names import family_info
 __all__ = ["MAPS", "apply_cells", "check_grid_model", "model_fields"]
 
 Array = npt.NDArray[np.float64]
-# What can be applied, by the name of the Model method.
+# What can be applied: the maps of a fit by their names.
 MAPS = ("to_normal", "from_normal", "cdf", "ppf")
-# The per-cell fields a cell's model is built from, besides its transformation parameters.
-_MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "valid")
+# The per-cell fields a cell's model is built from, besides its transformation parameters,
+# in the order the maps take them; then whether the cell has a model.
+_MAP_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
+_MODEL_FIELDS = (*_MAP_FIELDS, "valid")
 
 
 def model_fields(family: str) -> tuple[str, ...]:
@@ -91,15 +92,16 @@ def apply_cells(
     values = np.broadcast_to(values, (*shape, values.shape[-1]))
     flat = values.reshape(-1, values.shape[-1])
     columns = {name: np.broadcast_to(v, shape).reshape(-1) for name, v in given.items()}
-    out = np.full(flat.shape, np.nan)
-    for info, cells in _families(family, columns, columns["valid"].astype(bool)):
-        for i in np.flatnonzero(cells):
-            model = Model(
-                info.key,
-                tuple(float(columns[name][i]) for name in info.transformation_names),
-                *(float(columns[name][i]) for name in ("mu", "sigma", "scale", "shift",
-                                                       "left", "right")),
-                info.models_raw_value,
-            )  # fmt: skip
-            out[i] = getattr(model, what)(flat[i], **options)
+    valid = columns["valid"].astype(bool)
+    # Each cell's family code (-1: no valid fit), transformation parameters (an unused
+    # second one 0) and fields, for one pass over the cells in C++.
+    codes = np.full(flat.shape[0], -1, dtype=np.int8)
+    transformation = np.zeros((flat.shape[0], 2))
+    for info, cells in _families(family, columns, valid):
+        codes[cells] = FAMILY_KEYS.index(info.key)
+        for j, name in enumerate(info.transformation_names):
+            transformation[cells, j] = columns[name][cells]
+    fields = np.stack([np.asarray(columns[name], dtype=np.float64) for name in _MAP_FIELDS],
+                      axis=-1)  # fmt: skip
+    out = _core.distribution_map_cells(codes, transformation, fields, what, flat, **options)
     return out.reshape(values.shape)

@@ -4,6 +4,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import time
 
 import numpy as np
 import pytest
@@ -55,31 +56,53 @@ def test_progress_of_another_kind_is_refused(progress):
         ferrule.fit(series(100), progress=progress)
 
 
+# A fit of 2 * 10**6 rain values that takes minutes; the child says when its optimiser has
+# made its first evaluation (through the progress hook both entry points share), then is
+# interrupted while it prepares start points, polishes or runs.
 CHILD = """
-    import signal, sys
+    import contextlib, signal, sys
     import numpy as np
-    import ferrule
+    import ferrule, ferrule._fitting
+    from ferrule.cli import main
+
+    @contextlib.contextmanager
+    def announcing(*args):
+        def heard(evaluations):
+            if evaluations == 1:
+                print("STARTED", flush=True)
+        yield heard
 
     signal.signal(signal.SIGINT, signal.default_int_handler)
-    x = np.random.default_rng(0).gamma(2.0, 1.5, 200_000)
-    def started(family, evaluations):
-        if evaluations >= 3:
-            print("STARTED", flush=True)
-    ferrule.fit(x, "log_sinh", left=0.0, seed=1, max_eval=10**7, progress=started)
+    ferrule._fitting.fit_progress = announcing
+    rng = np.random.default_rng(0)
+    x = np.maximum(rng.gamma(0.8, 4.0, 2_000_000) - 1.0, 0.0)
+    if sys.argv[1] == "cli":
+        np.save(sys.argv[2], x)
+        sys.exit(main(["fit", sys.argv[2], "--family", "logsinh", "--left", "0", "--seed", "1"]))
+    ferrule.fit(x, "log_sinh", left=0.0, seed=1)
     print("FINISHED", flush=True)
 """
+STOPPED_WITHIN = 5.0  # seconds from Ctrl-C to the exit; the fit itself takes minutes
 
 
-def test_ctrl_c_stops_a_long_fit():
+@pytest.mark.parametrize(
+    ("entry", "status", "last_line"),
+    [("fit", -signal.SIGINT, "KeyboardInterrupt"), ("cli", 130, "ferrule: interrupted")],
+)
+def test_ctrl_c_stops_a_long_fit_within_seconds(entry, status, last_line, tmp_path):
     with subprocess.Popen(
-        [sys.executable, "-c", textwrap.dedent(CHILD)],
+        [sys.executable, "-c", textwrap.dedent(CHILD), entry, str(tmp_path / "x.npy")],
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
     ) as child:  # fmt: skip
         try:
             assert child.stdout.readline().strip() == "STARTED"
+            time.sleep(2.0)  # past the first start points, into the long stretches
+            sent = time.monotonic()
             child.send_signal(signal.SIGINT)
             out, err = child.communicate(timeout=WAIT)
+            took = time.monotonic() - sent
         finally:
             child.kill()
     assert "FINISHED" not in out
-    assert err.rstrip().splitlines()[-1] == "KeyboardInterrupt"
+    assert (child.returncode, err.rstrip().splitlines()[-1]) == (status, last_line)
+    assert took < STOPPED_WITHIN
