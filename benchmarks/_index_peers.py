@@ -28,13 +28,13 @@ def _reset_peak():
         pass
 
 
-def ferrule_run(da, case, family="auto"):
+def ferrule_run(da, case, family="auto", adequate=None):
     import ferrule.xarray as fx
 
     groupby = "dayofyear" if case["groups"] == "dayofyear" else "month"
     return fx.standardized_index(
         da, family, groupby=groupby, window=case["window"] or None,
-        calibration=(case["start"], case["end"]), zeros="center", seed=1,
+        calibration=(case["start"], case["end"]), zeros="center", adequate=adequate, seed=1,
     ).values  # fmt: skip
 
 
@@ -71,6 +71,7 @@ def climate_indices_run(da, case):
 
 PEERS = {
     "ferrule auto": ferrule_run,
+    "ferrule auto 0.25": lambda da, case: ferrule_run(da, case, adequate=0.25),
     "ferrule yjt": lambda da, case: ferrule_run(da, case, "yeo_johnson"),
     "xclim ML": xclim_run,
     "xclim APP": lambda da, case: xclim_run(da, case, "APP"),

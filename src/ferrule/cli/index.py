@@ -81,10 +81,10 @@ _FIT_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
     ("--family", {"type": family_or_auto, "default": "auto", "metavar": "NAME",
                   "help": "a family, or auto: the best valid fit by AIC per cell and group "
                   "(default)"}),
-    ("--adequate", {"type": _adequate, "default": 0.25, "metavar": "P|none",
+    ("--adequate", {"type": _adequate, "default": None, "metavar": "P|none",
                     "help": "with auto, fit the families in turn and stop at the first valid "
                     "fit that passes the Anderson-Darling normality test at level P "
-                    "(default: 0.25); none: every family"}),
+                    "(such as 0.25; default none: every family)"}),
     ("--accumulate", {"type": _accumulation, "default": None, "metavar": "N|SPAN",
                       "help": "sum N steps (or a span such as 90D or 3MS) before fitting"}),
     ("--groupby", {"default": "month", "metavar": "GROUP",

@@ -304,7 +304,7 @@ def standardized_index_params(
     method: str | None = None,
     prior: bool = False,
     fast: bool = False,
-    adequate: float | None = 0.25,
+    adequate: float | None = None,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:
@@ -345,16 +345,17 @@ def standardized_index_params(
         As in :func:`ferrule.fit`: by default each fit restarts and polishes until it
         reaches the optimum; ``fast=True`` runs the optimiser once (quicker, and on short
         calibration samples sometimes short of the optimum).
-    adequate : float or None, default 0.25
-        With "auto": the families are fitted in turn, cheapest first (Yeo-Johnson,
+    adequate : float or None, default None
+        With "auto", None fits every family and keeps the valid fit of lowest AIC, the
+        choice of ``ferrule.fit(..., "auto")``. A level such as 0.25 trades some of that
+        choice for speed: the families are fitted in turn, cheapest first (Yeo-Johnson,
         log-sinh, sinh-arcsinh, Jones-Pewsey), and a cell and group stops at the first
         valid fit whose scores above the left threshold pass the Anderson-Darling test of
-        normality at this level (p-value >= `adequate`; a higher level asks more of a fit).
-        It keeps the valid fit of lowest AIC among the families fitted. None fits every
-        family, the choice of ``ferrule.fit(..., "auto")``, at several times the cost: on
-        a 30-year monthly grid 0.25 fits about a ninth of the work and leaves the index's
-        calibration quality (Anderson-Darling failures, mean score, dry probability) as it
-        is, at a mean AIC 0.6 above the best family's. Stored as ``ferrule_adequate``.
+        normality at this level (p-value >= `adequate`; a higher level asks more of a fit),
+        keeping the valid fit of lowest AIC among the families fitted. On a 30-year monthly
+        grid 0.25 does about a ninth of the work and leaves the index's calibration quality
+        (Anderson-Darling failures, mean score, dry probability) as it is, at a mean AIC 0.6
+        above the best family's. Stored as ``ferrule_adequate``.
     seed : None, int or numpy.random.Generator
         The base seed of the cell seeds; stored as the ``ferrule_base_seed`` attribute.
     n_jobs : int, optional
@@ -417,7 +418,7 @@ def standardized_index(
     method: str | None = None,
     prior: bool = False,
     fast: bool = False,
-    adequate: float | None = 0.25,
+    adequate: float | None = None,
     seed: SeedLike = None,
     n_jobs: int | None = None,
 ) -> Any:

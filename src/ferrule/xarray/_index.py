@@ -53,7 +53,7 @@ __all__ = [
 
 _VARIABLES = ("family", *PARAM_NAMES, *FIELDS)
 # The default stopping level of "auto" (the public functions' default).
-ADEQUATE = 0.25
+ADEQUATE = None
 
 
 @dataclass(frozen=True)
