@@ -10,7 +10,7 @@ import numpy.typing as npt
 
 from ferrule import _core
 
-__all__ = ["AUTO", "candidates", "choose", "is_automatic", "keeps_searching"]
+__all__ = ["AUTO", "candidates", "choose", "is_automatic", "keeps_searching", "scale_free"]
 
 AUTO = "auto"
 
