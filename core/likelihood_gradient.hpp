@@ -204,21 +204,7 @@ private:
                 pieceSums_[k * simd::kGradientRows + r] = pairwiseSum(m, [row](std::size_t i) { return row[i]; });
             }
         };
-        const ThreadChoice<G> choice(n);
-        if (choice.threads()) {
-#pragma omp parallel
-            {
-                std::vector<double> rows(simd::kGradientRows * kPiece);
-#pragma omp for schedule(dynamic, 1)
-                for (long long k = 0; k < static_cast<long long>(pieces); ++k) {
-                    piece(static_cast<std::size_t>(k), rows.data());
-                }
-            }
-        } else {
-            for (std::size_t k = 0; k < pieces; ++k) {
-                piece(k, rows_.data());
-            }
-        }
+        forEachPiece<G>(n, pieces, simd::kGradientRows * kPiece, rows_.data(), piece);
         std::array<double, simd::kGradientRows> total{};
         for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
             total[r] = pairwiseSum(pieces, [&](std::size_t k) { return pieceSums_[k * simd::kGradientRows + r]; });

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace ferrule {
 
@@ -73,5 +74,28 @@ private:
     bool threads_;
     Clock::time_point started_;
 };
+
+// Runs piece(k, buffer) for every k below `pieces`, an evaluation of n distinct values: on
+// the threads as the choice of Tag says, each thread with a buffer of `width` doubles, the
+// pieces handed out one at a time (a thread that the system runs late takes fewer); else
+// in order on `serial`.
+template <class Tag, class Piece>
+void forEachPiece(std::size_t n, std::size_t pieces, std::size_t width, double *serial, const Piece &piece) {
+    const ThreadChoice<Tag> choice(n);
+    if (choice.threads()) {
+#pragma omp parallel
+        {
+            std::vector<double> buffer(width);
+#pragma omp for schedule(dynamic, 1)
+            for (long long k = 0; k < static_cast<long long>(pieces); ++k) {
+                piece(static_cast<std::size_t>(k), buffer.data());
+            }
+        }
+    } else {
+        for (std::size_t k = 0; k < pieces; ++k) {
+            piece(k, serial);
+        }
+    }
+}
 
 } // namespace ferrule

@@ -95,22 +95,7 @@ struct VectorEvaluation {
             const double *w = counts.data() + from;
             pieceSums[k] = pairwiseSum(m, [terms, w](std::size_t i) { return w[i] * terms[i]; });
         };
-        const ThreadChoice<F> choice(n);
-        if (choice.threads()) {
-            // Pieces handed out one at a time: a thread that the system runs late takes fewer.
-#pragma omp parallel
-            {
-                std::vector<double> terms(kPiece);
-#pragma omp for schedule(dynamic, 1)
-                for (long long k = 0; k < static_cast<long long>(pieces); ++k) {
-                    piece(static_cast<std::size_t>(k), terms.data());
-                }
-            }
-        } else {
-            for (std::size_t k = 0; k < pieces; ++k) {
-                piece(k, scratch.data());
-            }
-        }
+        forEachPiece<F>(n, pieces, kPiece, scratch.data(), piece);
         return pairwiseSum(pieces, [pieceSums](std::size_t k) { return pieceSums[k]; });
     }
 };
