@@ -28,10 +28,8 @@ def write(path, text):
         ("year,month,rain\n2000,1,3.5\n2000,2,0\n", None, True, [3.5, 0.0], "rain", 0),
         ("1871,5.5\n1872,0.5\n", None, False, [5.5, 0.5], "2", 0),
     ],
-    ids=[
-        "skips-date", "by-name", "by-number", "no-header", "missing-cells", "bom-semicolon",
-        "skips-row-index", "skips-calendar", "skips-row-counter",
-    ],  # fmt: skip
+    ids=["skips-date", "by-name", "by-number", "no-header", "missing-cells", "bom-semicolon"]
+    + ["skips-row-index", "skips-calendar", "skips-row-counter"],
 )
 def test_csv_column_is_read(tmp_path, text, column, header, values, label, missing):
     path = write(tmp_path / "d.csv", text)
