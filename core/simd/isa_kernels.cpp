@@ -250,7 +250,7 @@ const VectorKernels kKernels{
     {normalTerms<YeoJohnsonTermLanes>, normalTerms<LogSinhLanes>, normalTerms<SinhAsinhLanes>, jonesPewseyTerms},
     {normalGradients<YeoJohnsonSlopes>, normalGradients<LogSinhSlopes>, normalGradients<SinhAsinhSlopes>,
      jonesPewseyGradients},
-    {normalCurvatures<YeoJohnsonSlopes>, nullptr, nullptr, nullptr},
+    {normalCurvatures<YeoJohnsonSlopes>, normalCurvatures<LogSinhSlopes>, normalCurvatures<SinhAsinhSlopes>, nullptr},
     normalCdf,
     normalLogCdf,
 };
