@@ -24,16 +24,12 @@ struct YeoJohnsonSlopes {
     // y = +-(e^a - 1)/e (+-l within the power tolerance), J = (e - 1) l, dJ/dlambda = +-l and
     // dy/dlambda = l^2 g'(a) (yeo_johnson_gradient.hpp). One log1p and one exp serve all.
     static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
-        const Mask pos = x >= 0.0;
-        const Pack e = select(pos, splat(t[0]), splat(2.0 - t[0]));
-        const Pack l = log1p(fabs(x));
-        const Pack a = e * l;
-        const Pack power = exp(a);
-        jacobian = (e - 1.0) * l;
-        dJ[0] = select(pos, l, -l);
-        dy[0] = l * l * growthSlope(a, power);
-        const Pack r = select(fabs(e) <= YeoJohnsonLanes::kPowerTol, l, (power - 1.0) / e);
-        return select(pos, r, -r);
+        return derivatives<false>(x, t, jacobian, dy, dJ, nullptr, nullptr);
+    }
+
+    // The same with d2y/dlambda2 = +-l^3 g''(a) and d2J/dlambda2 = 0, from the same log1p and exp.
+    static Pack curvatures(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ, Pack *dyy, Pack *dJJ) {
+        return derivatives<true>(x, t, jacobian, dy, dJ, dyy, dJJ);
     }
 
     static Pack forward(Pack x, const double *t) {
@@ -44,16 +40,46 @@ struct YeoJohnsonSlopes {
     // g'(a) given e^a: the series below |a| = 1, the closed form above.
     static Pack growthSlope(Pack a, Pack power) {
         using namespace yeo_johnson_growth;
-        const Mask series = fabs(a) < kSeriesBelow;
-        Pack r = (power * (a - 1.0) + 1.0) / (a * a);
-        if (any(series)) {
-            Pack s = splat(kCoefficients[kTerms - 1]);
-            for (std::size_t j = kTerms - 1; j-- > 0;) {
-                s = s * a + kCoefficients[j];
-            }
-            r = select(series, s, r);
+        return belowSeries(a, (power * (a - 1.0) + 1.0) / (a * a), kCoefficients);
+    }
+
+    // g''(a) given e^a, likewise.
+    static Pack growthCurvature(Pack a, Pack power) {
+        using namespace yeo_johnson_growth;
+        return belowSeries(a, (power * ((a - 2.0) * a + 2.0) - 2.0) / (a * a * a), kCurvatureCoefficients);
+    }
+
+private:
+    template <bool kSecond>
+    static Pack derivatives(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ, Pack *dyy, Pack *dJJ) {
+        const Mask pos = x >= 0.0;
+        const Pack e = select(pos, splat(t[0]), splat(2.0 - t[0]));
+        const Pack l = log1p(fabs(x));
+        const Pack a = e * l;
+        const Pack power = exp(a);
+        jacobian = (e - 1.0) * l;
+        dJ[0] = select(pos, l, -l);
+        dy[0] = l * l * growthSlope(a, power);
+        if constexpr (kSecond) {
+            const Pack c = l * l * l * growthCurvature(a, power);
+            dyy[0] = select(pos, c, -c);
+            dJJ[0] = splat(0.0);
         }
-        return r;
+        const Pack r = select(fabs(e) <= YeoJohnsonLanes::kPowerTol, l, (power - 1.0) / e);
+        return select(pos, r, -r);
+    }
+
+    // The Taylor series of the coefficients c where |a| < 1, closed elsewhere.
+    template <std::size_t N> static Pack belowSeries(Pack a, Pack closed, const std::array<double, N> &c) {
+        const Mask series = fabs(a) < yeo_johnson_growth::kSeriesBelow;
+        if (!any(series)) {
+            return closed;
+        }
+        Pack s = splat(c[N - 1]);
+        for (std::size_t j = N - 1; j-- > 0;) {
+            s = s * a + c[j];
+        }
+        return select(series, s, closed);
     }
 };
 
