@@ -121,14 +121,18 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
                       MessageSink &sink, StrategyReport &report) {
     using namespace strategy_detail;
     const LikelihoodGradient<F> likelihood(series, isMap);
-    const auto minusLogLik = [&likelihood, &series](const double *q, double *g) {
+    const auto minusLogLik = [&likelihood, &series](const double *q, double *g, double *h) {
         series.checkpoint().done(series.distinct().size());
-        const double value = likelihood(q, g);
+        const double value = likelihood(q, g, h);
         for (std::size_t j = 0; j < F::kParams; ++j) {
             g[j] = -g[j];
         }
+        for (std::size_t k = 0; h != nullptr && k < F::kParams * F::kParams; ++k) {
+            h[k] = -h[k];
+        }
         return -value;
     };
+    const GradientRef minusLogLikRef(minusLogLik, LikelihoodGradient<F>::kHasHessian);
     const auto &lower = GradientOf<F>::localLower;
     const auto &upper = GradientOf<F>::localUpper;
     const Vector boxLower(lower.begin(), lower.end()), boxUpper(upper.begin(), upper.end());
@@ -161,7 +165,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     // Polish from an end point; the polished point replaces it only when the likelihood
     // itself (not the gradient's own sum) says it is better.
     const auto polishFrom = [&](const Vector &end, double endValue, int steps) {
-        PolishResult polished = localPolish(minusLogLik, end, boxLower, boxUpper, steps);
+        PolishResult polished = localPolish(minusLogLikRef, end, boxLower, boxUpper, steps);
         report.polishEvaluations += polished.evaluations;
         const double value = objective(polished.params);
         ++evaluations;

@@ -1,4 +1,5 @@
-// Projected Newton steps on a box with a difference Hessian of the analytic gradient.
+// Projected Newton steps on a box with the analytic Hessian, or a difference Hessian of the
+// analytic gradient.
 #include "optim/local_polish.hpp"
 
 #include <algorithm>
@@ -64,7 +65,10 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
         x[i] = std::clamp(x[i], lower[i], upper[i]);
     }
     Vector g(n), trial(n), gt(n), shifted(n), gs(n);
-    double fx = f(x.data(), g.data());
+    // The analytic Hessians of the point and of the trial, when the function gives them.
+    const bool analytic = f.hasHessian();
+    Vector hx(analytic ? n * n : 0), ht(hx.size());
+    double fx = f(x.data(), g.data(), analytic ? hx.data() : nullptr);
     ++out.evaluations;
     out.value = fx;
     if (!std::isfinite(fx) || !allFinite(g)) {
@@ -87,11 +91,20 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
             out.converged = true;
             break;
         }
-        // Forward differences of the gradient, stepping inward from a bound, then symmetrised.
+        // The analytic Hessian on the free coordinates, or forward differences of the
+        // gradient, stepping inward from a bound, then symmetrised.
         const std::size_t m = free.size();
         hessian.assign(m * m, 0.0);
         bool finite = true;
-        for (std::size_t b = 0; b < m && finite; ++b) {
+        for (std::size_t a = 0; a < m && analytic; ++a) {
+            for (std::size_t b = 0; b < m; ++b) {
+                hessian[a * m + b] = hx[free[a] * n + free[b]];
+            }
+        }
+        if (analytic) {
+            finite = allFinite(hessian);
+        }
+        for (std::size_t b = 0; b < m && finite && !analytic; ++b) {
             const std::size_t j = free[b];
             double h = 1e-6 * std::max(1.0, std::fabs(x[j]));
             if (x[j] + h > upper[j]) {
@@ -151,7 +164,7 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
             if (trial == x) {
                 break;
             }
-            ft = f(trial.data(), gt.data());
+            ft = f(trial.data(), gt.data(), analytic ? ht.data() : nullptr);
             ++out.evaluations;
             if (std::isfinite(ft) && allFinite(gt) && ft <= fx + 1e-4 * std::min(slope, 0.0) && ft <= fx) {
                 accepted = true;
@@ -164,6 +177,7 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
         const double gain = fx - ft;
         x = trial;
         g = gt;
+        hx.swap(ht);
         fx = ft;
         out.value = fx;
         if (gain <= valueTolerance * (1.0 + std::fabs(fx))) {

@@ -110,15 +110,16 @@ void jonesPewseyTerms(const TermPoint &at, const double *x, double *out, std::si
 }
 
 // The gradient rows (vector_kernels.hpp) of n values, kWidth at a time, the last pack padded.
-// op(v, w, out) fills out[r], r < kGradientRows, for the values v of weights w.
-template <class Op> void gradientBlocks(const double *x, const double *weight, double *rows, std::size_t n, Op op) {
+// op(v, w, out) fills out[r], r < kRows, for the values v of weights w.
+template <std::size_t kRows = kGradientRows, class Op>
+void gradientBlocks(const double *x, const double *weight, double *rows, std::size_t n, Op op) {
     for (std::size_t i = 0; i < n; i += kWidth) {
-        Pack out[kGradientRows] = {};
+        Pack out[kRows] = {};
         const std::size_t m = n - i < static_cast<std::size_t>(kWidth) ? n - i : kWidth;
         const bool whole = m == static_cast<std::size_t>(kWidth);
         op(whole ? load(x + i) : loadPartial(x + i, m, 0.0), whole ? load(weight + i) : loadPartial(weight + i, m, 0.0),
            out);
-        for (std::size_t r = 0; r < kGradientRows; ++r) {
+        for (std::size_t r = 0; r < kRows; ++r) {
             if (whole) {
                 store(rows + r * n + i, out[r]);
             } else {
@@ -163,14 +164,61 @@ void normalGradients(const TermPoint &at, const double *x, const double *weight,
     });
 }
 
+// The same rows with the uncensored terms' second derivatives after them: with r as above,
+//   d2/dti dtj = -(dy/dti dy/dtj)/sigma^2 - r/sigma d2y/dti dtj + d2J/dti dtj,
+//   d2/dt dmu = dy/dt/sigma^2, d2/dt dsigma = 2 r dy/dt/sigma^2, d2/dmu2 = -1/sigma^2,
+//   d2/dmu dsigma = -2 r/sigma^2, d2/dsigma2 = (1 - 3 r^2)/sigma^2.
+template <class S>
+void normalCurvatures(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
+    constexpr std::size_t kT = S::kT, kP = kT + 2;
+    const double t[2] = {at.t0, at.t1};
+    const Pack ends = S::forward(loadPartial(&at.left, 1, at.right), t);
+    const double tL = ends[0], tR = ends[1];
+    const double inverseVariance = 1.0 / (at.sigma * at.sigma);
+    gradientBlocks<kCurvatureRow + pairCount(kP)>(x, weight, rows, n, [&](Pack v, Pack w, Pack *out) {
+        Pack jacobian, dy[kT], dJ[kT], dyy[pairCount(kT)], dJJ[pairCount(kT)];
+        const Pack y = S::curvatures(v, t, jacobian, dy, dJ, dyy, dJJ);
+        const Sides side = classify(v, y, at.left, at.right, tL, tR);
+        const Pack d = y - at.mu;
+        const Pack r = d / at.sigma;
+        out[kTermRow] = jacobian + (at.normalConstant - d * d / at.twoVariance);
+        for (std::size_t j = 0; j < kT; ++j) {
+            out[kSlopeRow + j] = -r / at.sigma * dy[j] + dJ[j];
+        }
+        out[kSlopeRow + kT] = r / at.sigma;
+        out[kSlopeRow + kT + 1] = (r * r - 1.0) / at.sigma;
+        sideRows(side, w, out, kT + 2);
+        Pack *h = out + kCurvatureRow;
+        for (std::size_t i = 0; i < kT; ++i) {
+            for (std::size_t j = i; j < kT; ++j) {
+                h[pairIndex(i, j, kP)] = -(dy[i] * dy[j]) * inverseVariance - r / at.sigma * dyy[pairIndex(i, j, kT)] +
+                                         dJJ[pairIndex(i, j, kT)];
+            }
+            h[pairIndex(i, kT, kP)] = dy[i] * inverseVariance;
+            h[pairIndex(i, kT + 1, kP)] = 2.0 * r * dy[i] * inverseVariance;
+        }
+        h[pairIndex(kT, kT, kP)] = splat(-inverseVariance);
+        h[pairIndex(kT, kT + 1, kP)] = -2.0 * r * inverseVariance;
+        h[pairIndex(kT + 1, kT + 1, kP)] = (1.0 - 3.0 * (r * r)) * inverseVariance;
+        const Pack zero = splat(0.0);
+        for (std::size_t k = 0; k < pairCount(kP); ++k) {
+            h[k] = select(side.none, h[k] * w, zero);
+        }
+    });
+}
+
 // Jones-Pewsey, censoring judged on T(x) as in its terms: with z = (x - mu)/sigma, A = asinh z,
 // a = delta A + epsilon, s = sinh a, w = 1/sqrt(z^2 + 1) and d/da of the term
 // tanh a - s cosh a, the derivatives (jones_pewsey_gradient.hpp) are
-// byA A + 1/delta, byA, -byZ/sigma and -(byZ z + 1)/sigma, byZ = byA delta w - z w^2.
-void jonesPewseyGradients(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
+// byA A + 1/delta, byA, -byZ/sigma and -(byZ z + 1)/sigma, byZ = byA delta w - z w^2; with
+// kSecond also the second derivatives, from those in (delta, epsilon, z) with
+// byA2 = sech^2 a - cosh 2a (jones_pewsey_gradient.hpp).
+template <bool kSecond>
+void jonesPewseyRows(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
     const Pack ends = SinhAsinhLanes::forward(loadPartial(&at.left, 1, at.right), at.t0, at.t1);
     const JonesPewseySides sides(at, ends[0], ends[1]);
-    gradientBlocks(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
+    constexpr std::size_t kRows = kSecond ? kCurvatureRow + pairCount(4) : kGradientRows;
+    gradientBlocks<kRows>(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
         const Sides side = sides(v);
         const Pack z = (v - at.mu) / at.sigma;
         const Pack asinhZ = asinh(z);
@@ -187,6 +235,28 @@ void jonesPewseyGradients(const TermPoint &at, const double *x, const double *we
         out[kSlopeRow + 2] = -byZ / at.sigma;
         out[kSlopeRow + 3] = -byZ * z / at.sigma - 1.0 / at.sigma;
         sideRows(side, weights, out, 4);
+        if constexpr (kSecond) {
+            const double delta = at.t0, iv = 1.0 / (at.sigma * at.sigma);
+            const Pack byA2 = 1.0 / (c * c) - (c * c + s * s);
+            const Pack w2 = w * w;
+            const Pack tz0 = byA2 * asinhZ * delta * w + byA * w, tz1 = byA2 * delta * w;
+            const Pack fzz = byA2 * (delta * delta) * w2 - byA * delta * z * w2 * w - w2 * w2 * (1.0 - z * z);
+            Pack *h = out + kCurvatureRow;
+            h[0] = byA2 * asinhZ * asinhZ - 1.0 / (delta * delta);
+            h[1] = byA2 * asinhZ;
+            h[2] = -tz0 / at.sigma;
+            h[3] = -z * tz0 / at.sigma;
+            h[4] = byA2;
+            h[5] = -tz1 / at.sigma;
+            h[6] = -z * tz1 / at.sigma;
+            h[7] = fzz * iv;
+            h[8] = (z * fzz + byZ) * iv;
+            h[9] = (z * z * fzz + 2.0 * z * byZ) * iv + iv;
+            const Pack zero = splat(0.0);
+            for (std::size_t k = 0; k < pairCount(4); ++k) {
+                h[k] = select(side.none, h[k] * weights, zero);
+            }
+        }
     });
 }
 
@@ -205,7 +275,9 @@ const VectorKernels kKernels{
     {yjLogJacobian, logJacobian2<LogSinhLanes>, logJacobian2<SinhAsinhLanes>, logJacobian2<SinhAsinhLanes>},
     {normalTerms<YeoJohnsonTermLanes>, normalTerms<LogSinhLanes>, normalTerms<SinhAsinhLanes>, jonesPewseyTerms},
     {normalGradients<YeoJohnsonSlopes>, normalGradients<LogSinhSlopes>, normalGradients<SinhAsinhSlopes>,
-     jonesPewseyGradients},
+     jonesPewseyRows<false>},
+    {normalCurvatures<YeoJohnsonSlopes>, normalCurvatures<LogSinhSlopes>, normalCurvatures<SinhAsinhSlopes>,
+     jonesPewseyRows<true>},
     normalCdf,
     normalLogCdf,
 };

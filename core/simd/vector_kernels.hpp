@@ -40,6 +40,15 @@ inline constexpr std::size_t kTermRow = 0, kSlopeRow = 1, kLeftRow = 5, kRightRo
 // The kernel maps the thresholds itself, with the formulas of its values (at.tL and at.tR
 // are not read), so that a value equal to a threshold counts as censored.
 using GradientMap = void (*)(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n);
+// A curvature kernel writes the gradient rows, then from row kCurvatureRow on each value's
+// weight times its uncensored term's second derivatives in the natural parameters, the upper
+// triangle by rows ((0, 0), (0, 1), ..., (1, 1), ...: pairIndex), 0 for a censored value.
+inline constexpr std::size_t kCurvatureRow = kGradientRows;
+constexpr std::size_t pairCount(std::size_t params) { return params * (params + 1) / 2; }
+constexpr std::size_t pairIndex(std::size_t i, std::size_t j, std::size_t params) {
+    return i * params - i * (i - 1) / 2 + (j - i); // i <= j
+}
+inline constexpr std::size_t kCurvatureRows = kCurvatureRow + pairCount(4);
 
 // One instruction set's kernels; the maps of a family are indexed by its FamilyId.
 struct VectorKernels {
@@ -49,6 +58,7 @@ struct VectorKernels {
     ParamMap logJacobian[4];
     TermMap terms[4];
     GradientMap gradients[4];
+    GradientMap curvatures[4]; // null for a family whose Hessian is taken by differences
     PlainMap normalCdf;
     PlainMap normalLogCdf;
 };

@@ -1,6 +1,7 @@
 """The result of a fit: plain fields, the fitted distribution in data units, save and load."""
 
 import math
+import warnings
 from collections.abc import Mapping
 from dataclasses import MISSING, Field, dataclass, field, fields, replace
 from types import MappingProxyType
@@ -401,7 +402,11 @@ class Fit:
         return like(p, self._model.ppf(p, censor=censor))
 
     def sample(
-        self, size: int | tuple[int, ...], rng: np.random.Generator | int | None = None
+        self,
+        size: int | tuple[int, ...],
+        seed: np.random.Generator | int | None = None,
+        *,
+        rng: np.random.Generator | int | None = None,
     ) -> Array:
         """Random values of the observed variable (clipped to the thresholds).
 
@@ -409,17 +414,25 @@ class Fit:
         ----------
         size : int or tuple of int
             Output shape.
+        seed : numpy.random.Generator, int or None
+            Source of randomness, as for the fits; an int seeds a new Generator.
         rng : numpy.random.Generator, int or None
-            Source of randomness; an int seeds a new Generator.
+            Former name of ``seed``, still accepted with a ``DeprecationWarning``.
 
         Examples
         --------
         >>> import numpy as np, ferrule
         >>> fit = ferrule.fit(np.random.default_rng(0).gamma(2.0, size=200), seed=0)
-        >>> fit.sample(5, rng=1).shape
+        >>> fit.sample(5, seed=1).shape
         (5,)
         """
-        return self._model.sample(size, rng)
+        if rng is not None:
+            if seed is not None:
+                raise TypeError("sample() takes seed or its former name rng, not both")
+            message = "sample(rng=...) is now sample(seed=...)"
+            warnings.warn(message, DeprecationWarning, stacklevel=2)
+            seed = rng
+        return self._model.sample(size, seed)
 
     # ---- saving and loading ------------------------------------------------------------
     def to_dict(self) -> dict[str, Any]:

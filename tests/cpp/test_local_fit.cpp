@@ -1,5 +1,5 @@
-// The analytic gradient of the censored likelihood, the projected Newton polish and the
-// thorough fit built on them.
+// The analytic gradient and Hessian of the censored likelihood, the projected Newton polish
+// and the thorough fit built on them.
 #include <array>
 #include <cmath>
 #include <vector>
@@ -66,22 +66,85 @@ TEST(LikelihoodGradient, MatchesDifferencesForEveryFamilyCensoringAndPrior) {
     expectGradientMatches<JonesPewsey>({0.55, -0.1, 0.4, 0.4});
 }
 
+// Central differences of the analytic gradient against the analytic Hessian; asking for the
+// Hessian leaves the value and the gradient's bits alone.
+template <class F> void expectHessianMatches(const std::array<double, F::kParams> &q0, double shift = -0.4) {
+    constexpr std::size_t kP = F::kParams;
+    std::vector<double> data = skewedSeries(60);
+    for (double &v : data) {
+        v += shift; // by default both signs, both branches of the map
+    }
+    for (const Censor &c : kCensoring) {
+        for (const bool prior : {false, true}) {
+            SCOPED_TRACE(std::string(F::key) + " censoring " + c.name + (prior ? " prior" : ""));
+            const PreparedSeries series(data, c.left, c.right);
+            const LikelihoodGradient<F> likelihood(series, prior);
+            std::array<double, kP> g{}, withHessian{}, up{}, down{};
+            std::array<double, kP * kP> h{};
+            const double value = likelihood(q0.data(), g.data());
+            EXPECT_EQ(value, likelihood(q0.data(), withHessian.data(), h.data()));
+            EXPECT_EQ(g, withHessian);
+            for (std::size_t j = 0; j < kP; ++j) {
+                const double step = 1e-5 * std::max(1.0, std::fabs(q0[j]));
+                auto qUp = q0, qDown = q0;
+                qUp[j] += step;
+                qDown[j] -= step;
+                likelihood(qUp.data(), up.data());
+                likelihood(qDown.data(), down.data());
+                for (std::size_t i = 0; i < kP; ++i) {
+                    const double fd = (up[i] - down[i]) / (2.0 * step);
+                    EXPECT_NEAR(h[i * kP + j], fd, 1e-6 * (1.0 + std::fabs(fd))) << "entry " << i << ", " << j;
+                }
+            }
+        }
+    }
+}
+
+TEST(LikelihoodHessian, MatchesDifferencesOfTheGradient) {
+    static_assert(LikelihoodGradient<YeoJohnson>::kHasHessian && LikelihoodGradient<JonesPewsey>::kHasHessian);
+    expectHessianMatches<YeoJohnson>({0.4, 0.7, -0.3});
+    expectHessianMatches<YeoJohnson>({3e-8, 0.5, -0.2});       // the logarithm branch, x >= 0
+    expectHessianMatches<YeoJohnson>({2.0 - 3e-8, 0.5, -0.2}); // and x < 0
+    expectHessianMatches<YeoJohnson>({-0.8, 0.3, 0.2});        // range bounded above: renormalised
+    expectHessianMatches<YeoJohnson>({2.6, 0.3, 0.2});         // range bounded below
+    expectHessianMatches<LogSinh>({-0.5, -1.5, 0.3, -0.2}, 0.0);
+    expectHessianMatches<LogSinh>({1.5, -4.0, 0.8, 0.5}, 0.0); // nearly linear above the smallest values
+    expectHessianMatches<SinhAsinh>({0.45, 0.2, 0.3, 0.5});
+    expectHessianMatches<SinhAsinh>({0.7, -0.6, -0.2, 0.3});
+    expectHessianMatches<JonesPewsey>({0.55, -0.1, 0.4, 0.4});
+    expectHessianMatches<JonesPewsey>({0.3, 0.5, -0.3, 0.6});
+}
+
 // f = (x0 - 3)^2 + 10 (x1 - x0^2)^2 on [-2, 2] x [-1, 5]: the box holds x0 at 2, x1 at 4.
+// With the Hessian given, each step costs one call; without it, differences of the gradient.
 TEST(LocalPolish, ReachesConstrainedAndFreeMinima) {
-    const auto rosenbrock = [](const double *x, double *g) {
+    const auto rosenbrock = [](const double *x, double *g, double *h) {
         const double a = x[0] - 3.0, b = x[1] - x[0] * x[0];
         g[0] = 2.0 * a - 40.0 * b * x[0];
         g[1] = 20.0 * b;
+        if (h != nullptr) {
+            h[0] = 2.0 + 80.0 * x[0] * x[0] - 40.0 * b;
+            h[1] = h[2] = -40.0 * x[0];
+            h[3] = 20.0;
+        }
         return a * a + 10.0 * b * b;
     };
-    PolishResult boxed = localPolish(rosenbrock, {-1.2, 1.0}, {-2.0, -1.0}, {2.0, 5.0});
-    EXPECT_NEAR(boxed.params[0], 2.0, 1e-9);
-    EXPECT_NEAR(boxed.params[1], 4.0, 1e-6);
-    EXPECT_TRUE(boxed.converged);
-    PolishResult free = localPolish(rosenbrock, {-1.2, 1.0}, {-10.0, -10.0}, {10.0, 20.0});
-    EXPECT_NEAR(free.params[0], 3.0, 1e-6);
-    EXPECT_NEAR(free.params[1], 9.0, 1e-5);
-    EXPECT_LT(free.evaluations, 200);
+    std::int64_t evaluations[2] = {};
+    for (const bool analytic : {false, true}) {
+        SCOPED_TRACE(analytic ? "analytic Hessian" : "difference Hessian");
+        const GradientRef f(rosenbrock, analytic);
+        PolishResult boxed = localPolish(f, {-1.2, 1.0}, {-2.0, -1.0}, {2.0, 5.0});
+        EXPECT_NEAR(boxed.params[0], 2.0, 1e-9);
+        EXPECT_NEAR(boxed.params[1], 4.0, 1e-6);
+        EXPECT_TRUE(boxed.converged);
+        PolishResult free = localPolish(f, {-1.2, 1.0}, {-10.0, -10.0}, {10.0, 20.0});
+        EXPECT_NEAR(free.params[0], 3.0, 1e-6);
+        EXPECT_NEAR(free.params[1], 9.0, 1e-5);
+        EXPECT_TRUE(free.converged);
+        evaluations[analytic] = free.evaluations;
+    }
+    EXPECT_LT(evaluations[1], evaluations[0]);
+    EXPECT_LT(evaluations[0], 200);
 }
 
 // The thorough fit is never worse than the single run it starts from, and repeats exactly.

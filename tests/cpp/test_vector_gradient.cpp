@@ -1,6 +1,7 @@
-// The vector kernels of the likelihood's gradient: each value's term and derivatives close
-// to the scalar formulas over a table of families, parameters and censoring, the same bits
-// wherever a value sits in a block, and the whole gradient the same on any thread count.
+// The vector kernels of the likelihood's gradient and Hessian: each value's term and first
+// and second derivatives close to the scalar formulas over a table of families, parameters and
+// censoring, the same bits wherever a value sits in a block, and the whole gradient and
+// Hessian the same on any thread count.
 #include <omp.h>
 
 #include <array>
@@ -27,15 +28,18 @@ struct Censor {
 };
 constexpr Censor kCensoring[] = {{"none", -kInf, kInf}, {"left", 0.0, kInf}, {"both", 0.0, 20.0}};
 
-template <class F> using Rows = std::array<Vector, simd::kGradientRows>;
+using Rows = std::vector<Vector>;
 
+// The gradient rows, and with curvature the second-derivative rows after them.
 template <class F, class Kind>
-Rows<F> rowsOf(const std::array<double, F::kParams> &natural, const Censor &c, const Vector &x, const Vector &w) {
+Rows rowsOf(const std::array<double, F::kParams> &natural, const Censor &c, const Vector &x, const Vector &w,
+            bool curvature = false) {
     const typename F::Params p = F::fromNatural(natural.data());
-    Vector flat(simd::kGradientRows * x.size());
-    typename Kind::template At<F>(p, c.left, c.right)(x.data(), w.data(), flat.data(), x.size());
-    Rows<F> rows;
-    for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
+    const std::size_t count = curvature ? simd::kCurvatureRow + simd::pairCount(F::kParams) : simd::kGradientRows;
+    Vector flat(count * x.size());
+    typename Kind::template At<F>(p, c.left, c.right)(x.data(), w.data(), flat.data(), x.size(), curvature);
+    Rows rows(count);
+    for (std::size_t r = 0; r < count; ++r) {
         rows[r].assign(flat.begin() + r * x.size(), flat.begin() + (r + 1) * x.size());
     }
     return rows;
@@ -44,12 +48,13 @@ Rows<F> rowsOf(const std::array<double, F::kParams> &natural, const Censor &c, c
 // Within `ulps` ulp of max(|scalar|, 1) times (1 + |log|x||): the terms add numbers of size 1
 // (log sigma, the normal's constant), and the vector formulas take exp and sinh of a, whose
 // error grows with |a|, about the logarithm of the value.
-template <class F> void expectRowsClose(const std::array<double, F::kParams> &natural, double ulps) {
+template <class F>
+void expectRowsClose(const std::array<double, F::kParams> &natural, double ulps, bool curvature = false) {
     const Vector w(kValues.size(), 3.0);
     for (const Censor &c : kCensoring) {
-        const Rows<F> vector = rowsOf<F, VectorGradientRows>(natural, c, kValues, w);
-        const Rows<F> scalar = rowsOf<F, ScalarGradientRows>(natural, c, kValues, w);
-        for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
+        const Rows vector = rowsOf<F, VectorGradientRows>(natural, c, kValues, w, curvature);
+        const Rows scalar = rowsOf<F, ScalarGradientRows>(natural, c, kValues, w, curvature);
+        for (std::size_t r = 0; r < vector.size(); ++r) {
             for (std::size_t i = 0; i < kValues.size(); ++i) {
                 const double v = vector[r][i], s = scalar[r][i];
                 const double bound = ulps * kEps * std::max(std::fabs(s), 1.0) *
@@ -65,29 +70,39 @@ template <class F> void expectRowsClose(const std::array<double, F::kParams> &na
 
 // Powers at the identity, in the logarithm branch, near the series switch, bounded ranges;
 // log-sinh nearly linear and strongly curved; sinh-arcsinh light and heavy tails.
+// The second derivatives cancel more (1 - 3 r^2 in sigma), so their bound is wider.
 TEST(VectorGradient, RowsAreCloseToTheScalarFormulas) {
     for (const double lambda : {1.0, 0.3, 1e-8, -0.7, 2.6, 2.0, 1.9999999}) {
         expectRowsClose<YeoJohnson>({lambda, 0.5, 1.3}, 16.0);
+        expectRowsClose<YeoJohnson>({lambda, 0.5, 1.3}, 64.0, true);
     }
     for (const auto &[lambda, epsilon] : {std::pair{1.0, 0.5}, {0.03, 0.01}, {2.0, 1e-4}, {0.5, 3.0}}) {
         expectRowsClose<LogSinh>({lambda, epsilon, 0.8, 0.9}, 16.0);
+        expectRowsClose<LogSinh>({lambda, epsilon, 0.8, 0.9}, 64.0, true);
     }
     for (const auto &[delta, epsilon] : {std::pair{1.0, 0.0}, {0.4, -0.8}, {2.5, 1.2}}) {
         expectRowsClose<SinhAsinh>({delta, epsilon, 0.2, 1.1}, 16.0);
+        expectRowsClose<SinhAsinh>({delta, epsilon, 0.2, 1.1}, 64.0, true);
         expectRowsClose<JonesPewsey>({delta, epsilon, 0.3, 2.0}, 16.0);
+        expectRowsClose<JonesPewsey>({delta, epsilon, 0.3, 2.0}, 64.0, true);
     }
 }
 
 // Each value alone gives the bits it gives in a block of all of them.
 TEST(VectorGradient, AValueGivesTheSameBitsWhereverItSits) {
     const Vector w(kValues.size(), 1.0);
-    const Rows<SinhAsinh> whole =
-        rowsOf<SinhAsinh, VectorGradientRows>({0.7, 0.3, 0.1, 1.2}, kCensoring[2], kValues, w);
+    const Rows whole = rowsOf<SinhAsinh, VectorGradientRows>({0.7, 0.3, 0.1, 1.2}, kCensoring[2], kValues, w);
+    const Rows curved = rowsOf<YeoJohnson, VectorGradientRows>({0.3, 0.1, 1.2}, kCensoring[2], kValues, w, true);
     for (std::size_t i = 0; i < kValues.size(); ++i) {
-        const Rows<SinhAsinh> alone =
+        const Rows alone =
             rowsOf<SinhAsinh, VectorGradientRows>({0.7, 0.3, 0.1, 1.2}, kCensoring[2], {kValues[i]}, {1.0});
         for (std::size_t r = 0; r < simd::kGradientRows; ++r) {
             EXPECT_TRUE(sameBits(alone[r][0], whole[r][i])) << "row " << r << " x = " << kValues[i];
+        }
+        const Rows curvedAlone =
+            rowsOf<YeoJohnson, VectorGradientRows>({0.3, 0.1, 1.2}, kCensoring[2], {kValues[i]}, {1.0}, true);
+        for (std::size_t r = 0; r < curved.size(); ++r) {
+            EXPECT_TRUE(sameBits(curvedAlone[r][0], curved[r][i])) << "curvature row " << r << " x = " << kValues[i];
         }
     }
 }
@@ -116,6 +131,30 @@ TEST(VectorGradient, GivesTheSameBitsOnAnyThreadCount) {
     EXPECT_NEAR(valueOne, value, 1e-12 * std::fabs(value));
     for (std::size_t j = 0; j < one.size(); ++j) {
         EXPECT_NEAR(one[j], scalar[j], 1e-10 * (1.0 + std::fabs(scalar[j]))) << "coordinate " << j;
+    }
+}
+
+// The same for the analytic Hessian, which leaves the value and gradient's bits alone.
+TEST(VectorGradient, HessianGivesTheSameBitsOnAnyThreadCount) {
+    const Vector data = flowSeries(100000, 3);
+    const PreparedSeries series(data, 1.0, 30.0);
+    const double q[] = {0.2, 1.5, 0.1};
+    const LikelihoodGradient<YeoJohnson> likelihood(series, true);
+    const int threads = omp_get_max_threads();
+    std::array<double, 3> plain{}, one{}, two{};
+    std::array<double, 9> hessianOne{}, hessianTwo{};
+    omp_set_num_threads(1);
+    const double valuePlain = likelihood(q, plain.data());
+    const double valueOne = likelihood(q, one.data(), hessianOne.data());
+    omp_set_num_threads(2);
+    const double valueTwo = likelihood(q, two.data(), hessianTwo.data());
+    omp_set_num_threads(threads);
+    EXPECT_TRUE(sameBits(valuePlain, valueOne) && sameBits(valueOne, valueTwo));
+    for (std::size_t j = 0; j < one.size(); ++j) {
+        EXPECT_TRUE(sameBits(plain[j], one[j]) && sameBits(one[j], two[j])) << "coordinate " << j;
+    }
+    for (std::size_t k = 0; k < hessianOne.size(); ++k) {
+        EXPECT_TRUE(sameBits(hessianOne[k], hessianTwo[k])) << "entry " << k;
     }
 }
 

@@ -240,3 +240,31 @@ def test_timing_takes_turns_and_respects_caps_and_budgets(suite_modules):
     assert calls == ["a", "b", "c", "a", "a"]
     assert (first.repeats, second.repeats, third.repeats) == (3, 1, 1)
     assert (first.result, second.result, third.result) == ("a", "b", "c")
+
+
+def test_index_quality_places_wet_scores_above_the_peers_own_p0(suite_modules):
+    from scipy import special
+    from standardized_index import quality
+
+    # A model p0 of 0.5 pooled from more values than this group's (whose share of zeros
+    # is 0.3): its wet scores are exact, its zeros at the centre of the mass.
+    n_wet, n_dry = 1400, 600
+    u = (np.arange(n_wet) + 0.5) / n_wet
+    x = np.concatenate([1.0 + u, np.zeros(n_dry)])[None, :]
+    z = np.concatenate([special.ndtri(0.5 + 0.5 * u), np.full(n_dry, special.ndtri(0.25))])
+    p0 = np.full(x.shape, 0.5)
+    ad_fail, unscored, _, gap = quality("ferrule yjt", x, z[None, :], p0,
+                                        np.ones(x.shape[1]), np.arange(x.shape[1]), p0)  # fmt: skip
+    assert (ad_fail, unscored) == (0.0, 0.0)
+    assert gap == pytest.approx(0.0, abs=1e-12)
+    shifted = quality("ferrule yjt", x, z[None, :], p0 - 0.2, np.ones(x.shape[1]),
+                      np.arange(x.shape[1]), p0)  # fmt: skip
+    assert shifted[0] == 1.0
+
+
+def test_seasonal_dry_chance_follows_the_generators_season(suite_modules):
+    from _index_data import daily_grid, seasonal_dry_chance, true_dry_chance
+
+    rain = daily_grid(1, 30, seed=7, sea=False)
+    error = np.abs(seasonal_dry_chance(rain) - true_dry_chance(rain, 7))
+    assert error.mean() < 0.02

@@ -121,7 +121,8 @@ def build_parser() -> argparse.ArgumentParser:
         "--column",
         metavar="NAME|N",
         help="CSV column to read, by header name or by number counting from 1 "
-        "(default: the only column, or the first whose values are all numbers)",
+        "(default: the only column, or the first whose values are all numbers, passing over "
+        "a row index, a year/month/day column or a row counter while a column of data follows)",
     )
     source.add_argument(
         "--header",

@@ -322,7 +322,12 @@ def _choose_column(
     if width <= 1:
         return 0
     # With several columns and none named, take the first one that holds only numbers
-    # (a date or station column is skipped this way).
+    # (a date or station column is skipped this way), passing over columns that number the
+    # rows or the calendar while a column of data follows.
+    numeric = _numeric_columns(width, rows, markers, decimal)
+    data = [index for index in numeric if not _indexes_rows(index, names, rows, decimal)]
+    if data or numeric:
+        return (data or numeric)[0]
     offending, hints = [], []
     for index in range(width):
         first_text = next(
@@ -335,8 +340,6 @@ def _choose_column(
             ),
             None,
         )
-        if first_text is None and any(index < len(row) for _, row in rows):
-            return index
         if first_text is not None:
             offending.append(index)
             if len(offending) > _SHOWN_COLUMNS:
@@ -353,6 +356,39 @@ def _choose_column(
     said = ", ".join(offending[:_SHOWN_COLUMNS]) + (f" and {more} more" if more > 0 else "")
     hint = next((hint for hint in hints if hint), "; choose a column with --column")
     raise CliError(f"'{source}' has no numeric column: {said}{hint}")
+
+
+def _numeric_columns(width: int, rows: list, markers: MissingMarkers, decimal: str) -> list[int]:
+    """The columns whose present cells are all numbers."""
+    return [
+        index
+        for index in range(width)
+        if any(index < len(row) for _, row in rows)
+        and all(
+            is_number(row[index], decimal)
+            for _, row in rows
+            if index < len(row) and markers.marker_of(row[index]) is None
+        )
+    ]
+
+
+# Headers of columns that say where or when a row is, not what was measured: pandas writes
+# its row index under an empty header (or "Unnamed: 0" when read back and written again).
+_INDEX_HEADERS = frozenset(
+    {"", "unnamed: 0", "index", "id", "year", "month", "day", "doy", "hour", "date", "time"}
+)
+
+
+def _indexes_rows(index: int, names: list[str], rows: list, decimal: str) -> bool:
+    """Whether a numeric column numbers the rows: an index header, or, without a header,
+    whole numbers counting up by one (a row counter, consecutive years)."""
+    if names:
+        return index < len(names) and names[index].strip().lower() in _INDEX_HEADERS
+    numbers = [parse_number(row[index], decimal) for _, row in rows if index < len(row)]
+    return len(numbers) > 1 and all(
+        b is not None and a is not None and b == a + 1 and float(a).is_integer()
+        for a, b in zip(numbers, numbers[1:], strict=False)
+    )
 
 
 def _finish(

@@ -36,6 +36,9 @@ PARAM_NAMES = UNION_PARAMS
 FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "aic", "loglik", "n", "n_left",
           "valid")  # fmt: skip
 ZEROS = ("upper", "center", "mean", "random")
+# Values per batch of groups fitted in one run of the cell loop: fewer calls for many
+# small groups (days of the year), in threads across groups, in bounded memory.
+_BATCH_VALUES = 1 << 20
 # The fields of a cell's model besides its transformation parameters, in the kernel's order.
 _MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
 
@@ -74,7 +77,8 @@ def fit_groups(
     (``keeps_searching`` with `adequate`; None: every family, the fit ``ferrule.fit(...,
     "auto")`` keeps), and each cell and group keeps the valid fit of lowest AIC among the
     families it was fitted in. Cell seeds come from `base_seed` and the flat index
-    ``group * total + index``, the same in every family."""
+    ``group * total + index``, the same in every family. Each family's run takes the rows
+    of a batch of groups at once, every row fitted on its own."""
     shape = values.shape[:-1]
     ncells = math.prod(shape)
     out = {name: np.full((len(pools), ncells), np.nan) for name in (*PARAM_NAMES, *FIELDS)}
@@ -84,25 +88,42 @@ def fit_groups(
              if candidates(info, np.array(math.isfinite(left))).all()]  # fmt: skip
     cells = np.broadcast_to(index, shape).reshape(-1)
     flat = values.reshape(ncells, values.shape[-1])
-    for g, positions in enumerate(pools):
-        sample = np.ascontiguousarray(flat[:, positions])
-        searching = np.ones(ncells, dtype=bool)
+    width = max((len(positions) for positions in pools), default=0)
+    per_batch = max(1, _BATCH_VALUES // max(ncells * width, 1))
+    for start in range(0, len(pools), per_batch):
+        batch = range(start, min(start + per_batch, len(pools)))
+        sample = _stacked(flat, [pools[g] for g in batch], width)
+        seeds_at = np.concatenate([g * total + cells for g in batch])
+        rows = sample.shape[0]
+        searching = np.ones(rows, dtype=bool)
         fitted = []
         for info in infos:
-            fit = _fit_family(sample, settings.of_family(info), searching, left,
-                              g * total + cells, n_jobs)  # fmt: skip
+            fit = _fit_family(sample, settings.of_family(info), searching, left, seeds_at,
+                              n_jobs)  # fmt: skip
             fitted.append(fit)
             p = None if adequate is None else _p_values(sample, fit)
             searching = searching & keeps_searching(fit["valid"], p, adequate)
             if not searching.any():
                 break
         pick = choose([f["aic"] for f in fitted], [f["valid"] for f in fitted])
-        kept = np.stack([f["valid"] for f in fitted])[pick, np.arange(ncells)]
+        kept = np.stack([f["valid"] for f in fitted])[pick, np.arange(rows)]
         for name in out:
-            chosen = np.stack([f[name] for f in fitted])[pick, np.arange(ncells)]
-            out[name][g] = np.where(kept, chosen, -1 if name == "family" else np.nan)
+            chosen = np.stack([f[name] for f in fitted])[pick, np.arange(rows)]
+            chosen = np.where(kept, chosen, -1 if name == "family" else np.nan)
+            out[name][batch.start : batch.stop] = chosen.reshape(len(batch), ncells)
     out["valid"] = out["family"] >= 0
     return {name: value.reshape(len(pools), *shape) for name, value in out.items()}
+
+
+def _stacked(flat: np.ndarray, pools: list[np.ndarray], width: int) -> np.ndarray:
+    """The samples of several groups as rows of one array (group after group, each the
+    cells' rows), padded with NaN to `width`: missing values, which the fit leaves out. The
+    width is that of the longest pool of all groups, so a row reads the same whichever
+    groups share its batch."""
+    sample = np.full((len(pools) * flat.shape[0], width), np.nan)
+    for k, positions in enumerate(pools):
+        sample[k * flat.shape[0] : (k + 1) * flat.shape[0], : len(positions)] = flat[:, positions]
+    return sample
 
 
 def _fit_family(

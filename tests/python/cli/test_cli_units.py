@@ -23,8 +23,13 @@ def write(path, text):
         ("1.5\n2.5\n", None, False, [1.5, 2.5], "1", 0),
         ("x\n1\n\nNA\n \n2\nnan\n", None, True, [1.0, 2.0], "x", 2),
         ("\ufeffv;w\n1;7\n2;8\n", "w", True, [7.0, 8.0], "w", 0),
+        # What DataFrame.to_csv writes: the row index first, under an empty header.
+        (",flow\n0,1.5\n1,2.5\n", None, True, [1.5, 2.5], "flow", 0),
+        ("year,month,rain\n2000,1,3.5\n2000,2,0\n", None, True, [3.5, 0.0], "rain", 0),
+        ("1871,5.5\n1872,0.5\n", None, False, [5.5, 0.5], "2", 0),
     ],
-    ids=["skips-date", "by-name", "by-number", "no-header", "missing-cells", "bom-semicolon"],
+    ids=["skips-date", "by-name", "by-number", "no-header", "missing-cells", "bom-semicolon"]
+    + ["skips-row-index", "skips-calendar", "skips-row-counter"],
 )
 def test_csv_column_is_read(tmp_path, text, column, header, values, label, missing):
     path = write(tmp_path / "d.csv", text)

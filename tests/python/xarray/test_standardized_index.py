@@ -159,6 +159,18 @@ def test_day_of_year_groups_pool_a_window_of_days(rain):
     assert "day-of-year fits, ±2 days pooled" in z.attrs["long_name"]
 
 
+def test_groups_fitted_in_batches_equal_groups_fitted_one_by_one(rain, monkeypatch):
+    from ferrule.xarray import _index_cells
+
+    row = rain.isel(lat=1)  # two land cells and the sea
+    kwargs = {"groupby": "dayofyear", "window": 3, "calibration": ("1991", "1994"),
+              "adequate": 0.25, "fast": True, "seed": 2}  # fmt: skip
+    batched = quietly(fx.standardized_index_params, row, **kwargs)
+    assert _index_cells._BATCH_VALUES >= 3 * 366 * batched["n"].max()  # one batch
+    monkeypatch.setattr(_index_cells, "_BATCH_VALUES", 1)  # one group a batch
+    xr.testing.assert_identical(quietly(fx.standardized_index_params, row, **kwargs), batched)
+
+
 def test_clip_bounds_the_scores(rain, params):
     wide = quietly(fx.standardized_index, rain, params=params, clip=None)
     tight = quietly(fx.standardized_index, rain, params=params, clip=1.5)
