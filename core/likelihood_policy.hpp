@@ -9,6 +9,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/families/kernel_support.hpp"
 #include "core/normal.hpp"
 #include "core/simd/vector_terms.hpp"
 #include "core/standard_normal.hpp"
@@ -81,6 +82,7 @@ struct ExactNormalMass {
 // the sum of the log-probabilities its distribution reports; the terms by the vector
 // kernels and the sum pairwise (VectorEvaluation).
 struct AccurateNormalMass {
+    static inline const double kLeastLogInside = std::log(std::numeric_limits<double>::min());
     using Evaluation = VectorEvaluation;
     static constexpr bool kWithinRange = true;
     static CensoredMasses masses(double zBottom, double zL, double zR, double zTop) {
@@ -88,6 +90,13 @@ struct AccurateNormalMass {
         // range around; its mass is that between the two scores all the same.
         const double inside =
             zBottom <= zTop ? logNormalMassBetween(zBottom, zTop) : logNormalMassBetween(zTop, zBottom);
+        // A normal with less than the smallest normal double of its mass inside the range is
+        // refused: renormalised, its density is a difference of squared scores of the order
+        // of -log(mass), so far beyond the range (sigma 1e-44, scores 1e45) that rounding
+        // alone makes log-likelihoods of 1e76. No fit of data inside the range lives there.
+        if (!(inside >= kLeastLogInside)) {
+            return {kOutOfRangeTerm, kOutOfRangeTerm, -kOutOfRangeTerm};
+        }
         return {logNormalMassBetween(zBottom, zL) - inside, logNormalMassBetween(zR, zTop) - inside, inside};
     }
 };

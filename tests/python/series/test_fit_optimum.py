@@ -138,7 +138,11 @@ def test_polished_starts_that_agree_settle_a_fit_without_a_run(family, settled):
     none = grid.runs == 0
     assert none.mean() > settled
     assert np.median(grid.evaluations[none]) < 500 and (grid.count[none] == 0).all()
-    assert grid.converged.all() and grid.valid.all()
+    # Valid, but where sinh-arcsinh's likelihood fits its epsilon limit as well (a ridge).
+    ridge = np.array(
+        [r.startswith("the fit is sinh-arcsinh's limit epsilon") for r in grid.reason.ravel()]
+    )
+    assert grid.converged.all() and (grid.valid | ridge).all() and ridge.mean() < 0.1
     assert (grid.loglik >= fast.loglik - 1e-9)[fast.valid].all()
 
 

@@ -1,7 +1,8 @@
-"""Sinh-arcsinh's ridges towards epsilon -> -inf and inf: a fit on one is that limit, not
-valid; a proper optimum stays valid. Real series from statsmodels' packaged data files:
-datasets/elnino/elnino.csv (each month's first 40 years), datasets/engel/engel.csv and
-datasets/nile/nile.csv."""
+"""Degenerate limits on real series from statsmodels' packaged data files
+(datasets/elnino/elnino.csv, each month's first 40 years; datasets/engel/engel.csv;
+datasets/nile/nile.csv): sinh-arcsinh's ridges towards epsilon -> -inf and inf, where a fit
+is that limit, not valid, while a proper optimum stays valid; Yeo-Johnson's normal with no
+mass inside its range, refused."""
 
 import warnings
 
@@ -58,3 +59,15 @@ def test_the_limit_gain_is_the_likelihood_of_the_limit_matched_on_the_data():
                              datasets.nile.load_pandas().data["volume"].to_numpy(float) * 1e-3,
                              -np.inf, np.inf)  # fmt: skip
     assert proper["limit_gain"][0] < -1.0
+
+
+def test_yeo_johnson_refuses_a_normal_with_no_mass_inside_its_range():
+    # Where shuffled complex evolution ended on the Nile's flows at scale 0.001: lambda =
+    # -77.6, mu = 99.2 far beyond the range's end 1/77.6, sigma = 4e-44. Renormalised, the
+    # likelihood there was rounding of squared scores of 1e45: a log-likelihood of 9e76.
+    x = datasets.nile.load_pandas().data["volume"].to_numpy(float)
+    problems = ferrule.fit_problems(
+        "yeo_johnson", [-77.57219745, 99.21470482, -99.84060187], x, method="sce",
+        scale=0.001,
+    )  # fmt: skip
+    assert any("uses to refuse parameters" in p for p in problems), problems
