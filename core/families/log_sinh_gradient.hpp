@@ -1,12 +1,13 @@
-// Derivatives of the log-sinh map with respect to lambda and epsilon, for the analytic
-// gradient of the censored likelihood (likelihood_gradient.hpp), and the search
-// coordinates {log lambda, log epsilon, mu/sigma, log sigma} of the natural parameters.
+// First and second derivatives of the log-sinh map with respect to lambda and epsilon, for
+// the analytic gradient and Hessian of the censored likelihood (likelihood_gradient.hpp), and
+// the search coordinates {log lambda, log epsilon, mu/sigma, log sigma} of the natural parameters.
 #pragma once
 
 #include <array>
 #include <cmath>
 
 #include "core/families/log_sinh.hpp"
+#include "core/families/search_curvature.hpp"
 
 namespace ferrule {
 
@@ -48,7 +49,31 @@ struct LogSinhGradient {
         }
     }
 
+    // With c = coth u and dc/du = 1 - c^2 = -1/sinh^2 u (formed so, without cancellation):
+    //   d2y/dlambda2 = (x^2 (1 - c^2) - 2 dy/dlambda)/lambda,
+    //   d2y/dlambda depsilon = (x (1 - c^2) - dy/depsilon)/lambda, d2y/depsilon2 = (1 - c^2)/lambda;
+    // d2J/du2 = -2 coth(2u) dJ/du, times x^2, x and 1. Upper triangles by rows.
+    static void secondDerivatives(double x, double y, const Params &p, double *dyy, double *dJJ) {
+        const double u = p.lambda * x + p.epsilon;
+        const double coth = 1.0 / std::tanh(u);
+        const double sinh = std::sinh(u);
+        const double dc = -1.0 / (sinh * sinh);
+        const double byLambda = (x * coth - y) / p.lambda, byEpsilon = coth / p.lambda;
+        dyy[0] = (x * x * dc - 2.0 * byLambda) / p.lambda;
+        dyy[1] = (x * dc - byEpsilon) / p.lambda;
+        dyy[2] = dc / p.lambda;
+        if (dJJ != nullptr) {
+            const double curvature = -2.0 * (-2.0 / std::sinh(2.0 * u)) / std::tanh(2.0 * u);
+            dJJ[0] = x * x * curvature;
+            dJJ[1] = x * curvature;
+            dJJ[2] = curvature;
+        }
+    }
+
     static void priorGradient(const Params &p, double *g) { g[0] += -std::log(p.lambda) / p.lambda; }
+    static void priorCurvature(const Params &p, double *h) {
+        h[0] += (std::log(p.lambda) - 1.0) / (p.lambda * p.lambda);
+    }
 
     // lambda = e^q0, epsilon = e^q1, sigma = e^q3 and mu = q2 sigma.
     static void toSearch(const double *, const Params &p, const double *natural, double *search) {
@@ -56,6 +81,21 @@ struct LogSinhGradient {
         search[1] = natural[1] * p.epsilon;
         search[2] = natural[2] * p.sigma;
         search[3] = natural[3] * p.sigma + natural[2] * p.mu;
+    }
+
+    // dlambda/dq0 = d2lambda/dq0^2 = lambda, likewise epsilon in q1 and sigma in q3;
+    // dmu/dq2 = d2mu/dq2 dq3 = sigma, dmu/dq3 = d2mu/dq3^2 = mu.
+    static void toSearchCurvature(const double *, const Params &p, const double *natural, const double *hessian,
+                                  double *search) {
+        SearchDecoding<4> d;
+        d.jacobian[0] = d.second[0] = p.lambda;
+        d.jacobian[5] = d.second[(1 * 4 + 1) * 4 + 1] = p.epsilon;
+        d.jacobian[10] = p.sigma;
+        d.jacobian[11] = p.mu;
+        d.second[(2 * 4 + 2) * 4 + 3] = d.second[(2 * 4 + 3) * 4 + 2] = p.sigma;
+        d.second[(2 * 4 + 3) * 4 + 3] = p.mu;
+        d.jacobian[15] = d.second[(3 * 4 + 3) * 4 + 3] = p.sigma;
+        d.curvature(natural, hessian, search);
     }
 
     static std::array<double, F::kParams> encode(const Params &p) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <cmath>
 
+#include "core/families/search_curvature.hpp"
 #include "core/families/yeo_johnson.hpp"
 #include "core/families/yeo_johnson_growth.hpp"
 
@@ -107,17 +108,13 @@ struct YeoJohnsonGradient {
         search[2] = natural[2] * p.sigma;
     }
 
-    // The Hessian in q from that in the natural parameters (row-major, kParams square):
-    // d/dq2 = sigma d/dsigma, so d2/dq2^2 = sigma^2 d2/dsigma^2 + sigma d/dsigma.
+    // The Hessian in q from that in the natural parameters: dsigma/dq2 = d2sigma/dq2^2 = sigma.
     static void toSearchCurvature(const double *, const Params &p, const double *natural, const double *hessian,
                                   double *search) {
-        const double c[3] = {1.0, 1.0, p.sigma};
-        for (std::size_t i = 0; i < 3; ++i) {
-            for (std::size_t j = 0; j < 3; ++j) {
-                search[i * 3 + j] = hessian[i * 3 + j] * c[i] * c[j];
-            }
-        }
-        search[8] += natural[2] * p.sigma;
+        SearchDecoding<3> d;
+        d.jacobian = {1.0, 0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0, p.sigma};
+        d.second[(2 * 3 + 2) * 3 + 2] = p.sigma;
+        d.curvature(natural, hessian, search);
     }
 
     static std::array<double, F::kParams> encode(const Params &p) { return {p.lambda, p.mu, std::log(p.sigma)}; }

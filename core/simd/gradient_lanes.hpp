@@ -90,6 +90,20 @@ struct LogSinhSlopes {
     // coth u = (1 + e)/m, dy/dlambda = (x coth u - y)/lambda, dy/depsilon = coth u/lambda and
     // dJ/du = -2/sinh(2u) = -4e/(m (1 + e)).
     static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
+        return derivatives<false>(x, t, jacobian, dy, dJ, nullptr, nullptr);
+    }
+
+    // The same with the second derivatives (log_sinh_gradient.hpp): 1 - coth^2 u = -4e/m^2
+    // and d2J/du2 = -2 coth(2u) dJ/du, coth(2u) = (1 + e^2)/(m (1 + e)).
+    static Pack curvatures(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ, Pack *dyy, Pack *dJJ) {
+        return derivatives<true>(x, t, jacobian, dy, dJ, dyy, dJJ);
+    }
+
+    static Pack forward(Pack x, const double *t) { return LogSinhLanes::forward(x, t[0], t[1]); }
+
+private:
+    template <bool kSecond>
+    static Pack derivatives(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ, Pack *dyy, Pack *dJJ) {
         const double lambda = t[0];
         const LogSinhLanes::Parts p = LogSinhLanes::parts(x, lambda, t[1]);
         const Pack y = LogSinhLanes::forwardOf(p, lambda);
@@ -100,10 +114,18 @@ struct LogSinhSlopes {
         const Pack slope = -4.0 * p.e / (p.m * (1.0 + p.e));
         dJ[0] = x * slope;
         dJ[1] = slope;
+        if constexpr (kSecond) {
+            const Pack dc = -4.0 * p.e / (p.m * p.m);
+            dyy[0] = (x * x * dc - 2.0 * dy[0]) / lambda;
+            dyy[1] = (x * dc - dy[1]) / lambda;
+            dyy[2] = dc / lambda;
+            const Pack curvature = -2.0 * ((1.0 + p.e * p.e) / (p.m * (1.0 + p.e))) * slope;
+            dJJ[0] = x * x * curvature;
+            dJJ[1] = x * curvature;
+            dJJ[2] = curvature;
+        }
         return y;
     }
-
-    static Pack forward(Pack x, const double *t) { return LogSinhLanes::forward(x, t[0], t[1]); }
 };
 
 struct SinhAsinhSlopes {
@@ -113,6 +135,19 @@ struct SinhAsinhSlopes {
     // (as the likelihood's term), dy/ddelta = A cosh a, dy/depsilon = cosh a,
     // dJ/ddelta = 1/delta + A tanh a, dJ/depsilon = tanh a.
     static Pack slopes(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ) {
+        return derivatives<false>(x, t, jacobian, dy, dJ, nullptr, nullptr);
+    }
+
+    // The same with d2y = (A^2, A, 1) sinh a and d2J = (-1/delta^2 + A^2, A, 1) sech^2 a.
+    static Pack curvatures(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ, Pack *dyy, Pack *dJJ) {
+        return derivatives<true>(x, t, jacobian, dy, dJ, dyy, dJJ);
+    }
+
+    static Pack forward(Pack x, const double *t) { return SinhAsinhLanes::forward(x, t[0], t[1]); }
+
+private:
+    template <bool kSecond>
+    static Pack derivatives(Pack x, const double *t, Pack &jacobian, Pack *dy, Pack *dJ, Pack *dyy, Pack *dJJ) {
         const double delta = t[0];
         const Pack asinhX = asinh(x);
         const Pack a = delta * asinhX + t[1];
@@ -124,10 +159,17 @@ struct SinhAsinhSlopes {
         dy[1] = c;
         dJ[0] = 1.0 / delta + asinhX * th;
         dJ[1] = th;
+        if constexpr (kSecond) {
+            const Pack sech2 = 1.0 / (c * c);
+            dyy[0] = asinhX * asinhX * s;
+            dyy[1] = asinhX * s;
+            dyy[2] = s;
+            dJJ[0] = -1.0 / (delta * delta) + asinhX * asinhX * sech2;
+            dJJ[1] = asinhX * sech2;
+            dJJ[2] = sech2;
+        }
         return s;
     }
-
-    static Pack forward(Pack x, const double *t) { return SinhAsinhLanes::forward(x, t[0], t[1]); }
 };
 
 } // namespace ferrule::simd::FERRULE_SIMD_NS

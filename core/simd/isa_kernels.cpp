@@ -210,11 +210,15 @@ void normalCurvatures(const TermPoint &at, const double *x, const double *weight
 // Jones-Pewsey, censoring judged on T(x) as in its terms: with z = (x - mu)/sigma, A = asinh z,
 // a = delta A + epsilon, s = sinh a, w = 1/sqrt(z^2 + 1) and d/da of the term
 // tanh a - s cosh a, the derivatives (jones_pewsey_gradient.hpp) are
-// byA A + 1/delta, byA, -byZ/sigma and -(byZ z + 1)/sigma, byZ = byA delta w - z w^2.
-void jonesPewseyGradients(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
+// byA A + 1/delta, byA, -byZ/sigma and -(byZ z + 1)/sigma, byZ = byA delta w - z w^2; with
+// kSecond also the second derivatives, from those in (delta, epsilon, z) with
+// byA2 = sech^2 a - cosh 2a (jones_pewsey_gradient.hpp).
+template <bool kSecond>
+void jonesPewseyRows(const TermPoint &at, const double *x, const double *weight, double *rows, std::size_t n) {
     const Pack ends = SinhAsinhLanes::forward(loadPartial(&at.left, 1, at.right), at.t0, at.t1);
     const JonesPewseySides sides(at, ends[0], ends[1]);
-    gradientBlocks(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
+    constexpr std::size_t kRows = kSecond ? kCurvatureRow + pairCount(4) : kGradientRows;
+    gradientBlocks<kRows>(x, weight, rows, n, [&](Pack v, Pack weights, Pack *out) {
         const Sides side = sides(v);
         const Pack z = (v - at.mu) / at.sigma;
         const Pack asinhZ = asinh(z);
@@ -231,6 +235,28 @@ void jonesPewseyGradients(const TermPoint &at, const double *x, const double *we
         out[kSlopeRow + 2] = -byZ / at.sigma;
         out[kSlopeRow + 3] = -byZ * z / at.sigma - 1.0 / at.sigma;
         sideRows(side, weights, out, 4);
+        if constexpr (kSecond) {
+            const double delta = at.t0, iv = 1.0 / (at.sigma * at.sigma);
+            const Pack byA2 = 1.0 / (c * c) - (c * c + s * s);
+            const Pack w2 = w * w;
+            const Pack tz0 = byA2 * asinhZ * delta * w + byA * w, tz1 = byA2 * delta * w;
+            const Pack fzz = byA2 * (delta * delta) * w2 - byA * delta * z * w2 * w - w2 * w2 * (1.0 - z * z);
+            Pack *h = out + kCurvatureRow;
+            h[0] = byA2 * asinhZ * asinhZ - 1.0 / (delta * delta);
+            h[1] = byA2 * asinhZ;
+            h[2] = -tz0 / at.sigma;
+            h[3] = -z * tz0 / at.sigma;
+            h[4] = byA2;
+            h[5] = -tz1 / at.sigma;
+            h[6] = -z * tz1 / at.sigma;
+            h[7] = fzz * iv;
+            h[8] = (z * fzz + byZ) * iv;
+            h[9] = (z * z * fzz + 2.0 * z * byZ) * iv + iv;
+            const Pack zero = splat(0.0);
+            for (std::size_t k = 0; k < pairCount(4); ++k) {
+                h[k] = select(side.none, h[k] * weights, zero);
+            }
+        }
     });
 }
 
@@ -249,8 +275,9 @@ const VectorKernels kKernels{
     {yjLogJacobian, logJacobian2<LogSinhLanes>, logJacobian2<SinhAsinhLanes>, logJacobian2<SinhAsinhLanes>},
     {normalTerms<YeoJohnsonTermLanes>, normalTerms<LogSinhLanes>, normalTerms<SinhAsinhLanes>, jonesPewseyTerms},
     {normalGradients<YeoJohnsonSlopes>, normalGradients<LogSinhSlopes>, normalGradients<SinhAsinhSlopes>,
-     jonesPewseyGradients},
-    {normalCurvatures<YeoJohnsonSlopes>, nullptr, nullptr, nullptr},
+     jonesPewseyRows<false>},
+    {normalCurvatures<YeoJohnsonSlopes>, normalCurvatures<LogSinhSlopes>, normalCurvatures<SinhAsinhSlopes>,
+     jonesPewseyRows<true>},
     normalCdf,
     normalLogCdf,
 };

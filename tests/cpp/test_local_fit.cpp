@@ -68,11 +68,11 @@ TEST(LikelihoodGradient, MatchesDifferencesForEveryFamilyCensoringAndPrior) {
 
 // Central differences of the analytic gradient against the analytic Hessian; asking for the
 // Hessian leaves the value and the gradient's bits alone.
-template <class F> void expectHessianMatches(const std::array<double, F::kParams> &q0) {
+template <class F> void expectHessianMatches(const std::array<double, F::kParams> &q0, double shift = -0.4) {
     constexpr std::size_t kP = F::kParams;
     std::vector<double> data = skewedSeries(60);
     for (double &v : data) {
-        v -= 0.4; // both signs, both branches of the map
+        v += shift; // by default both signs, both branches of the map
     }
     for (const Censor &c : kCensoring) {
         for (const bool prior : {false, true}) {
@@ -101,12 +101,18 @@ template <class F> void expectHessianMatches(const std::array<double, F::kParams
 }
 
 TEST(LikelihoodHessian, MatchesDifferencesOfTheGradient) {
-    static_assert(LikelihoodGradient<YeoJohnson>::kHasHessian);
+    static_assert(LikelihoodGradient<YeoJohnson>::kHasHessian && LikelihoodGradient<JonesPewsey>::kHasHessian);
     expectHessianMatches<YeoJohnson>({0.4, 0.7, -0.3});
     expectHessianMatches<YeoJohnson>({3e-8, 0.5, -0.2});       // the logarithm branch, x >= 0
     expectHessianMatches<YeoJohnson>({2.0 - 3e-8, 0.5, -0.2}); // and x < 0
     expectHessianMatches<YeoJohnson>({-0.8, 0.3, 0.2});        // range bounded above: renormalised
     expectHessianMatches<YeoJohnson>({2.6, 0.3, 0.2});         // range bounded below
+    expectHessianMatches<LogSinh>({-0.5, -1.5, 0.3, -0.2}, 0.0);
+    expectHessianMatches<LogSinh>({1.5, -4.0, 0.8, 0.5}, 0.0); // nearly linear above the smallest values
+    expectHessianMatches<SinhAsinh>({0.45, 0.2, 0.3, 0.5});
+    expectHessianMatches<SinhAsinh>({0.7, -0.6, -0.2, 0.3});
+    expectHessianMatches<JonesPewsey>({0.55, -0.1, 0.4, 0.4});
+    expectHessianMatches<JonesPewsey>({0.3, 0.5, -0.3, 0.6});
 }
 
 // f = (x0 - 3)^2 + 10 (x1 - x0^2)^2 on [-2, 2] x [-1, 5]: the box holds x0 at 2, x1 at 4.

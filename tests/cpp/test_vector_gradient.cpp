@@ -70,17 +70,21 @@ void expectRowsClose(const std::array<double, F::kParams> &natural, double ulps,
 
 // Powers at the identity, in the logarithm branch, near the series switch, bounded ranges;
 // log-sinh nearly linear and strongly curved; sinh-arcsinh light and heavy tails.
+// The second derivatives cancel more (1 - 3 r^2 in sigma), so their bound is wider.
 TEST(VectorGradient, RowsAreCloseToTheScalarFormulas) {
     for (const double lambda : {1.0, 0.3, 1e-8, -0.7, 2.6, 2.0, 1.9999999}) {
         expectRowsClose<YeoJohnson>({lambda, 0.5, 1.3}, 16.0);
-        expectRowsClose<YeoJohnson>({lambda, 0.5, 1.3}, 16.0, true);
+        expectRowsClose<YeoJohnson>({lambda, 0.5, 1.3}, 64.0, true);
     }
     for (const auto &[lambda, epsilon] : {std::pair{1.0, 0.5}, {0.03, 0.01}, {2.0, 1e-4}, {0.5, 3.0}}) {
         expectRowsClose<LogSinh>({lambda, epsilon, 0.8, 0.9}, 16.0);
+        expectRowsClose<LogSinh>({lambda, epsilon, 0.8, 0.9}, 64.0, true);
     }
     for (const auto &[delta, epsilon] : {std::pair{1.0, 0.0}, {0.4, -0.8}, {2.5, 1.2}}) {
         expectRowsClose<SinhAsinh>({delta, epsilon, 0.2, 1.1}, 16.0);
+        expectRowsClose<SinhAsinh>({delta, epsilon, 0.2, 1.1}, 64.0, true);
         expectRowsClose<JonesPewsey>({delta, epsilon, 0.3, 2.0}, 16.0);
+        expectRowsClose<JonesPewsey>({delta, epsilon, 0.3, 2.0}, 64.0, true);
     }
 }
 
