@@ -11,6 +11,7 @@
 #include <limits>
 #include <vector>
 
+#include "core/box_optimum.hpp"
 #include "core/censored_likelihood.hpp"
 #include "core/checked_sort.hpp"
 #include "core/likelihood_gradient.hpp"
@@ -41,8 +42,7 @@ struct FitFacts {
     // x' is not finite.
     double roundTripError = kNaN;
     // Bit j: search coordinate j at its lower / upper bound, outside its box, and (for one
-    // on a bound) a constrained optimum there: the gradient of the objective points out
-    // of the box (or is flat within kFlatGradient), so no point inward nearby is better.
+    // on a bound) a constrained optimum there (box_optimum.hpp).
     std::uint32_t atLower = 0;
     std::uint32_t atUpper = 0;
     std::uint32_t outsideBox = 0;
@@ -53,8 +53,6 @@ struct FitFacts {
 namespace facts_detail {
 
 inline constexpr double kRoundingApart = 1e-12;
-// A log-likelihood slope below this (per unit of a search coordinate) into the box is flat.
-inline constexpr double kFlatGradient = 1e-4;
 
 // What the fitted model makes standard normal before standardising: T(x), or for a family
 // that models the raw value T((x - mu) / sigma).
@@ -73,22 +71,6 @@ template <class F> double roundTrip(double x, const typename F::Params &p) {
         return p.mu + p.sigma * F::inverse(r, p);
     } else {
         return F::inverse(p.mu + p.sigma * r, p);
-    }
-}
-
-template <class F> void boxFacts(const double *q, FitFacts &facts) {
-    for (std::size_t j = 0; j < F::kParams; ++j) {
-        const double tolerance = kBoxEdgeFraction * (F::upper[j] - F::lower[j]);
-        const std::uint32_t bit = 1u << j;
-        if (!(F::lower[j] <= q[j] && q[j] <= F::upper[j])) {
-            facts.outsideBox |= bit;
-        }
-        if (std::fabs(q[j] - F::lower[j]) <= tolerance) {
-            facts.atLower |= bit;
-        }
-        if (std::fabs(q[j] - F::upper[j]) <= tolerance) {
-            facts.atUpper |= bit;
-        }
     }
 }
 
@@ -114,7 +96,10 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
         }
         return facts;
     }
-    boxFacts<F>(q, facts);
+    const BoxPlace place = boxPlace<F>(q);
+    facts.atLower = place.atLower;
+    facts.atUpper = place.atUpper;
+    facts.outsideBox = place.outsideBox;
     const typename F::Params p = F::decode(q);
     facts.logLik = CensoredLikelihood<F, Mass>(series, false).logLik(q);
     if (isMap) {
@@ -198,18 +183,10 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
         facts.degenerateLimit = F::atDegenerateLimit(p, q, lowest);
     }
 
-    if ((facts.atLower | facts.atUpper) != 0) {
+    if (place.onBound() != 0) {
         std::array<double, F::kParams> g{};
         LikelihoodGradient<F>(series, isMap)(q, g.data());
-        for (std::size_t j = 0; j < F::kParams; ++j) {
-            const std::uint32_t bit = 1u << j;
-            // Inward is up from the lower bound and down from the upper one.
-            const bool lowerHolds = (facts.atLower & bit) == 0 || g[j] <= kFlatGradient;
-            const bool upperHolds = (facts.atUpper & bit) == 0 || g[j] >= -kFlatGradient;
-            if ((facts.atLower | facts.atUpper) & bit && lowerHolds && upperHolds) {
-                facts.constrained |= bit;
-            }
-        }
+        facts.constrained = constrainedBits(place, g);
     }
     return facts;
 }

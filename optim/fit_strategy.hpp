@@ -1,16 +1,20 @@
 // The public layer's default fit: what it takes to reach the optimum.
-//   The deterministic starts (start_points.hpp), the kStarts best of them polished by
-//     projected Newton steps with the analytic gradient (local_polish.hpp);
-//   then runs of the named optimiser, each end polished in turn: first exactly the single
-//     run of a fast fit, so that the default is never worse than it; then Nelder-Mead
-//     restarted from the best point (a fresh simplex of 5 % steps) while a restart gains
-//     more than kSameOptimum, or differential evolution / shuffled complex evolution with
-//     seeds derived from the fit's seed (at most kMaxRuns runs);
+//   The deterministic starts (start_points.hpp), the kStarts best distinct ones and the two
+//     ends of the family's start grid polished by projected Newton steps with the analytic
+//     gradient (local_polish.hpp). When the polished starts settle it (two of them converged
+//     to one point of the best value, a proper optimum off the box's edge, and none to
+//     another optimum) that point is the fit and no optimiser runs;
+//   otherwise runs of the named optimiser, each end polished in turn: first exactly the
+//     single run of a fast fit; then Nelder-Mead restarted from the best point (a fresh
+//     simplex of 5 % steps) while a restart gains more than kSameOptimum, or differential
+//     evolution / shuffled complex evolution with seeds derived from the fit's seed (at most
+//     kMaxRuns runs);
 //   until two ends, starts included, agree on the best optimum, its polish converged and it
 //     is not on the box's edge (the degenerate limits of a family live there).
-// The best point by the likelihood itself is kept, a proper optimum before any point at the
-// family's degenerate limit (F::atDegenerateLimit). Everything is a function of the series,
-// settings and seed, so a fit repeats on any thread.
+// The best point by the likelihood itself is kept, a proper optimum before an improper point:
+// the family's degenerate limit (F::atDegenerateLimit), or a point the box refuses
+// (box_optimum.hpp). Everything is a function of the series, settings and seed, so a fit
+// repeats on any thread.
 #pragma once
 
 #include <algorithm>
@@ -20,6 +24,7 @@
 #include <optional>
 #include <vector>
 
+#include "core/box_optimum.hpp"
 #include "core/likelihood_gradient.hpp"
 #include "optim/local_polish.hpp"
 #include "optim/run_method.hpp"
@@ -44,11 +49,14 @@ namespace strategy_detail {
 inline constexpr double kSameOptimum = 1e-3;
 inline constexpr int kMaxRestarts = 8;
 inline constexpr int kMaxRuns = 4;
-// Deterministic starts polished before any optimiser runs.
-inline constexpr std::size_t kStarts = 2;
+// Distinct deterministic starts polished, best first, before any optimiser runs.
+inline constexpr std::size_t kStarts = 4;
+// Two polished starts end at one point when every search coordinate agrees within this
+// (relative to 1 + |q|): equal values far apart are a flat ridge, which the runs explore.
+inline constexpr double kSamePoint = 1e-3;
 // Newton steps of a polish: a start's few (one that has not converged by then is crawling
 // towards a degenerate limit, and the runs decide), a run's end more.
-inline constexpr int kStartSteps = 8;
+inline constexpr int kStartSteps = 15;
 inline constexpr int kEndSteps = 40;
 
 // Run k's seed: the fit's seed for the first, a SplitMix64 mix of (seed, k) for the others.
@@ -86,6 +94,26 @@ bool onEdge(const Vector &q, const std::array<double, N> &lower, const std::arra
 
 inline bool better(double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
 
+inline bool samePoint(const Vector &a, const Vector &b) {
+    if (a.size() != b.size()) {
+        return false;
+    }
+    for (std::size_t j = 0; j < a.size(); ++j) {
+        if (!(std::fabs(a[j] - b[j]) <= kSamePoint * (1.0 + std::fabs(b[j])))) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A polished start's end.
+struct StartEnd {
+    Vector q;
+    double value;
+    bool converged;
+    bool improper;
+};
+
 } // namespace strategy_detail
 
 template <class F>
@@ -110,15 +138,22 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     const Vector boxLower(lower.begin(), lower.end()), boxUpper(upper.begin(), upper.end());
 
     // A proper optimum is kept before a degenerate limit of the family, however much the
-    // likelihood gains on the ridge towards it: the limit is not a model of the data.
+    // likelihood gains on the ridge towards it (the limit is not a model of the data), and
+    // before a point the box refuses.
     double lowest = std::numeric_limits<double>::infinity();
     for (const double x : series.distinct()) {
         if (x > series.left() && x < series.right()) {
             lowest = std::min(lowest, x);
         }
     }
+    std::int64_t evaluations = 0;
+    const auto logLikGradient = [&](const double *q, double *g) {
+        ++evaluations;
+        return likelihood(q, g);
+    };
     const auto degenerate = [&](const Vector &q) {
-        return q.size() == F::kParams && F::atDegenerateLimit(F::decode(q.data()), q.data(), lowest);
+        return q.size() == F::kParams && (F::atDegenerateLimit(F::decode(q.data()), q.data(), lowest) ||
+                                          offBoxOptimum<F>(logLikGradient, q.data()));
     };
     const auto preferred = [](double value, bool limit, double than, bool thanLimit) {
         if (limit != thanLimit && !std::isnan(value) && !std::isnan(than)) {
@@ -127,7 +162,6 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         return better(value, than);
     };
 
-    std::int64_t evaluations = 0;
     // Polish from an end point; the polished point replaces it only when the likelihood
     // itself (not the gradient's own sum) says it is better.
     const auto polishFrom = [&](const Vector &end, double endValue, int steps) {
@@ -143,28 +177,57 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         return std::make_pair(end, std::make_pair(endValue, polished.converged && value == endValue));
     };
 
-    // The deterministic starts, the best few polished; each end is a candidate.
+    // The deterministic starts, the best few distinct ones polished; each end is a candidate.
     FitResult best{0, {}, 0, false};
     double bestValue = std::numeric_limits<double>::quiet_NaN();
     bool bestConverged = false;
     bool bestDegenerate = false;
-    std::vector<double> startEnds;
+    std::vector<StartEnd> polishedStarts;
+    std::vector<const Vector *> polishedFrom;
     const StartPoints starts = momentStarts<F>(series, objective);
     evaluations += starts.evaluations;
-    for (std::size_t k = 0; k < starts.ranked.size() && k < kStarts; ++k) {
-        const StartPoint &start = starts.ranked[k];
+    // Beside the best few, the two ends of the family's start grid: the best starts tend to
+    // lie in one basin, and another optimum lies the farthest from them.
+    const int lastEntry = static_cast<int>(GradientOf<F>::startGrid.size()) - 1;
+    for (const StartPoint &start : starts.ranked) {
         if (std::isnan(start.value)) {
             break;
         }
+        if (polishedFrom.size() >= kStarts && start.grid != 0 && start.grid != lastEntry) {
+            continue;
+        }
+        if (std::any_of(polishedFrom.begin(), polishedFrom.end(), [&](const Vector *q) { return *q == start.q; })) {
+            continue;
+        }
+        polishedFrom.push_back(&start.q);
         auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps);
-        startEnds.push_back(outcome.first);
         const bool limit = degenerate(params);
         if (preferred(outcome.first, limit, bestValue, bestDegenerate)) {
             bestValue = outcome.first;
-            best.params = std::move(params);
+            best.params = params;
             bestConverged = outcome.second;
             bestDegenerate = limit;
         }
+        polishedStarts.push_back({std::move(params), outcome.first, outcome.second, limit});
+    }
+    std::vector<double> startEnds;
+    // The starts settle it when the best end converged to a proper optimum off the box's
+    // edge, another start converged to the same point, and no start converged to another
+    // proper optimum (two optima: the runs decide between them and whatever else there is).
+    std::size_t settling = 0, elsewhere = 0;
+    for (const StartEnd &end : polishedStarts) {
+        startEnds.push_back(end.value);
+        const bool agrees = std::fabs(end.value - bestValue) <= kSameOptimum && samePoint(end.q, best.params);
+        settling += end.converged && !end.improper && agrees ? 1 : 0;
+        elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
+    }
+    if (bestConverged && !bestDegenerate && settling >= 2 && elsewhere == 0 && !onEdge(best.params, lower, upper)) {
+        // The starts settle it: the runs would only confirm the optimum.
+        report.runs = 0;
+        report.polished = true;
+        report.polishGain = 0.0;
+        best.evaluations = evaluations + report.polishEvaluations;
+        return best;
     }
     const auto agreeing = [&](const std::vector<double> &ends) {
         return std::count_if(ends.begin(), ends.end(),

@@ -26,6 +26,7 @@ namespace ferrule {
 struct StartPoint {
     Vector q;
     double value;
+    int grid; // its entry in the family's start grid; -1 for the family's own start
 };
 
 struct StartPoints {
@@ -37,15 +38,15 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
     using G = GradientOf<F>;
     constexpr std::size_t kT = F::kTransParams;
     StartPoints out;
-    const auto add = [&](Vector q) {
+    const auto add = [&](Vector q, int grid) {
         for (std::size_t j = 0; j < F::kParams; ++j) {
             q[j] = std::clamp(q[j], G::localLower[j], G::localUpper[j]);
         }
         const double value = objective(q);
         ++out.evaluations;
-        out.ranked.push_back({std::move(q), value});
+        out.ranked.push_back({std::move(q), value, grid});
     };
-    add(Vector(F::start.begin(), F::start.end()));
+    add(Vector(F::start.begin(), F::start.end()), -1);
     double largest = 0.0;
     for (const double x : series.distinct()) {
         series.checkpoint().done();
@@ -72,7 +73,8 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
         series.checkpoint().done();
         quantiles.push_back(standardNormalQuantile((static_cast<double>(below + i) + 0.5) / n));
     }
-    for (const auto &theta : G::startGrid) {
+    for (std::size_t entry = 0; entry < G::startGrid.size(); ++entry) {
+        const auto &theta = G::startGrid[entry];
         std::array<double, F::kParams> natural{};
         for (std::size_t j = 0; j < kT; ++j) {
             natural[j] = theta[j];
@@ -124,7 +126,7 @@ template <class F> StartPoints momentStarts(const PreparedSeries &series, Object
         natural[kT] = mean;
         natural[kT + 1] = sd;
         const auto q = G::encode(F::fromNatural(natural.data()));
-        add(Vector(q.begin(), q.end()));
+        add(Vector(q.begin(), q.end()), static_cast<int>(entry));
     }
     // Stable: equal values keep the grid's order, so the ranking is the same on every run.
     std::stable_sort(out.ranked.begin(), out.ranked.end(), [](const StartPoint &a, const StartPoint &b) {

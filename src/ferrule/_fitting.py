@@ -129,15 +129,17 @@ def fit(
     fast : bool, default False
         Run the optimiser once, as the exact layer does (and let ``scale="auto"`` be the
         power of ten without comparing it with 1). By default the fit does what it
-        takes to reach the optimum: the best two of a few start points (moment
+        takes to reach the optimum: the best four of a few start points (moment
         estimates, or with censored values a normal quantile line through the uncensored
-        ones) and the end of that single run are each polished by Newton steps with the
-        analytic gradient of the censored likelihood within the search box; more runs
-        follow only until two end points agree on the best optimum (Nelder-Mead restarted
-        from the best point while a restart gains more than 0.001; the stochastic
-        searches with seeds derived from `seed`, at most four runs). The single run is
-        among the candidates, so the default is never worse than ``fast=True``.
-        ``Fit.runs`` and ``Fit.polish_evaluations`` say what ran.
+        ones) are polished by Newton steps with the analytic gradient of the censored
+        likelihood within the search box. When two of them converge to one point, the
+        best, inside the box and away from the family's degenerate limits, and none to
+        another optimum, that point is the fit and no optimiser runs. Otherwise the single
+        run follows, its end polished in turn, and more runs only until two end points
+        agree on the best optimum (Nelder-Mead restarted from the best point while a
+        restart gains more than 0.001; the stochastic searches with seeds derived from
+        `seed`, at most four runs). ``Fit.runs`` (0 when the starts settled it) and
+        ``Fit.polish_evaluations`` say what ran.
     verbose : bool, default False
         Print the optimiser's progress lines to ``sys.stdout``.
     progress : None, bool or callable, default None

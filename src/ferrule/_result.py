@@ -85,8 +85,8 @@ class Fit:
         value-and-gradient calls included.
     runs, polish_evaluations : int
         Runs of the optimiser (Nelder-Mead restarts and independent stochastic runs
-        included; 1 for a ``fast`` fit) and value-and-gradient calls of the local polish
-        (0 for a ``fast`` fit).
+        included; 1 for a ``fast`` fit, 0 where the polished start points agreed on the
+        optimum) and value-and-gradient calls of the local polish (0 for a ``fast`` fit).
     converged, limit_reached : bool
         Whether the optimiser stopped by its convergence test, or at its limit.
     valid : bool

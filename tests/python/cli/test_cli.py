@@ -252,7 +252,8 @@ def test_optimiser_is_selectable(optimiser, name, families):
     assert [row["family"] for row in rows] == families
     for row in rows:
         used, count, evaluations = optimiser_cell(row)
-        assert used == optimiser and 0 < count <= evaluations
+        # A count of 0 where the polished start points settled the fit without a run.
+        assert used == optimiser and 0 <= count < evaluations
         assert math.isfinite(float(row["log-lik"]))
 
 

@@ -60,7 +60,11 @@ def test_a_seed_outside_32_bits_is_refused():
 # (arguments, input: None for the bundled series, what the count counts)
 LIMITS = [
     (["--family", "yjt", "--fast"], "ties", "iterations"),
-    (["--family", "sinhasinh", "--max-eval", 50, "--seed", 1], None, "likelihood evaluations"),
+    (
+        ["--family", "sinhasinh", "--max-eval", 50, "--seed", 1, "--fast"],
+        None,
+        "likelihood evaluations",
+    ),
 ]
 
 
@@ -99,7 +103,8 @@ def test_a_search_that_converged_is_not_flagged():
     fits = document("--seed", 3)["fits"]
     assert [f["limit_reached"] for f in fits] == [False] * 4
     assert [f["iteration_limit_reached"] for f in fits] == [False] * 4
-    assert all(0 < f["count"] <= f["evaluations"] for f in fits)
+    # A count of 0 where the polished start points settled the fit without a run.
+    assert all(0 <= f["count"] < f["evaluations"] for f in fits)
 
 
 @pytest.mark.parametrize("optimiser", ["simplex", "de", "sce"])

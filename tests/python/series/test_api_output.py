@@ -94,7 +94,7 @@ def test_verbose_prints_progress_lines_to_sys_stdout():
         """
         import io, sys
         sys.stdout = io.StringIO()
-        ferrule.fit(x, "sinh_asinh", method="de", left=0.0, seed=1, verbose=True)
+        ferrule.fit(x, "sinh_asinh", method="de", left=0.0, seed=1, verbose=True, fast=True)
         text, sys.stdout = sys.stdout.getvalue(), sys.__stdout__
         print(repr(text))
         """
