@@ -16,6 +16,10 @@ struct JonesPewsey : SinhAsinh {
     static constexpr const char *key = "jones_pewsey";
     static constexpr const char *title = "Jones-Pewsey";
     static constexpr bool modelsRawValue = true;
+    // Only delta's limits: epsilon and mu act on the standardised value here, and their box
+    // edges are no ridge of the sinh-arcsinh map's kind.
+    static constexpr bool kEpsilonLimits = false;
+    static bool atDegenerateLimit(const Params &, const double *q, double) { return atDeltaLimit(q); }
 
     // What an uncensored term needs at one parameter point, computed once per evaluation.
     struct Terms {

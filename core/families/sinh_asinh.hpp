@@ -79,9 +79,52 @@ struct SinhAsinh {
     // delta cosh(epsilon) asinh(x); and delta -> inf, where T steepens into a step at
     // asinh(x) = -epsilon / delta and the likelihood climbs a ridge out of the box (a point
     // there is no proper optimum however the gradient points).
-    static bool atDegenerateLimit(const Params &, const double *q, double) {
+    static bool atDeltaLimit(const double *q) {
         const double edge = kBoxEdgeFraction * (upper[0] - lower[0]);
         return q[0] <= lower[0] + edge || q[0] >= upper[0] - edge;
+    }
+
+    // The limits epsilon -> -inf and +inf. With u = delta asinh(x) + epsilon, sinh(u) tends to
+    // its one exponential, -e^-u / 2 or e^u / 2, an affine image of exp(-+delta asinh(x)): a
+    // family with one parameter fewer, in which epsilon only trades against mu and sigma (the
+    // point (delta, epsilon - t, mu e^t, sigma e^t) tends to the same limit as t grows). The
+    // likelihood climbs a ridge towards it, or levels out on it, and the box of epsilon or of
+    // mu cuts the ridge: a point on either box edge is that limit, not a proper optimum.
+    // Points short of the edges are told by their likelihood: the facts' limitGain over the
+    // epsilon limits (k >= kFirstRidgeLimit), with limitForward and limitLogJacobian the map
+    // of limit k at the same parameters. Where T is near affine on the data every limit fits
+    // it alike, and delta -> 0 (T's first order in delta, sinh(epsilon) + delta cosh(epsilon)
+    // asinh(x)) is the one named.
+    static constexpr int kLimits = 3;
+    static constexpr int kFirstRidgeLimit = 2;
+    static constexpr int kLimitDeltaLow = 1, kLimitEpsilonLow = 2, kLimitEpsilonHigh = 3;
+    static constexpr bool kEpsilonLimits = true;
+    static double limitForward(double x, const Params &p, int k) {
+        const double u = p.delta * std::asinh(x) + p.epsilon;
+        if (k == kLimitDeltaLow) {
+            return std::sinh(p.epsilon) + p.delta * std::cosh(p.epsilon) * std::asinh(x);
+        }
+        return k == kLimitEpsilonLow ? -0.5 * std::exp(-u) : 0.5 * std::exp(u);
+    }
+    static double limitLogJacobian(double x, const Params &p, int k) {
+        const double u = p.delta * std::asinh(x) + p.epsilon;
+        if (k == kLimitDeltaLow) {
+            return std::log(p.delta * std::cosh(p.epsilon) / std::sqrt(x * x + 1.0));
+        }
+        return std::log(0.5 * p.delta / std::sqrt(x * x + 1.0)) + (k == kLimitEpsilonLow ? -u : u);
+    }
+    static bool atEpsilonLimit(const double *q) {
+        for (std::size_t j = 1; j <= 2; ++j) {
+            const double edge = kBoxEdgeFraction * (upper[j] - lower[j]);
+            if (q[j] <= lower[j] + edge || q[j] >= upper[j] - edge) {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    static bool atDegenerateLimit(const Params &, const double *q, double) {
+        return atDeltaLimit(q) || atEpsilonLimit(q);
     }
 
     // Normal prior on delta/(1+delta) (mean 0.5, sd 0.05: constants 2 pi 0.05^2 and 2 0.05^2)

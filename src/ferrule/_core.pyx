@@ -355,7 +355,8 @@ FACT_DTYPES = {
     "decreasing_steps": np.int64, "undefined_values": np.int64, "misplaced_values": np.int64,
     "spread": np.float64, "mass_beyond_range": np.float64, "round_trip_error": np.float64,
     "at_lower": np.uint32, "at_upper": np.uint32, "outside_box": np.uint32,
-    "constrained": np.uint32, "degenerate_limit": np.bool_,
+    "constrained": np.uint32, "degenerate_limit": np.bool_, "limit_gain": np.float64,
+    "limit": np.int8,
 }
 
 
@@ -382,6 +383,8 @@ cdef void _put_facts(dict out, Py_ssize_t i, const FitFacts& f) except *:
     out["outside_box"][i] = f.outsideBox
     out["constrained"][i] = f.constrained
     out["degenerate_limit"][i] = f.degenerateLimit
+    out["limit_gain"][i] = f.limitGain
+    out["limit"][i] = f.limit
 
 
 def fit_facts(str family, search, data, double left, double right, *, bint prior=False):

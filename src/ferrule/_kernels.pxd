@@ -99,6 +99,8 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         uint32_t outsideBox
         uint32_t constrained
         bool degenerateLimit
+        double limitGain
+        int limit
 
     cdef cppclass FitReport:
         FitResult result

@@ -44,7 +44,8 @@ def fit_problems(
     one), the model does not give its extreme values back (relative error above 1e-3),
     or the optimum is the family's degenerate limit (Yeo-Johnson's normal centred on the
     end of its range, log-sinh's linear limit, sinh-arcsinh's and Jones-Pewsey's
-    delta -> 0).
+    delta -> 0, sinh-arcsinh's epsilon -> -inf or inf: epsilon or mu on its box edge, or a
+    likelihood within 0.1 of the limit's, whose map is one exponential of delta asinh(x)).
 
     Parameters
     ----------

@@ -1,0 +1,60 @@
+"""Sinh-arcsinh's ridges towards epsilon -> -inf and inf: a fit on one is that limit, not
+valid; a proper optimum stays valid. Real series from statsmodels' packaged data files:
+datasets/elnino/elnino.csv (each month's first 40 years), datasets/engel/engel.csv and
+datasets/nile/nile.csv."""
+
+import warnings
+
+import numpy as np
+import pytest
+
+import ferrule
+
+datasets = pytest.importorskip("statsmodels.datasets")
+
+LIMIT = "the fit is sinh-arcsinh's limit epsilon -> -inf"
+
+
+def elnino(month):
+    return datasets.elnino.load_pandas().data[month].to_numpy(float)[:40]
+
+
+@pytest.mark.parametrize(
+    ("series", "seed", "limit"),
+    [(lambda: elnino("FEB"), 1, True),  # ends part-way up the ridge, 0.0001 from its limit
+     (lambda: elnino("NOV"), 2, True),
+     (lambda: elnino("MAR"), 1, True),  # epsilon on its box edge
+     (lambda: datasets.engel.load_pandas().data["income"].to_numpy(float), 1, False),
+     (lambda: datasets.nile.load_pandas().data["volume"].to_numpy(float), 1, False)],
+)  # fmt: skip
+def test_a_fit_on_the_epsilon_ridge_is_its_limit_and_a_proper_optimum_is_valid(series, seed, limit):
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        fit = ferrule.fit(series(), "sinh_asinh", seed=seed)
+    assert fit.valid is not limit
+    assert any(problem.startswith(LIMIT) for problem in fit.problems) is limit
+
+
+def test_epsilon_on_its_box_edge_is_no_constrained_optimum():
+    # El Nino's March optimum within the box: epsilon = -22.3 at the edge, the likelihood
+    # still rising out of it.
+    problems = ferrule.fit_problems(
+        "sinh_asinh", [0.9255, -0.999, -0.8965, 0.0574], elnino("MAR"),
+        method="sce", scale=0.1,
+    )  # fmt: skip
+    assert [p for p in problems if p.startswith(LIMIT)], problems
+
+
+def test_the_limit_gain_is_the_likelihood_of_the_limit_matched_on_the_data():
+    # On a ridge point the matched limit is as good as the fit; at a proper optimum it is
+    # well below.
+    from ferrule import _core
+
+    x = elnino("FEB") * 0.1
+    on_ridge = _core.fit_facts("sinh_asinh", [0.8913, -0.9983, -0.9971, 0.2517], x, -np.inf,
+                               np.inf)  # fmt: skip
+    assert on_ridge["limit_gain"][0] > -0.01 and on_ridge["limit"][0] == 2
+    proper = _core.fit_facts("sinh_asinh", [0.651, -0.8612, -0.1711, 0.113],
+                             datasets.nile.load_pandas().data["volume"].to_numpy(float) * 1e-3,
+                             -np.inf, np.inf)  # fmt: skip
+    assert proper["limit_gain"][0] < -1.0
