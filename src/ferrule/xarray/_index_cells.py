@@ -38,7 +38,7 @@ FIELDS = ("mu", "sigma", "scale", "shift", "left", "right", "aic", "loglik", "n"
 ZEROS = ("upper", "center", "mean", "random")
 # Values per batch of groups fitted in one run of the cell loop: fewer calls for many
 # small groups (days of the year), in threads across groups, in bounded memory.
-_BATCH_VALUES = 1 << 20
+_BATCH_VALUES = 1 << 18
 # The fields of a cell's model besides its transformation parameters, in the kernel's order.
 _MODEL_FIELDS = ("mu", "sigma", "scale", "shift", "left", "right")
 
