@@ -51,7 +51,7 @@ _REFUSED = -1e10
 # the core's FitFacts.limitGain) reaches within this, at the same parameters, is that limit:
 # the data cannot tell the two apart (well inside the 1.92 of a 95 % likelihood interval),
 # so a run that stopped there stopped somewhere on the ridge. Proper optima of real series
-# lie 0.4 to hundreds below their limits, ends on the ridge 0.1 or less.
+# lie 0.2 to hundreds below their limits (matched on the data), ends on a ridge 0.06 or less.
 LIMIT_GAP = 0.1
 
 # Each family's degenerate limit (the core's FitFacts.degenerateLimit), in words.
