@@ -82,6 +82,8 @@ _RIDGE_LIMITS = {
     ("sinh_asinh", 2): _EPSILON_LIMIT,
     ("sinh_asinh", 3): _EPSILON_LIMIT,
 }
+# A box edge that is not the first parameter's: the limit of the ridge that edge cuts.
+_OTHER_EDGE_LIMITS = {"sinh_asinh": _EPSILON_LIMIT}
 
 
 def counted(count: int, noun: str) -> str:
@@ -287,8 +289,8 @@ def _limit_text(family: str, limit: int, delta_edge: bool) -> str:
     box edge's (sinh-arcsinh's epsilon limit unless delta sits on its edge)."""
     if limit:
         return _RIDGE_LIMITS[family, limit]
-    if family == "sinh_asinh" and not delta_edge:
-        return _EPSILON_LIMIT
+    if not delta_edge and family in _OTHER_EDGE_LIMITS:
+        return _OTHER_EDGE_LIMITS[family]
     return _LIMITS[family]
 
 
