@@ -384,7 +384,10 @@ def _indexes_rows(index: int, names: list[str], rows: list, decimal: str) -> boo
     whole numbers counting up by one (a row counter, consecutive years)."""
     if names:
         return index < len(names) and names[index].strip().lower() in _INDEX_HEADERS
-    numbers = [parse_number(row[index], decimal) for _, row in rows if index < len(row)]
+    try:
+        numbers = [parse_number(row[index], decimal) for _, row in rows if index < len(row)]
+    except Underflow:  # a value too small for a double numbers no row
+        return False
     return len(numbers) > 1 and all(
         b is not None and a is not None and b == a + 1 and float(a).is_integer()
         for a, b in zip(numbers, numbers[1:], strict=False)

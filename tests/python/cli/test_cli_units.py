@@ -63,6 +63,7 @@ def test_bundled_series_is_the_seattle_precipitation():
         ("d.csv", "a,b\n1,2\n", "c", "no column 'c'"),
         ("d.csv", "a,b\n1,2\n", "3", "no column '3'"),
         ("d.csv", "a,b\nx,y\n", None, "has no numeric column"),
+        ("d.csv", "5,1e-400\n6,2\n", None, "too small for a double"),
         ("d.csv", "a,b\n1,2\n3\n", "b", "line 3 has no field 2"),
         ("d.npy", np.zeros((2, 2)), None, "shape (2, 2)"),
         ("d.npy", np.array(["a", "b"]), None, "non-numeric values"),
