@@ -14,16 +14,21 @@ namespace ferrule {
 
 namespace yeo_johnson_detail {
 
-// g'(a) for g(a) = expm1(a)/a (yeo_johnson_growth.hpp): the series below |a| = 1 by
-// Horner's rule, the closed form above.
+// A series in a by Horner's rule, highest coefficient first.
+inline double horner(const std::array<double, yeo_johnson_growth::kTerms> &c, double a) {
+    double s = c[yeo_johnson_growth::kTerms - 1];
+    for (std::size_t j = yeo_johnson_growth::kTerms - 1; j-- > 0;) {
+        s = s * a + c[j];
+    }
+    return s;
+}
+
+// g'(a) for g(a) = expm1(a)/a (yeo_johnson_growth.hpp): the series below |a| = 1, the
+// closed form above.
 inline double growthSlope(double a) {
     using namespace yeo_johnson_growth;
     if (std::fabs(a) < kSeriesBelow) {
-        double s = kCoefficients[kTerms - 1];
-        for (std::size_t j = kTerms - 1; j-- > 0;) {
-            s = s * a + kCoefficients[j];
-        }
-        return s;
+        return horner(kCoefficients, a);
     }
     return (std::exp(a) * (a - 1.0) + 1.0) / (a * a);
 }
@@ -32,11 +37,7 @@ inline double growthSlope(double a) {
 inline double growthCurvature(double a) {
     using namespace yeo_johnson_growth;
     if (std::fabs(a) < kSeriesBelow) {
-        double s = kCurvatureCoefficients[kTerms - 1];
-        for (std::size_t j = kTerms - 1; j-- > 0;) {
-            s = s * a + kCurvatureCoefficients[j];
-        }
-        return s;
+        return horner(kCurvatureCoefficients, a);
     }
     return (std::exp(a) * ((a - 2.0) * a + 2.0) - 2.0) / (a * a * a);
 }
