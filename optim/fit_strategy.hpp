@@ -8,13 +8,15 @@
 //     single run of a fast fit; then Nelder-Mead restarted from the best point (a fresh
 //     simplex of 5 % steps) while a restart gains more than kSameOptimum, or differential
 //     evolution / shuffled complex evolution with seeds derived from the fit's seed (at most
-//     kMaxRuns runs);
+//     kMaxRuns runs), the valley of each end whose polish did not converge followed by
+//     Nelder-Mead restarts (and that of the best start when every run ended below it);
 //   until two ends, starts included, agree on the best optimum, its polish converged and it
 //     is not on the box's edge (the degenerate limits of a family live there).
 // The best point by the likelihood itself is kept, a proper optimum before an improper point:
-// the family's degenerate limit (F::atDegenerateLimit), or a point the box refuses
-// (box_optimum.hpp). Everything is a function of the series, settings and seed, so a fit
-// repeats on any thread.
+// the family's degenerate limit (F::atDegenerateLimit), a point on a ridge that the ridge's
+// limit fits as well (ridge_limit.hpp, the rule the fit's verdict applies), or a point the
+// box refuses (box_optimum.hpp). Everything is a function of the series, settings and seed,
+// so a fit repeats on any thread.
 #pragma once
 
 #include <algorithm>
@@ -26,6 +28,7 @@
 
 #include "core/box_optimum.hpp"
 #include "core/likelihood_gradient.hpp"
+#include "core/ridge_limit.hpp"
 #include "optim/local_polish.hpp"
 #include "optim/run_method.hpp"
 #include "optim/start_points.hpp"
@@ -34,8 +37,9 @@ namespace ferrule {
 
 // What the default fit ran, beside the result.
 struct StrategyReport {
-    int runs = 1;                       // runs of the named optimiser, restarts included (0: the
-                                        // polished starts agreed and none was needed)
+    int runs = 1;                       // optimiser runs, restarts and valleys' Nelder-Mead runs
+                                        // included (0: the polished starts agreed and none was
+                                        // needed)
     std::int64_t polishEvaluations = 0; // value-and-gradient calls of the polish
     double polishGain = 0.0;            // log-likelihood the polish added to the best run
     bool polished = false;              // the polish ended by its convergence test
@@ -106,6 +110,14 @@ inline bool samePoint(const Vector &a, const Vector &b) {
     return true;
 }
 
+// A polished run's end, and whether the run stopped at its budget.
+struct ValleyEnd {
+    Vector q;
+    double value;
+    bool converged;
+    bool limitReached;
+};
+
 // A polished start's end.
 struct StartEnd {
     Vector q;
@@ -139,7 +151,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
 
     // A proper optimum is kept before a degenerate limit of the family, however much the
     // likelihood gains on the ridge towards it (the limit is not a model of the data), and
-    // before a point the box refuses.
+    // before a point the box refuses. The ridge test costs a few passes over the distinct
+    // values: it runs per candidate end, never per evaluation.
     double lowest = std::numeric_limits<double>::infinity();
     for (const double x : series.distinct()) {
         if (x > series.left() && x < series.right()) {
@@ -153,7 +166,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     };
     const auto degenerate = [&](const Vector &q) {
         return q.size() == F::kParams && (F::atDegenerateLimit(F::decode(q.data()), q.data(), lowest) ||
-                                          offBoxOptimum<F>(logLikGradient, q.data()));
+                                          offBoxOptimum<F>(logLikGradient, q.data()) ||
+                                          ridgeLimitAt<F, AccurateNormalMass>(series, q.data()).reached());
     };
     const auto preferred = [](double value, bool limit, double than, bool thanLimit) {
         if (limit != thanLimit && !std::isnan(value) && !std::isnan(than)) {
@@ -248,30 +262,34 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     report.runs = 0;
     const bool simplex = settings.method == Method::NelderMead;
     const int maxRuns = simplex ? 1 + kMaxRestarts : kMaxRuns;
-    for (int k = 0; k < maxRuns; ++k) {
-        std::optional<std::uint32_t> seed = settings.seed;
-        if (!simplex && settings.seed) {
-            seed = derivedSeed(*settings.seed, k);
-        }
-        const Vector from = runBest ? best.params : startParams;
-        FitResult run = simplex && k > 0 && !from.empty()
-                            ? runMethod<F>(settings, objective, seed, sink, simplexAround(from))
-                            : runMethod<F>(settings, objective, seed, sink);
+    // A run's end, polished, becomes the best point when the likelihood and propriety prefer
+    // it; nothing for a run with no end. Its value joins the ends, or replaces the last of
+    // them when replacesEnd (a run that continues the valley of that end: one search, one
+    // end). A run that continues the valley of `continued` reports that end's budget, unless
+    // its own end converged.
+    const auto takeRun = [&](FitResult run, bool replacesEnd, const ValleyEnd *continued) -> std::optional<ValleyEnd> {
         ++report.runs;
         evaluations += run.evaluations;
         count += run.count;
         if (run.params.empty() || std::isnan(run.params[0])) {
-            continue;
+            return std::nullopt;
         }
         const double runValue = objective(run.params);
         ++evaluations;
-        const double before = bestValue;
         if (better(runValue, bestRunValue)) {
             bestRunValue = runValue;
         }
         auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps);
-        ends.push_back(outcome.first);
+        if (replacesEnd) {
+            ends.back() = outcome.first;
+        } else {
+            ends.push_back(outcome.first);
+        }
+        if (continued != nullptr) {
+            run.limitReached = continued->limitReached && !outcome.second;
+        }
         const bool limit = degenerate(params);
+        ValleyEnd end{params, outcome.first, outcome.second, run.limitReached};
         if (preferred(outcome.first, limit, bestValue, bestDegenerate) ||
             (!runBest && outcome.first == bestValue && limit == bestDegenerate)) {
             bestValue = outcome.first;
@@ -281,12 +299,56 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             bestDegenerate = limit;
             runBest = true;
         }
+        return end;
+    };
+    // An end whose polish did not converge sits in a long curved valley (towards a ridge's
+    // limit a proper optimum often lies further along it, or off it) that Newton steps in
+    // the search coordinates follow slowly: Nelder-Mead restarted from it follows it, as in
+    // a Nelder-Mead fit, each end polished, while a restart gains more than kSameOptimum.
+    RunSettings local = settings;
+    local.method = Method::NelderMead;
+    const auto followValley = [&](ValleyEnd end, bool replacesEnd) {
+        for (int k = 0; k < kMaxRestarts && !end.converged; ++k) {
+            std::optional<ValleyEnd> next =
+                takeRun(runMethod<F>(local, objective, settings.seed, sink, simplexAround(end.q)), replacesEnd, &end);
+            if (!next) {
+                return;
+            }
+            replacesEnd = true;
+            const bool gained = next->value < end.value - kSameOptimum;
+            end = std::move(*next);
+            if (!gained) {
+                return;
+            }
+        }
+    };
+    for (int k = 0; k < maxRuns; ++k) {
+        std::optional<std::uint32_t> seed = settings.seed;
+        if (!simplex && settings.seed) {
+            seed = derivedSeed(*settings.seed, k);
+        }
+        const Vector from = runBest ? best.params : startParams;
+        const double before = bestValue;
+        std::optional<ValleyEnd> end = takeRun(simplex && k > 0 && !from.empty()
+                                                   ? runMethod<F>(settings, objective, seed, sink, simplexAround(from))
+                                                   : runMethod<F>(settings, objective, seed, sink),
+                                               false, nullptr);
+        if (!end) {
+            continue;
+        }
+        if (!simplex) {
+            followValley(std::move(*end), true);
+        }
         if (bestConverged && agreeing(ends) >= 2 && !onEdge(best.params, lower, upper)) {
             break;
         }
         if (simplex && k > 0 && !(bestValue < before - kSameOptimum)) {
             break;
         }
+    }
+    // A start that every run ended below, its polish cut short: its valley too.
+    if (!simplex && !runBest && !startConverged && !startParams.empty()) {
+        followValley({startParams, startValue, false, false}, false);
     }
     report.polished = bestConverged;
     if (!runBest) {
