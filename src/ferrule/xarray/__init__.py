@@ -29,6 +29,7 @@ from typing import Any
 from ferrule._docs import filled
 from ferrule._grid.dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 from ferrule._seeds import SeedLike
+from ferrule.xarray._index_groups import DEFAULT_GROUPBY
 
 __all__ = [
     "cdf",
@@ -296,7 +297,7 @@ def standardized_index_params(
     family: str = "auto",
     *,
     dim: str = "time",
-    groupby: str | None = "time.month",
+    groupby: str | None = DEFAULT_GROUPBY,
     window: int | None = None,
     accumulate: int | str | None = None,
     calibration: Any = None,
@@ -409,7 +410,7 @@ def standardized_index(
     family: str = "auto",
     *,
     dim: str = "time",
-    groupby: str | None = "time.month",
+    groupby: str | None = DEFAULT_GROUPBY,
     window: int | None = None,
     accumulate: int | str | None = None,
     calibration: Any = None,
@@ -460,7 +461,9 @@ def standardized_index(
     clip : float or None, default 8.21
         Scores are clipped to [-clip, clip]; None leaves them.
     params : xarray.Dataset, optional
-        The result of :func:`standardized_index_params` (or read back from its file).
+        The result of :func:`standardized_index_params` (or read back from its file). The
+        fit settings are then theirs: a setting left at its default takes their value, one
+        given that differs (another `accumulate` or `groupby`, a `calibration`) is refused.
     seed : None, int or numpy.random.Generator
         The base seed of the fits and of the draws of ``zeros="random"``; with `params`,
         None takes theirs, so that fitting then scoring gives the one-step numbers.

@@ -27,9 +27,11 @@ from ferrule.xarray._index_cells import (
     score_cells,
 )
 from ferrule.xarray._index_groups import (
+    DEFAULT_GROUPBY,
     Groups,
     accumulation_steps,
     calibration_positions,
+    group_name,
     groups_of,
 )
 from ferrule.xarray._index_meta import (
@@ -250,6 +252,10 @@ def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> N
         settings.accumulate, _series_index(series_array(da, dim), dim)
     ) != int(attrs[PREFIX + "accumulate"]):
         given.append(f"accumulate {settings.accumulate!r}")
+    if settings.groupby != DEFAULT_GROUPBY and (group_name(settings.groupby, dim) or "") != str(
+        attrs[PREFIX + "groupby"]
+    ):
+        given.append(f"groupby {settings.groupby!r}")
     if settings.window is not None and settings.window != int(attrs[PREFIX + "window"]):
         given.append(f"window {settings.window!r}")
     if settings.calibration is not None:
