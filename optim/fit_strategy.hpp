@@ -2,8 +2,9 @@
 //   The deterministic starts (start_points.hpp), the kStarts best distinct ones and the two
 //     ends of the family's start grid polished by projected Newton steps with the analytic
 //     gradient (local_polish.hpp). When the polished starts settle it (two of them converged
-//     to one point of the best value, a proper optimum off the box's edge, and none to
-//     another optimum) that point is the fit and no optimiser runs;
+//     to one point of the best value, a proper optimum off the box's edge or a constrained
+//     one on the family's own bound, and none to another optimum) that point is the fit and
+//     no optimiser runs;
 //   otherwise runs of the named optimiser, each end polished in turn: first exactly the
 //     single run of a fast fit; then Nelder-Mead restarted from the best point (a fresh
 //     simplex of 5 % steps) while a restart gains more than kSameOptimum, or differential
@@ -11,7 +12,8 @@
 //     kMaxRuns runs), the valley of each end whose polish did not converge followed by
 //     Nelder-Mead restarts (and that of the best start when every run ended below it);
 //   until two ends, starts included, agree on the best optimum, its polish converged and it
-//     is not on the box's edge (the degenerate limits of a family live there).
+//     is not on the box's edge (the degenerate limits of a family live there) unless it is a
+//     constrained optimum on the family's own bound.
 // The best point by the likelihood itself is kept, a proper optimum before an improper point:
 // the family's degenerate limit (F::atDegenerateLimit), a point on a ridge that the ridge's
 // limit fits as well (ridge_limit.hpp, the rule the fit's verdict applies), or a point the
@@ -85,15 +87,21 @@ inline std::vector<Vector> simplexAround(const Vector &x) {
     return simplex;
 }
 
-// Whether a coordinate of q sits on the box's bound.
-template <std::size_t N>
-bool onEdge(const Vector &q, const std::array<double, N> &lower, const std::array<double, N> &upper) {
-    for (std::size_t j = 0; j < N && j < q.size(); ++j) {
-        if (q[j] <= lower[j] || q[j] >= upper[j]) {
-            return true;
+// Whether the best point may end the search where it stands on the polish's box. A proper
+// point on the family's own bound is a constrained optimum (the improper test of
+// box_optimum.hpp vouches for it: the likelihood does not rise inward), so it may; a bound only
+// the polish has cuts the search short, and an improper point on any bound lies on a ridge
+// the box cuts: there the runs, which search the family's whole box, decide.
+template <class F> bool mayEndOnEdge(const Vector &q, bool improper) {
+    const auto &lower = GradientOf<F>::localLower;
+    const auto &upper = GradientOf<F>::localUpper;
+    const std::uint32_t ownBound = improper || q.size() != F::kParams ? 0 : boxPlace<F>(q.data()).onBound();
+    for (std::size_t j = 0; j < F::kParams && j < q.size(); ++j) {
+        if ((q[j] <= lower[j] || q[j] >= upper[j]) && (ownBound & (1u << j)) == 0) {
+            return false;
         }
     }
-    return false;
+    return true;
 }
 
 inline bool better(double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
@@ -225,9 +233,10 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         polishedStarts.push_back({std::move(params), outcome.first, outcome.second, limit});
     }
     std::vector<double> startEnds;
-    // The starts settle it when the best end converged to a proper optimum off the box's
-    // edge, another start converged to the same point, and no start converged to another
-    // proper optimum (two optima: the runs decide between them and whatever else there is).
+    // The starts settle it when the best end converged to a proper optimum (off the box's
+    // edge, or a constrained one on the family's bound), another start converged to the same
+    // point, and no start converged to another proper optimum (two optima: the runs decide
+    // between them and whatever else there is).
     std::size_t settling = 0, elsewhere = 0;
     for (const StartEnd &end : polishedStarts) {
         startEnds.push_back(end.value);
@@ -235,7 +244,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         settling += end.converged && !end.improper && agrees ? 1 : 0;
         elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
     }
-    if (bestConverged && !bestDegenerate && settling >= 2 && elsewhere == 0 && !onEdge(best.params, lower, upper)) {
+    if (bestConverged && !bestDegenerate && settling >= 2 && elsewhere == 0 &&
+        mayEndOnEdge<F>(best.params, bestDegenerate)) {
         // The starts settle it: the runs would only confirm the optimum.
         report.runs = 0;
         report.polished = true;
@@ -254,7 +264,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     // Runs of the named optimiser, each end polished: the first exactly the single run of a
     // fast fit (so the default is never worse than it), then Nelder-Mead restarted from the
     // best point or stochastic runs with derived seeds, until two ends (starts included)
-    // agree on the best optimum, it converged and it is not on the box's edge.
+    // agree on the best optimum, it converged and it may end where it stands on the box.
     std::vector<double> ends = startEnds;
     double bestRunValue = std::numeric_limits<double>::quiet_NaN();
     int count = 0;
@@ -339,7 +349,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (!simplex) {
             followValley(std::move(*end), true);
         }
-        if (bestConverged && agreeing(ends) >= 2 && !onEdge(best.params, lower, upper)) {
+        if (bestConverged && agreeing(ends) >= 2 && mayEndOnEdge<F>(best.params, bestDegenerate)) {
             break;
         }
         if (simplex && k > 0 && !(bestValue < before - kSameOptimum)) {

@@ -175,6 +175,16 @@ def test_polished_starts_that_agree_settle_a_fit_without_a_run(family, settled):
     assert (grid.loglik >= fast.loglik - 1e-9)[fast.valid].all()
 
 
+def test_a_constrained_optimum_on_the_familys_bound_settles_without_a_run():
+    # Lognormal flows: log-sinh's best point has epsilon -> 0, on its coordinate's lower bound
+    # with the likelihood falling inward. The runs could only confirm it (they took 4 runs).
+    x = np.random.default_rng(300).lognormal(1.0, 0.8, 300)
+    fit = ferrule.fit(x, "log_sinh", left=0.0, scale=1.0, seed=1)
+    fast = ferrule.fit(x, "log_sinh", left=0.0, scale=1.0, seed=1, fast=True)
+    assert fit.valid and "a constrained optimum" in fit.notes[0]
+    assert fit.runs == 0 and fit.loglik >= fast.loglik - 1e-9
+
+
 def test_a_point_on_a_bound_where_the_likelihood_rises_inward_is_not_kept():
     # A monthly series of 30 totals (3 dry): at scale 0.01 a log-sinh run ends with mu's
     # coordinate on its lower bound, not a constrained optimum, above the runs' proper ends.
