@@ -374,8 +374,9 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     report.polishGain = std::isfinite(bestRunValue) && std::isfinite(bestValue) ? bestRunValue - bestValue : 0.0;
     best.count = count;
     best.evaluations = evaluations + report.polishEvaluations;
-    // best.limitReached stays the best run's: a run stopped by its budget is reported so,
-    // polished or not.
+    // best.limitReached stays the best run's, unless the polish carried the best point to a
+    // stationary point: that is an optimum however its run stopped.
+    best.limitReached = best.limitReached && !report.polished;
     return best;
 }
 

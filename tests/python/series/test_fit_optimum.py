@@ -74,6 +74,18 @@ def test_default_fit_reaches_the_best_valid_optimum_of_real_series(
     assert fit.loglik == pytest.approx(best, abs=0.01)
 
 
+def test_a_run_stopped_by_its_budget_converged_where_the_polish_reached_an_optimum():
+    # Nelder-Mead on El Nino's May (scale 0.1) stops at its iteration limit each restart; the
+    # polish carries the end to the optimum that shuffled complex evolution reaches too.
+    x = statsmodels_series("elnino", "MAY", 40)
+    fit = ferrule.fit(x, "sinh_asinh", method="nelder-mead", scale=0.1)
+    assert fit.valid and fit.converged and not fit.limit_reached, fit.problems
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        other = ferrule.fit(x, "sinh_asinh", method="sce", seed=1, scale=0.1)
+    assert fit.loglik == pytest.approx(other.loglik, abs=1e-4)
+
+
 @pytest.mark.parametrize(
     ("family", "method"),
     [("yeo_johnson", "nelder-mead"), ("log_sinh", "nelder-mead"), ("jones_pewsey", "nelder-mead"),
