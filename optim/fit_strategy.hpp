@@ -2,15 +2,18 @@
 //   The deterministic starts (start_points.hpp), the kStarts best distinct ones and the two
 //     ends of the family's start grid polished by projected Newton steps with the analytic
 //     gradient (local_polish.hpp). When the polished starts settle it (two of them converged
-//     to one point of the best value, a proper optimum off the box's edge, and none to
-//     another optimum) that point is the fit and no optimiser runs;
+//     to one point of the best value, a proper optimum, and none to another optimum) that
+//     point is the fit and no optimiser runs. A proper optimum may lie on the box's edge when
+//     the likelihood rises outward there (a constrained optimum); a family's degenerate limit
+//     or a bound the likelihood leaves inward is not one;
 //   otherwise runs of the named optimiser, each end polished in turn: first exactly the
 //     single run of a fast fit; then Nelder-Mead restarted from the best point (a fresh
 //     simplex of 5 % steps) while a restart gains more than kSameOptimum, or differential
 //     evolution / shuffled complex evolution with seeds derived from the fit's seed (at most
 //     kMaxRuns runs);
-//   until two ends, starts included, agree on the best optimum, its polish converged and it
-//     is not on the box's edge (the degenerate limits of a family live there).
+//   until two ends, starts included, agree on the best optimum and its polish converged. A
+//     run's end is polished with mu and sigma settled at each trial point, which follows the
+//     narrow curved valleys of short series to their optimum.
 // The best point by the likelihood itself is kept, a proper optimum before an improper point:
 // the family's degenerate limit (F::atDegenerateLimit), or a point the box refuses
 // (box_optimum.hpp). Everything is a function of the series, settings and seed, so a fit
@@ -55,9 +58,12 @@ inline constexpr std::size_t kStarts = 4;
 // (relative to 1 + |q|): equal values far apart are a flat ridge, which the runs explore.
 inline constexpr double kSamePoint = 1e-3;
 // Newton steps of a polish: a start's few (one that has not converged by then is crawling
-// towards a degenerate limit, and the runs decide), a run's end more.
+// towards a degenerate limit or along a flat valley, and the runs decide), a run's end more.
 inline constexpr int kStartSteps = 15;
 inline constexpr int kEndSteps = 40;
+// The search coordinates of mu and sigma, last in every family: the polish settles them at
+// each trial point.
+inline constexpr std::size_t kNuisance = 2;
 
 // Run k's seed: the fit's seed for the first, a SplitMix64 mix of (seed, k) for the others.
 inline std::uint32_t derivedSeed(std::uint32_t seed, int run) {
@@ -79,17 +85,6 @@ inline std::vector<Vector> simplexAround(const Vector &x) {
         simplex[i][i] += std::fabs(x[i]) > 5e-3 ? 0.05 * x[i] : 0.00025;
     }
     return simplex;
-}
-
-// Whether a coordinate of q sits on the box's bound.
-template <std::size_t N>
-bool onEdge(const Vector &q, const std::array<double, N> &lower, const std::array<double, N> &upper) {
-    for (std::size_t j = 0; j < N && j < q.size(); ++j) {
-        if (q[j] <= lower[j] || q[j] >= upper[j]) {
-            return true;
-        }
-    }
-    return false;
 }
 
 inline bool better(double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
@@ -164,8 +159,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
 
     // Polish from an end point; the polished point replaces it only when the likelihood
     // itself (not the gradient's own sum) says it is better.
-    const auto polishFrom = [&](const Vector &end, double endValue, int steps) {
-        PolishResult polished = localPolish(minusLogLikRef, end, boxLower, boxUpper, steps);
+    const auto polishFrom = [&](const Vector &end, double endValue, int steps, std::size_t inner) {
+        PolishResult polished = localPolish(minusLogLikRef, end, boxLower, boxUpper, steps, 1e-7, 1e-11, inner);
         report.polishEvaluations += polished.evaluations;
         const double value = objective(polished.params);
         ++evaluations;
@@ -200,7 +195,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             continue;
         }
         polishedFrom.push_back(&start.q);
-        auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps);
+        auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps, 0);
         const bool limit = degenerate(params);
         if (preferred(outcome.first, limit, bestValue, bestDegenerate)) {
             bestValue = outcome.first;
@@ -211,9 +206,9 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         polishedStarts.push_back({std::move(params), outcome.first, outcome.second, limit});
     }
     std::vector<double> startEnds;
-    // The starts settle it when the best end converged to a proper optimum off the box's
-    // edge, another start converged to the same point, and no start converged to another
-    // proper optimum (two optima: the runs decide between them and whatever else there is).
+    // The starts settle it when two of them converged to the best end's point, a proper
+    // optimum, and no start converged to another proper optimum (two optima: the runs decide
+    // between them and whatever else there is).
     std::size_t settling = 0, elsewhere = 0;
     for (const StartEnd &end : polishedStarts) {
         startEnds.push_back(end.value);
@@ -221,7 +216,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         settling += end.converged && !end.improper && agrees ? 1 : 0;
         elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
     }
-    if (bestConverged && !bestDegenerate && settling >= 2 && elsewhere == 0 && !onEdge(best.params, lower, upper)) {
+    if (!bestDegenerate && settling >= 2 && elsewhere == 0) {
         // The starts settle it: the runs would only confirm the optimum.
         report.runs = 0;
         report.polished = true;
@@ -240,7 +235,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     // Runs of the named optimiser, each end polished: the first exactly the single run of a
     // fast fit (so the default is never worse than it), then Nelder-Mead restarted from the
     // best point or stochastic runs with derived seeds, until two ends (starts included)
-    // agree on the best optimum, it converged and it is not on the box's edge.
+    // agree on the best optimum and it converged.
     std::vector<double> ends = startEnds;
     double bestRunValue = std::numeric_limits<double>::quiet_NaN();
     int count = 0;
@@ -269,7 +264,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (better(runValue, bestRunValue)) {
             bestRunValue = runValue;
         }
-        auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps);
+        auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps, kNuisance);
         ends.push_back(outcome.first);
         const bool limit = degenerate(params);
         if (preferred(outcome.first, limit, bestValue, bestDegenerate) ||
@@ -281,7 +276,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             bestDegenerate = limit;
             runBest = true;
         }
-        if (bestConverged && agreeing(ends) >= 2 && !onEdge(best.params, lower, upper)) {
+        if (bestConverged && agreeing(ends) >= 2) {
             break;
         }
         if (simplex && k > 0 && !(bestValue < before - kSameOptimum)) {

@@ -146,6 +146,20 @@ def test_polished_starts_that_agree_settle_a_fit_without_a_run(family, settled):
     assert (grid.loglik >= fast.loglik - 1e-9)[fast.valid].all()
 
 
+def test_a_constrained_optimum_on_the_box_edge_settles_without_a_run():
+    # Strike durations (statsmodels strikes.csv): log-sinh's best epsilon is the smallest its
+    # box allows, where every polished start meets; four runs would only confirm it.
+    datasets = pytest.importorskip("statsmodels.datasets")
+    x = datasets.strikes.load_pandas().data["duration"].to_numpy(float)
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", ferrule.FerruleWarning)
+        fit = ferrule.fit(x, "log_sinh", left=0.0, seed=1, scale=0.01)
+        fast = ferrule.fit(x, "log_sinh", left=0.0, seed=1, scale=0.01, fast=True)
+    assert fit.search[1] == pytest.approx(-10.0) and fit.valid
+    assert fit.runs == 0 and fit.evaluations < fast.evaluations
+    assert fit.loglik >= fast.loglik - 1e-9
+
+
 def test_a_point_on_a_bound_where_the_likelihood_rises_inward_is_not_kept():
     # A monthly series of 30 totals (3 dry): at scale 0.01 a log-sinh run ends with mu's
     # coordinate on its lower bound, not a constrained optimum, above the runs' proper ends.
