@@ -71,13 +71,13 @@ def misses_best(fit, top):
     return finite(fit.loglik) < top[1] - SAME_OPTIMUM
 
 
-def run(quick):
+def run(quick, families=FAMILIES):
     seeds = QUICK_SEEDS if quick else SEEDS
     reference_seeds = () if quick else REFERENCE_SEEDS
     fits = defaultdict(list)  # (family, method, mode) -> [(series name, Fit)]
     best = {}
     for series in all_series(quick):
-        for family in FAMILIES:
+        for family in families:
             top = (False, -math.inf)
             for method in METHODS:
                 for seed in seeds:
@@ -90,7 +90,7 @@ def run(quick):
                     top = max(top, candidate(fit_one(series, family, METHODS[1], seed, fast)[0]))
             best[series.name, family] = top
     rows = []
-    for family in FAMILIES:
+    for family in families:
         for method in METHODS:
             row = [family, method]
             for mode in ("default", "fast"):
@@ -126,9 +126,15 @@ def run(quick):
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true")
+    parser.add_argument(
+        "--family",
+        action="append",
+        choices=FAMILIES,
+        help="only this family's rows (repeatable; default: every family)",
+    )
     args = parser.parse_args()
     np.seterr(all="ignore")
-    run(args.quick)
+    run(args.quick, tuple(args.family or FAMILIES))
 
 
 if __name__ == "__main__":

@@ -9,14 +9,13 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <type_traits>
-#include <utility>
 #include <vector>
 
 #include "core/box_optimum.hpp"
 #include "core/censored_likelihood.hpp"
 #include "core/checked_sort.hpp"
 #include "core/likelihood_gradient.hpp"
+#include "core/ridge_limit.hpp"
 #include "core/standard_normal.hpp"
 
 namespace ferrule {
@@ -53,7 +52,7 @@ struct FitFacts {
     // For a family with limits along ridges of unidentified parameters (F::kEpsilonLimits):
     // the log-likelihood of a limit's map, matched to T on the data, less that of the fit,
     // the largest over the ridges' limits, and which limit fits alike (the family's number
-    // k >= 1, the first within kSameLimit; 0 for none). Near zero or above: the data do not
+    // k >= 1; 0 for none): ridge_limit.hpp. Near zero or above: the data do not
     // tell the fit from the limit, which is as good or better.
     double limitGain = kNaN;
     int limit = 0;
@@ -62,8 +61,6 @@ struct FitFacts {
 namespace facts_detail {
 
 inline constexpr double kRoundingApart = 1e-12;
-// Limits whose gains differ by less than this are the same limit on the data.
-inline constexpr double kSameLimit = 0.01;
 
 // What the fitted model makes standard normal before standardising: T(x), or for a family
 // that models the raw value T((x - mu) / sigma).
@@ -83,52 +80,6 @@ template <class F> double roundTrip(double x, const typename F::Params &p) {
     } else {
         return F::inverse(p.mu + p.sigma * r, p);
     }
-}
-
-template <class F, class = void> struct HasEpsilonLimits : std::false_type {};
-template <class F> struct HasEpsilonLimits<F, std::void_t<decltype(F::kEpsilonLimits)>> {
-    static constexpr bool value = F::kEpsilonLimits;
-};
-
-// Mean and standard deviation of map(x) over the uncensored distinct values, counts as
-// weights, in their order (two passes).
-template <class Map>
-std::pair<double, double> uncensoredMoments(const PreparedSeries &series, const std::vector<char> &isUncensored,
-                                            Map map) {
-    double n = 0.0, sum = 0.0, squares = 0.0;
-    for (std::size_t d = 0; d < series.distinct().size(); ++d) {
-        n += isUncensored[d] != 0 ? series.counts()[d] : 0.0;
-        sum += isUncensored[d] != 0 ? series.counts()[d] * map(series.distinct()[d]) : 0.0;
-    }
-    const double mean = sum / n;
-    for (std::size_t d = 0; d < series.distinct().size(); ++d) {
-        const double v = map(series.distinct()[d]) - mean;
-        squares += isUncensored[d] != 0 ? series.counts()[d] * v * v : 0.0;
-    }
-    return {mean, std::sqrt(squares / n)};
-}
-
-// The log-likelihood of the distinct values (counts as weights, in their order) when the
-// normal N(mu, sigma) models a + b map(x), with log map'(x) the map's log Jacobian; the
-// thresholds' masses from the same map.
-template <class Map, class Jacobian>
-double logLikOfMap(const PreparedSeries &series, const std::vector<char> &isUncensored, double mu, double sigma,
-                   double a, double b, Map map, Jacobian jacobian) {
-    const double inf = std::numeric_limits<double>::infinity();
-    const double zL = (a + b * map(series.left()) - mu) / sigma, zR = (a + b * map(series.right()) - mu) / sigma;
-    const double below = logNormalMassBetween(-inf, zL), above = logNormalMassBetween(zR, inf);
-    const double logDensityConstant = -0.5 * std::log(kTwoPi) - std::log(sigma) + std::log(b);
-    double sum = 0.0;
-    for (std::size_t d = 0; d < series.distinct().size(); ++d) {
-        const double x = series.distinct()[d];
-        double term = x <= series.left() ? below : above;
-        if (isUncensored[d] != 0) {
-            const double z = (a + b * map(x) - mu) / sigma;
-            term = logDensityConstant - 0.5 * z * z + jacobian(x);
-        }
-        sum += series.counts()[d] * term;
-    }
-    return sum;
 }
 
 } // namespace facts_detail
@@ -240,31 +191,10 @@ template <class F, class Mass> FitFacts fitFacts(const PreparedSeries &series, c
         facts.degenerateLimit = F::atDegenerateLimit(p, q, lowest);
     }
 
-    // Each limit's map made to match T on the data by an affine change (mean and spread over
-    // the uncensored values), which the normal's mu and sigma would absorb: the limit family
-    // near the fit, without a search.
-    if constexpr (HasEpsilonLimits<F>::value) {
-        const auto map = [&p](double x) { return F::forward(x, p); };
-        const double fitted = logLikOfMap(series, isUncensored, p.mu, p.sigma, 0.0, 1.0, map,
-                                          [&p](double x) { return F::mapLogJacobian(x, p); });
-        const auto [mean, spread] = uncensoredMoments(series, isUncensored, map);
-        std::array<double, F::kLimits + 1> gains{};
-        for (int k = 1; k <= F::kLimits; ++k) {
-            const auto limitMap = [&p, k](double x) { return F::limitForward(x, p, k); };
-            const auto [limitMean, limitSpread] = uncensoredMoments(series, isUncensored, limitMap);
-            const double b = spread / limitSpread, a = mean - b * limitMean;
-            gains[k] = logLikOfMap(series, isUncensored, p.mu, p.sigma, a, b, limitMap,
-                                   [&p, k](double x) { return F::limitLogJacobian(x, p, k); }) -
-                       fitted;
-            if (k >= F::kFirstRidgeLimit && std::isfinite(gains[k]) && !(gains[k] <= facts.limitGain)) {
-                facts.limitGain = gains[k];
-            }
-        }
-        // Where the map is near affine on the data the limits agree: the first of them named.
-        for (int k = F::kLimits; k >= 1; --k) {
-            facts.limit = gains[k] >= facts.limitGain - kSameLimit ? k : facts.limit;
-        }
-    }
+    // The limits along the family's ridges near the fit, without a search (ridge_limit.hpp).
+    const RidgeLimit ridge = ridgeLimit<F>(series, isUncensored, p);
+    facts.limitGain = ridge.gain;
+    facts.limit = ridge.limit;
 
     if (place.onBound() != 0) {
         std::array<double, F::kParams> g{};

@@ -2,22 +2,24 @@
 //   The deterministic starts (start_points.hpp), the kStarts best distinct ones and the two
 //     ends of the family's start grid polished by projected Newton steps with the analytic
 //     gradient (local_polish.hpp). When the polished starts settle it (two of them converged
-//     to one point of the best value, a proper optimum, and none to another optimum) that
-//     point is the fit and no optimiser runs. A proper optimum may lie on the box's edge when
-//     the likelihood rises outward there (a constrained optimum); a family's degenerate limit
-//     or a bound the likelihood leaves inward is not one;
+//     to one point of the best value, a proper optimum off the box's edge or a constrained
+//     one on the family's own bound, and none to another optimum) that point is the fit and
+//     no optimiser runs;
 //   otherwise runs of the named optimiser, each end polished in turn: first exactly the
 //     single run of a fast fit; then Nelder-Mead restarted from the best point (a fresh
 //     simplex of 5 % steps) while a restart gains more than kSameOptimum, or differential
 //     evolution / shuffled complex evolution with seeds derived from the fit's seed (at most
-//     kMaxRuns runs);
-//   until two ends, starts included, agree on the best optimum and its polish converged. A
-//     run's end is polished with mu and sigma settled at each trial point, which follows the
-//     narrow curved valleys of short series to their optimum.
+//     kMaxRuns runs), the valley of each end whose polish did not converge followed by
+//     Nelder-Mead restarts (and that of the best start when every run ended below it);
+//   until two ends, starts included, agree on the best optimum, its polish converged and it
+//     is not on the box's edge (the degenerate limits of a family live there) unless it is a
+//     constrained optimum on the family's own bound. A run's end is polished with mu and
+//     sigma settled at each trial point (kNuisance).
 // The best point by the likelihood itself is kept, a proper optimum before an improper point:
-// the family's degenerate limit (F::atDegenerateLimit), or a point the box refuses
-// (box_optimum.hpp). Everything is a function of the series, settings and seed, so a fit
-// repeats on any thread.
+// the family's degenerate limit (F::atDegenerateLimit), a point on a ridge that the ridge's
+// limit fits as well (ridge_limit.hpp, the rule the fit's verdict applies), or a point the
+// box refuses (box_optimum.hpp). Everything is a function of the series, settings and seed,
+// so a fit repeats on any thread.
 #pragma once
 
 #include <algorithm>
@@ -29,6 +31,7 @@
 
 #include "core/box_optimum.hpp"
 #include "core/likelihood_gradient.hpp"
+#include "core/ridge_limit.hpp"
 #include "optim/local_polish.hpp"
 #include "optim/run_method.hpp"
 #include "optim/start_points.hpp"
@@ -37,8 +40,9 @@ namespace ferrule {
 
 // What the default fit ran, beside the result.
 struct StrategyReport {
-    int runs = 1;                       // runs of the named optimiser, restarts included (0: the
-                                        // polished starts agreed and none was needed)
+    int runs = 1;                       // optimiser runs, restarts and valleys' Nelder-Mead runs
+                                        // included (0: the polished starts agreed and none was
+                                        // needed)
     std::int64_t polishEvaluations = 0; // value-and-gradient calls of the polish
     double polishGain = 0.0;            // log-likelihood the polish added to the best run
     bool polished = false;              // the polish ended by its convergence test
@@ -58,11 +62,12 @@ inline constexpr std::size_t kStarts = 4;
 // (relative to 1 + |q|): equal values far apart are a flat ridge, which the runs explore.
 inline constexpr double kSamePoint = 1e-3;
 // Newton steps of a polish: a start's few (one that has not converged by then is crawling
-// towards a degenerate limit or along a flat valley, and the runs decide), a run's end more.
+// towards a degenerate limit, and the runs decide), a run's end more.
 inline constexpr int kStartSteps = 15;
 inline constexpr int kEndSteps = 40;
-// The search coordinates of mu and sigma, last in every family: the polish settles them at
-// each trial point.
+// The search coordinates of mu and sigma, last in every family: a run's end is polished
+// with them settled at each trial point (local_polish.hpp), which follows the narrow curved
+// valleys that tie a short series' transformation to mu and sigma.
 inline constexpr std::size_t kNuisance = 2;
 
 // Run k's seed: the fit's seed for the first, a SplitMix64 mix of (seed, k) for the others.
@@ -87,6 +92,23 @@ inline std::vector<Vector> simplexAround(const Vector &x) {
     return simplex;
 }
 
+// Whether the best point may end the search where it stands on the polish's box. A proper
+// point on the family's own bound is a constrained optimum (the improper test of
+// box_optimum.hpp vouches for it: the likelihood does not rise inward), so it may; a bound only
+// the polish has cuts the search short, and an improper point on any bound lies on a ridge
+// the box cuts: there the runs, which search the family's whole box, decide.
+template <class F> bool mayEndOnEdge(const Vector &q, bool improper) {
+    const auto &lower = GradientOf<F>::localLower;
+    const auto &upper = GradientOf<F>::localUpper;
+    const std::uint32_t ownBound = improper || q.size() != F::kParams ? 0 : boxPlace<F>(q.data()).onBound();
+    for (std::size_t j = 0; j < F::kParams && j < q.size(); ++j) {
+        if ((q[j] <= lower[j] || q[j] >= upper[j]) && (ownBound & (1u << j)) == 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
 inline bool better(double a, double b) { return a < b || (std::isnan(b) && !std::isnan(a)); }
 
 inline bool samePoint(const Vector &a, const Vector &b) {
@@ -100,6 +122,14 @@ inline bool samePoint(const Vector &a, const Vector &b) {
     }
     return true;
 }
+
+// A polished run's end, and whether the run stopped at its budget.
+struct ValleyEnd {
+    Vector q;
+    double value;
+    bool converged;
+    bool limitReached;
+};
 
 // A polished start's end.
 struct StartEnd {
@@ -134,7 +164,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
 
     // A proper optimum is kept before a degenerate limit of the family, however much the
     // likelihood gains on the ridge towards it (the limit is not a model of the data), and
-    // before a point the box refuses.
+    // before a point the box refuses. The ridge test costs a few passes over the distinct
+    // values: it runs per candidate end, never per evaluation.
     double lowest = std::numeric_limits<double>::infinity();
     for (const double x : series.distinct()) {
         if (x > series.left() && x < series.right()) {
@@ -148,7 +179,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     };
     const auto degenerate = [&](const Vector &q) {
         return q.size() == F::kParams && (F::atDegenerateLimit(F::decode(q.data()), q.data(), lowest) ||
-                                          offBoxOptimum<F>(logLikGradient, q.data()));
+                                          offBoxOptimum<F>(logLikGradient, q.data()) ||
+                                          ridgeLimitAt<F, AccurateNormalMass>(series, q.data()).reached());
     };
     const auto preferred = [](double value, bool limit, double than, bool thanLimit) {
         if (limit != thanLimit && !std::isnan(value) && !std::isnan(than)) {
@@ -207,8 +239,9 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     }
     std::vector<double> startEnds;
     // The starts settle it when two of them converged to the best end's point, a proper
-    // optimum, and no start converged to another proper optimum (two optima: the runs decide
-    // between them and whatever else there is).
+    // optimum (off the box's edge, or a constrained one on the family's bound), and no start
+    // converged to another proper optimum (two optima: the runs decide between them and
+    // whatever else there is).
     std::size_t settling = 0, elsewhere = 0;
     for (const StartEnd &end : polishedStarts) {
         startEnds.push_back(end.value);
@@ -216,7 +249,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         settling += end.converged && !end.improper && agrees ? 1 : 0;
         elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
     }
-    if (!bestDegenerate && settling >= 2 && elsewhere == 0) {
+    if (!bestDegenerate && settling >= 2 && elsewhere == 0 && mayEndOnEdge<F>(best.params, bestDegenerate)) {
         // The starts settle it: the runs would only confirm the optimum.
         report.runs = 0;
         report.polished = true;
@@ -235,7 +268,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     // Runs of the named optimiser, each end polished: the first exactly the single run of a
     // fast fit (so the default is never worse than it), then Nelder-Mead restarted from the
     // best point or stochastic runs with derived seeds, until two ends (starts included)
-    // agree on the best optimum and it converged.
+    // agree on the best optimum, it converged and it may end where it stands on the box.
     std::vector<double> ends = startEnds;
     double bestRunValue = std::numeric_limits<double>::quiet_NaN();
     int count = 0;
@@ -243,30 +276,34 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     report.runs = 0;
     const bool simplex = settings.method == Method::NelderMead;
     const int maxRuns = simplex ? 1 + kMaxRestarts : kMaxRuns;
-    for (int k = 0; k < maxRuns; ++k) {
-        std::optional<std::uint32_t> seed = settings.seed;
-        if (!simplex && settings.seed) {
-            seed = derivedSeed(*settings.seed, k);
-        }
-        const Vector from = runBest ? best.params : startParams;
-        FitResult run = simplex && k > 0 && !from.empty()
-                            ? runMethod<F>(settings, objective, seed, sink, simplexAround(from))
-                            : runMethod<F>(settings, objective, seed, sink);
+    // A run's end, polished, becomes the best point when the likelihood and propriety prefer
+    // it; nothing for a run with no end. Its value joins the ends, or replaces the last of
+    // them when replacesEnd (a run that continues the valley of that end: one search, one
+    // end). A run that continues the valley of `continued` reports that end's budget, unless
+    // its own end converged.
+    const auto takeRun = [&](FitResult run, bool replacesEnd, const ValleyEnd *continued) -> std::optional<ValleyEnd> {
         ++report.runs;
         evaluations += run.evaluations;
         count += run.count;
         if (run.params.empty() || std::isnan(run.params[0])) {
-            continue;
+            return std::nullopt;
         }
         const double runValue = objective(run.params);
         ++evaluations;
-        const double before = bestValue;
         if (better(runValue, bestRunValue)) {
             bestRunValue = runValue;
         }
         auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps, kNuisance);
-        ends.push_back(outcome.first);
+        if (replacesEnd) {
+            ends.back() = outcome.first;
+        } else {
+            ends.push_back(outcome.first);
+        }
+        if (continued != nullptr) {
+            run.limitReached = continued->limitReached && !outcome.second;
+        }
         const bool limit = degenerate(params);
+        ValleyEnd end{params, outcome.first, outcome.second, run.limitReached};
         if (preferred(outcome.first, limit, bestValue, bestDegenerate) ||
             (!runBest && outcome.first == bestValue && limit == bestDegenerate)) {
             bestValue = outcome.first;
@@ -276,12 +313,56 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             bestDegenerate = limit;
             runBest = true;
         }
-        if (bestConverged && agreeing(ends) >= 2) {
+        return end;
+    };
+    // An end whose polish did not converge sits in a long curved valley (towards a ridge's
+    // limit a proper optimum often lies further along it, or off it) that Newton steps in
+    // the search coordinates follow slowly: Nelder-Mead restarted from it follows it, as in
+    // a Nelder-Mead fit, each end polished, while a restart gains more than kSameOptimum.
+    RunSettings local = settings;
+    local.method = Method::NelderMead;
+    const auto followValley = [&](ValleyEnd end, bool replacesEnd) {
+        for (int k = 0; k < kMaxRestarts && !end.converged; ++k) {
+            std::optional<ValleyEnd> next =
+                takeRun(runMethod<F>(local, objective, settings.seed, sink, simplexAround(end.q)), replacesEnd, &end);
+            if (!next) {
+                return;
+            }
+            replacesEnd = true;
+            const bool gained = next->value < end.value - kSameOptimum;
+            end = std::move(*next);
+            if (!gained) {
+                return;
+            }
+        }
+    };
+    for (int k = 0; k < maxRuns; ++k) {
+        std::optional<std::uint32_t> seed = settings.seed;
+        if (!simplex && settings.seed) {
+            seed = derivedSeed(*settings.seed, k);
+        }
+        const Vector from = runBest ? best.params : startParams;
+        const double before = bestValue;
+        std::optional<ValleyEnd> end = takeRun(simplex && k > 0 && !from.empty()
+                                                   ? runMethod<F>(settings, objective, seed, sink, simplexAround(from))
+                                                   : runMethod<F>(settings, objective, seed, sink),
+                                               false, nullptr);
+        if (!end) {
+            continue;
+        }
+        if (!simplex) {
+            followValley(std::move(*end), true);
+        }
+        if (bestConverged && agreeing(ends) >= 2 && mayEndOnEdge<F>(best.params, bestDegenerate)) {
             break;
         }
         if (simplex && k > 0 && !(bestValue < before - kSameOptimum)) {
             break;
         }
+    }
+    // A start that every run ended below, its polish cut short: its valley too.
+    if (!simplex && !runBest && !startConverged && !startParams.empty()) {
+        followValley({startParams, startValue, false, false}, false);
     }
     report.polished = bestConverged;
     if (!runBest) {

@@ -127,6 +127,7 @@ class FitFacts(TypedDict):
     limit: npt.NDArray[np.int8]  # which limit (the family's k >= 1), 0 none
 
 FACT_DTYPES: dict[str, type]
+LIMIT_GAP: float
 
 def empty_facts(n: int) -> FitFacts: ...
 def fit_facts(

@@ -44,6 +44,7 @@ from ferrule._kernels cimport (
     forward as cpp_forward,
     inverse as cpp_inverse,
     kFamilies,
+    kLimitGap,
     logJacobian as cpp_log_jacobian,
     logLikelihood as cpp_log_likelihood,
     parameterCount,
@@ -358,6 +359,8 @@ FACT_DTYPES = {
     "constrained": np.uint32, "degenerate_limit": np.bool_, "limit_gain": np.float64,
     "limit": np.int8,
 }
+# A limit_gain at least -LIMIT_GAP: the fit is its ridge's limit (core/ridge_limit.hpp).
+LIMIT_GAP = kLimitGap
 
 
 def empty_facts(size_t n):

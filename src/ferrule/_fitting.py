@@ -138,8 +138,9 @@ def fit(
         run follows, its end polished in turn, and more runs only until two end points
         agree on the best optimum (Nelder-Mead restarted from the best point while a
         restart gains more than 0.001; the stochastic searches with seeds derived from
-        `seed`, at most four runs). ``Fit.runs`` (0 when the starts settled it) and
-        ``Fit.polish_evaluations`` say what ran.
+        `seed`, at most four runs, each end whose polish did not converge followed by
+        Nelder-Mead restarts along its valley). ``Fit.runs`` (0 when the starts settled it)
+        and ``Fit.polish_evaluations`` say what ran.
     verbose : bool, default False
         Print the optimiser's progress lines to ``sys.stdout``.
     progress : None, bool or callable, default None

@@ -111,6 +111,10 @@ cdef extern from "optim/fit_series.hpp" namespace "ferrule" nogil:
         FitFacts facts
 
 
+cdef extern from "core/ridge_limit.hpp" namespace "ferrule" nogil:
+    const double kLimitGap
+
+
 cdef extern from "optim/default_method.hpp" namespace "ferrule" nogil:
     Method defaultMethod(FamilyId id) except +
 

@@ -84,9 +84,10 @@ class Fit:
         Likelihood evaluations made (-1 where the optimiser cannot tell), the polish's
         value-and-gradient calls included.
     runs, polish_evaluations : int
-        Runs of the optimiser (Nelder-Mead restarts and independent stochastic runs
-        included; 1 for a ``fast`` fit, 0 where the polished start points agreed on the
-        optimum) and value-and-gradient calls of the local polish (0 for a ``fast`` fit).
+        Runs of the optimisers (Nelder-Mead restarts, independent stochastic runs and
+        the Nelder-Mead runs that follow their ends included; 1 for a ``fast`` fit, 0
+        where the polished start points agreed on the optimum) and value-and-gradient
+        calls of the local polish (0 for a ``fast`` fit).
     converged, limit_reached : bool
         Whether the optimiser stopped by its convergence test, or at its limit.
     valid : bool

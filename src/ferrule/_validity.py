@@ -49,10 +49,9 @@ _ABSURD = 1e6
 _REFUSED = -1e10
 # A fit whose likelihood the family's limit along a ridge (sinh-arcsinh's epsilon -> +-inf,
 # the core's FitFacts.limitGain) reaches within this, at the same parameters, is that limit:
-# the data cannot tell the two apart (well inside the 1.92 of a 95 % likelihood interval),
-# so a run that stopped there stopped somewhere on the ridge. Proper optima of real series
-# lie 0.2 to hundreds below their limits (matched on the data), ends on a ridge 0.06 or less.
-LIMIT_GAP = 0.1
+# the data cannot tell the two apart. The core's constant, which the default fit's choice
+# among its end points applies too.
+LIMIT_GAP = _core.LIMIT_GAP
 
 # Each family's degenerate limit (the core's FitFacts.degenerateLimit), in words.
 _LIMITS = {

@@ -2,6 +2,7 @@
 
 import argparse
 import math
+import os
 import re
 import sys
 from typing import Any
@@ -52,6 +53,15 @@ def calibration_period(text: str) -> Any:
     return (start.strip(), stop.strip())
 
 
+def _groupby(text: str | None) -> str | None:
+    """The grouping asked for: months when none is named, no groups for "none"."""
+    from ferrule.xarray._index_groups import DEFAULT_GROUPBY
+
+    if text is None:
+        return DEFAULT_GROUPBY
+    return None if text.strip().lower() == "none" else text.strip()
+
+
 def _accumulation(text: str) -> int | str:
     return int(text) if text.strip().isdigit() else text.strip()
 
@@ -87,7 +97,7 @@ _FIT_OPTIONS: tuple[tuple[str, dict[str, Any]], ...] = (
                     "(such as 0.25; default none: every family)"}),
     ("--accumulate", {"type": _accumulation, "default": None, "metavar": "N|SPAN",
                       "help": "sum N steps (or a span such as 90D or 3MS) before fitting"}),
-    ("--groupby", {"default": "month", "metavar": "GROUP",
+    ("--groupby", {"default": None, "metavar": "GROUP",
                    "help": "month (default), season, dayofyear, or none"}),
     ("--window", {"type": int, "default": None, "metavar": "DAYS",
                   "help": "with --groupby dayofyear: pool the days within +-DAYS of each day"}),
@@ -132,8 +142,8 @@ def add_commands(commands: argparse._SubParsersAction) -> None:
     add_variable_options(index)
     index.add_argument("--out", required=True, metavar="INDEX.nc", help="the file to write")
     groups = (
-        (index.add_argument_group("fits (ignored with --params, which holds its own)"),
-         _FIT_OPTIONS),
+        (index.add_argument_group("fits (with --params: the parameters' own; one given that "
+                                  "differs from theirs is refused)"), _FIT_OPTIONS),
         (index.add_argument_group("scores"), _SCORE_OPTIONS),
     )  # fmt: skip
     for group, options in groups:
@@ -148,6 +158,11 @@ def index_command(args: argparse.Namespace) -> int:
     grid_run._xarray()
     import ferrule.xarray as fx
 
+    if args.save_params and args.params:
+        raise CliError(f"--save-params with --params: the parameters are saved in "
+                       f"'{args.params}' already", USAGE)  # fmt: skip
+    if args.save_params and os.path.abspath(args.save_params) == os.path.abspath(args.out):
+        raise CliError(f"--save-params and --out name one file, '{args.out}'", USAGE)
     inputs = [args.input] + ([args.params] if args.params else [])
     with grid_run._open(args.input) as dataset:
         grid_run._check_out(args.out, *inputs)
@@ -155,26 +170,26 @@ def index_command(args: argparse.Namespace) -> int:
             grid_run._check_out(args.save_params, *inputs)
         da = grid_run._variable(dataset, args.var, args.input)
         grid_run._check_dim(da, args.dim, args.input)
-        groupby = None if args.groupby.lower() == "none" else args.groupby
+        groupby = _groupby(args.groupby)
+        fit = {"window": args.window, "accumulate": args.accumulate,
+               "calibration": args.calibration, "left": args.left, "fast": args.fast,
+               "adequate": args.adequate, "seed": args.seed, "n_jobs": args.jobs}  # fmt: skip
+        scoring = {"dim": args.dim, "zeros": args.zeros, "p0": args.p0, "clip": args.clip}
         try:
             if args.params:
                 with grid_run._open(args.params) as saved:
                     params = saved.load()
+                # The fit options given are checked against the parameters' own.
+                scoring.update(fit, family=args.family, groupby=groupby)
             else:
                 params = grid_run._quietly(lambda: fx.standardized_index_params(
-                    da, args.family, dim=args.dim, groupby=groupby, window=args.window,
-                    accumulate=args.accumulate, calibration=args.calibration, left=args.left,
-                    fast=args.fast, adequate=args.adequate, seed=args.seed,
-                    n_jobs=args.jobs,
-                ))  # fmt: skip
-            z = grid_run._quietly(lambda: fx.standardized_index(
-                da, dim=args.dim, params=params, zeros=args.zeros, p0=args.p0, clip=args.clip,
-            ))  # fmt: skip
+                    da, args.family, dim=args.dim, groupby=groupby, **fit))  # fmt: skip
+            z = grid_run._quietly(lambda: fx.standardized_index(da, params=params, **scoring))
         except (ValueError, TypeError) as err:
             raise CliError(str(err), USAGE) from None
         written = z.to_dataset()
         grid_run._write(written, args.out)
-    if args.save_params and not args.params:
+    if args.save_params:
         grid_run._write(params, args.save_params)
     valid, total = int(params["valid"].sum()), int(params["valid"].size)
     print(f"{z.attrs['long_name']}: {valid} of {total} fits valid; written to {args.out}",

@@ -29,6 +29,7 @@ from typing import Any
 from ferrule._docs import filled
 from ferrule._grid.dataset import fit_settings, open_netcdf, require_xarray, write_netcdf
 from ferrule._seeds import SeedLike
+from ferrule.xarray._index_groups import DEFAULT_GROUPBY
 
 __all__ = [
     "cdf",
@@ -296,7 +297,7 @@ def standardized_index_params(
     family: str = "auto",
     *,
     dim: str = "time",
-    groupby: str | None = "time.month",
+    groupby: str | None = DEFAULT_GROUPBY,
     window: int | None = None,
     accumulate: int | str | None = None,
     calibration: Any = None,
@@ -368,7 +369,9 @@ def standardized_index_params(
         dimensions: ``family``, the parameters of every family by name (NaN where the cell
         uses another), ``mu``, ``sigma``, ``scale``, ``shift``, ``left``, ``right``,
         ``aic``, ``loglik``, ``n``, ``n_left`` and ``valid``; the settings as ``ferrule_*``
-        attributes. Write it with ``to_netcdf``.
+        attributes. A cell and group without a valid fit keeps ``n``, ``n_left`` and
+        ``left`` of its sample (its dry values are scored from their share). Write it with
+        ``to_netcdf``.
 
     Raises
     ------
@@ -379,7 +382,8 @@ def standardized_index_params(
     Warns
     -----
     InvalidFitWarning
-        How many cell-groups with values got no valid fit (their scores will be NaN).
+        How many cell-groups with values got no valid fit, and how many of them have fewer
+        than 5 distinct values above `left` (too few to fit any family).
 
     Examples
     --------
@@ -406,7 +410,7 @@ def standardized_index(
     family: str = "auto",
     *,
     dim: str = "time",
-    groupby: str | None = "time.month",
+    groupby: str | None = DEFAULT_GROUPBY,
     window: int | None = None,
     accumulate: int | str | None = None,
     calibration: Any = None,
@@ -446,13 +450,20 @@ def standardized_index(
         with u drawn uniform in (0, 1] from the seed and the cell (the same in any chunking),
         so that the scores are standard normal.
     p0 : {"model", "empirical"}, default "model"
-        The dry probability: the fitted model's censored mass, or the share of values at or
-        below `left` in the fitted sample (the scores above `left` then keep their place in
-        the model's distribution of wet values).
+        The dry probability: the fitted model's censored mass, or the share k/n of values at
+        or below `left` in the fitted sample (the scores above `left` then keep their place
+        in the model's distribution of wet values). A cell and group without a valid fit
+        (such as a dry-season day with fewer than 5 distinct wet values in its pool) takes
+        the share whatever `p0` says: its dry values are scored by the `zeros` convention,
+        its wet values are NaN. For scoring, the share is kept within the plotting positions
+        1/(n+1) and n/(n+1), so that a sample with only dry values gives finite scores: its
+        dry values score Phi^-1(n/(n+1)) "upper", just below 0 "center" and "mean".
     clip : float or None, default 8.21
         Scores are clipped to [-clip, clip]; None leaves them.
     params : xarray.Dataset, optional
-        The result of :func:`standardized_index_params` (or read back from its file).
+        The result of :func:`standardized_index_params` (or read back from its file). The
+        fit settings are then theirs: a setting left at its default takes their value, one
+        given that differs (another `accumulate` or `groupby`, a `calibration`) is refused.
     seed : None, int or numpy.random.Generator
         The base seed of the fits and of the draws of ``zeros="random"``; with `params`,
         None takes theirs, so that fitting then scoring gives the one-step numbers.
@@ -476,6 +487,7 @@ def standardized_index(
     InvalidFitWarning
         As :func:`standardized_index_params` when it fits; with `params` (in memory), how
         many values with data get no score because their cell and group has no valid fit.
+        The ``comment`` attribute of the scores says how such cells and groups are scored.
 
     Examples
     --------

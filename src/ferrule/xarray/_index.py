@@ -27,14 +27,17 @@ from ferrule.xarray._index_cells import (
     score_cells,
 )
 from ferrule.xarray._index_groups import (
+    DEFAULT_GROUPBY,
     Groups,
     accumulation_steps,
     calibration_positions,
+    group_name,
     groups_of,
 )
 from ferrule.xarray._index_meta import (
     INDEX_FORMAT,
     INDEX_FORMAT_VERSION,
+    UNFITTED,
     index_name,
     param_attrs,
     score_attrs,
@@ -186,35 +189,41 @@ def _params_block(
 
 def _warn_unfitted(values: np.ndarray, valid: np.ndarray, pools: list[np.ndarray],
                    left: float) -> None:  # fmt: skip
-    """Says how many cell-groups with values got no valid fit (their scores will be NaN),
-    and how many of them had too few values above the left threshold to fit at all."""
+    """Says how many cell-groups with values got no valid fit, and how many of them had too
+    few distinct values above the left threshold to fit at all."""
     unfitted = few = with_values = 0
     for g, positions in enumerate(pools):
         sample = values[..., positions]
         present = (~np.isnan(sample)).any(axis=-1)
-        above = (sample > left).sum(axis=-1)
         with_values += int(present.sum())
-        unfitted += int((present & ~valid[g]).sum())
-        few += int((present & ~valid[g] & (above < MIN_DISTINCT)).sum())
+        lacking = present & ~valid[g]
+        unfitted += int(lacking.sum())
+        few += int((lacking & (_distinct_above(sample, left) < MIN_DISTINCT)).sum())
     if unfitted:
         warnings.warn(
-            f"{unfitted} of {with_values} cell-groups with values have no valid fit, so their "
-            f"scores are NaN ({few} with fewer than {MIN_DISTINCT} values above the left "
-            "threshold: pool more values with a longer calibration period, a day-of-year "
-            "window or coarser groups)",
+            f"{unfitted} of {with_values} cell-groups with values have no valid fit ({few} with "
+            f"fewer than {MIN_DISTINCT} distinct values above the left threshold): {UNFITTED} "
+            "Pool more values with a longer calibration period, a day-of-year window or coarser "
+            "groups",
             InvalidFitWarning,
             stacklevel=2,
         )
 
 
+def _distinct_above(sample: np.ndarray, left: float) -> np.ndarray:
+    """Per cell, the distinct values of the sample above the threshold."""
+    ordered = np.sort(np.where(sample > left, sample, np.nan), axis=-1)  # NaN last
+    return (np.diff(ordered, axis=-1) > 0).sum(axis=-1) + ~np.isnan(ordered[..., 0])
+
+
 def _warn_unscored(values: np.ndarray, scores: np.ndarray, of_value: np.ndarray) -> None:
-    """Says how many values with data and a group got no score (no valid fit)."""
+    """Says how many values with data and a group got no score."""
     scorable = ~np.isnan(values) & (of_value >= 0)
     unscored = int((scorable & np.isnan(scores)).sum())
     if unscored:
         warnings.warn(
             f"{unscored} of {int(scorable.sum())} values have no score (NaN): their cell and "
-            "group has no valid fit in the parameters",
+            f"group has no valid fit in the parameters. {UNFITTED}",
             InvalidFitWarning,
             stacklevel=3,
         )
@@ -243,6 +252,10 @@ def check_matching(params: Any, settings: IndexSettings, da: Any, dim: str) -> N
         settings.accumulate, _series_index(series_array(da, dim), dim)
     ) != int(attrs[PREFIX + "accumulate"]):
         given.append(f"accumulate {settings.accumulate!r}")
+    if settings.groupby != DEFAULT_GROUPBY and (group_name(settings.groupby, dim) or "") != str(
+        attrs[PREFIX + "groupby"]
+    ):
+        given.append(f"groupby {settings.groupby!r}")
     if settings.window is not None and settings.window != int(attrs[PREFIX + "window"]):
         given.append(f"window {settings.window!r}")
     if settings.calibration is not None:

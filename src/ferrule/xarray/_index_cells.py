@@ -1,8 +1,10 @@
 """Standardised index arithmetic on blocks of cells (series along the last axis): rolling
 sums, fits per group (one family, or the best of several by AIC per cell and group), and
-scores, with the conventions for values at the left threshold. Everything here depends on a
-cell's own values and its flat index in the whole grid only, so a block gives the numbers
-the whole grid gives."""
+scores, with the conventions for values at the left threshold. A cell and group without a
+valid fit still scores its values at or below the threshold, from the share of such values
+in its sample; those above it get no score. Everything here depends on a cell's own values
+and its flat index in the whole grid only, so a block gives the numbers the whole grid
+gives."""
 
 from __future__ import annotations
 
@@ -23,6 +25,7 @@ __all__ = [
     "PARAM_NAMES",
     "ZEROS",
     "accumulated",
+    "dry_share",
     "fit_groups",
     "score_cells",
     "zero_scores",
@@ -112,7 +115,34 @@ def fit_groups(
             chosen = np.where(kept, chosen, -1 if name == "family" else np.nan)
             out[name][batch.start : batch.stop] = chosen.reshape(len(batch), ncells)
     out["valid"] = out["family"] >= 0
+    out["n"], out["n_left"] = _counts(flat, pools, left)
+    # The threshold the dry values were counted at, in cells without a fit too.
+    out["left"] = np.where(out["valid"] | np.isnan(out["n"]), out["left"], left)
     return {name: value.reshape(len(pools), *shape) for name, value in out.items()}
+
+
+def _counts(flat: np.ndarray, pools: list[np.ndarray], left: float) -> tuple[np.ndarray, ...]:
+    """Per group and cell the values in the sample and those at or below the left threshold,
+    with a fit or without (NaN where the sample has no value): a group without a model
+    scores its dry values by their share."""
+    n = np.full((len(pools), flat.shape[0]), np.nan)
+    n_left = n.copy()
+    for g, positions in enumerate(pools):
+        sample = flat[:, positions]
+        count = (~np.isnan(sample)).sum(axis=-1)
+        n[g] = np.where(count > 0, count, np.nan)
+        n_left[g] = np.where(count > 0, (sample <= left).sum(axis=-1), np.nan)
+    return n, n_left
+
+
+def dry_share(n_left: np.ndarray, n: np.ndarray) -> np.ndarray:
+    """The probability that scores a value at or below the left threshold by the share of
+    such values in the sample: k/n of the n values, kept within the plotting positions
+    1/(n + 1) and n/(n + 1), so that a sample with none or only such values still gives a
+    finite score (all dry: Phi^-1(n/(n + 1)) "upper", just below 0 "center" and "mean")."""
+    n_left = np.asarray(n_left, dtype=np.float64)
+    n = np.asarray(n, dtype=np.float64)
+    return np.clip(n_left / n, 1.0 / (n + 1.0), n / (n + 1.0))
 
 
 def _stacked(flat: np.ndarray, pools: list[np.ndarray], width: int) -> np.ndarray:
@@ -203,11 +233,13 @@ def score_cells(
     """Scores of `values` (cells x series) by their group's fit (`of_value`: the group of
     each position, -1 none): the model's normal score above the left threshold; at or
     below it the `zeros` convention on the zero probability p0, the model's or (with
-    `empirical`) the share of such values in the fitted sample. With an empirical p0 the
-    values above keep their place in the model's distribution of values above the
-    threshold: z = -Phi^-1((1 - p0) sf(x) / (1 - p0_model)). Cells and groups without a valid
-    fit, and missing values, give NaN. One pass per group over every cell at once (each
-    cell's row mapped by its own model in the kernel module)."""
+    `empirical`) the share of such values in the fitted sample (``dry_share``). With an
+    empirical p0 the values above keep their place in the model's distribution of values
+    above the threshold: z = -Phi^-1((1 - p0) sf(x) / (1 - p0_model)). A cell and group
+    without a valid fit scores the values at or below the threshold by ``dry_share`` and
+    gives NaN above it; missing values, and groups without a value fitted, give NaN. One
+    pass per group over every cell at once (each cell's row mapped by its own model in the
+    kernel module)."""
     shape = values.shape[:-1]
     flat = values.reshape(-1, values.shape[-1])
     cells = {name: np.asarray(v).reshape(v.shape[0], -1) for name, v in params.items()}
@@ -221,7 +253,7 @@ def score_cells(
     for g in range(cells["family"].shape[0]):
         where = np.flatnonzero(of_value == g)
         codes = np.asarray(cells["family"][g], dtype=np.int8)
-        if where.size == 0 or not (codes >= 0).any():
+        if where.size == 0:
             continue
         fit = {name: v[g] for name, v in cells.items()}
         out[:, where] = _score_group(flat[:, where], codes, fit, zeros, empirical,
@@ -252,27 +284,35 @@ def _score_group(
     empirical: bool,
     draws: np.ndarray | None,
 ) -> np.ndarray:
-    """The scores of one group's values `x` (cells x values) by each cell's fit."""
-    model = (codes, *_models(codes, fit))
+    """The scores of one group's values `x` (cells x values) by each cell's fit; cells
+    without one score their dry values only."""
+    fitted = codes >= 0
     left = np.asarray(fit["left"], dtype=np.float64)
-    finite = np.isfinite(left)
-    cdf_left = _core.distribution_map_cells(*model, "cdf", np.where(finite, left, 0.0)[:, None])
-    p0_model = np.where(finite, cdf_left[:, 0], 0.0)
-    if empirical:
-        p0 = np.asarray(fit["n_left"], dtype=np.float64) / np.asarray(fit["n"], dtype=np.float64)
-        sf = _core.distribution_map_cells(*model, "sf", x)
-        with np.errstate(divide="ignore", invalid="ignore"):
-            tail = (1.0 - p0)[:, None] * sf / (1.0 - p0_model)[:, None]
-            z = -_core.ndtri(np.minimum(tail, 1.0))
-    else:
-        p0 = p0_model
-        z = _core.distribution_map_cells(*model, "to_normal", x)
+    with np.errstate(divide="ignore", invalid="ignore"):
+        share = dry_share(fit["n_left"], fit["n"])
+    z = np.full(x.shape, np.nan)
+    p0 = share
+    if fitted.any():
+        model = (codes, *_models(codes, fit))
+        finite = np.isfinite(left)
+        cdf_left = _core.distribution_map_cells(*model, "cdf",
+                                                 np.where(finite, left, 0.0)[:, None])  # fmt: skip
+        p0_model = np.where(finite, cdf_left[:, 0], 0.0)
+        if empirical:
+            raw = np.asarray(fit["n_left"], dtype=np.float64) / fit["n"]
+            sf = _core.distribution_map_cells(*model, "sf", x)
+            with np.errstate(divide="ignore", invalid="ignore"):
+                tail = (1.0 - raw)[:, None] * sf / (1.0 - p0_model)[:, None]
+                z = -_core.ndtri(np.minimum(tail, 1.0))
+        else:
+            p0 = np.where(fitted, p0_model, share)
+            z = _core.distribution_map_cells(*model, "to_normal", x)
+        z[~fitted] = np.nan
     dry = x <= left[:, None]
     if dry.any():
         at = np.broadcast_to(p0[:, None], x.shape)[dry]
         z[dry] = zero_scores(at, zeros, None if draws is None else draws[dry])
     z[np.isnan(x)] = np.nan
-    z[codes < 0] = np.nan
     return z
 
 

@@ -11,8 +11,18 @@ import numpy as np
 
 from ferrule.xarray._series import group_labels
 
-__all__ = ["GROUP_TITLES", "Groups", "accumulation_steps", "calibration_positions", "groups_of"]
+__all__ = [
+    "DEFAULT_GROUPBY",
+    "GROUP_TITLES",
+    "Groups",
+    "accumulation_steps",
+    "calibration_positions",
+    "group_name",
+    "groups_of",
+]
 
+# The grouping of an index when none is named: calendar months.
+DEFAULT_GROUPBY = "time.month"
 # The calendar groupings by the name of their date field; the length of the day-of-year
 # cycle a window wraps around (leap years give day 366, which pools with days 1 and 365).
 GROUP_TITLES = {"month": "calendar-month", "season": "seasonal", "dayofyear": "day-of-year"}
@@ -71,7 +81,13 @@ def groups_of(da: Any, dim: str, groupby: str | None, window: int | None) -> Gro
     unique, inverse = np.unique(values[labelled], return_inverse=True)
     of_value = np.full(size, -1, dtype=np.int64)
     of_value[labelled] = inverse
-    return Groups(field.split(".")[-1], unique, of_value, int(window or 0))
+    return Groups(group_name(groupby, dim), unique, of_value, int(window or 0))
+
+
+def group_name(groupby: str | None, dim: str) -> str | None:
+    """The group dimension of the parameters that `groupby` gives (None: no groups)."""
+    field = _field(groupby, dim)
+    return None if field is None else field.split(".")[-1]
 
 
 def _field(groupby: str | None, dim: str) -> str | None:

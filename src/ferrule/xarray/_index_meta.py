@@ -11,10 +11,21 @@ from ferrule._grid.schema import PREFIX
 from ferrule.xarray._index_cells import FAMILY_CODES
 from ferrule.xarray._index_groups import GROUP_TITLES
 
-__all__ = ["INDEX_FORMAT", "INDEX_FORMAT_VERSION", "index_name", "param_attrs", "score_attrs"]
+__all__ = [
+    "INDEX_FORMAT",
+    "INDEX_FORMAT_VERSION",
+    "UNFITTED",
+    "index_name",
+    "param_attrs",
+    "score_attrs",
+]
 
 INDEX_FORMAT = "ferrule.standardized_index"
 INDEX_FORMAT_VERSION = 1
+# How a cell and group without a valid fit is scored (said in warnings and attributes).
+UNFITTED = ("Where a cell and group has no valid fit, values at or below the left threshold "
+            "are scored from their share of its sample (kept within the plotting positions "
+            "1/(n+1) and n/(n+1)), values above it get no score (NaN).")  # fmt: skip
 
 # Names and standard names that mark a precipitation variable (its index is the SPI).
 _PRECIPITATION = {"pr", "prcp", "precip", "precipitation", "rain", "rainfall", "tp"}
@@ -56,6 +67,8 @@ def param_attrs(name: str) -> dict[str, Any]:
         # CF flags: the code of each cell's family, -1 where no fit is valid.
         attrs["flag_values"] = list(range(-1, len(FAMILY_CODES)))
         attrs["flag_meanings"] = " ".join(("none", *FAMILY_CODES))
+    if name == "valid":
+        attrs["comment"] = UNFITTED
     return attrs
 
 
@@ -70,7 +83,7 @@ def score_attrs(
     settings.update({PREFIX + "zeros": zeros, PREFIX + "p0": p0,
                      PREFIX + "clip": "none" if clip is None else float(clip),
                      PREFIX + "seed": seed})  # fmt: skip
-    return {"long_name": long_name(da, fit), "units": "1", **settings}
+    return {"long_name": long_name(da, fit), "units": "1", "comment": UNFITTED, **settings}
 
 
 def long_name(da: Any, fit: dict[str, Any]) -> str:

@@ -43,6 +43,16 @@ def test_index_writes_scores_and_reuses_saved_parameters(data_file):
         xr.testing.assert_equal(
             complete.notnull(), valid.isel(lat=1, time=slice(2, None)).transpose(*complete.dims)
         )
+    # Fit options that differ from the saved parameters' are refused, nothing written.
+    for argv, message in [
+        (("--accumulate", "6"), "accumulate 6 cannot change them"),
+        (("--groupby", "season"), "groupby 'season' cannot change them"),
+        (("--calibration", "1991-2004"), "a calibration period cannot change them"),
+        (("--save-params", "p2.nc"), "the parameters are saved in 'params.nc' already"),
+    ]:
+        refused = run_ferrule("index", "in.nc", "--params", "params.nc", *argv, "--out", "w.nc",
+                              cwd=data_file)  # fmt: skip
+        assert refused.returncode == 2 and message in refused.stderr, argv
     # Only the finished files are left in the folder.
     assert sorted(p.name for p in data_file.iterdir()) == ["in.nc", "params.nc", "spi3.nc", "z.nc"]
 
