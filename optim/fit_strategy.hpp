@@ -13,7 +13,8 @@
 //     Nelder-Mead restarts (and that of the best start when every run ended below it);
 //   until two ends, starts included, agree on the best optimum, its polish converged and it
 //     is not on the box's edge (the degenerate limits of a family live there) unless it is a
-//     constrained optimum on the family's own bound.
+//     constrained optimum on the family's own bound. A run's end is polished with mu and
+//     sigma settled at each trial point (kNuisance).
 // The best point by the likelihood itself is kept, a proper optimum before an improper point:
 // the family's degenerate limit (F::atDegenerateLimit), a point on a ridge that the ridge's
 // limit fits as well (ridge_limit.hpp, the rule the fit's verdict applies), or a point the
@@ -64,6 +65,10 @@ inline constexpr double kSamePoint = 1e-3;
 // towards a degenerate limit, and the runs decide), a run's end more.
 inline constexpr int kStartSteps = 15;
 inline constexpr int kEndSteps = 40;
+// The search coordinates of mu and sigma, last in every family: a run's end is polished
+// with them settled at each trial point (local_polish.hpp), which follows the narrow curved
+// valleys that tie a short series' transformation to mu and sigma.
+inline constexpr std::size_t kNuisance = 2;
 
 // Run k's seed: the fit's seed for the first, a SplitMix64 mix of (seed, k) for the others.
 inline std::uint32_t derivedSeed(std::uint32_t seed, int run) {
@@ -186,8 +191,8 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
 
     // Polish from an end point; the polished point replaces it only when the likelihood
     // itself (not the gradient's own sum) says it is better.
-    const auto polishFrom = [&](const Vector &end, double endValue, int steps) {
-        PolishResult polished = localPolish(minusLogLikRef, end, boxLower, boxUpper, steps);
+    const auto polishFrom = [&](const Vector &end, double endValue, int steps, std::size_t inner) {
+        PolishResult polished = localPolish(minusLogLikRef, end, boxLower, boxUpper, steps, 1e-7, 1e-11, inner);
         report.polishEvaluations += polished.evaluations;
         const double value = objective(polished.params);
         ++evaluations;
@@ -222,7 +227,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             continue;
         }
         polishedFrom.push_back(&start.q);
-        auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps);
+        auto [params, outcome] = polishFrom(start.q, start.value, kStartSteps, 0);
         const bool limit = degenerate(params);
         if (preferred(outcome.first, limit, bestValue, bestDegenerate)) {
             bestValue = outcome.first;
@@ -233,10 +238,10 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         polishedStarts.push_back({std::move(params), outcome.first, outcome.second, limit});
     }
     std::vector<double> startEnds;
-    // The starts settle it when the best end converged to a proper optimum (off the box's
-    // edge, or a constrained one on the family's bound), another start converged to the same
-    // point, and no start converged to another proper optimum (two optima: the runs decide
-    // between them and whatever else there is).
+    // The starts settle it when two of them converged to the best end's point, a proper
+    // optimum (off the box's edge, or a constrained one on the family's bound), and no start
+    // converged to another proper optimum (two optima: the runs decide between them and
+    // whatever else there is).
     std::size_t settling = 0, elsewhere = 0;
     for (const StartEnd &end : polishedStarts) {
         startEnds.push_back(end.value);
@@ -244,8 +249,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         settling += end.converged && !end.improper && agrees ? 1 : 0;
         elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
     }
-    if (bestConverged && !bestDegenerate && settling >= 2 && elsewhere == 0 &&
-        mayEndOnEdge<F>(best.params, bestDegenerate)) {
+    if (!bestDegenerate && settling >= 2 && elsewhere == 0 && mayEndOnEdge<F>(best.params, bestDegenerate)) {
         // The starts settle it: the runs would only confirm the optimum.
         report.runs = 0;
         report.polished = true;
@@ -289,7 +293,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (better(runValue, bestRunValue)) {
             bestRunValue = runValue;
         }
-        auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps);
+        auto [params, outcome] = polishFrom(run.params, runValue, kEndSteps, kNuisance);
         if (replacesEnd) {
             ends.back() = outcome.first;
         } else {

@@ -53,10 +53,67 @@ bool allFinite(const Vector &v) {
     return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
 }
 
+// Newton steps on the last `inner` coordinates of x alone, the others held (their block of
+// the analytic Hessian h, shifted when not positive definite), each taken only when the
+// value falls: x, its value fx, gradient g and Hessian h move to the inner optimum near x.
+// On a narrow curved valley (the transformation's parameters tied to mu and sigma) a step of
+// all the coordinates leaves the valley floor; settling mu and sigma at each trial point
+// brings it back, so that the step is judged by the profile of the likelihood.
+void settleInner(GradientRef f, Vector &x, double &fx, Vector &g, Vector &h, std::size_t inner, const Vector &lower,
+                 const Vector &upper, double gradientTolerance, std::int64_t &evaluations) {
+    constexpr int kInnerSteps = 3;
+    const std::size_t n = x.size();
+    const std::size_t first = n - inner;
+    Vector block(inner * inner), rhs(inner), step, trial(n), gt(n), ht(h.size());
+    for (int k = 0; k < kInnerSteps; ++k) {
+        double largest = 0.0, scale = 0.0;
+        for (std::size_t a = 0; a < inner; ++a) {
+            rhs[a] = -g[first + a];
+            largest = std::max(largest, std::fabs(g[first + a]));
+            for (std::size_t b = 0; b < inner; ++b) {
+                block[a * inner + b] = h[(first + a) * n + first + b];
+            }
+            scale = std::max(scale, std::fabs(block[a * inner + a]));
+        }
+        if (largest <= gradientTolerance * (1.0 + std::fabs(fx)) || !allFinite(block)) {
+            return;
+        }
+        bool solved = choleskySolve(block, inner, 0.0, rhs, step);
+        for (double nu = 1e-8 * std::max(scale, 1e-8); !solved && nu < 1e12 * std::max(scale, 1.0); nu *= 10.0) {
+            solved = choleskySolve(block, inner, nu, rhs, step);
+        }
+        if (!solved) {
+            return;
+        }
+        bool accepted = false;
+        for (double t = 1.0; t > 0.2 && !accepted; t *= 0.5) {
+            trial = x;
+            for (std::size_t a = 0; a < inner; ++a) {
+                trial[first + a] = std::clamp(x[first + a] + t * step[a], lower[first + a], upper[first + a]);
+            }
+            if (trial == x) {
+                return;
+            }
+            const double ft = f(trial.data(), gt.data(), ht.data());
+            ++evaluations;
+            if (std::isfinite(ft) && allFinite(gt) && ft < fx) {
+                x.swap(trial);
+                g.swap(gt);
+                h.swap(ht);
+                fx = ft;
+                accepted = true;
+            }
+        }
+        if (!accepted) {
+            return;
+        }
+    }
+}
+
 } // namespace
 
 PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const Vector &upper, int maxIterations,
-                         double gradientTolerance, double valueTolerance) {
+                         double gradientTolerance, double valueTolerance, std::size_t inner) {
     const std::size_t n = start.size();
     PolishResult out;
     Vector &x = out.params;
@@ -67,9 +124,15 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
     Vector g(n), trial(n), gt(n), shifted(n), gs(n);
     // The analytic Hessians of the point and of the trial, when the function gives them.
     const bool analytic = f.hasHessian();
+    if (!analytic || inner >= n) {
+        inner = 0;
+    }
     Vector hx(analytic ? n * n : 0), ht(hx.size());
     double fx = f(x.data(), g.data(), analytic ? hx.data() : nullptr);
     ++out.evaluations;
+    if (inner > 0 && std::isfinite(fx) && allFinite(g)) {
+        settleInner(f, x, fx, g, hx, inner, lower, upper, gradientTolerance, out.evaluations);
+    }
     out.value = fx;
     if (!std::isfinite(fx) || !allFinite(g)) {
         return out;
@@ -166,6 +229,9 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
             }
             ft = f(trial.data(), gt.data(), analytic ? ht.data() : nullptr);
             ++out.evaluations;
+            if (inner > 0 && std::isfinite(ft) && allFinite(gt)) {
+                settleInner(f, trial, ft, gt, ht, inner, lower, upper, gradientTolerance, out.evaluations);
+            }
             if (std::isfinite(ft) && allFinite(gt) && ft <= fx + 1e-4 * std::min(slope, 0.0) && ft <= fx) {
                 accepted = true;
                 break;

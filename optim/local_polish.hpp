@@ -54,8 +54,11 @@ struct PolishResult {
 // else forward differences of the gradient; nu = 0 unless H is not positive
 // definite), and halves the projected step until the value falls by the Armijo rule. Stops
 // when the free gradient is below gradientTolerance or a step gains less than
-// valueTolerance, after maxIterations steps, or when no step helps. Deterministic.
+// valueTolerance, after maxIterations steps, or when no step helps. With an analytic
+// Hessian and inner > 0, each trial point first settles its last `inner` coordinates (mu
+// and sigma of a fit) by Newton steps of their own, so that a step along a narrow curved
+// valley is judged by the likelihood profiled over them. Deterministic.
 PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const Vector &upper, int maxIterations = 40,
-                         double gradientTolerance = 1e-7, double valueTolerance = 1e-11);
+                         double gradientTolerance = 1e-7, double valueTolerance = 1e-11, std::size_t inner = 0);
 
 } // namespace ferrule

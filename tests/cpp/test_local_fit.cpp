@@ -147,6 +147,32 @@ TEST(LocalPolish, ReachesConstrainedAndFreeMinima) {
     EXPECT_LT(evaluations[0], 200);
 }
 
+// A narrow curved valley, f = (x0 - 3)^2 / 100 + 1000 (x1 - x0^2)^2 from (-1, 2): whole
+// Newton steps leave the valley floor and crawl; with x1 settled at each trial point the
+// step follows the profile (x0 - 3)^2 / 100 and reaches (3, 9) in a few steps.
+TEST(LocalPolish, SettlingTheLastCoordinatesFollowsACurvedValley) {
+    const auto valley = [](const double *x, double *g, double *h) {
+        const double a = x[0] - 3.0, b = x[1] - x[0] * x[0];
+        g[0] = 0.02 * a - 4000.0 * b * x[0];
+        g[1] = 2000.0 * b;
+        if (h != nullptr) {
+            h[0] = 0.02 + 8000.0 * x[0] * x[0] - 4000.0 * b;
+            h[1] = h[2] = -4000.0 * x[0];
+            h[3] = 2000.0;
+        }
+        return a * a / 100.0 + 1000.0 * b * b;
+    };
+    const GradientRef f(valley, true);
+    const Vector lower{-10.0, -10.0}, upper{10.0, 100.0};
+    const PolishResult whole = localPolish(f, {-1.0, 2.0}, lower, upper, 15);
+    const PolishResult settled = localPolish(f, {-1.0, 2.0}, lower, upper, 15, 1e-7, 1e-11, 1);
+    EXPECT_FALSE(whole.converged);
+    EXPECT_TRUE(settled.converged);
+    EXPECT_NEAR(settled.params[0], 3.0, 1e-5);
+    EXPECT_NEAR(settled.params[1], 9.0, 1e-4);
+    EXPECT_LT(settled.evaluations, 60);
+}
+
 // The thorough fit is never worse than the single run it starts from, and repeats exactly.
 TEST(ThoroughFit, NeverWorseThanOneRunAndRepeatable) {
     const std::vector<double> data = skewedSeries(40);
