@@ -1,6 +1,7 @@
 """`ferrule index`: standardised index scores (such as the SPI-3) of a NetCDF variable."""
 
 import argparse
+import inspect
 import math
 import os
 import re
@@ -54,11 +55,11 @@ def calibration_period(text: str) -> Any:
 
 
 def _groupby(text: str | None) -> str | None:
-    """The grouping asked for: months when none is named, no groups for "none"."""
-    from ferrule.xarray._index_groups import DEFAULT_GROUPBY
-
+    """The grouping asked for: the library's default when none is named, no groups for "none"."""
     if text is None:
-        return DEFAULT_GROUPBY
+        from ferrule.xarray import standardized_index
+
+        return inspect.signature(standardized_index).parameters["groupby"].default
     return None if text.strip().lower() == "none" else text.strip()
 
 

@@ -78,10 +78,12 @@ def test_ctrl_c_during_a_dask_fit_raises(scheduler):
     dask = pytest.importorskip("dask")
     import ferrule.xarray as fx
 
-    values = RNG.gamma(2.0, size=(2000, 200))
-    da = xr.DataArray(values, dims=("x", "time")).chunk({"x": 20})
+    # Several seconds of fits (settled Yeo-Johnson fits of 200 values take about 0.3 ms each),
+    # interrupted early in the first chunks.
+    values = RNG.gamma(2.0, size=(20000, 200))
+    da = xr.DataArray(values, dims=("x", "time")).chunk({"x": 200})
     lazy = fx.fit(da, dim="time", seed=1)
-    timer = threading.Timer(1.0, _thread.interrupt_main)
+    timer = threading.Timer(0.5, _thread.interrupt_main)
     with dask.config.set(scheduler=scheduler), pytest.raises(KeyboardInterrupt):
         timer.start()
         try:
