@@ -2,6 +2,7 @@
 under every dask scheduler."""
 
 import _thread
+import signal
 import threading
 import warnings
 
@@ -84,9 +85,13 @@ def test_ctrl_c_during_a_dask_fit_raises(scheduler):
     da = xr.DataArray(values, dims=("x", "time")).chunk({"x": 200})
     lazy = fx.fit(da, dim="time", seed=1)
     timer = threading.Timer(0.5, _thread.interrupt_main)
+    # Python's own handler, also where a launcher started the tests with SIGINT ignored
+    # (interrupt_main does nothing then).
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     with dask.config.set(scheduler=scheduler), pytest.raises(KeyboardInterrupt):
         timer.start()
         try:
             _quiet(lazy.load)
         finally:
             timer.cancel()
+            signal.signal(signal.SIGINT, previous)
