@@ -74,6 +74,9 @@ def test_fit_grid_and_transform_read_netcdf3_files(tmp_path):
         assert scores["pr"].shape == RAIN.shape and np.isfinite(scores["pr"]).all()
 
 
+# A Ctrl-C that lands in a garbage-collector callback (distributed, once imported, installs
+# one) is printed and dropped by Python, as for any user: the keys are pressed again.
+@pytest.mark.filterwarnings("ignore::pytest.PytestUnraisableExceptionWarning")
 @pytest.mark.parametrize("scheduler", ["synchronous", "threads"])
 def test_ctrl_c_during_a_dask_fit_raises(scheduler):
     dask = pytest.importorskip("dask")
@@ -84,14 +87,21 @@ def test_ctrl_c_during_a_dask_fit_raises(scheduler):
     values = RNG.gamma(2.0, size=(20000, 200))
     da = xr.DataArray(values, dims=("x", "time")).chunk({"x": 200})
     lazy = fx.fit(da, dim="time", seed=1)
-    timer = threading.Timer(0.5, _thread.interrupt_main)
+    done = threading.Event()
+
+    def press_ctrl_c():
+        while not done.wait(0.5):
+            _thread.interrupt_main()
+
+    presser = threading.Thread(target=press_ctrl_c)
     # Python's own handler, also where a launcher started the tests with SIGINT ignored
     # (interrupt_main does nothing then).
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     with dask.config.set(scheduler=scheduler), pytest.raises(KeyboardInterrupt):
-        timer.start()
+        presser.start()
         try:
             _quiet(lazy.load)
         finally:
-            timer.cancel()
+            done.set()
+            presser.join()
             signal.signal(signal.SIGINT, previous)
