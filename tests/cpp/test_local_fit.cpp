@@ -115,20 +115,25 @@ TEST(LikelihoodHessian, MatchesDifferencesOfTheGradient) {
     expectHessianMatches<JonesPewsey>({0.3, 0.5, -0.3, 0.6});
 }
 
+// f = w (x0 - 3)^2 + v (x1 - x0^2)^2, a curved valley with its gradient and Hessian.
+auto curvedValley(double w, double v) {
+    return [w, v](const double *x, double *g, double *h) {
+        const double a = x[0] - 3.0, b = x[1] - x[0] * x[0];
+        g[0] = 2.0 * w * a - 4.0 * v * b * x[0];
+        g[1] = 2.0 * v * b;
+        if (h != nullptr) {
+            h[0] = 2.0 * w + 8.0 * v * x[0] * x[0] - 4.0 * v * b;
+            h[1] = h[2] = -4.0 * v * x[0];
+            h[3] = 2.0 * v;
+        }
+        return w * a * a + v * b * b;
+    };
+}
+
 // f = (x0 - 3)^2 + 10 (x1 - x0^2)^2 on [-2, 2] x [-1, 5]: the box holds x0 at 2, x1 at 4.
 // With the Hessian given, each step costs one call; without it, differences of the gradient.
 TEST(LocalPolish, ReachesConstrainedAndFreeMinima) {
-    const auto rosenbrock = [](const double *x, double *g, double *h) {
-        const double a = x[0] - 3.0, b = x[1] - x[0] * x[0];
-        g[0] = 2.0 * a - 40.0 * b * x[0];
-        g[1] = 20.0 * b;
-        if (h != nullptr) {
-            h[0] = 2.0 + 80.0 * x[0] * x[0] - 40.0 * b;
-            h[1] = h[2] = -40.0 * x[0];
-            h[3] = 20.0;
-        }
-        return a * a + 10.0 * b * b;
-    };
+    const auto rosenbrock = curvedValley(1.0, 10.0);
     std::int64_t evaluations[2] = {};
     for (const bool analytic : {false, true}) {
         SCOPED_TRACE(analytic ? "analytic Hessian" : "difference Hessian");
@@ -151,17 +156,7 @@ TEST(LocalPolish, ReachesConstrainedAndFreeMinima) {
 // Newton steps leave the valley floor and crawl; with x1 settled at each trial point the
 // step follows the profile (x0 - 3)^2 / 100 and reaches (3, 9) in a few steps.
 TEST(LocalPolish, SettlingTheLastCoordinatesFollowsACurvedValley) {
-    const auto valley = [](const double *x, double *g, double *h) {
-        const double a = x[0] - 3.0, b = x[1] - x[0] * x[0];
-        g[0] = 0.02 * a - 4000.0 * b * x[0];
-        g[1] = 2000.0 * b;
-        if (h != nullptr) {
-            h[0] = 0.02 + 8000.0 * x[0] * x[0] - 4000.0 * b;
-            h[1] = h[2] = -4000.0 * x[0];
-            h[3] = 2000.0;
-        }
-        return a * a / 100.0 + 1000.0 * b * b;
-    };
+    const auto valley = curvedValley(0.01, 1000.0);
     const GradientRef f(valley, true);
     const Vector lower{-10.0, -10.0}, upper{10.0, 100.0};
     const PolishResult whole = localPolish(f, {-1.0, 2.0}, lower, upper, 15);
