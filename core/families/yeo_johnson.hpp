@@ -118,6 +118,26 @@ struct YeoJohnson {
         return (std::isfinite(bottom) && p.mu < bottom + near) || (std::isfinite(top) && p.mu > top - near);
     }
 
+    // The limits lambda -> -inf and +inf (kLimitPowerLow, kLimitPowerHigh): where lambda < 0 or
+    // > 2 one end of T's range is finite and the normal is renormalised to the range; the data
+    // pile up near that end in one tail of the normal, and along a ridge towards the limit
+    // (an extreme-value law of log(1 +- x)) the likelihood keeps rising slowly with mu and
+    // sigma following, the limit keeping a free parameter of its own (where the normal stands
+    // against the end). Probed (ridge_limit.hpp): lambda moved to twice its distance from the
+    // nearer power of the unbounded range (0 or 2) plus one, mu and sigma settled.
+    static constexpr int kLimits = 2;
+    static constexpr int kMapLimits = 0;
+    static constexpr int kFirstRidgeLimit = 1;
+    static constexpr int kLimitPowerLow = 1, kLimitPowerHigh = 2;
+    static constexpr bool kRidgeLimits = true;
+    static bool ridgeProbe(const Params &p, int k, Params &probe) {
+        if (!(k == kLimitPowerLow ? p.lambda < 0.0 : p.lambda > 2.0)) {
+            return false;
+        }
+        probe.lambda = 2.0 * p.lambda - 1.0;
+        return true;
+    }
+
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.
     static double logPrior(const Params &p) {
         return -0.5 * std::log(1.0053096491487339) - (p.lambda - 1.0) * (p.lambda - 1.0) / 0.32000000000000006;
