@@ -5,10 +5,10 @@
 // sigma would absorb, and its log-likelihood compared with the point's. A limit whose family
 // keeps a free parameter of its own (Yeo-Johnson's lambda -> +-inf, sinh-arcsinh's
 // delta -> inf along its step) is probed: the first search coordinate moved further towards
-// the limit (F::ridgeProbe), every other coordinate settled by Newton steps, and the
-// likelihood there compared with the point's; a proper optimum falls away from it, a ridge
-// does not. One rule for a fit's facts and for the default fit's choice among its candidate
-// points.
+// the limit (F::ridgeProbe, within the search box), every other coordinate settled by Newton
+// steps there; where the likelihood falls a proper optimum lies at the point or further on,
+// where it does not the point is on the ridge. One rule for a fit's facts and for the
+// default fit's choice among its candidate points.
 #pragma once
 
 #include <algorithm>
@@ -95,9 +95,9 @@ double logLikOfMap(const PreparedSeries &series, const std::vector<char> &isUnce
 
 // log L at q with every search coordinate but the first settled: damped Newton steps from q
 // (the Hessian's block shifted until its negative is positive definite), each taken only
-// when the likelihood rises. The best value met, so never above the profile there; NaN where
-// q's own value is not finite.
-template <class F> double settledLogLik(const LikelihoodGradient<F> &likelihood, std::array<double, F::kParams> q) {
+// when the likelihood rises; q moves to the best point met, so the value is never above the
+// profile there. NaN where q's own value is not finite.
+template <class F> double settleLogLik(const LikelihoodGradient<F> &likelihood, std::array<double, F::kParams> &q) {
     constexpr std::size_t n = F::kParams, m = n - 1;
     std::array<double, n> g{}, gt{};
     std::array<double, n * n> h{}, ht{};
@@ -147,26 +147,72 @@ template <class F> double settledLogLik(const LikelihoodGradient<F> &likelihood,
     return value;
 }
 
-// The gain of the probe of a ridge's limit at p: log L at the probe, its other coordinates
-// settled from mu and sigma matched to the point's on the data, less log L at p with the
-// same coordinates settled (the profile's two values: a point short of its optimum does not
-// count as lower).
+// Probes of a ridge beyond a point, each further towards the limit than the last; the search
+// box ends them sooner. One: the settling of a probe far beyond the point, from starts
+// matched on the data, is not reliable enough to tell a fall of the likelihood from a
+// settle that failed.
+inline constexpr int kProbes = 1;
+inline constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+inline constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The gain of ridge limit k's probes at p: the profile of the likelihood (every search
+// coordinate but the first settled, from mu and sigma matched on the data to the last
+// point's) at each probe in turn, less the highest before it: its least value. At least
+// -kLimitGap: the likelihood does not fall along the ridge as far as the probes reach, so
+// no proper optimum lies further on and the point is the ridge's. Below: it falls (the point
+// is a proper optimum, or one lies further on). NaN where the family has no probe at p.
 template <class F>
 double probeGain(const PreparedSeries &series, const std::vector<char> &isUncensored, const typename F::Params &p,
-                 typename F::Params probe) {
-    const auto [mean, spread] = uncensoredMoments(series, isUncensored, [&p](double x) { return F::forward(x, p); });
-    const auto [probeMean, probeSpread] =
-        uncensoredMoments(series, isUncensored, [&probe](double x) { return F::forward(x, probe); });
-    // N(mu, sigma) of a + b T'(x) is N((mu - a) / b, sigma / b) of T'(x).
-    const double b = spread / probeSpread, a = mean - b * probeMean;
-    probe.mu = (p.mu - a) / b;
-    probe.sigma = p.sigma / b;
-    if (!std::isfinite(probe.mu) || !(probe.sigma > 0.0) || !std::isfinite(probe.sigma)) {
-        return std::numeric_limits<double>::quiet_NaN();
-    }
+                 int k) {
     const LikelihoodGradient<F> likelihood(series, false);
-    return settledLogLik<F>(likelihood, GradientOf<F>::encode(probe)) -
-           settledLogLik<F>(likelihood, GradientOf<F>::encode(p));
+    std::array<double, F::kParams> q = GradientOf<F>::encode(p);
+    double highest = settleLogLik<F>(likelihood, q);
+    double gain = kNaN;
+    typename F::Params from = F::decode(q.data());
+    for (int s = 0; s < kProbes && std::isfinite(highest) && !(gain < -kLimitGap); ++s) {
+        typename F::Params probe = from;
+        if (!F::ridgeProbe(from, k, probe)) {
+            break;
+        }
+        const auto [mean, spread] =
+            uncensoredMoments(series, isUncensored, [&from](double x) { return F::forward(x, from); });
+        const auto [probeMean, probeSpread] =
+            uncensoredMoments(series, isUncensored, [&probe](double x) { return F::forward(x, probe); });
+        // Two starts, the better settled one kept: the normal matched on the data's mean and
+        // spread (N(mu, sigma) of a + b T'(x) is N((mu - a) / b, sigma / b) of T'(x)), and,
+        // where T's range has a finite end, on the data's mean and that end (a normal that
+        // stands against the end keeps its place there).
+        const double b = spread / probeSpread, a = mean - b * probeMean;
+        std::array<std::pair<double, double>, 2> starts{{{(from.mu - a) / b, from.sigma / b}, {kNaN, kNaN}}};
+        for (const double side : {-1.0, 1.0}) {
+            const double end = F::forward(side * kInf, from), probeEnd = F::forward(side * kInf, probe);
+            if (std::isfinite(end) && std::isfinite(probeEnd)) {
+                const double sigma = from.sigma * (probeEnd - probeMean) / (end - mean);
+                starts[1] = {probeMean - sigma * (mean - from.mu) / from.sigma, sigma};
+            }
+        }
+        double value = kNaN;
+        std::array<double, F::kParams> settled{};
+        for (const auto &[mu, sigma] : starts) {
+            probe.mu = mu;
+            probe.sigma = sigma;
+            std::array<double, F::kParams> at = GradientOf<F>::encode(probe);
+            const double v =
+                std::isfinite(mu) && sigma > 0.0 && std::isfinite(sigma) ? settleLogLik<F>(likelihood, at) : kNaN;
+            if (std::isfinite(v) && !(v <= value)) {
+                value = v;
+                settled = at;
+            }
+        }
+        if (!std::isfinite(value)) {
+            break;
+        }
+        q = settled;
+        gain = std::isnan(gain) ? value - highest : std::min(gain, value - highest);
+        highest = std::max(highest, value);
+        from = F::decode(q.data());
+    }
+    return gain;
 }
 
 } // namespace ridge_detail
@@ -201,10 +247,7 @@ RidgeLimit ridgeLimit(const PreparedSeries &series, const std::vector<char> &isU
             }
         }
         for (int k = F::kMapLimits + 1; k <= F::kLimits; ++k) {
-            typename F::Params probe = p;
-            if (F::ridgeProbe(p, k, probe)) {
-                gains[k] = probeGain<F>(series, isUncensored, p, probe);
-            }
+            gains[k] = probeGain<F>(series, isUncensored, p, k);
         }
         for (int k = F::kFirstRidgeLimit; k <= F::kLimits; ++k) {
             if (std::isfinite(gains[k]) && !(gains[k] <= out.gain)) {

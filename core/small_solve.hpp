@@ -10,7 +10,7 @@ namespace ferrule {
 
 // a: n x n row-major; false when A + nu I is not positive definite.
 inline bool smallCholeskySolve(std::vector<double> a, std::size_t n, double nu, const std::vector<double> &b,
-                          std::vector<double> &d) {
+                               std::vector<double> &d) {
     for (std::size_t i = 0; i < n; ++i) {
         a[i * n + i] += nu;
     }

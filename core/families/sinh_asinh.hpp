@@ -99,19 +99,17 @@ struct SinhAsinh {
     // the data, T(x) = sinh(delta (asinh(x) - c)) steepens on both sides of c while mu and
     // sigma follow, and the likelihood climbs slowly along a curved ridge (epsilon -> -inf with
     // it) whose limit keeps c free; no map at fixed parameters describes it, so it is probed
-    // (ridge_limit.hpp): delta and epsilon doubled (c held), epsilon, mu and sigma settled.
+    // (ridge_limit.hpp): each probe doubles delta and epsilon (c held) within delta's box, and
+    // settles epsilon, mu and sigma there.
     static constexpr int kLimits = 4;
     static constexpr int kMapLimits = 3;
     static constexpr int kFirstRidgeLimit = 2;
     static constexpr int kLimitDeltaLow = 1, kLimitEpsilonLow = 2, kLimitEpsilonHigh = 3, kLimitDeltaHigh = 4;
     static constexpr bool kRidgeLimits = true;
-    static bool ridgeProbe(const Params &p, int k, Params &probe) {
-        if (k != kLimitDeltaHigh || !(p.delta > 1.0)) {
-            return false;
-        }
-        probe.delta = 2.0 * p.delta;
-        probe.epsilon = 2.0 * p.epsilon;
-        return true;
+    static bool ridgeProbe(const Params &from, int k, Params &probe) {
+        probe.delta = 2.0 * from.delta;
+        probe.epsilon = 2.0 * from.epsilon;
+        return k == kLimitDeltaHigh && from.delta > 1.0 && probe.delta / (1.0 + probe.delta) <= upper[0];
     }
     static double limitForward(double x, const Params &p, int k) {
         const double u = p.delta * std::asinh(x) + p.epsilon;

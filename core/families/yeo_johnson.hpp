@@ -123,19 +123,18 @@ struct YeoJohnson {
     // pile up near that end in one tail of the normal, and along a ridge towards the limit
     // (an extreme-value law of log(1 +- x)) the likelihood keeps rising slowly with mu and
     // sigma following, the limit keeping a free parameter of its own (where the normal stands
-    // against the end). Probed (ridge_limit.hpp): lambda moved to twice its distance from the
-    // nearer power of the unbounded range (0 or 2) plus one, mu and sigma settled.
+    // against the end). Probed (ridge_limit.hpp): each probe moves lambda to twice its
+    // distance from the nearer power of the unbounded range (0 or 2) plus one, within the box;
+    // mu and sigma are settled there.
     static constexpr int kLimits = 2;
     static constexpr int kMapLimits = 0;
     static constexpr int kFirstRidgeLimit = 1;
     static constexpr int kLimitPowerLow = 1, kLimitPowerHigh = 2;
     static constexpr bool kRidgeLimits = true;
-    static bool ridgeProbe(const Params &p, int k, Params &probe) {
-        if (!(k == kLimitPowerLow ? p.lambda < 0.0 : p.lambda > 2.0)) {
-            return false;
-        }
-        probe.lambda = 2.0 * p.lambda - 1.0;
-        return true;
+    static bool ridgeProbe(const Params &from, int k, Params &probe) {
+        probe.lambda = 2.0 * from.lambda - 1.0;
+        return (k == kLimitPowerLow ? from.lambda < 0.0 : from.lambda > 2.0) && lower[0] <= probe.lambda &&
+               probe.lambda <= upper[0];
     }
 
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.
