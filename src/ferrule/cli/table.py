@@ -167,7 +167,7 @@ def _notes(report: Report) -> list[str]:
         "not included), so that every family and any --scale compare; AIC = 2 k - 2 log-lik, "
         f"{_parameter_counts()}. optimiser: the search that ran and its count (simplex "
         "iterations, de generations, sce likelihood evaluations), then the likelihood "
-        "evaluations it made (\"settled\": the polished starting points agreed on one optimum, "
+        'evaluations it made ("settled": the polished starting points agreed on one optimum, '
         "so the search did not have to run).",
         "PPCC: correlation of the normal Q-Q plot of the standardised uncensored values, "
         "ranked within the whole sample (1 = straight line).",
