@@ -79,11 +79,13 @@ _EPSILON_LIMIT = (
     "epsilon is not determined"
 )
 # Limits whose family keeps a parameter of its own (the core probes them: the shape moved
-# further towards the limit, the other parameters settled, the likelihood no lower).
+# further towards the limit, the other parameters settled, the likelihood no lower there; a
+# point short of an optimum in that shape shows the same).
 _PROBED_LIMIT = (
-    "the fit lies on a ridge towards {family}'s limit {name} -> {side} ({what}): the "
+    "the fit lies on the way up towards {family}'s limit {name} -> {side} ({what}): the "
     "likelihood does not fall as {name} moves further with the other parameters settled, so "
-    "where the fit stops on it is set by the optimiser, not by the data"
+    "the fit is no optimum in {name}, and where it stops is set by the optimiser, not by the "
+    "data"
 )
 _RIDGE_LIMITS = {
     ("sinh_asinh", 1): _LIMITS["sinh_asinh"],

@@ -15,7 +15,7 @@ import ferrule
 datasets = pytest.importorskip("statsmodels.datasets")
 
 LIMIT = "the fit is sinh-arcsinh's limit epsilon -> -inf"
-PROBED = "the fit lies on a ridge towards"
+PROBED = "the fit lies on the way up towards"
 
 
 def elnino(month):
