@@ -73,8 +73,8 @@ void settleInner(GradientRef f, Vector &x, double &fx, Vector &g, Vector &h, std
     constexpr int kInnerSteps = 3;
     const std::size_t n = x.size();
     const std::size_t first = n - inner;
-    Vector &block = scratch.block, &rhs = scratch.rhs, &step = scratch.step, &trial = scratch.trial,
-           &gt = scratch.gt, &ht = scratch.ht;
+    Vector &block = scratch.block, &rhs = scratch.rhs, &step = scratch.step, &trial = scratch.trial, &gt = scratch.gt,
+           &ht = scratch.ht;
     for (int k = 0; k < kInnerSteps; ++k) {
         double largest = 0.0, scale = 0.0;
         for (std::size_t a = 0; a < inner; ++a) {
