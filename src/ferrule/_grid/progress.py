@@ -33,7 +33,9 @@ def _wanted(progress: bool | None, cells: int, values: int) -> bool:
             )
         return bool(progress)
     long = cells > MANY_CELLS or values > MANY_VALUES
-    return long and _tqdm() is not None and sys.stderr is not None and sys.stderr.isatty()
+    # tqdm takes a tenth of a second to import: only for a bar that will be shown.
+    on_terminal = sys.stderr is not None and sys.stderr.isatty()
+    return long and on_terminal and _tqdm() is not None
 
 
 @contextmanager

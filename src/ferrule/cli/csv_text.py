@@ -277,6 +277,9 @@ def first_row_is_header(
     if not rows:
         return False
     first = [cell.strip() for cell in rows[0][1]]
+    body = [row for _, row in rows[1 : 1 + _SAMPLE_LINES]]
+    if len(first) > 1 and not first[0] and body and all(row and row[0].strip() for row in body):
+        return True  # pandas and R write an empty name above the row labels: ",0" or "","x"
     texts = [
         i
         for i, cell in enumerate(first)
@@ -286,7 +289,6 @@ def first_row_is_header(
         return False
     if len(texts) == len([cell for cell in first if cell]):
         return True
-    body = [row for _, row in rows[1 : 1 + _SAMPLE_LINES]]
     for index in texts:
         cells = [row[index] for row in body if index < len(row)]
         if all(markers.marker_of(cell) is not None or is_number(cell, decimal) for cell in cells):

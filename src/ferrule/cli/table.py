@@ -95,7 +95,7 @@ def render_table(report: Report) -> str:
             _g(fit.sigma),
             _fixed(fit.loglik, 2),
             _fixed(fit.aic, 2),
-            f"{outcome.optimiser} {fit.count} ({_count(fit.evaluations)} ev)",
+            _search(outcome.optimiser, fit),
             _fixed(outcome.ppcc, 4),
             _g(outcome.anderson_darling, 3),
             _flags(outcome),
@@ -155,13 +155,20 @@ def _modelled_scales() -> str:
     return ", ".join(phrases)
 
 
+def _search(optimiser: str, fit) -> str:
+    """The optimiser cell: the search and its count, "settled" for a fit that needed none."""
+    count = "settled" if fit.runs == 0 else fit.count
+    return f"{optimiser} {count} ({_count(fit.evaluations)} ev)"
+
+
 def _notes(report: Report) -> list[str]:
     notes = [
         "log-lik: censored log-likelihood at the optimum in the data's own units (the prior "
         "not included), so that every family and any --scale compare; AIC = 2 k - 2 log-lik, "
         f"{_parameter_counts()}. optimiser: the search that ran and its count (simplex "
         "iterations, de generations, sce likelihood evaluations), then the likelihood "
-        "evaluations it made.",
+        'evaluations it made ("settled": the polished starting points agreed on one optimum, '
+        "so the search did not have to run).",
         "PPCC: correlation of the normal Q-Q plot of the standardised uncensored values, "
         "ranked within the whole sample (1 = straight line).",
         "AD: Anderson-Darling statistic of the uncensored values against the fitted normal "

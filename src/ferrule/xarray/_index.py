@@ -183,31 +183,33 @@ def _params_block(
     """One block's fits: the per-cell variables with the group axis last."""
     values = accumulated(values, steps)
     fitted = fit_groups(values, index=index, **kwargs)
-    _warn_unfitted(values, fitted["valid"], kwargs["pools"], kwargs["left"])
+    _warn_unfitted(values, fitted, kwargs["pools"], kwargs["left"])
     return tuple(np.moveaxis(fitted[name], 0, -1) for name in _VARIABLES)
 
 
-def _warn_unfitted(values: np.ndarray, valid: np.ndarray, pools: list[np.ndarray],
+def _warn_unfitted(values: np.ndarray, fitted: dict[str, np.ndarray], pools: list[np.ndarray],
                    left: float) -> None:  # fmt: skip
     """Says how many cell-groups with values got no valid fit, and how many of them had too
-    few distinct values above the left threshold to fit at all."""
-    unfitted = few = with_values = 0
-    for g, positions in enumerate(pools):
-        sample = values[..., positions]
-        present = (~np.isnan(sample)).any(axis=-1)
-        with_values += int(present.sum())
-        lacking = present & ~valid[g]
-        unfitted += int(lacking.sum())
-        few += int((lacking & (_distinct_above(sample, left) < MIN_DISTINCT)).sum())
-    if unfitted:
-        warnings.warn(
-            f"{unfitted} of {with_values} cell-groups with values have no valid fit ({few} with "
-            f"fewer than {MIN_DISTINCT} distinct values above the left threshold): {UNFITTED} "
-            "Pool more values with a longer calibration period, a day-of-year window or coarser "
-            "groups",
-            InvalidFitWarning,
-            stacklevel=2,
-        )
+    few distinct values above the left threshold to fit at all (counted in those cells
+    only: a grid fitted everywhere sorts nothing)."""
+    present = ~np.isnan(fitted["n"])  # (groups, *cells): the sample holds a value
+    lacking = present & ~fitted["valid"]
+    unfitted = int(lacking.sum())
+    if not unfitted:
+        return
+    flat = values.reshape(-1, values.shape[-1])
+    lacking = lacking.reshape(len(pools), -1)
+    few = sum(int((_distinct_above(flat[np.flatnonzero(row)][:, positions], left)
+                   < MIN_DISTINCT).sum())
+              for row, positions in zip(lacking, pools, strict=True) if row.any())  # fmt: skip
+    warnings.warn(
+        f"{unfitted} of {int(present.sum())} cell-groups with values have no valid fit ({few} "
+        f"with fewer than {MIN_DISTINCT} distinct values above the left threshold): {UNFITTED} "
+        "Pool more values with a longer calibration period, a day-of-year window or coarser "
+        "groups",
+        InvalidFitWarning,
+        stacklevel=2,
+    )
 
 
 def _distinct_above(sample: np.ndarray, left: float) -> np.ndarray:

@@ -76,6 +76,10 @@ def test_npy_entries_equal_to_a_numeric_marker_are_dropped_with_nan(tmp_path):
         ("date,rain\n2012-01-01,0.5\n2012-01-02,1\n", None, [0.5, 1.0], "rain"),
         ("rain\nNA\n4\n", None, [4.0], "rain"),
         ("id,rain\nA,NA\nB,3\n", None, [3.0], "rain"),
+        # An empty name above the row labels: an unnamed pandas Series, R's write.csv.
+        (",0\n0,1.5\n1,0\n", None, [1.5, 0.0], "0"),
+        (",0\n2012-01-01,1.5\n2012-01-02,0\n", None, [1.5, 0.0], "0"),
+        ('"","x"\n"1",1.5\n"2",0\n', None, [1.5, 0.0], "x"),
         # Forced either way.
         ("10\n1.5\n", False, [10.0, 1.5], "1"),
         ("10\n1.5\n", True, [1.5], "10"),
@@ -88,6 +92,9 @@ def test_npy_entries_equal_to_a_numeric_marker_are_dropped_with_nan(tmp_path):
         "names",
         "name-over-missing",
         "stations",
+        "unnamed-series",
+        "unnamed-dated-series",
+        "r-write-csv",
         "forced-off",
         "forced-on",
     ],
