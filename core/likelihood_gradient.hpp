@@ -162,7 +162,7 @@ struct VectorGradientRows {
         simd::TermPoint point;
         simd::GradientMap map, curvatureMap;
         At(const typename F::Params &p, double left, double right)
-            : point(VectorEvaluation::point<F>(ValueTerm<F, AccurateNormalMass>(p, left, right))),
+            : point(VectorEvaluation::shapePoint<F>(F::terms(p), left, right)),
               map(simd::activeKernels().gradients[VectorEvaluation::familyIndex<F>()]),
               curvatureMap(simd::activeKernels().curvatures[VectorEvaluation::familyIndex<F>()]) {}
         // With curvature, the second-derivative rows too (a family with an analytic Hessian).

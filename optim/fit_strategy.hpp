@@ -4,7 +4,8 @@
 //     gradient (local_polish.hpp). When the polished starts settle it (two of them converged
 //     to one point of the best value, a proper optimum off the box's edge or a constrained
 //     one on the family's own bound, and none to another optimum) that point is the fit and
-//     no optimiser runs;
+//     no optimiser runs; the starts that had not converged but end at the best point or
+//     near its value are first polished on as a run's end would be;
 //   otherwise runs of the named optimiser, each end polished in turn: first exactly the
 //     single run of a fast fit; then Nelder-Mead restarted from the best point (a fresh
 //     simplex of 5 % steps) while a restart gains more than kSameOptimum, or differential
@@ -65,6 +66,9 @@ inline constexpr double kSamePoint = 1e-3;
 // towards a degenerate limit, and the runs decide), a run's end more.
 inline constexpr int kStartSteps = 15;
 inline constexpr int kEndSteps = 40;
+// A proper start that has not converged in its few steps goes on when it ends at the best
+// start's point or within this log-likelihood of it (heading to the best point or beside it).
+inline constexpr double kHeading = 0.1;
 // The search coordinates of mu and sigma, last in every family: a run's end is polished
 // with them settled at each trial point (local_polish.hpp), which follows the narrow curved
 // valleys that tie a short series' transformation to mu and sigma.
@@ -237,19 +241,58 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         }
         polishedStarts.push_back({std::move(params), outcome.first, outcome.second, limit});
     }
-    std::vector<double> startEnds;
     // The starts settle it when two of them converged to the best end's point, a proper
     // optimum (off the box's edge, or a constrained one on the family's bound), and no start
     // converged to another proper optimum (two optima: the runs decide between them and
     // whatever else there is).
-    std::size_t settling = 0, elsewhere = 0;
+    const auto countSettling = [&] {
+        std::size_t settling = 0, elsewhere = 0;
+        for (const StartEnd &end : polishedStarts) {
+            const bool agrees = std::fabs(end.value - bestValue) <= kSameOptimum && samePoint(end.q, best.params);
+            settling += end.converged && !end.improper && agrees ? 1 : 0;
+            elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
+        }
+        return !bestDegenerate && settling >= 2 && elsewhere == 0 && mayEndOnEdge<F>(best.params, bestDegenerate);
+    };
+    // Proper starts that have not converged in their few steps but end at the best point or
+    // near its value are heading to it or to an optimum beside it: they go on as a run's end
+    // would (more steps, mu and sigma settled at each trial point), so that they may settle
+    // the fit without a run, or show the second optimum that calls for the runs. The others
+    // stay as they are (the runs decide what lies beyond them).
+    bool settled = countSettling();
+    if (!settled && !bestDegenerate) {
+        bool continued = false;
+        for (StartEnd &end : polishedStarts) {
+            if (end.converged || end.improper ||
+                !(end.value - bestValue <= kHeading || samePoint(end.q, best.params))) {
+                continue;
+            }
+            auto [params, outcome] = polishFrom(end.q, end.value, kEndSteps, kNuisance);
+            end.improper = degenerate(params);
+            end.q = std::move(params);
+            end.value = outcome.first;
+            end.converged = outcome.second;
+            continued = true;
+        }
+        if (continued) {
+            bestValue = std::numeric_limits<double>::quiet_NaN();
+            bestDegenerate = false;
+            for (const StartEnd &end : polishedStarts) {
+                if (preferred(end.value, end.improper, bestValue, bestDegenerate)) {
+                    bestValue = end.value;
+                    best.params = end.q;
+                    bestConverged = end.converged;
+                    bestDegenerate = end.improper;
+                }
+            }
+            settled = countSettling();
+        }
+    }
+    std::vector<double> startEnds;
     for (const StartEnd &end : polishedStarts) {
         startEnds.push_back(end.value);
-        const bool agrees = std::fabs(end.value - bestValue) <= kSameOptimum && samePoint(end.q, best.params);
-        settling += end.converged && !end.improper && agrees ? 1 : 0;
-        elsewhere += end.converged && !end.improper && !agrees ? 1 : 0;
     }
-    if (!bestDegenerate && settling >= 2 && elsewhere == 0 && mayEndOnEdge<F>(best.params, bestDegenerate)) {
+    if (settled) {
         // The starts settle it: the runs would only confirm the optimum.
         report.runs = 0;
         report.polished = true;

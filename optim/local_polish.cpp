@@ -9,9 +9,11 @@ namespace ferrule {
 
 namespace {
 
-// Cholesky solve of (A + nu I) d = b on the free coordinates; false when not positive definite.
-bool choleskySolve(std::vector<double> a, std::size_t n, double nu, const std::vector<double> &b,
-                   std::vector<double> &d) {
+// Cholesky solve of (A + nu I) d = b on the free coordinates, factoring in `a` (a copy of A,
+// reused from call to call so that a step allocates nothing); false when not positive definite.
+bool choleskySolve(const std::vector<double> &matrix, std::size_t n, double nu, const std::vector<double> &b,
+                   std::vector<double> &d, std::vector<double> &a) {
+    a = matrix;
     for (std::size_t i = 0; i < n; ++i) {
         a[i * n + i] += nu;
     }
@@ -59,12 +61,20 @@ bool allFinite(const Vector &v) {
 // On a narrow curved valley (the transformation's parameters tied to mu and sigma) a step of
 // all the coordinates leaves the valley floor; settling mu and sigma at each trial point
 // brings it back, so that the step is judged by the profile of the likelihood.
+// The scratch of settleInner, sized once per polish.
+struct InnerScratch {
+    Vector block, rhs, step, trial, gt, ht, factor;
+    InnerScratch(std::size_t n, std::size_t inner)
+        : block(inner * inner), rhs(inner), trial(n), gt(n), ht(inner > 0 ? n * n : 0) {}
+};
+
 void settleInner(GradientRef f, Vector &x, double &fx, Vector &g, Vector &h, std::size_t inner, const Vector &lower,
-                 const Vector &upper, double gradientTolerance, std::int64_t &evaluations) {
+                 const Vector &upper, double gradientTolerance, std::int64_t &evaluations, InnerScratch &scratch) {
     constexpr int kInnerSteps = 3;
     const std::size_t n = x.size();
     const std::size_t first = n - inner;
-    Vector block(inner * inner), rhs(inner), step, trial(n), gt(n), ht(h.size());
+    Vector &block = scratch.block, &rhs = scratch.rhs, &step = scratch.step, &trial = scratch.trial, &gt = scratch.gt,
+           &ht = scratch.ht;
     for (int k = 0; k < kInnerSteps; ++k) {
         double largest = 0.0, scale = 0.0;
         for (std::size_t a = 0; a < inner; ++a) {
@@ -78,9 +88,9 @@ void settleInner(GradientRef f, Vector &x, double &fx, Vector &g, Vector &h, std
         if (largest <= gradientTolerance * (1.0 + std::fabs(fx)) || !allFinite(block)) {
             return;
         }
-        bool solved = choleskySolve(block, inner, 0.0, rhs, step);
+        bool solved = choleskySolve(block, inner, 0.0, rhs, step, scratch.factor);
         for (double nu = 1e-8 * std::max(scale, 1e-8); !solved && nu < 1e12 * std::max(scale, 1.0); nu *= 10.0) {
-            solved = choleskySolve(block, inner, nu, rhs, step);
+            solved = choleskySolve(block, inner, nu, rhs, step, scratch.factor);
         }
         if (!solved) {
             return;
@@ -128,17 +138,18 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
         inner = 0;
     }
     Vector hx(analytic ? n * n : 0), ht(hx.size());
+    InnerScratch scratch(n, inner);
     double fx = f(x.data(), g.data(), analytic ? hx.data() : nullptr);
     ++out.evaluations;
     if (inner > 0 && std::isfinite(fx) && allFinite(g)) {
-        settleInner(f, x, fx, g, hx, inner, lower, upper, gradientTolerance, out.evaluations);
+        settleInner(f, x, fx, g, hx, inner, lower, upper, gradientTolerance, out.evaluations, scratch);
     }
     out.value = fx;
     if (!std::isfinite(fx) || !allFinite(g)) {
         return out;
     }
     std::vector<std::size_t> free;
-    std::vector<double> hessian, rhs, step;
+    std::vector<double> hessian, rhs, step, factor;
     for (; out.iterations < maxIterations; ++out.iterations) {
         // A coordinate at a bound whose gradient pushes it outward stays there.
         free.clear();
@@ -196,10 +207,10 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
         }
         // Not positive definite (or not finite): shift the diagonal until it is; steepest
         // descent scaled by the largest curvature when nothing else works.
-        bool solved = finite && choleskySolve(hessian, m, 0.0, rhs, step);
+        bool solved = finite && choleskySolve(hessian, m, 0.0, rhs, step, factor);
         for (double nu = 1e-8 * std::max(scale, 1e-8); finite && !solved && nu < 1e12 * std::max(scale, 1.0);
              nu *= 10.0) {
-            solved = choleskySolve(hessian, m, nu, rhs, step);
+            solved = choleskySolve(hessian, m, nu, rhs, step, factor);
         }
         if (!solved) {
             step = rhs;
@@ -230,7 +241,7 @@ PolishResult localPolish(GradientRef f, Vector start, const Vector &lower, const
             ft = f(trial.data(), gt.data(), analytic ? ht.data() : nullptr);
             ++out.evaluations;
             if (inner > 0 && std::isfinite(ft) && allFinite(gt)) {
-                settleInner(f, trial, ft, gt, ht, inner, lower, upper, gradientTolerance, out.evaluations);
+                settleInner(f, trial, ft, gt, ht, inner, lower, upper, gradientTolerance, out.evaluations, scratch);
             }
             if (std::isfinite(ft) && allFinite(gt) && ft <= fx + 1e-4 * std::min(slope, 0.0) && ft <= fx) {
                 accepted = true;

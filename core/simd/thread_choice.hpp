@@ -25,7 +25,9 @@ public:
     static constexpr std::uint64_t kProbeEvery = 64;
 
     // Times one evaluation of n values; threads() says how it runs.
-    explicit ThreadChoice(std::size_t n) : n_(n), threads_(choose(n)), started_(Clock::now()) {}
+    // (Short evaluations always run on one thread and read no clock.)
+    explicit ThreadChoice(std::size_t n)
+        : n_(n), threads_(choose(n)), started_(n >= kParallelFrom ? Clock::now() : Clock::time_point{}) {}
     ~ThreadChoice() {
         if (n_ >= kParallelFrom) {
             const double perValue = std::chrono::duration<double>(Clock::now() - started_).count() / n_;

@@ -38,30 +38,39 @@ struct VectorEvaluation {
         }
     }
 
-    template <class F, class At> static simd::TermPoint point(const At &at) {
+    // The parts of a point that the gradient kernels read: the parameters, the density's
+    // constants and the raw thresholds (those kernels map the thresholds themselves and add
+    // no censored mass), without the censored masses that only the terms need.
+    template <class F> static simd::TermPoint shapePoint(const typename F::Terms &terms, double left, double right) {
         simd::TermPoint tp{};
-        const auto t = F::transformation(at.p);
+        const auto t = F::transformation(terms.p);
         tp.t0 = t[0];
         if constexpr (F::kTransParams > 1) {
             tp.t1 = t[1];
         }
-        tp.mu = at.p.mu;
-        tp.sigma = at.p.sigma;
+        tp.mu = terms.p.mu;
+        tp.sigma = terms.p.sigma;
         if constexpr (F::modelsRawValue) {
-            tp.normalConstant = at.terms.logNormalConstant;
-            tp.logDelta = at.terms.logDelta;
-            tp.logSigma = at.terms.logSigma;
+            tp.normalConstant = terms.logNormalConstant;
+            tp.logDelta = terms.logDelta;
+            tp.logSigma = terms.logSigma;
         } else {
-            tp.normalConstant = at.terms.normal.constant;
-            tp.twoVariance = at.terms.normal.twoVariance;
+            tp.normalConstant = terms.normal.constant;
+            tp.twoVariance = terms.normal.twoVariance;
         }
-        tp.left = at.left;
-        tp.right = at.right;
+        tp.left = left;
+        tp.right = right;
+        return tp;
+    }
+
+    template <class F, class At> static simd::TermPoint point(const At &at) {
+        simd::TermPoint tp = shapePoint<F>(at.terms, at.left, at.right);
         // The thresholds mapped by the same vector code as the values, so that a value equal
         // to a threshold maps onto its transform bit for bit and counts as censored.
+        const double t[2] = {tp.t0, tp.t1};
         const double thresholds[2] = {at.left, at.right};
         double mapped[2];
-        simd::activeKernels().forward[familyIndex<F>()](t.data(), thresholds, mapped, 2);
+        simd::activeKernels().forward[familyIndex<F>()](t, thresholds, mapped, 2);
         tp.tL = mapped[0];
         tp.tR = mapped[1];
         tp.below = at.masses.below;

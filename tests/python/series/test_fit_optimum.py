@@ -165,11 +165,12 @@ def test_short_right_skewed_yeo_johnson_fits_stay_off_the_ridge_at_either_scale(
 
 @pytest.mark.parametrize(
     ("family", "settled"),
-    [("yeo_johnson", 0.9), ("log_sinh", 0.4), ("sinh_asinh", 0.5), ("jones_pewsey", 0.5)],
+    [("yeo_johnson", 0.9), ("log_sinh", 0.8), ("sinh_asinh", 0.5), ("jones_pewsey", 0.8)],
 )
 def test_polished_starts_that_agree_settle_a_fit_without_a_run(family, settled):
     # Monthly totals (n = 30, dry months censored): on most of them the polished starts
-    # meet at the optimum, and a run of the optimiser would only confirm it.
+    # meet at the optimum (log-sinh's and Jones-Pewsey's after a longer polish of the starts
+    # near the best), and a run of the optimiser would only confirm it.
     rng = np.random.default_rng(21)
     values = np.where(rng.random((24, 30)) > 0.1, np.round(rng.gamma(1.5, 40.0, (24, 30)), 1), 0.0)
     with warnings.catch_warnings():
@@ -195,6 +196,16 @@ def test_a_constrained_optimum_on_the_familys_bound_settles_without_a_run():
     fast = ferrule.fit(x, "log_sinh", left=0.0, scale=1.0, seed=1, fast=True)
     assert fit.valid and "a constrained optimum" in fit.notes[0]
     assert fit.runs == 0 and fit.loglik >= fast.loglik - 1e-9
+
+
+def test_a_long_series_settles_when_a_slow_start_heads_to_the_best_point():
+    # Lognormal flows, n = 10 000: sinh-arcsinh's best start converges, another one at its
+    # point is still 1.06 log-lik short after its few steps; polished on, it meets the best
+    # point, and no shuffled complex evolution run (some 2 000 evaluations) is needed.
+    x = np.random.default_rng(10_000).lognormal(1.0, 0.8, 10_000)
+    fit = ferrule.fit(x, "sinh_asinh", left=0.0, scale=1.0, seed=1)
+    fast = ferrule.fit(x, "sinh_asinh", left=0.0, scale=1.0, seed=1, fast=True)
+    assert fit.valid and fit.runs == 0 and fit.loglik >= fast.loglik - 1e-9
 
 
 def test_a_point_on_a_bound_where_the_likelihood_rises_inward_is_not_kept():
