@@ -101,6 +101,19 @@ inline std::vector<Vector> simplexAround(const Vector &x) {
 // box_optimum.hpp vouches for it: the likelihood does not rise inward), so it may; a bound only
 // the polish has cuts the search short, and an improper point on any bound lies on a ridge
 // the box cuts: there the runs, which search the family's whole box, decide.
+// Whether the starts' point may hide a better optimum of another kind that no start reaches
+// (F::kSecondBasinAbove, on a left-censored series): then one run, exactly a fast fit's,
+// goes with it.
+template <class F, class = void> struct HasSecondBasin : std::false_type {};
+template <class F> struct HasSecondBasin<F, std::void_t<decltype(F::kSecondBasinAbove)>> : std::true_type {};
+template <class F> bool mayHideSecondBasin(const Vector &q, bool leftCensored) {
+    if constexpr (HasSecondBasin<F>::value) {
+        return leftCensored && q.size() == F::kParams && q[0] > F::kSecondBasinAbove;
+    } else {
+        return false;
+    }
+}
+
 template <class F> bool mayEndOnEdge(const Vector &q, bool improper) {
     const auto &lower = GradientOf<F>::localLower;
     const auto &upper = GradientOf<F>::localUpper;
@@ -171,10 +184,12 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     // before a point the box refuses. The ridge test costs a few passes over the distinct
     // values: it runs per candidate end, never per evaluation.
     double lowest = std::numeric_limits<double>::infinity();
+    bool leftCensored = false;
     for (const double x : series.distinct()) {
         if (x > series.left() && x < series.right()) {
             lowest = std::min(lowest, x);
         }
+        leftCensored = leftCensored || x <= series.left();
     }
     std::int64_t evaluations = 0;
     const auto logLikGradient = [&](const double *q, double *g) {
@@ -292,7 +307,7 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
     for (const StartEnd &end : polishedStarts) {
         startEnds.push_back(end.value);
     }
-    if (settled) {
+    if (settled && !mayHideSecondBasin<F>(best.params, leftCensored)) {
         // The starts settle it: the runs would only confirm the optimum.
         report.runs = 0;
         report.polished = true;

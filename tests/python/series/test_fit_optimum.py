@@ -163,6 +163,22 @@ def test_short_right_skewed_yeo_johnson_fits_stay_off_the_ridge_at_either_scale(
     assert grid.valid.all()
 
 
+def test_starts_settling_above_lambda_one_and_a_quarter_keep_one_run():
+    # Cell-months of the monthly grid benchmark (gamma totals with dry months, n = 30) whose
+    # starts settled at lambda = 1.28 to 1.67 while the one run reached the optimum beyond
+    # lambda = 2 (the normal centred near T(0), a wide sigma), up to 0.19 higher.
+    rng = np.random.default_rng(21)
+    cells = (40, 40, 12, 30)
+    wet = rng.random(cells) > 0.1
+    totals = np.where(wet, np.round(rng.gamma(1.5, 40.0, cells), 1), 0.0)
+    for cell in [(4, 36, 11), (6, 18, 8), (34, 22, 3), (36, 39, 1), (37, 34, 6)]:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore", ferrule.FerruleWarning)
+            one = ferrule.fit(totals[cell], "yeo_johnson", left=0.0, seed=1, fast=True)
+            fit = ferrule.fit(totals[cell], "yeo_johnson", left=0.0, seed=1)
+        assert fit.valid and fit.loglik >= one.loglik - 1e-9, cell
+
+
 @pytest.mark.parametrize(
     ("family", "settled"),
     [("yeo_johnson", 0.9), ("log_sinh", 0.8), ("sinh_asinh", 0.5), ("jones_pewsey", 0.8)],
