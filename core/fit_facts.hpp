@@ -49,11 +49,12 @@ struct FitFacts {
     std::uint32_t outsideBox = 0;
     std::uint32_t constrained = 0;
     bool degenerateLimit = false; // the family's own degenerate limit (F::atDegenerateLimit)
-    // For a family with limits along ridges of unidentified parameters (F::kEpsilonLimits):
-    // the log-likelihood of a limit's map, matched to T on the data, less that of the fit,
-    // the largest over the ridges' limits, and which limit fits alike (the family's number
-    // k >= 1; 0 for none): ridge_limit.hpp. Near zero or above: the data do not
-    // tell the fit from the limit, which is as good or better.
+    // For a family with limits along ridges of unidentified parameters (F::kRidgeLimits):
+    // the log-likelihood of a limit's map, matched to T on the data, or of a probe further
+    // along the ridge with the other parameters settled, less that of the fit, the largest
+    // over the ridges' limits, and which limit fits alike (the family's number k >= 1; 0 for
+    // none): ridge_limit.hpp. Near zero or above: the data do not tell the fit from the
+    // limit, which is as good or better.
     double limitGain = kNaN;
     int limit = 0;
 };

@@ -379,13 +379,18 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
             }
         }
     };
+    // Nelder-Mead restarts from the best point, or from the last end where that is higher
+    // though improper (a run that stopped part-way up a valley towards a ridge's limit may yet
+    // reach a proper optimum further on), while either climbs by more than kSameOptimum.
+    std::optional<ValleyEnd> last;
     for (int k = 0; k < maxRuns; ++k) {
         std::optional<std::uint32_t> seed = settings.seed;
         if (!simplex && settings.seed) {
             seed = derivedSeed(*settings.seed, k);
         }
-        const Vector from = runBest ? best.params : startParams;
-        const double before = bestValue;
+        const bool fromLast = last && better(last->value, bestValue);
+        const Vector from = fromLast ? last->q : runBest ? best.params : startParams;
+        const double before = bestValue, lastBefore = fromLast ? last->value : bestValue;
         std::optional<ValleyEnd> end = takeRun(simplex && k > 0 && !from.empty()
                                                    ? runMethod<F>(settings, objective, seed, sink, simplexAround(from))
                                                    : runMethod<F>(settings, objective, seed, sink),
@@ -393,13 +398,16 @@ FitResult thoroughFit(const PreparedSeries &series, bool isMap, const RunSetting
         if (!end) {
             continue;
         }
+        const bool climbed = end->value < lastBefore - kSameOptimum;
         if (!simplex) {
             followValley(std::move(*end), true);
+        } else {
+            last = std::move(end);
         }
         if (bestConverged && agreeing(ends) >= 2 && mayEndOnEdge<F>(best.params, bestDegenerate)) {
             break;
         }
-        if (simplex && k > 0 && !(bestValue < before - kSameOptimum)) {
+        if (simplex && k > 0 && !(bestValue < before - kSameOptimum) && !climbed) {
             break;
         }
     }

@@ -55,12 +55,6 @@ bool allFinite(const Vector &v) {
     return std::all_of(v.begin(), v.end(), [](double x) { return std::isfinite(x); });
 }
 
-// Newton steps on the last `inner` coordinates of x alone, the others held (their block of
-// the analytic Hessian h, shifted when not positive definite), each taken only when the
-// value falls: x, its value fx, gradient g and Hessian h move to the inner optimum near x.
-// On a narrow curved valley (the transformation's parameters tied to mu and sigma) a step of
-// all the coordinates leaves the valley floor; settling mu and sigma at each trial point
-// brings it back, so that the step is judged by the profile of the likelihood.
 // The scratch of settleInner, sized once per polish.
 struct InnerScratch {
     Vector block, rhs, step, trial, gt, ht, factor;
@@ -68,6 +62,12 @@ struct InnerScratch {
         : block(inner * inner), rhs(inner), trial(n), gt(n), ht(inner > 0 ? n * n : 0) {}
 };
 
+// Newton steps on the last `inner` coordinates of x alone, the others held (their block of
+// the analytic Hessian h, shifted when not positive definite), each taken only when the
+// value falls: x, its value fx, gradient g and Hessian h move to the inner optimum near x.
+// On a narrow curved valley (the transformation's parameters tied to mu and sigma) a step of
+// all the coordinates leaves the valley floor; settling mu and sigma at each trial point
+// brings it back, so that the step is judged by the profile of the likelihood.
 void settleInner(GradientRef f, Vector &x, double &fx, Vector &g, Vector &h, std::size_t inner, const Vector &lower,
                  const Vector &upper, double gradientTolerance, std::int64_t &evaluations, InnerScratch &scratch) {
     constexpr int kInnerSteps = 3;

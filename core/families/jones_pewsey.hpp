@@ -18,7 +18,7 @@ struct JonesPewsey : SinhAsinh {
     static constexpr bool modelsRawValue = true;
     // Only delta's limits: epsilon and mu act on the standardised value here, and their box
     // edges are no ridge of the sinh-arcsinh map's kind.
-    static constexpr bool kEpsilonLimits = false;
+    static constexpr bool kRidgeLimits = false;
     static bool atDegenerateLimit(const Params &, const double *q, double) { return atDeltaLimit(q); }
 
     // What an uncensored term needs at one parameter point, computed once per evaluation.

@@ -95,10 +95,22 @@ struct SinhAsinh {
     // of limit k at the same parameters. Where T is near affine on the data every limit fits
     // it alike, and delta -> 0 (T's first order in delta, sinh(epsilon) + delta cosh(epsilon)
     // asinh(x)) is the one named.
-    static constexpr int kLimits = 3;
+    // The limit delta -> inf along T's step (kLimitDeltaHigh): with c = -epsilon / delta inside
+    // the data, T(x) = sinh(delta (asinh(x) - c)) steepens on both sides of c while mu and
+    // sigma follow, and the likelihood climbs slowly along a curved ridge (epsilon -> -inf with
+    // it) whose limit keeps c free; no map at fixed parameters describes it, so it is probed
+    // (ridge_limit.hpp): each probe doubles delta and epsilon (c held) within delta's box, and
+    // settles epsilon, mu and sigma there.
+    static constexpr int kLimits = 4;
+    static constexpr int kMapLimits = 3;
     static constexpr int kFirstRidgeLimit = 2;
-    static constexpr int kLimitDeltaLow = 1, kLimitEpsilonLow = 2, kLimitEpsilonHigh = 3;
-    static constexpr bool kEpsilonLimits = true;
+    static constexpr int kLimitDeltaLow = 1, kLimitEpsilonLow = 2, kLimitEpsilonHigh = 3, kLimitDeltaHigh = 4;
+    static constexpr bool kRidgeLimits = true;
+    static bool ridgeProbe(const Params &from, int k, Params &probe) {
+        probe.delta = 2.0 * from.delta;
+        probe.epsilon = 2.0 * from.epsilon;
+        return k == kLimitDeltaHigh && from.delta > 1.0 && probe.delta / (1.0 + probe.delta) <= upper[0];
+    }
     static double limitForward(double x, const Params &p, int k) {
         const double u = p.delta * std::asinh(x) + p.epsilon;
         if (k == kLimitDeltaLow) {

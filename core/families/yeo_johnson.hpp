@@ -118,6 +118,25 @@ struct YeoJohnson {
         return (std::isfinite(bottom) && p.mu < bottom + near) || (std::isfinite(top) && p.mu > top - near);
     }
 
+    // The limits lambda -> -inf and +inf (kLimitPowerLow, kLimitPowerHigh): where lambda < 0 or
+    // > 2 one end of T's range is finite and the normal is renormalised to the range; the data
+    // pile up near that end in one tail of the normal, and along a ridge towards the limit
+    // (an extreme-value law of log(1 +- x)) the likelihood keeps rising slowly with mu and
+    // sigma following, the limit keeping a free parameter of its own (where the normal stands
+    // against the end). Probed (ridge_limit.hpp): each probe moves lambda to twice its
+    // distance from the nearer power of the unbounded range (0 or 2) plus one, within the box;
+    // mu and sigma are settled there.
+    static constexpr int kLimits = 2;
+    static constexpr int kMapLimits = 0;
+    static constexpr int kFirstRidgeLimit = 1;
+    static constexpr int kLimitPowerLow = 1, kLimitPowerHigh = 2;
+    static constexpr bool kRidgeLimits = true;
+    static bool ridgeProbe(const Params &from, int k, Params &probe) {
+        probe.lambda = 2.0 * from.lambda - 1.0;
+        return (k == kLimitPowerLow ? from.lambda < 0.0 : from.lambda > 2.0) && lower[0] <= probe.lambda &&
+               probe.lambda <= upper[0];
+    }
+
     // Normal prior on lambda with mean 1 and sd 0.4: the constants are 2 pi 0.4^2 and 2 0.4^2.
     static double logPrior(const Params &p) {
         return -0.5 * std::log(1.0053096491487339) - (p.lambda - 1.0) * (p.lambda - 1.0) / 0.32000000000000006;

@@ -123,7 +123,9 @@ class FitFacts(TypedDict):
     outside_box: npt.NDArray[np.uint32]
     constrained: npt.NDArray[np.uint32]  # bit j: on a bound, the gradient pointing out
     degenerate_limit: npt.NDArray[np.bool_]  # the family's degenerate limit
-    limit_gain: Array  # log-lik of the family's nearest limit at the same point, less the fit's
+    # log-lik of the family's nearest ridge limit (at the same point, or probed further on
+    # with the other parameters settled), less the fit's
+    limit_gain: Array
     limit: npt.NDArray[np.int8]  # which limit (the family's k >= 1), 0 none
 
 FACT_DTYPES: dict[str, type]

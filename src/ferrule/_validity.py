@@ -47,9 +47,10 @@ MAX_ROUND_TRIP_ERROR = 1e-3
 _ABSURD = 1e6
 # Log-likelihoods at or below this are the objective refusing the parameters outright.
 _REFUSED = -1e10
-# A fit whose likelihood the family's limit along a ridge (sinh-arcsinh's epsilon -> +-inf,
-# the core's FitFacts.limitGain) reaches within this, at the same parameters, is that limit:
-# the data cannot tell the two apart. The core's constant, which the default fit's choice
+# A fit whose likelihood the family's limit along a ridge (the core's FitFacts.limitGain:
+# sinh-arcsinh's epsilon -> +-inf at the same parameters, or a point further along the ridge
+# with the other parameters settled) reaches within this is that limit: the data cannot
+# tell the two apart. The core's constant, which the default fit's choice
 # among its end points applies too.
 LIMIT_GAP = _core.LIMIT_GAP
 
@@ -68,19 +69,39 @@ _LIMITS = {
 }
 
 
-# Sinh-arcsinh's limits along its ridges (the core's FitFacts.limit: 1 delta -> 0, 2 and 3
-# epsilon -> -inf and inf), in words; epsilon's also where epsilon or mu sits on its box
+# The limits along the families' ridges (the core's FitFacts.limit; sinh-arcsinh: 1 delta ->
+# 0, 2 and 3 epsilon -> -inf and inf, 4 delta -> inf along T's step; Yeo-Johnson: 1 and 2
+# lambda -> -inf and inf), in words; epsilon's also where epsilon or mu sits on its box
 # edge, which cuts those ridges.
 _EPSILON_LIMIT = (
     "the fit is sinh-arcsinh's limit epsilon -> {side} (epsilon = {epsilon:.4g}, delta = "
     "{delta:.4g}): the transformation is one exponential of delta asinh(x) on the data and "
     "epsilon is not determined"
 )
+# Limits whose family keeps a parameter of its own (the core probes them: the shape moved
+# further towards the limit, the other parameters settled, the likelihood no lower there; a
+# point short of an optimum in that shape shows the same).
+_PROBED_LIMIT = (
+    "the fit lies on the way up towards {family}'s limit {name} -> {side} ({what}): the "
+    "likelihood does not fall as {name} moves further with the other parameters settled, so "
+    "the fit is no optimum in {name}, and where it stops is set by the optimiser, not by the "
+    "data"
+)
 _RIDGE_LIMITS = {
     ("sinh_asinh", 1): _LIMITS["sinh_asinh"],
     ("sinh_asinh", 2): _EPSILON_LIMIT,
     ("sinh_asinh", 3): _EPSILON_LIMIT,
-}
+    ("sinh_asinh", 4): _PROBED_LIMIT.format(
+        family="sinh-arcsinh", name="delta", side="inf",
+        what="delta = {delta:.4g}, epsilon = {epsilon:.4g}",
+    ),
+    ("yeo_johnson", 1): _PROBED_LIMIT.format(
+        family="Yeo-Johnson", name="lambda", side="-inf", what="lambda = {lambda:.4g}"
+    ),
+    ("yeo_johnson", 2): _PROBED_LIMIT.format(
+        family="Yeo-Johnson", name="lambda", side="inf", what="lambda = {lambda:.4g}"
+    ),
+}  # fmt: skip
 # A box edge that is not the first parameter's: the limit of the ridge that edge cuts.
 _OTHER_EDGE_LIMITS = {"sinh_asinh": _EPSILON_LIMIT}
 
