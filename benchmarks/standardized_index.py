@@ -179,7 +179,8 @@ def main():
                 if runs.get(ours) and runs.get("xclim ML"):
                     ratios.extend(against_xclim(name, ours, runs[ours], runs["xclim ML"]))
     print_table(
-        f"standardised index: scores of every value; monthly grid {side} x {side}",
+        f"standardised index: scores of every value; monthly grid {side} x {side}"
+        + ("" if args.quick else f", daily grid {args.doy_side} x {args.doy_side}"),
         ["case", "method", "cell-months/s", "peak MiB", "AD fail 5%", "no score", "|mean z|",
          "zero gap"],
         rows, notes,
